@@ -1,0 +1,21 @@
+# One interface target carries the language level, the warnings and the sanitizers,
+# so every library, tool and test is built the same way.
+add_library(vd_common INTERFACE)
+target_compile_features(vd_common INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(vd_common INTERFACE -Wall -Wextra -Wpedantic -Werror)
+
+if(VD_SANITIZE STREQUAL "address,undefined")
+  target_compile_options(vd_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+  target_link_options(vd_common INTERFACE -fsanitize=address,undefined)
+elseif(VD_SANITIZE STREQUAL "thread")
+  target_compile_options(vd_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(vd_common INTERFACE -fsanitize=thread)
+elseif(NOT VD_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "VD_SANITIZE must be empty, address,undefined or thread (got '${VD_SANITIZE}')")
+endif()
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()

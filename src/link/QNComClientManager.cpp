@@ -1,0 +1,385 @@
+#include "QNComClientManager.h"
+
+#include "ServiceContract.h"
+#include "platform/Log.h"
+
+namespace vd {
+namespace {
+
+using Dictionary = QNComPacket::Dictionary;
+
+constexpr double kUnixConnectTimeout = 10;
+constexpr double kWriteTimeout = 20;
+constexpr double kNoTimeout = -1;
+constexpr long kReadTag = 0;
+
+std::mutex& queueMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<SerialQueue>& currentQueue()
+{
+    static std::shared_ptr<SerialQueue> queue;
+    return queue;
+}
+
+} // namespace
+
+std::shared_ptr<QNComClientManager> QNComClientManager::create()
+{
+    return std::make_shared<QNComClientManager>();
+}
+
+QNComClientManager::QNComClientManager()
+{
+    auto queue = SerialQueue::create("QNCM.Communication");
+    std::lock_guard lock(queueMutex());
+    currentQueue() = std::move(queue);
+}
+
+QNComClientManager::~QNComClientManager()
+{
+    if (socket_) {
+        socket_->setDelegate({});
+        socket_->disconnect();
+    }
+}
+
+std::shared_ptr<SerialQueue> QNComClientManager::communicationQueue()
+{
+    std::lock_guard lock(queueMutex());
+    if (!currentQueue())
+        currentQueue() = SerialQueue::create("QNCM.Communication");
+    return currentQueue();
+}
+
+void QNComClientManager::setConnectCompleteBlock(ConnectCompleteBlock block)
+{
+    std::lock_guard lock(mutex_);
+    connectCompleteBlock_ = std::move(block);
+}
+
+void QNComClientManager::setDisconnectBlock(DisconnectBlock block)
+{
+    std::lock_guard lock(mutex_);
+    disconnectBlock_ = std::move(block);
+}
+
+void QNComClientManager::setReceiveBlock(ReceiveBlock block)
+{
+    std::lock_guard lock(mutex_);
+    receiveBlock_ = std::move(block);
+}
+
+std::uint64_t QNComClientManager::state() const
+{
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void QNComClientManager::startWithSocketPath(const std::string& path)
+{
+    {
+        stop();
+        std::lock_guard lock(mutex_);
+        password_ = contract::kLocalPassword;
+    }
+    startSocket([&](GCDAsyncSocket& socket) { return socket.connectToUrl(path, kUnixConnectTimeout); });
+}
+
+void QNComClientManager::startWithHost(const std::string& host, std::uint16_t port, const std::string& password)
+{
+    {
+        stop();
+        std::lock_guard lock(mutex_);
+        password_ = password;
+    }
+    startSocket([&](GCDAsyncSocket& socket) { return socket.connectToHost(host, port); });
+}
+
+void QNComClientManager::startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect)
+{
+    auto socket = GCDAsyncSocket::initWithDelegate(weak_from_this(), communicationQueue());
+    {
+        std::lock_guard lock(mutex_);
+        socket_ = socket;
+    }
+    if (const auto error = connect(*socket)) {
+        log::error("Connect fail with error: " + error->description);
+        // A socket that never connects would only hold commands back forever.
+        std::lock_guard lock(mutex_);
+        if (socket_ == socket)
+            socket_.reset();
+    }
+}
+
+void QNComClientManager::stop()
+{
+    std::shared_ptr<GCDAsyncSocket> socket;
+    {
+        std::lock_guard lock(mutex_);
+        socket = std::move(socket_);
+        socket_.reset();
+        state_ = 0;
+        held_.clear();
+    }
+    if (socket) {
+        socket->setDelegate({});
+        socket->disconnect();
+    }
+}
+
+// --- sending ---------------------------------------------------------------------------------
+
+bool QNComClientManager::writeLocked(std::optional<Bytes> bytes, long tag)
+{
+    if (!bytes)
+        return false;
+    if (socket_)
+        socket_->writeData(std::move(*bytes), kWriteTimeout, tag);
+    else
+        log::error("Message not sent because of socket closed");
+    return true;
+}
+
+bool QNComClientManager::sendCommandLocked(std::uint64_t cmd, std::optional<Dictionary> data)
+{
+    QNComPacket packet = QNComPacket::initWithId(nextIdLocked());
+    packet.setCmd(cmd);
+    if (data)
+        packet.setData(std::move(data));
+    return writeLocked(packet.toData(), contract::kTagCommand);
+}
+
+void QNComClientManager::sendRawMessage(std::optional<Bytes> bytes, long tag)
+{
+    std::unique_lock lock(mutex_);
+    if (!writeLocked(std::move(bytes), tag)) {
+        lock.unlock();
+        stop();
+    }
+}
+
+void QNComClientManager::sendPacket(const QNComPacket& packet)
+{
+    sendRawMessage(packet.toData(), contract::kTagCommand);
+}
+
+void QNComClientManager::issue(std::uint64_t cmd, std::optional<Dictionary> data)
+{
+    std::unique_lock lock(mutex_);
+    if (!socket_) {
+        lock.unlock();
+        log::error("Message not sent because of socket closed");
+        return;
+    }
+    if (state_ != 4) {
+        held_.push_back({cmd, std::move(data)});
+        return;
+    }
+    // The id is taken and the write queued under one lock, so packets leave in id order.
+    if (!sendCommandLocked(cmd, std::move(data))) {
+        lock.unlock();
+        stop();
+    }
+}
+
+void QNComClientManager::requestInfo() { issue(1, std::nullopt); }
+void QNComClientManager::requestConfiguration() { issue(2, std::nullopt); }
+void QNComClientManager::changeOutboundMode(std::int64_t mode) { issue(4, Dictionary::object({{"mode", mode}})); }
+void QNComClientManager::requestCurrentTunnels() { issue(7, std::nullopt); }
+void QNComClientManager::requestHistoryTunnels() { issue(8, std::nullopt); }
+
+void QNComClientManager::requestHistoryTunnelLastCount(std::int64_t count)
+{
+    issue(8, Dictionary::object({{"cmd", "last_count"}, {"count", count}}));
+}
+
+void QNComClientManager::requestHistoryTunnelStartIdEndId(std::int64_t firstId, std::int64_t lastId)
+{
+    issue(8, Dictionary::object({{"cmd", "from_to"}, {"from", firstId}, {"to", lastId}}));
+}
+
+void QNComClientManager::requestHistoryTunnelStartIdCount(std::int64_t firstId, std::int64_t count)
+{
+    issue(8, Dictionary::object({{"cmd", "from_count"}, {"from", firstId}, {"count", count}}));
+}
+
+void QNComClientManager::requestHistoryTunnelStartId(std::int64_t firstId)
+{
+    issue(8, Dictionary::object({{"cmd", "from_to_last"}, {"from", firstId}}));
+}
+
+void QNComClientManager::requestRecentProcesses() { issue(9, std::nullopt); }
+void QNComClientManager::changeTrafficRecord(bool on) { issue(10, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::changeMitMEnable(bool on) { issue(11, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::requestTrafficInfo() { issue(12, std::nullopt); }
+void QNComClientManager::requestDNSRecords() { issue(13, std::nullopt); }
+void QNComClientManager::changeAutoPushTunnel(bool on) { issue(14, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::changeAutoPushDNS(bool on) { issue(15, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::purgeDNSRecords() { issue(16, std::nullopt); }
+void QNComClientManager::removeDNSRecordOfDomain(const std::string& domain) { issue(17, Dictionary::object({{"domain", domain}})); }
+void QNComClientManager::closeTunnel(std::int64_t tunnelId) { issue(18, Dictionary::object({{"tunnel_id", tunnelId}})); }
+
+void QNComClientManager::requestIcon(const std::string& bundleId)
+{
+    if (!bundleId.empty())
+        issue(19, Dictionary::object({{"bundleId", bundleId}}));
+}
+
+void QNComClientManager::getTunnelRequestData(std::int64_t tunnelId) { issue(20, Dictionary::object({{"tunnel_id", tunnelId}})); }
+void QNComClientManager::getTunnelResponseData(std::int64_t tunnelId) { issue(21, Dictionary::object({{"tunnel_id", tunnelId}})); }
+void QNComClientManager::changeAutoPushUDP(bool on) { issue(22, Dictionary::object({{"switch", on}})); }
+
+// --- receiving -------------------------------------------------------------------------------
+
+void QNComClientManager::queueRead(GCDAsyncSocket* source)
+{
+    std::shared_ptr<GCDAsyncSocket> socket;
+    std::size_t cap = contract::kMaxPacketBytesBeforeLogin;
+    {
+        std::lock_guard lock(mutex_);
+        if (!source || source != socket_.get())
+            return;
+        socket = socket_;
+        if (state_ == 4)
+            cap = contract::kMaxPacketBytes;
+    }
+    socket->readDataToData(Bytes(std::begin(QNComPacket::kTerminator), std::end(QNComPacket::kTerminator)), kNoTimeout,
+                           kReadTag, cap);
+}
+
+void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes)
+{
+    process(bytes, nullptr);
+}
+
+void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source)
+{
+    auto packet = QNComPacket::initWithData(bytes);
+    std::unique_lock lock(mutex_);
+    switch (state_) {
+    case 1:
+        // Anything but the greeting leaves the link open and silent: no read follows.
+        if (packet && packet->message() == contract::kGreetingToken) {
+            state_ = 2;
+            writeLocked(QNComPacket::initWithId(nextIdLocked()).toData(), contract::kTagHandshake);
+        }
+        return;
+    case 2:
+        if (packet && packet->code() == contract::kCodeIdentityAccepted) {
+            state_ = 3;
+            QNComPacket reply = QNComPacket::initWithId(nextIdLocked());
+            reply.setData(Dictionary::object({{"password", password_}}));
+            writeLocked(reply.toData(), contract::kTagHandshake);
+            return;
+        }
+        lock.unlock();
+        return handshakeFailed(packet);
+    case 3: {
+        if (!packet || packet->code() != contract::kCodeSuccess) {
+            lock.unlock();
+            return handshakeFailed(packet);
+        }
+        state_ = 4;
+        // Commands issued while logging in go first, before anything the callback sends.
+        while (!held_.empty()) {
+            HeldCommand command = std::move(held_.front());
+            held_.pop_front();
+            sendCommandLocked(command.cmd, std::move(command.data));
+        }
+        const auto connectComplete = connectCompleteBlock_;
+        lock.unlock();
+        if (connectComplete)
+            connectComplete();
+        return queueRead(source);
+    }
+    case 4: {
+        const auto receive = receiveBlock_;
+        lock.unlock();
+        // A packet that does not decode costs only itself.
+        if (packet && receive)
+            receive(*packet);
+        return queueRead(source);
+    }
+    default:
+        return;
+    }
+}
+
+void QNComClientManager::handshakeFailed(const std::optional<QNComPacket>& reply)
+{
+    const auto message = reply ? reply->message() : std::nullopt;
+    log::error("Error: " + message.value_or("(null)"));
+    stop();
+    DisconnectBlock disconnect;
+    {
+        std::lock_guard lock(mutex_);
+        disconnect = disconnectBlock_;
+    }
+    // Tell the owner, or it would wait for a link that is already gone.
+    if (disconnect)
+        disconnect(message && !message->empty() ? *message : std::string("Authentication failed"));
+}
+
+// --- socket reports (on the communication queue) -----------------------------------------------
+
+void QNComClientManager::transportConnected(GCDAsyncSocket& socket)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (&socket != socket_.get())
+            return;
+        state_ = 1;
+    }
+    log::info("Connect success");
+    queueRead(&socket);
+}
+
+void QNComClientManager::socketDidConnectToUrl(GCDAsyncSocket& socket, const std::string&)
+{
+    transportConnected(socket);
+}
+
+void QNComClientManager::socketDidConnectToHost(GCDAsyncSocket& socket, const std::string&, std::uint16_t)
+{
+    transportConnected(socket);
+}
+
+void QNComClientManager::socketDidReadData(GCDAsyncSocket& socket, Bytes data, long)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (&socket != socket_.get())
+            return;
+    }
+    process(data, &socket);
+}
+
+void QNComClientManager::socketDidWriteDataWithTag(GCDAsyncSocket& socket, long tag)
+{
+    if (tag == contract::kTagHandshake)
+        queueRead(&socket);
+}
+
+void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error)
+{
+    DisconnectBlock disconnect;
+    {
+        std::lock_guard lock(mutex_);
+        // A late end of a socket already replaced is not the end of the current link.
+        if (&socket != socket_.get())
+            return;
+        socket_.reset();
+        state_ = 0;
+        held_.clear();
+        disconnect = disconnectBlock_;
+    }
+    log::info("disconnect: " + logText(error));
+    if (disconnect)
+        disconnect(error ? std::optional<std::string>(error->description) : std::nullopt);
+}
+
+} // namespace vd

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "GCDAsyncSocket.h"
+#include "QNComPacket.h"
+#include "platform/DispatchQueue.h"
+
+namespace vd {
+
+// The dashboard's end of the link to one service: opens the transport, logs in, sends requests
+// and commands, and hands every packet received after login to its owner.
+//
+// Handshake states: 0 no link, 1 waiting for the greeting, 2 identity sent, 3 password sent,
+// 4 ready. Reports of socket links arrive on the "QNCM.Communication" queue, and so do the three
+// callbacks. Every operation may be called from any thread.
+class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<QNComClientManager> {
+public:
+    using ConnectCompleteBlock = std::function<void()>;
+    using DisconnectBlock = std::function<void(const std::optional<std::string>& errorDescription)>;
+    using ReceiveBlock = std::function<void(const QNComPacket&)>;
+
+    static std::shared_ptr<QNComClientManager> create();
+    // Makes a new "QNCM.Communication" queue for the sockets made from now on, by any manager.
+    QNComClientManager();
+    ~QNComClientManager() override;
+
+    // The queue that sockets made now report on.
+    static std::shared_ptr<SerialQueue> communicationQueue();
+
+    void setConnectCompleteBlock(ConnectCompleteBlock block);
+    void setDisconnectBlock(DisconnectBlock block);
+    void setReceiveBlock(ReceiveBlock block);
+
+    // The service on this computer, with its built-in password and a 10-second connect timeout.
+    void startWithSocketPath(const std::string& path);
+    void startWithHost(const std::string& host, std::uint16_t port, const std::string& password);
+    // Ends the link without a disconnect callback and drops commands waiting for the login.
+    void stop();
+
+    std::uint64_t state() const;
+
+    // Commands. Before the login has succeeded they wait, in order, while a connection is being
+    // made, and take their message ids when they are sent.
+    void requestInfo();
+    void requestConfiguration();
+    void changeOutboundMode(std::int64_t mode);
+    void requestCurrentTunnels();
+    void requestHistoryTunnels();
+    void requestHistoryTunnelLastCount(std::int64_t count);
+    void requestHistoryTunnelStartIdEndId(std::int64_t firstId, std::int64_t lastId);
+    void requestHistoryTunnelStartIdCount(std::int64_t firstId, std::int64_t count);
+    void requestHistoryTunnelStartId(std::int64_t firstId);
+    void requestRecentProcesses();
+    void changeTrafficRecord(bool on);
+    void changeMitMEnable(bool on);
+    void requestTrafficInfo();
+    void requestDNSRecords();
+    void changeAutoPushTunnel(bool on);
+    void changeAutoPushDNS(bool on);
+    void purgeDNSRecords();
+    void removeDNSRecordOfDomain(const std::string& domain);
+    void closeTunnel(std::int64_t tunnelId);
+    void requestIcon(const std::string& bundleId);
+    void getTunnelRequestData(std::int64_t tunnelId);
+    void getTunnelResponseData(std::int64_t tunnelId);
+    void changeAutoPushUDP(bool on);
+
+    // Sends an already numbered packet as a command.
+    void sendPacket(const QNComPacket& packet);
+    // The single send path: no bytes (a packet that failed to encode) stops the link.
+    void sendRawMessage(std::optional<Bytes> bytes, long tag);
+
+    // One received packet's bytes, terminator included, as a transport delivers them.
+    void processReceivedData(std::span<const std::uint8_t> bytes);
+
+private:
+    struct HeldCommand {
+        std::uint64_t cmd;
+        std::optional<QNComPacket::Dictionary> data;
+    };
+
+    void socketDidConnectToUrl(GCDAsyncSocket& socket, const std::string& path) override;
+    void socketDidConnectToHost(GCDAsyncSocket& socket, const std::string& host, std::uint16_t port) override;
+    void socketDidReadData(GCDAsyncSocket& socket, Bytes data, long tag) override;
+    void socketDidWriteDataWithTag(GCDAsyncSocket& socket, long tag) override;
+    void socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error) override;
+
+    void startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect);
+    void transportConnected(GCDAsyncSocket& socket);
+    void process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source);
+    void handshakeFailed(const std::optional<QNComPacket>& reply);
+    void queueRead(GCDAsyncSocket* source);
+    void issue(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
+
+    // These expect mutex_ to be held. writeLocked returns false when there were no bytes.
+    std::int64_t nextIdLocked() { return id_++; }
+    bool writeLocked(std::optional<Bytes> bytes, long tag);
+    bool sendCommandLocked(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<GCDAsyncSocket> socket_;
+    std::int64_t id_ = 0;
+    ConnectCompleteBlock connectCompleteBlock_;
+    DisconnectBlock disconnectBlock_;
+    ReceiveBlock receiveBlock_;
+    std::string password_;
+    std::uint64_t state_ = 0;
+    std::deque<HeldCommand> held_;
+};
+
+} // namespace vd

@@ -1,0 +1,208 @@
+#include "QNComPacket.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+
+#include <simdjson.h>
+
+#include "JsonValues.h"
+#include "platform/Base64.h"
+#include "platform/Log.h"
+
+namespace vd {
+namespace {
+
+using Dictionary = QNComPacket::Dictionary;
+
+// Objects are built by appending members; only objects with many members get a key index, so
+// the common small object pays nothing and a hostile one with thousands of keys stays linear.
+constexpr std::size_t kLinearKeySearchLimit = 16;
+// A parser that grew for a huge packet gives its memory back instead of keeping it per thread.
+constexpr std::size_t kParserCapacityToKeep = 64u << 20;
+
+void convert(simdjson::dom::element element, Dictionary& out);
+
+void convertObject(simdjson::dom::object object, Dictionary& out)
+{
+    out = Dictionary::object();
+    auto& members = static_cast<Dictionary::object_t::Container&>(out.get_ref<Dictionary::object_t&>());
+    members.reserve(object.size());
+    std::unordered_map<std::string_view, std::size_t> index;
+    for (const auto field : object) {
+        Dictionary* slot = nullptr;
+        if (members.size() < kLinearKeySearchLimit) {
+            for (auto& member : members) {
+                if (member.first == field.key) {
+                    slot = &member.second; // a repeated key: the last one wins
+                    break;
+                }
+            }
+        } else {
+            if (index.empty()) {
+                for (std::size_t i = 0; i < members.size(); ++i)
+                    index.emplace(members[i].first, i);
+            }
+            if (const auto it = index.find(field.key); it != index.end())
+                slot = &members[it->second].second;
+        }
+        if (!slot) {
+            members.emplace_back(std::string(field.key), Dictionary());
+            slot = &members.back().second;
+            if (!index.empty())
+                index.emplace(members.back().first, members.size() - 1);
+        }
+        convert(field.value, *slot);
+    }
+}
+
+void convert(simdjson::dom::element element, Dictionary& out)
+{
+    using Type = simdjson::dom::element_type;
+    switch (element.type()) {
+    case Type::OBJECT: convertObject(element.get_object().value_unsafe(), out); break;
+    case Type::ARRAY: {
+        out = Dictionary::array();
+        auto& items = out.get_ref<Dictionary::array_t&>();
+        const auto array = element.get_array().value_unsafe();
+        items.reserve(array.size());
+        for (const auto item : array)
+            convert(item, items.emplace_back());
+        break;
+    }
+    case Type::STRING: out = std::string(element.get_string().value_unsafe()); break;
+    case Type::INT64: out = element.get_int64().value_unsafe(); break;
+    case Type::UINT64: out = element.get_uint64().value_unsafe(); break;
+    case Type::DOUBLE: out = element.get_double().value_unsafe(); break;
+    case Type::BOOL: out = element.get_bool().value_unsafe(); break;
+    case Type::NULL_VALUE: out = nullptr; break;
+    }
+}
+
+simdjson::dom::parser& threadParser()
+{
+    thread_local auto parser = std::make_unique<simdjson::dom::parser>();
+    if (parser->capacity() > kParserCapacityToKeep)
+        parser = std::make_unique<simdjson::dom::parser>();
+    return *parser;
+}
+
+} // namespace
+
+QNComPacket::QNComPacket() : dic_(Dictionary::object())
+{
+    setVersion(1);
+    setCode(1);
+}
+
+QNComPacket QNComPacket::initWithId(std::int64_t id)
+{
+    QNComPacket packet;
+    packet.setId_(id);
+    packet.oriDataLength_ = -1;
+    return packet;
+}
+
+std::optional<QNComPacket> QNComPacket::initWithData(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < sizeof kTerminator) {
+        log::error("Wrong COM MSG");
+        return std::nullopt;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size() - sizeof kTerminator);
+    if (!simdjson::validate_utf8(text.data(), text.size())) {
+        log::error("Wrong COM MSG");
+        return std::nullopt;
+    }
+
+    // simdjson reads a little past the end of its input, so the decoded JSON gets that slack.
+    const std::size_t bound = base64::decodedSizeBound(text.size());
+    const std::unique_ptr<std::uint8_t[]> json(new std::uint8_t[bound + simdjson::SIMDJSON_PADDING]);
+    const auto jsonSize = base64::decodeStrict(text, json.get());
+    if (!jsonSize) {
+        log::error("Communication decode fail");
+        return std::nullopt;
+    }
+    std::memset(json.get() + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
+
+    simdjson::dom::element root;
+    if (const auto error = threadParser().parse(json.get(), *jsonSize, false).get(root)) {
+        log::error(std::string("Communication decode fail with error: ") + simdjson::error_message(error));
+        return std::nullopt;
+    }
+    // Every reader of a packet expects an object; anything else is as unreadable as bad JSON.
+    if (!root.is_object()) {
+        log::error("Communication decode fail");
+        return std::nullopt;
+    }
+
+    QNComPacket packet;
+    convert(root, packet.dic_);
+    packet.oriDataLength_ = static_cast<std::int64_t>(bytes.size());
+    return packet;
+}
+
+std::optional<Bytes> QNComPacket::toData() const
+{
+    std::string json;
+    try {
+        json = dic_.dump(-1, ' ', false, Dictionary::error_handler_t::strict);
+    } catch (const Dictionary::exception& error) {
+        log::error(std::string("Communication encode fail with error: ") + error.what());
+        return std::nullopt;
+    }
+    const std::string text = base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+    Bytes wire;
+    wire.reserve(text.size() + sizeof kTerminator);
+    wire.assign(text.begin(), text.end());
+    wire.insert(wire.end(), std::begin(kTerminator), std::end(kTerminator));
+    return wire;
+}
+
+std::int64_t QNComPacket::id_() const { return json::toInt64(json::member(dic_, "i")); }
+void QNComPacket::setId_(std::int64_t value) { dic_["i"] = value; }
+
+float QNComPacket::version() const { return static_cast<float>(json::toDouble(json::member(dic_, "v"))); }
+
+void QNComPacket::setVersion(float value)
+{
+    // A whole version goes out as a plain integer ("v":1), the way the service writes it.
+    if (std::trunc(value) == value && std::fabs(value) < 1e9f)
+        dic_["v"] = static_cast<std::int64_t>(value);
+    else
+        dic_["v"] = static_cast<double>(value);
+}
+
+std::int64_t QNComPacket::code() const { return json::toInt64(json::member(dic_, "c")); }
+void QNComPacket::setCode(std::int64_t value) { dic_["c"] = value; }
+
+std::uint64_t QNComPacket::cmd() const { return json::toUInt64(json::member(dic_, "t")); }
+void QNComPacket::setCmd(std::uint64_t value) { dic_["t"] = value; }
+
+std::optional<std::string> QNComPacket::message() const
+{
+    const auto* value = json::member(dic_, "m");
+    if (!value || !value->is_string())
+        return std::nullopt;
+    return value->get<std::string>();
+}
+
+void QNComPacket::setMessage(const std::optional<std::string>& value) { dic_["m"] = value.value_or(std::string()); }
+
+const QNComPacket::Dictionary* QNComPacket::data() const
+{
+    const auto* value = json::member(dic_, "d");
+    return value && value->is_object() ? value : nullptr;
+}
+
+void QNComPacket::setData(std::optional<Dictionary> value)
+{
+    if (value)
+        dic_["d"] = std::move(*value);
+    else
+        dic_.erase("d");
+}
+
+} // namespace vd

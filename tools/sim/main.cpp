@@ -1,0 +1,70 @@
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+#include <asio/signal_set.hpp>
+
+#include "ServiceSimulator.h"
+#include "link/ServiceContract.h"
+#include "platform/UserPaths.h"
+
+// vantor-sim: a Vantor service peer for demos and tests.
+int main(int argc, char** argv)
+{
+    CLI::App app{"vantor-sim: a simulated Vantor service that dashboards and vantorctl can log in to.\n"
+                 "Every packet it receives is written as one JSON line to its log."};
+    std::string socketPath = vd::contract::localSocketPath(vd::paths::home()).string();
+    bool noLocal = false;
+    bool tcp = false;
+    std::uint16_t port = vd::contract::kDefaultPort;
+    std::string address = "127.0.0.1";
+    std::string password;
+    std::string logPath;
+    app.add_option("--socket", socketPath, "Local socket path")->capture_default_str();
+    app.add_flag("--no-local", noLocal, "Do not listen on the local socket");
+    app.add_flag("--tcp", tcp, "Also listen on TCP (needs --password)");
+    app.add_option("--port", port, "TCP port")->capture_default_str();
+    app.add_option("--listen", address, "TCP address to listen on")->capture_default_str();
+    app.add_option("--password", password, "Password for TCP clients");
+    app.add_option("--log", logPath, "Append the packet log to this file instead of stdout");
+    CLI11_PARSE(app, argc, argv);
+
+    if (tcp && password.empty()) {
+        std::cerr << "vantor-sim: --tcp needs --password\n";
+        return 2;
+    }
+
+    std::ofstream logFile;
+    if (!logPath.empty()) {
+        logFile.open(logPath, std::ios::app);
+        if (!logFile) {
+            std::cerr << "vantor-sim: cannot open log file " << logPath << "\n";
+            return 1;
+        }
+    }
+    std::ostream& out = logPath.empty() ? std::cout : logFile;
+
+    asio::io_context context;
+    vd::sim::SimulatorOptions options;
+    if (!noLocal)
+        options.socketPath = socketPath;
+    if (tcp)
+        options.tcpPort = port;
+    options.tcpAddress = address;
+    options.password = password;
+    vd::sim::ServiceSimulator simulator(context, options, [&out](const std::string& line) { out << line << std::endl; });
+    if (const auto error = simulator.start()) {
+        std::cerr << "vantor-sim: " << *error << "\n";
+        return 1;
+    }
+    if (!noLocal)
+        std::cerr << "vantor-sim: listening on " << socketPath << "\n";
+    if (tcp)
+        std::cerr << "vantor-sim: listening on " << address << ":" << simulator.tcpPort() << "\n";
+
+    asio::signal_set signals(context, SIGINT, SIGTERM);
+    signals.async_wait([&](const std::error_code&, int) { simulator.stop(); context.stop(); });
+    context.run();
+    return 0;
+}
