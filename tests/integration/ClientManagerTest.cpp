@@ -1,0 +1,259 @@
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "SimHarness.h"
+#include "platform/Log.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+enum class Transport { Unix, Tcp };
+constexpr const char* kPassword = "secret-pw";
+
+class ClientManagerTest : public ::testing::TestWithParam<Transport> {
+protected:
+    void SetUp() override { probe = std::make_unique<test::ManagerProbe>(*manager); }
+    void TearDown() override { manager->stop(); }
+
+    void startSimulator(std::string greeting = {})
+    {
+        sim::SimulatorOptions options;
+        options.socketPath = socketPath;
+        options.tcpPort = 0;
+        options.password = kPassword;
+        options.greeting = std::move(greeting);
+        simulator = std::make_unique<test::SimHarness>(options);
+    }
+    void start(const std::string& password = kPassword)
+    {
+        if (GetParam() == Transport::Unix)
+            manager->startWithSocketPath(socketPath.string());
+        else
+            manager->startWithHost("127.0.0.1", simulator->tcpPort(), password);
+    }
+    void login()
+    {
+        startSimulator();
+        start();
+        ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+    }
+    std::string expectedPassword() const { return GetParam() == Transport::Unix ? contract::kLocalPassword : kPassword; }
+
+    test::TempDir dir;
+    std::filesystem::path socketPath = dir / "db.connect";
+    std::unique_ptr<test::SimHarness> simulator;
+    std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
+    std::unique_ptr<test::ManagerProbe> probe;
+};
+
+TEST_P(ClientManagerTest, LoginSendsIdentityThenPasswordWithIdsZeroAndOne)
+{
+    login();
+    EXPECT_EQ(manager->state(), 4u);
+    const auto received = simulator->received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
+    EXPECT_EQ(received[1], (json{{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", expectedPassword()}}}}));
+    // The service's unasked information reaches the owner once logged in.
+    ASSERT_TRUE(probe->waitFor([&] { return !probe->packets.empty(); }));
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ(probe->packets[0].cmd(), 1u);
+}
+
+TEST_P(ClientManagerTest, EveryCommandSendsExactlyItsTypeAndData)
+{
+    struct Command {
+        std::function<void(QNComClientManager&)> send;
+        std::uint64_t t;
+        json d; // null: no "d" at all
+    };
+    const std::vector<Command> commands = {
+        {[](auto& m) { m.requestInfo(); }, 1, nullptr},
+        {[](auto& m) { m.requestConfiguration(); }, 2, nullptr},
+        {[](auto& m) { m.changeOutboundMode(3); }, 4, {{"mode", 3}}},
+        {[](auto& m) { m.requestCurrentTunnels(); }, 7, nullptr},
+        {[](auto& m) { m.requestHistoryTunnels(); }, 8, nullptr},
+        {[](auto& m) { m.requestHistoryTunnelLastCount(500); }, 8, {{"cmd", "last_count"}, {"count", 500}}},
+        {[](auto& m) { m.requestHistoryTunnelStartIdEndId(10, 20); }, 8, {{"cmd", "from_to"}, {"from", 10}, {"to", 20}}},
+        {[](auto& m) { m.requestHistoryTunnelStartIdCount(10, 5); }, 8, {{"cmd", "from_count"}, {"from", 10}, {"count", 5}}},
+        {[](auto& m) { m.requestHistoryTunnelStartId(-1); }, 8, {{"cmd", "from_to_last"}, {"from", -1}}},
+        {[](auto& m) { m.requestRecentProcesses(); }, 9, nullptr},
+        {[](auto& m) { m.changeTrafficRecord(true); }, 10, {{"switch", true}}},
+        {[](auto& m) { m.changeMitMEnable(false); }, 11, {{"switch", false}}},
+        {[](auto& m) { m.requestTrafficInfo(); }, 12, nullptr},
+        {[](auto& m) { m.requestDNSRecords(); }, 13, nullptr},
+        {[](auto& m) { m.changeAutoPushTunnel(true); }, 14, {{"switch", true}}},
+        {[](auto& m) { m.changeAutoPushDNS(false); }, 15, {{"switch", false}}},
+        {[](auto& m) { m.purgeDNSRecords(); }, 16, nullptr},
+        {[](auto& m) { m.removeDNSRecordOfDomain("example.org"); }, 17, {{"domain", "example.org"}}},
+        {[](auto& m) { m.closeTunnel(9007199254740993); }, 18, {{"tunnel_id", 9007199254740993}}},
+        {[](auto& m) { m.requestIcon("com.example.app"); }, 19, {{"bundleId", "com.example.app"}}},
+        {[](auto& m) { m.getTunnelRequestData(42); }, 20, {{"tunnel_id", 42}}},
+        {[](auto& m) { m.getTunnelResponseData(43); }, 21, {{"tunnel_id", 43}}},
+        {[](auto& m) { m.changeAutoPushUDP(true); }, 22, {{"switch", true}}},
+    };
+    login();
+    for (const auto& command : commands)
+        command.send(*manager);
+    ASSERT_TRUE(simulator->waitForReceived(2 + commands.size()));
+    const auto received = simulator->received();
+    for (std::size_t k = 0; k < commands.size(); ++k) {
+        json expected{{"v", 1}, {"c", 1}, {"i", 2 + k}, {"t", commands[k].t}};
+        if (!commands[k].d.is_null())
+            expected["d"] = commands[k].d;
+        EXPECT_EQ(received[2 + k], expected) << "command " << k;
+    }
+}
+
+TEST_P(ClientManagerTest, EmptyIconRequestSendsNothingAndTakesNoId)
+{
+    login();
+    manager->requestIcon("");
+    manager->requestInfo();
+    ASSERT_TRUE(simulator->waitForReceived(3));
+    const auto received = simulator->received();
+    EXPECT_EQ(received[2]["i"], 2);
+    EXPECT_EQ(received[2]["t"], 1);
+}
+
+TEST_P(ClientManagerTest, CommandsIssuedWhileLoggingInFollowTheLoginInOrder)
+{
+    startSimulator();
+    start();
+    manager->requestCurrentTunnels();
+    manager->closeTunnel(5);
+    manager->requestDNSRecords();
+    ASSERT_TRUE(simulator->waitForReceived(5));
+    const auto received = simulator->received();
+    EXPECT_EQ(received[0]["i"], 0);
+    EXPECT_EQ(received[1]["i"], 1);
+    EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2,"t":7})"));
+    EXPECT_EQ(received[3], json::parse(R"({"v":1,"c":1,"i":3,"t":18,"d":{"tunnel_id":5}})"));
+    EXPECT_EQ(received[4], json::parse(R"({"v":1,"c":1,"i":4,"t":13})"));
+}
+
+TEST_P(ClientManagerTest, WrongGreetingLeavesTheLinkOpenAndSilent)
+{
+    startSimulator("0000000000000000000000000000000");
+    start();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(simulator->received().empty());
+    EXPECT_EQ(manager->state(), 1u);
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ(probe->completions, 0);
+    EXPECT_TRUE(probe->disconnects.empty());
+}
+
+TEST_P(ClientManagerTest, StopEndsTheLinkWithoutCallback)
+{
+    login();
+    log::Capture capture;
+    manager->stop();
+    EXPECT_EQ(manager->state(), 0u);
+    manager->requestCurrentTunnels();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(simulator->received().size(), 2u);
+    EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
+    std::lock_guard lock(probe->mutex);
+    EXPECT_TRUE(probe->disconnects.empty());
+}
+
+TEST_P(ClientManagerTest, ServiceClosingReportsOneDisconnectWithItsDescription)
+{
+    login();
+    log::Capture capture;
+    simulator->closeAllConnections();
+    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
+    std::this_thread::sleep_for(100ms);
+    std::lock_guard lock(probe->mutex);
+    ASSERT_EQ(probe->disconnects.size(), 1u);
+    EXPECT_EQ(probe->disconnects[0], "The service closed the connection");
+    EXPECT_TRUE(capture.contains("disconnect: The service closed the connection"));
+    EXPECT_EQ(manager->state(), 0u);
+}
+
+TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
+{
+    login();
+    constexpr int kThreads = 4;
+    constexpr int kEach = 250;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                if (i % 2)
+                    manager->closeTunnel(t * 1000 + i);
+                else
+                    manager->removeDNSRecordOfDomain("host-" + std::to_string(t) + "-" + std::to_string(i) + ".example");
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(simulator->waitForReceived(2 + kThreads * kEach, 20s));
+    const auto received = simulator->received();
+    ASSERT_EQ(received.size(), 2u + kThreads * kEach);
+    for (std::size_t k = 2; k < received.size(); ++k) {
+        ASSERT_TRUE(received[k].is_object()) << "packet " << k << " did not decode";
+        ASSERT_EQ(received[k]["i"], k);
+        ASSERT_TRUE(received[k]["t"] == 18 || received[k]["t"] == 17);
+    }
+}
+
+TEST_P(ClientManagerTest, StartingAgainReplacesTheLinkWithoutReportingTheOldEnd)
+{
+    login();
+    start();
+    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(manager->state(), 4u);
+    std::lock_guard lock(probe->mutex);
+    EXPECT_TRUE(probe->disconnects.empty());
+    const auto received = simulator->received();
+    // Ids keep counting across restarts of the same manager.
+    ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(received[2]["i"], 2);
+    EXPECT_EQ(received[3]["i"], 3);
+}
+
+TEST_P(ClientManagerTest, RejectedPasswordReportsTheServiceMessage)
+{
+    if (GetParam() == Transport::Unix)
+        GTEST_SKIP() << "the local socket always uses the built-in password";
+    startSimulator();
+    log::Capture capture;
+    start("not-the-password");
+    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
+    std::this_thread::sleep_for(100ms);
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ(probe->disconnects, std::vector<std::optional<std::string>>{"Wrong password"});
+    EXPECT_EQ(probe->completions, 0);
+    EXPECT_TRUE(capture.contains("Error: Wrong password"));
+    EXPECT_EQ(manager->state(), 0u);
+}
+
+TEST_P(ClientManagerTest, LocalSocketAlwaysSendsTheBuiltInPassword)
+{
+    if (GetParam() == Transport::Tcp)
+        GTEST_SKIP() << "only the local socket has a built-in password";
+    startSimulator();
+    manager->startWithHost("127.0.0.1", simulator->tcpPort(), kPassword);
+    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+    manager->startWithSocketPath(socketPath.string());
+    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
+    const auto received = simulator->received();
+    ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(received[1]["d"]["password"], kPassword);
+    EXPECT_EQ(received[3]["d"]["password"], contract::kLocalPassword);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, ClientManagerTest, ::testing::Values(Transport::Unix, Transport::Tcp),
+                         [](const auto& info) { return info.param == Transport::Unix ? "Unix" : "Tcp"; });
+
+} // namespace
+} // namespace vd

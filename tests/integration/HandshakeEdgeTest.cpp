@@ -1,0 +1,130 @@
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "SimHarness.h"
+#include "platform/Base64.h"
+#include "platform/Log.h"
+#include "support/RawPeer.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+Bytes wire(const json& object)
+{
+    QNComPacket packet;
+    packet.dic() = QNComPacket::Dictionary::parse(object.dump());
+    return *packet.toData();
+}
+
+json readJson(test::RawPeer& peer)
+{
+    const auto bytes = peer.readPacket();
+    if (!bytes)
+        return nullptr;
+    const auto packet = QNComPacket::initWithData(*bytes);
+    return packet ? json::parse(packet->dic().dump()) : json("undecodable");
+}
+
+// A service played by hand, to reach the corners a well-behaved service never shows.
+class HandshakeEdgeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        probe = std::make_unique<test::ManagerProbe>(*manager);
+        manager->startWithSocketPath(peer.path().string());
+        ASSERT_TRUE(peer.accept());
+    }
+    void TearDown() override { manager->stop(); }
+
+    void loginByHand()
+    {
+        ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", contract::kGreetingToken}})));
+        ASSERT_EQ(readJson(peer), json::parse(R"({"v":1,"c":1,"i":0})"));
+        ASSERT_TRUE(peer.send(wire({{"c", 2}})));
+        ASSERT_EQ(readJson(peer)["i"], 1);
+        ASSERT_TRUE(peer.send(wire({{"c", 1}})));
+        ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+    }
+
+    test::TempDir dir;
+    test::RawPeer peer{dir / "svc.sock"};
+    std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
+    std::unique_ptr<test::ManagerProbe> probe;
+};
+
+TEST_F(HandshakeEdgeTest, UndecodablePacketAfterLoginCostsOnlyItself)
+{
+    loginByHand();
+    log::Capture capture;
+    ASSERT_TRUE(peer.send(std::string("not base64 at all!\xDB\xBC")));
+    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"t", 7}, {"d", {{"tunnels", json::array()}}}})));
+    ASSERT_TRUE(probe->waitFor([&] { return probe->packets.size() == 1; }));
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ(probe->packets[0].cmd(), 7u);
+    EXPECT_TRUE(capture.contains("Communication decode fail"));
+    EXPECT_TRUE(probe->disconnects.empty());
+}
+
+TEST_F(HandshakeEdgeTest, RejectedIdentityWithoutMessageStillTellsTheOwner)
+{
+    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", contract::kGreetingToken}})));
+    ASSERT_EQ(readJson(peer)["i"], 0);
+    log::Capture capture;
+    ASSERT_TRUE(peer.send(wire({{"c", 5}})));
+    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
+    EXPECT_TRUE(peer.waitForClose());
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ(probe->disconnects, std::vector<std::optional<std::string>>{"Authentication failed"});
+    EXPECT_TRUE(capture.contains("Error: (null)"));
+}
+
+TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
+{
+    ASSERT_TRUE(peer.send(std::string(contract::kMaxPacketBytesBeforeLogin + 4096, 'A')));
+    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
+    std::lock_guard lock(probe->mutex);
+    ASSERT_TRUE(probe->disconnects[0]);
+    EXPECT_NE(probe->disconnects[0]->find(std::to_string(contract::kMaxPacketBytesBeforeLogin)), std::string::npos)
+        << *probe->disconnects[0];
+    EXPECT_EQ(manager->state(), 0u);
+}
+
+TEST_F(HandshakeEdgeTest, LargePacketAfterLoginIsAccepted)
+{
+    loginByHand();
+    const std::string body(4u << 20, 'b');
+    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"t", 21}, {"d", {{"tunnel_id", 1}, {"data", body}}}})));
+    ASSERT_TRUE(probe->waitFor([&] { return probe->packets.size() == 1; }));
+    std::lock_guard lock(probe->mutex);
+    EXPECT_EQ((*probe->packets[0].data())["data"].get_ref<const std::string&>().size(), body.size());
+}
+
+TEST(ClientManagerConnect, MissingSocketIsReportedAndBadPathRefusedAtOnce)
+{
+    test::TempDir dir;
+    auto manager = QNComClientManager::create();
+    test::ManagerProbe probe(*manager);
+
+    manager->startWithSocketPath((dir / "nobody-listens").string());
+    ASSERT_TRUE(probe.waitFor([&] { return !probe.disconnects.empty(); }));
+    {
+        std::lock_guard lock(probe.mutex);
+        EXPECT_EQ(probe.disconnects[0], std::error_code(ENOENT, std::system_category()).message());
+    }
+
+    log::Capture capture;
+    manager->startWithSocketPath(std::string(300, 'x'));
+    std::this_thread::sleep_for(200ms);
+    const auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Connect fail with error: ", 0), 0u) << lines[0];
+    std::lock_guard lock(probe.mutex);
+    EXPECT_EQ(probe.disconnects.size(), 1u);
+}
+
+} // namespace
+} // namespace vd

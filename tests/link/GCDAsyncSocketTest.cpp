@@ -1,0 +1,302 @@
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "link/GCDAsyncSocket.h"
+#include "support/RawPeer.h"
+#include "support/TempDir.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Bytes kTerminator{0xDB, 0xBC};
+
+Bytes bytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// Records what the socket reports, and whether each report came on the delegate queue.
+class Recorder : public GCDAsyncSocketDelegate {
+public:
+    explicit Recorder(std::shared_ptr<SerialQueue> queue) : queue_(std::move(queue)) {}
+
+    void socketDidConnectToUrl(GCDAsyncSocket&, const std::string&) override { note([&] { ++connects; }); }
+    void socketDidConnectToHost(GCDAsyncSocket&, const std::string& h, std::uint16_t p) override
+    {
+        note([&] { ++connects; host = h; port = p; });
+    }
+    void socketDidReadData(GCDAsyncSocket&, Bytes data, long tag) override
+    {
+        note([&] { reads.emplace_back(std::move(data), tag); });
+    }
+    void socketDidWriteDataWithTag(GCDAsyncSocket&, long tag) override { note([&] { writeTags.push_back(tag); }); }
+    void socketDidDisconnect(GCDAsyncSocket&, const std::optional<Error>& error) override
+    {
+        note([&] { ++disconnects; lastError = error; });
+    }
+
+    template <typename Predicate>
+    bool waitFor(Predicate predicate, std::chrono::milliseconds timeout = 5s)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, predicate);
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int connects = 0;
+    int disconnects = 0;
+    std::string host;
+    std::uint16_t port = 0;
+    std::vector<std::pair<Bytes, long>> reads;
+    std::vector<long> writeTags;
+    std::optional<Error> lastError;
+    std::atomic<bool> offQueue{false};
+
+private:
+    template <typename Change>
+    void note(Change change)
+    {
+        if (!queue_->isCurrent())
+            offQueue = true;
+        std::lock_guard lock(mutex);
+        change();
+        changed.notify_all();
+    }
+    std::shared_ptr<SerialQueue> queue_;
+};
+
+class SocketTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        peer = std::make_unique<test::RawPeer>(dir / "peer.sock");
+        recorder = std::make_shared<Recorder>(queue);
+        socket = GCDAsyncSocket::initWithDelegate(recorder, queue);
+    }
+    void TearDown() override
+    {
+        socket->disconnect();
+        EXPECT_FALSE(recorder->offQueue) << "a report arrived off the delegate queue";
+    }
+
+    void connect()
+    {
+        ASSERT_EQ(socket->connectToUrl(peer->path().string(), 10), std::nullopt);
+        ASSERT_TRUE(peer->accept());
+        ASSERT_TRUE(recorder->waitFor([&] { return recorder->connects == 1; }));
+    }
+
+    test::TempDir dir;
+    std::shared_ptr<SerialQueue> queue = SerialQueue::create("test.socket");
+    std::unique_ptr<test::RawPeer> peer;
+    std::shared_ptr<Recorder> recorder;
+    std::shared_ptr<GCDAsyncSocket> socket;
+};
+
+TEST_F(SocketTest, ReadsCutTheStreamAfterEachDelimiter)
+{
+    connect();
+    socket->readDataToData(kTerminator, -1, 1);
+    peer->send(bytes("ab\xDB"));
+    std::this_thread::sleep_for(20ms);
+    peer->send(bytes("\xBC" "cd\xDB\xBC" "ef\xDB\xBC" "tail"));
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->reads.size() == 1; }));
+    // Bytes after a delimiter wait in the buffer for the next read.
+    socket->readDataToData(kTerminator, -1, 2);
+    socket->readDataToData(kTerminator, -1, 3);
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->reads.size() == 3; }));
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_EQ(recorder->reads[0], std::make_pair(bytes("ab\xDB\xBC"), 1L));
+    EXPECT_EQ(recorder->reads[1], std::make_pair(bytes("cd\xDB\xBC"), 2L));
+    EXPECT_EQ(recorder->reads[2], std::make_pair(bytes("ef\xDB\xBC"), 3L));
+}
+
+TEST_F(SocketTest, LargePacketArrivingInPiecesComesWhole)
+{
+    connect();
+    socket->readDataToData(kTerminator, -1, 0, 64u << 20);
+    Bytes big(5u << 20);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>('A' + i % 26);
+    big.push_back(0xDB);
+    std::thread sender([&] { peer->send(big); peer->send(Bytes{0xBC}); });
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->reads.size() == 1; }, 20s));
+    sender.join();
+    std::lock_guard lock(recorder->mutex);
+    Bytes expected = big;
+    expected.push_back(0xBC);
+    EXPECT_EQ(recorder->reads[0].first, expected);
+}
+
+TEST_F(SocketTest, ReadBeyondItsLimitEndsTheConnection)
+{
+    connect();
+    socket->readDataToData(kTerminator, -1, 0, 1000);
+    peer->send(Bytes(4000, 'x'));
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }));
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->code, GCDAsyncSocket::kReadMaxedOutError);
+    EXPECT_NE(recorder->lastError->description.find("1000"), std::string::npos);
+    EXPECT_TRUE(recorder->reads.empty());
+}
+
+TEST_F(SocketTest, WritesFromManyThreadsArriveWholeAndInOrderPerThread)
+{
+    connect();
+    constexpr int kThreads = 4;
+    constexpr int kEach = 200;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                socket->writeData(bytes(std::to_string(t) + ":" + std::to_string(i) + std::string(100, '.') + "\xDB\xBC"), 20, t);
+        });
+    }
+    for (auto& w : writers)
+        w.join();
+    std::vector<int> next(kThreads, 0);
+    for (int n = 0; n < kThreads * kEach; ++n) {
+        const auto packet = peer->readPacket();
+        ASSERT_TRUE(packet) << "packet " << n;
+        const std::string text(packet->begin(), packet->end() - 2);
+        const int t = std::stoi(text.substr(0, 1));
+        EXPECT_EQ(text, std::to_string(t) + ":" + std::to_string(next[t]) + std::string(100, '.'));
+        ++next[t];
+    }
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->writeTags.size() == kThreads * kEach; }));
+}
+
+TEST_F(SocketTest, StalledWriteTimesOut)
+{
+    connect();
+    // The peer never reads, so the kernel buffers fill and the write cannot finish.
+    socket->writeData(Bytes(64u << 20, 'x'), 0.3, 999);
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }, 10s));
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->code, GCDAsyncSocket::kWriteTimeoutError);
+    EXPECT_TRUE(recorder->writeTags.empty());
+}
+
+TEST_F(SocketTest, PeerClosingIsReportedOnceWithAnError)
+{
+    connect();
+    socket->readDataToData(kTerminator, -1, 0);
+    peer->closeConnection();
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }));
+    std::this_thread::sleep_for(50ms);
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_EQ(recorder->disconnects, 1);
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->code, GCDAsyncSocket::kClosedError);
+    EXPECT_EQ(recorder->lastError->description, "The service closed the connection");
+}
+
+TEST_F(SocketTest, ClearedDelegateHearsNothingMore)
+{
+    connect();
+    socket->readDataToData(kTerminator, -1, 0);
+    socket->setDelegate({});
+    peer->send(bytes("late\xDB\xBC"));
+    socket->disconnect();
+    std::this_thread::sleep_for(100ms);
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_TRUE(recorder->reads.empty());
+    EXPECT_EQ(recorder->disconnects, 0);
+}
+
+TEST_F(SocketTest, DisconnectDropsReadsAlreadyUnderWay)
+{
+    connect();
+    for (int i = 0; i < 50; ++i)
+        socket->readDataToData(kTerminator, -1, i);
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += "p\xDB\xBC";
+    peer->send(many);
+    socket->disconnect();
+    const auto readsAtDisconnect = [&] {
+        std::lock_guard lock(recorder->mutex);
+        return recorder->reads.size();
+    }();
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }));
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_EQ(recorder->reads.size(), readsAtDisconnect);
+    EXPECT_FALSE(recorder->lastError);
+}
+
+TEST_F(SocketTest, RefusalsAtTheCallAndLater)
+{
+    EXPECT_TRUE(socket->connectToUrl("", 10));
+    EXPECT_TRUE(socket->connectToUrl(std::string(200, 'p'), 10));
+
+    ASSERT_EQ(socket->connectToUrl((dir / "nobody-here").string(), 10), std::nullopt);
+    const auto again = socket->connectToUrl(peer->path().string(), 10);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->code, GCDAsyncSocket::kInUseError);
+
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }));
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->code, ENOENT);
+    EXPECT_EQ(recorder->connects, 0);
+}
+
+TEST(SocketTcp, ConnectsByNameAndReportsTheRefusal)
+{
+    auto queue = SerialQueue::create("test.tcp");
+    auto recorder = std::make_shared<Recorder>(queue);
+
+    // A port nobody listens on: take a free one, then let it go.
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::uint16_t port = ntohs(address.sin_port);
+    ::close(probe);
+
+    auto refused = GCDAsyncSocket::initWithDelegate(recorder, queue);
+    ASSERT_EQ(refused->connectToHost("localhost", port), std::nullopt);
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }));
+    {
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_TRUE(recorder->lastError);
+        EXPECT_EQ(recorder->lastError->code, ECONNREFUSED);
+    }
+
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    address.sin_port = 0;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    auto socket = GCDAsyncSocket::initWithDelegate(recorder, queue);
+    ASSERT_EQ(socket->connectToHost("127.0.0.1", ntohs(address.sin_port)), std::nullopt);
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->connects == 1; }));
+    {
+        std::lock_guard lock(recorder->mutex);
+        EXPECT_EQ(recorder->host, "127.0.0.1");
+        EXPECT_EQ(recorder->port, ntohs(address.sin_port));
+    }
+    socket->disconnect();
+    ::close(listener);
+    EXPECT_FALSE(recorder->offQueue);
+}
+
+} // namespace
+} // namespace vd

@@ -1,0 +1,210 @@
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "link/QNComPacket.h"
+#include "platform/Base64.h"
+#include "platform/Log.h"
+
+namespace vd {
+namespace {
+
+using Dictionary = QNComPacket::Dictionary;
+
+Bytes wireOf(const std::string& text)
+{
+    Bytes wire(text.begin(), text.end());
+    wire.push_back(0xDB);
+    wire.push_back(0xBC);
+    return wire;
+}
+
+Bytes wireOfJson(const std::string& json)
+{
+    return wireOf(base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()}));
+}
+
+Dictionary jsonInside(const Bytes& wire)
+{
+    const std::string text(wire.begin(), wire.end() - 2);
+    const auto json = base64::decodeStrict(text);
+    return Dictionary::parse(json->begin(), json->end());
+}
+
+TEST(QNComPacketWire, SingleMemberObjectGivesTheDocumentedBytes)
+{
+    QNComPacket packet;
+    packet.dic() = Dictionary::object({{"c", 1}});
+    const Bytes expected{0x65, 0x79, 0x4A, 0x6A, 0x49, 0x6A, 0x6F, 0x78, 0x66, 0x51, 0x3D, 0x3D, 0xDB, 0xBC};
+    EXPECT_EQ(packet.toData(), expected);
+}
+
+TEST(QNComPacketWire, NumberedCommandCarriesExactlyItsFourMembers)
+{
+    QNComPacket packet = QNComPacket::initWithId(7);
+    packet.setCmd(1);
+    const auto wire = packet.toData();
+    ASSERT_TRUE(wire);
+    EXPECT_EQ(jsonInside(*wire), Dictionary::parse(R"({"v":1,"c":1,"i":7,"t":1})"));
+    // The version goes out as a plain integer, as every other peer writes it.
+    const std::string json = jsonInside(*wire).dump();
+    EXPECT_NE(json.find("\"v\":1,"), std::string::npos) << json;
+    EXPECT_EQ(packet.oriDataLength(), -1);
+    EXPECT_EQ(QNComPacket().oriDataLength(), 0);
+    EXPECT_FALSE(QNComPacket().dic().contains("i"));
+}
+
+TEST(QNComPacketWire, TerminatorBytesNeverAppearBeforeTheEnd)
+{
+    std::mt19937 random(42);
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        for (int i = 0; i < round * 7; ++i)
+            text += static_cast<char>(0x20 + random() % 0x5F);
+        text += "\xC3\x9B\xC2\xBC\xE2\x82\xAC"; // the terminator's byte values inside real UTF-8
+        QNComPacket packet = QNComPacket::initWithId(round);
+        packet.setMessage(text);
+        packet.setData(Dictionary::object({{"blob", text}, {"n", round}}));
+        const auto wire = packet.toData();
+        ASSERT_TRUE(wire);
+        ASSERT_EQ(wire->size() % 4, 2u);
+        for (std::size_t i = 0; i + 2 < wire->size(); ++i)
+            ASSERT_TRUE((*wire)[i] != 0xDB && (*wire)[i] != 0xBC) << "byte " << i << " of round " << round;
+        EXPECT_EQ((*wire)[wire->size() - 2], 0xDB);
+        EXPECT_EQ((*wire)[wire->size() - 1], 0xBC);
+    }
+}
+
+TEST(QNComPacketRoundTrip, KeepsEveryValueAndUnknownKeys)
+{
+    QNComPacket packet = QNComPacket::initWithId(-3);
+    packet.setCmd(18446744073709551615ull);
+    packet.setCode(-9);
+    packet.setMessage("héllo \"quoted\"\n\ttab ✓");
+    packet.setData(Dictionary::parse(R"({"tunnels":["{\"id\":1,\"host\":\"a.b\"}"],"nested":{"x":[1,2.5,-7,true,null,"s"]},
+        "big":9223372036854775807,"neg":-9223372036854775808,"empty":{},"list":[]})"));
+    packet.dic()["z"] = "unknown key";
+    const auto wire = packet.toData();
+    ASSERT_TRUE(wire);
+    const auto decoded = QNComPacket::initWithData(*wire);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->dic(), packet.dic());
+    EXPECT_EQ(decoded->id_(), -3);
+    EXPECT_EQ(decoded->cmd(), 18446744073709551615ull);
+    EXPECT_EQ(decoded->code(), -9);
+    EXPECT_FLOAT_EQ(decoded->version(), 1.0f);
+    EXPECT_EQ(decoded->message(), packet.message());
+    EXPECT_EQ(decoded->dic()["z"], "unknown key");
+    EXPECT_EQ(decoded->oriDataLength(), static_cast<std::int64_t>(wire->size()));
+}
+
+TEST(QNComPacketRoundTrip, LargeObjectsKeepOrderAndLastOfRepeatedKeys)
+{
+    std::string json = R"({"a":1,"b":2,"a":3)";
+    for (int i = 0; i < 40; ++i)
+        json += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    json += R"(,"k5":"again","k39":"last"})";
+    const auto decoded = QNComPacket::initWithData(wireOfJson(json));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->dic().size(), 42u);
+    EXPECT_EQ(decoded->dic()["a"], 3);
+    EXPECT_EQ(decoded->dic()["k5"], "again");
+    EXPECT_EQ(decoded->dic()["k39"], "last");
+    EXPECT_EQ(decoded->dic().begin().key(), "a");
+    EXPECT_EQ(std::prev(decoded->dic().end()).key(), "k39");
+}
+
+TEST(QNComPacketFields, MissingAndMistypedFieldsReadAsEmpty)
+{
+    const auto bare = QNComPacket::initWithData(wireOfJson(R"({"m":5,"d":[1]})"));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->cmd(), 0u);
+    EXPECT_EQ(bare->id_(), 0);
+    EXPECT_EQ(bare->code(), 0);
+    EXPECT_EQ(bare->message(), std::nullopt);
+    EXPECT_EQ(bare->data(), nullptr);
+
+    const auto loose = QNComPacket::initWithData(wireOfJson(R"({"t":"7","c":2.9,"i":true})"));
+    ASSERT_TRUE(loose);
+    EXPECT_EQ(loose->cmd(), 7u);
+    EXPECT_EQ(loose->code(), 2);
+    EXPECT_EQ(loose->id_(), 1);
+}
+
+TEST(QNComPacketFields, SettersFollowTheEnvelopeRules)
+{
+    QNComPacket packet;
+    packet.setMessage(std::nullopt);
+    EXPECT_EQ(packet.dic()["m"], "");
+    packet.setData(Dictionary::object({{"k", 1}}));
+    ASSERT_NE(packet.data(), nullptr);
+    EXPECT_EQ((*packet.data())["k"], 1);
+    packet.setData(std::nullopt);
+    EXPECT_FALSE(packet.dic().contains("d"));
+    packet.setVersion(1.5f);
+    EXPECT_FLOAT_EQ(packet.version(), 1.5f);
+}
+
+TEST(QNComPacketDecode, EachFailureLogsItsLineAndYieldsNothing)
+{
+    struct Case {
+        const char* name;
+        Bytes wire;
+        std::string line;
+    };
+    Bytes badUtf8 = wireOf("eyJjIjoxfQ==");
+    badUtf8[3] = 0xFF;
+    const std::vector<Case> cases = {
+        {"not UTF-8", badUtf8, "Wrong COM MSG"},
+        {"line break inside Base64", wireOf("eyJjIjox\nfQ=="), "Communication decode fail"},
+        {"character outside the alphabet", wireOf("eyJjIjox*Q=="), "Communication decode fail"},
+        {"missing padding", wireOf("eyJjIjoxfQ"), "Communication decode fail"},
+        {"top level is an array", wireOfJson("[1,2]"), "Communication decode fail"},
+        {"top level is a number", wireOfJson("5"), "Communication decode fail"},
+        {"empty input", Bytes{}, "Wrong COM MSG"},
+        {"one byte", Bytes{0xBC}, "Wrong COM MSG"},
+    };
+    for (const auto& c : cases) {
+        log::Capture capture;
+        EXPECT_FALSE(QNComPacket::initWithData(c.wire)) << c.name;
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{c.line}) << c.name;
+    }
+}
+
+TEST(QNComPacketDecode, BadJsonNamesTheParserError)
+{
+    for (const char* json : {R"({"c":1)", R"({"c":})", "", R"({"a":"\x01"})"}) {
+        log::Capture capture;
+        EXPECT_FALSE(QNComPacket::initWithData(wireOfJson(json))) << json;
+        const auto lines = capture.lines();
+        ASSERT_EQ(lines.size(), 1u) << json;
+        const std::string prefix = "Communication decode fail with error: ";
+        EXPECT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
+        EXPECT_GT(lines[0].size(), prefix.size()) << json;
+    }
+}
+
+TEST(QNComPacketDecode, TheLastTwoBytesAreDroppedUnseen)
+{
+    Bytes wire = wireOfJson(R"({"c":1,"t":7})");
+    wire[wire.size() - 2] = 'X';
+    wire[wire.size() - 1] = 'Y';
+    const auto packet = QNComPacket::initWithData(wire);
+    ASSERT_TRUE(packet);
+    EXPECT_EQ(packet->cmd(), 7u);
+}
+
+TEST(QNComPacketEncode, InvalidTextFailsWithTheEncoderLine)
+{
+    log::Capture capture;
+    QNComPacket packet;
+    packet.setMessage(std::string("\xFF\xFE broken"));
+    EXPECT_FALSE(packet.toData());
+    const auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Communication encode fail with error: ", 0), 0u) << lines[0];
+}
+
+} // namespace
+} // namespace vd
