@@ -34,8 +34,14 @@ inline std::uint32_t quad(const unsigned char* p)
 
 std::string encode(std::span<const std::uint8_t> bytes)
 {
-    std::string out((bytes.size() + 2) / 3 * 4, '=');
-    char* o = out.data();
+    std::string out(encodedSize(bytes.size()), '=');
+    encode(bytes, out.data());
+    return out;
+}
+
+void encode(std::span<const std::uint8_t> bytes, char* out)
+{
+    char* o = out;
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3, o += 4) {
         const std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
@@ -48,10 +54,9 @@ std::string encode(std::span<const std::uint8_t> bytes)
         const std::uint32_t v = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
         o[0] = kAlphabet[v >> 18];
         o[1] = kAlphabet[(v >> 12) & 63];
-        if (rest == 2)
-            o[2] = kAlphabet[(v >> 6) & 63];
+        o[2] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        o[3] = '=';
     }
-    return out;
 }
 
 std::optional<std::size_t> decodeStrict(std::string_view text, std::uint8_t* out)

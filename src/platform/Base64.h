@@ -13,6 +13,9 @@ namespace vd::base64 {
 
 // Standard alphabet, padded to a multiple of four characters, no line breaks.
 std::string encode(std::span<const std::uint8_t> bytes);
+constexpr std::size_t encodedSize(std::size_t byteCount) { return (byteCount + 2) / 3 * 4; }
+// The same into `out`, which must hold encodedSize(bytes.size()) characters.
+void encode(std::span<const std::uint8_t> bytes, char* out);
 
 // The most bytes `text` can decode to.
 constexpr std::size_t decodedSizeBound(std::size_t textLength) { return textLength / 4 * 3; }
