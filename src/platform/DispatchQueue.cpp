@@ -1,5 +1,7 @@
 #include "DispatchQueue.h"
 
+#include <utility>
+
 #include <asio/post.hpp>
 
 #include "WorkPool.h"
@@ -33,14 +35,22 @@ std::shared_ptr<ConcurrentQueue> ConcurrentQueue::create(std::string label)
 
 ConcurrentQueue::ConcurrentQueue(std::string label) : DispatchQueue(std::move(label)) {}
 
+namespace {
+thread_local const ConcurrentQueue* tRunningConcurrent = nullptr;
+}
+
 void ConcurrentQueue::async(Task task)
 {
-    asio::post(WorkPool::context(), std::move(task));
+    asio::post(WorkPool::context(), [this, task = std::move(task)] {
+        const ConcurrentQueue* outer = std::exchange(tRunningConcurrent, this);
+        task();
+        tRunningConcurrent = outer;
+    });
 }
 
 bool ConcurrentQueue::isCurrent() const
 {
-    return WorkPool::isWorkerThread();
+    return tRunningConcurrent == this;
 }
 
 std::shared_ptr<ConcurrentQueue> globalQueue()

@@ -48,14 +48,12 @@ Sink& currentSink()
 
 } // namespace
 
+// The sink runs under the lock, so replacing it waits for writes under way: a capture that ends
+// while other threads log is never written to afterwards. Sinks must not log themselves.
 void write(Level level, std::string_view message)
 {
-    Sink sink;
-    {
-        std::lock_guard lock(sinkMutex());
-        sink = currentSink();
-    }
-    if (sink)
+    std::lock_guard lock(sinkMutex());
+    if (const Sink& sink = currentSink())
         sink(level, message);
     else
         writeToStderr(level, message);

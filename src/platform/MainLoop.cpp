@@ -16,10 +16,9 @@ MainLoop::~MainLoop()
 
 void MainLoop::post(Task task)
 {
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-    }
+    // Notifying under the lock: the loop may be destroyed as soon as it has run this task.
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
     wake_.notify_one();
 }
 

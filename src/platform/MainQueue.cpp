@@ -31,18 +31,18 @@ std::shared_ptr<MainQueue> MainQueue::shared()
 
 MainQueue::MainQueue() : DispatchQueue("VD.Main") {}
 
+// The poster is only ever called with the state lock held: tasks keep their order across an
+// install, and once uninstall() returns nobody is inside the old poster. Posters only enqueue,
+// so they never come back here.
 void MainQueue::install(Poster poster)
 {
     auto& s = state();
-    std::deque<Task> waiting;
-    {
-        std::lock_guard lock(s.mutex);
-        s.poster = std::move(poster);
-        s.mainThread = std::this_thread::get_id();
-        waiting.swap(s.waiting);
-    }
-    for (auto& task : waiting)
+    std::lock_guard lock(s.mutex);
+    s.poster = std::move(poster);
+    s.mainThread = std::this_thread::get_id();
+    for (auto& task : s.waiting)
         s.poster(std::move(task));
+    s.waiting.clear();
 }
 
 void MainQueue::uninstall()
@@ -56,16 +56,11 @@ void MainQueue::uninstall()
 void MainQueue::async(Task task)
 {
     auto& s = state();
-    Poster poster;
-    {
-        std::lock_guard lock(s.mutex);
-        if (!s.poster) {
-            s.waiting.push_back(std::move(task));
-            return;
-        }
-        poster = s.poster;
-    }
-    poster(std::move(task));
+    std::lock_guard lock(s.mutex);
+    if (s.poster)
+        s.poster(std::move(task));
+    else
+        s.waiting.push_back(std::move(task));
 }
 
 bool MainQueue::isCurrent() const

@@ -16,8 +16,13 @@ struct ObservationToken::Entry {
 
 std::shared_ptr<NotificationCenter> NotificationCenter::defaultCenter()
 {
-    static const auto center = std::make_shared<NotificationCenter>();
+    static const auto center = create();
     return center;
+}
+
+std::shared_ptr<NotificationCenter> NotificationCenter::create()
+{
+    return std::shared_ptr<NotificationCenter>(new NotificationCenter());
 }
 
 ObservationToken NotificationCenter::addObserver(std::string name, const void* object, Callback callback)

@@ -48,6 +48,8 @@ public:
     using Callback = std::function<void(const Notification&)>;
 
     static std::shared_ptr<NotificationCenter> defaultCenter();
+    // Tokens reach their centre through a weak reference, so a centre is always shared-owned.
+    static std::shared_ptr<NotificationCenter> create();
 
     // `object` null: notifications from any poster.
     [[nodiscard]] ObservationToken addObserver(std::string name, const void* object, Callback callback);
@@ -55,6 +57,7 @@ public:
     void post(std::string name, const void* object = nullptr, std::any userInfo = {});
 
 private:
+    NotificationCenter() = default;
     friend class ObservationToken;
     void remove(const std::shared_ptr<ObservationToken::Entry>& entry);
 

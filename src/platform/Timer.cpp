@@ -64,8 +64,12 @@ void Timer::schedule(Seconds delay, Seconds interval, Seconds /*leeway*/)
 
 void Timer::cancel()
 {
-    ++state_->generation;
-    asio::post(state_->strand, [state = state_] { state->timer.cancel(); });
+    const auto gen = ++state_->generation;
+    // A schedule issued after this cancel may reach the strand first; it then owns the timer.
+    asio::post(state_->strand, [state = state_, gen] {
+        if (state->generation.load() == gen)
+            state->timer.cancel();
+    });
 }
 
 void asyncAfter(const std::shared_ptr<DispatchQueue>& queue, Seconds delay, Task task)

@@ -9,8 +9,6 @@
 namespace vd {
 namespace {
 
-thread_local bool tIsWorker = false;
-
 class Pool {
 public:
     Pool()
@@ -19,10 +17,7 @@ public:
         // threads suffice; at least two keep one busy queue from starving the others.
         const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
         for (unsigned i = 0; i < count; ++i) {
-            threads_.emplace_back([this] {
-                tIsWorker = true;
-                context_.run();
-            });
+            threads_.emplace_back([this] { context_.run(); });
         }
     }
     ~Pool()
@@ -46,11 +41,6 @@ asio::io_context& WorkPool::context()
 {
     static Pool pool;
     return pool.context();
-}
-
-bool WorkPool::isWorkerThread()
-{
-    return tIsWorker;
 }
 
 } // namespace vd

@@ -9,7 +9,6 @@ namespace vd {
 class WorkPool {
 public:
     static asio::io_context& context();
-    static bool isWorkerThread();
 };
 
 } // namespace vd
