@@ -117,6 +117,7 @@ void QNComClientManager::startSocket(const std::function<std::optional<Error>(GC
 
 void QNComClientManager::stop()
 {
+    std::lock_guard gate(callbackGate_);
     std::shared_ptr<GCDAsyncSocket> socket;
     {
         std::lock_guard lock(mutex_);
@@ -253,6 +254,7 @@ void QNComClientManager::queueRead(GCDAsyncSocket* source)
 
 void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes)
 {
+    std::lock_guard gate(callbackGate_);
     process(bytes, nullptr);
 }
 
@@ -328,6 +330,7 @@ void QNComClientManager::handshakeFailed(const std::optional<QNComPacket>& reply
 
 void QNComClientManager::transportConnected(GCDAsyncSocket& socket)
 {
+    std::lock_guard gate(callbackGate_);
     {
         std::lock_guard lock(mutex_);
         if (&socket != socket_.get())
@@ -350,6 +353,7 @@ void QNComClientManager::socketDidConnectToHost(GCDAsyncSocket& socket, const st
 
 void QNComClientManager::socketDidReadData(GCDAsyncSocket& socket, Bytes data, long)
 {
+    std::lock_guard gate(callbackGate_);
     {
         std::lock_guard lock(mutex_);
         if (&socket != socket_.get())
@@ -366,6 +370,7 @@ void QNComClientManager::socketDidWriteDataWithTag(GCDAsyncSocket& socket, long 
 
 void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error)
 {
+    std::lock_guard gate(callbackGate_);
     DisconnectBlock disconnect;
     {
         std::lock_guard lock(mutex_);

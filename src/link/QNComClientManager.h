@@ -43,6 +43,8 @@ public:
     void startWithSocketPath(const std::string& path);
     void startWithHost(const std::string& host, std::uint16_t port, const std::string& password);
     // Ends the link without a disconnect callback and drops commands waiting for the login.
+    // Once it returns no callback is running or will start, unless it was called from inside
+    // one, so an owner may go away right after stopping.
     void stop();
 
     std::uint64_t state() const;
@@ -105,6 +107,8 @@ private:
     bool writeLocked(std::optional<Bytes> bytes, long tag);
     bool sendCommandLocked(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
 
+    // Held while a report is handled and its callbacks run, and by stop(): taken before mutex_.
+    std::recursive_mutex callbackGate_;
     mutable std::mutex mutex_;
     std::shared_ptr<GCDAsyncSocket> socket_;
     std::int64_t id_ = 0;
