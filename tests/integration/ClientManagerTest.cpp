@@ -1,3 +1,4 @@
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -161,6 +162,29 @@ TEST_P(ClientManagerTest, StopEndsTheLinkWithoutCallback)
     EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
     std::lock_guard lock(probe->mutex);
     EXPECT_TRUE(probe->disconnects.empty());
+}
+
+TEST_P(ClientManagerTest, NoCallbackRunsOnceStopHasReturned)
+{
+    login();
+    std::atomic<bool> stopped{false};
+    std::atomic<int> received{0};
+    std::atomic<int> late{0};
+    manager->setReceiveBlock([&](const QNComPacket&) {
+        ++received;
+        std::this_thread::sleep_for(1ms);
+        if (stopped)
+            ++late;
+    });
+    for (int i = 0; i < 300; ++i)
+        manager->requestInfo();
+    for (int i = 0; i < 2000 && received <= 10; ++i)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_GT(received, 10);
+    manager->stop();
+    stopped = true;
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(late, 0);
 }
 
 TEST_P(ClientManagerTest, ServiceClosingReportsOneDisconnectWithItsDescription)
