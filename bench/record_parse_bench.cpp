@@ -1,0 +1,214 @@
+// How fast tunnel records are built from the texts the service reports every second, next to
+// two baselines measured in the same run:
+//  - "bare_parse": simdjson parsing every text and building nothing, the practical limit;
+//  - "toolkit": the same records filled from QJsonDocument, what a Qt program would do.
+// Also prints the heap held per record relative to the size of its text (1.0 is the floor,
+// since a record keeps its text verbatim).
+
+#include <malloc.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <benchmark/benchmark.h>
+#include <simdjson.h>
+
+#include "TrafficGenerator.h"
+#include "data/VDTunnelInfo.h"
+
+namespace {
+
+struct Report {
+    std::vector<std::string> texts;
+    std::size_t bytes = 0;
+};
+
+const Report& report(std::size_t count)
+{
+    static std::map<std::size_t, Report> reports;
+    auto& r = reports[count];
+    if (r.texts.empty()) {
+        vd::sim::TrafficGenerator generator(42);
+        for (std::size_t i = 0; i < count; ++i) {
+            r.texts.push_back(generator.tunnelText(static_cast<std::int64_t>(i), 5000, i % 3 == 0));
+            r.bytes += r.texts.back().size();
+        }
+    }
+    return r;
+}
+
+// What a record built the toolkit way holds: every field read into Qt types.
+struct ToolkitTunnel {
+    QString raw;
+    qint64 ints[12] = {};
+    double times[7] = {};
+    bool flags[6] = {};
+    QString texts[12];
+    QString headers[6];
+};
+
+const char* const kIntKeys[] = {"id", "endId", "type", "port", "processIdentifier", "fromPort", "rx", "tx",
+                                "rx_speed", "tx_speed", "rx_max_speed", "tx_max_speed"};
+const char* const kTimeKeys[] = {"t_start", "t_server_ready", "t_dns_resolved", "t_rule_found", "t_proxy_ready", "t_close", "t_end"};
+const char* const kFlagKeys[] = {"headerModified", "responseModified", "SSLHeaderModified", "SSLResponseModified", "hasReceive", "hasSend"};
+const char* const kTextKeys[] = {"host", "responseCode", "SSLHost", "SSLResponseCode", "processName", "bundleIdentifier",
+                                 "processPath", "fromHost", "ipAddr", "outboundMode", "ruleInfo", "policyName"};
+const char* const kHeaderKeys[] = {"headerString", "modifiedHeaderString", "responseHeader", "SSLHeaderString",
+                                   "SSLModifiedHeaderString", "SSLResponseHeader"};
+
+std::unique_ptr<ToolkitTunnel> toolkitRecord(const std::string& text)
+{
+    const auto document = QJsonDocument::fromJson(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())));
+    if (!document.isObject())
+        return nullptr;
+    const QJsonObject object = document.object();
+    auto record = std::make_unique<ToolkitTunnel>();
+    record->raw = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    for (int i = 0; i < 12; ++i)
+        record->ints[i] = object.value(QLatin1String(kIntKeys[i])).toInteger();
+    for (int i = 0; i < 7; ++i)
+        record->times[i] = object.value(QLatin1String(kTimeKeys[i])).toDouble();
+    for (int i = 0; i < 6; ++i)
+        record->flags[i] = object.value(QLatin1String(kFlagKeys[i])).toBool();
+    for (int i = 0; i < 12; ++i)
+        record->texts[i] = object.value(QLatin1String(kTextKeys[i])).toString();
+    for (int i = 0; i < 6; ++i)
+        record->headers[i] = object.value(QLatin1String(kHeaderKeys[i])).toString();
+    return record;
+}
+
+void setCounters(benchmark::State& state, const Report& r)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * r.bytes));
+    state.counters["records/s"] = benchmark::Counter(static_cast<double>(state.iterations() * r.texts.size()), benchmark::Counter::kIsRate);
+}
+
+// As in the dashboard, each report's records are built while the previous report's are still
+// held (the views show them), and those go only once the new list has replaced them.
+void recordsBuilt(benchmark::State& state)
+{
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::shared_ptr<const vd::VDTunnelInfo>> shown;
+    for (auto _ : state) {
+        std::vector<std::shared_ptr<const vd::VDTunnelInfo>> records;
+        records.reserve(r.texts.size());
+        for (const auto& text : r.texts)
+            records.push_back(vd::VDTunnelInfo::initWithJSONString(text, 1.7e9));
+        shown = std::move(records);
+        benchmark::DoNotOptimize(shown.data());
+    }
+    setCounters(state, r);
+}
+
+void bareParse(benchmark::State& state)
+{
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    simdjson::dom::parser parser;
+    std::string padded;
+    for (auto _ : state) {
+        for (const auto& text : r.texts) {
+            padded.assign(text);
+            padded.append(simdjson::SIMDJSON_PADDING, '\0');
+            simdjson::dom::element root;
+            if (parser.parse(padded.data(), text.size(), false).get(root))
+                state.SkipWithError("bad text");
+            benchmark::DoNotOptimize(root);
+        }
+    }
+    setCounters(state, r);
+}
+
+void toolkitBuilt(benchmark::State& state)
+{
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::unique_ptr<ToolkitTunnel>> shown;
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<ToolkitTunnel>> records;
+        records.reserve(r.texts.size());
+        for (const auto& text : r.texts)
+            records.push_back(toolkitRecord(text));
+        shown = std::move(records);
+        benchmark::DoNotOptimize(shown.data());
+    }
+    setCounters(state, r);
+}
+
+BENCHMARK(recordsBuilt)->Name("records/built")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(bareParse)->Name("records/bare_parse")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(toolkitBuilt)->Name("records/toolkit")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// Keeps each run's time per iteration so the ratios can be printed side by side.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const auto& run : runs)
+            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void printRatios() const
+    {
+        std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit");
+        for (const char* count : {"1000", "10000"}) {
+            const double built = time("records/built/", count);
+            const double bare = time("records/bare_parse/", count);
+            const double toolkit = time("records/toolkit/", count);
+            if (built > 0)
+                std::printf("%-8s %-22s %-22s\n", count, ratio(bare / built, 0.5).c_str(), ratio(toolkit / built, 8).c_str());
+        }
+    }
+
+private:
+    double time(const std::string& name, const char* count) const
+    {
+        const auto it = times_.find(name + count);
+        return it == times_.end() ? 0 : it->second;
+    }
+    static std::string ratio(double value, double target)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2fx (%s %.1fx)", value, value >= target ? "meets" : "MISSES", target);
+        return text;
+    }
+    std::map<std::string, double> times_;
+};
+
+void printMemory()
+{
+    const Report& r = report(10000);
+    const auto before = mallinfo2().uordblks;
+    std::vector<std::shared_ptr<const vd::VDTunnelInfo>> records;
+    records.reserve(r.texts.size());
+    const auto afterVector = mallinfo2().uordblks;
+    std::size_t held = 0;
+    for (const auto& text : r.texts) {
+        records.push_back(vd::VDTunnelInfo::initWithJSONString(text, 1.7e9));
+        held += records.back()->heldBytes();
+    }
+    const auto after = mallinfo2().uordblks;
+    (void)before;
+    const double heap = static_cast<double>(after - afterVector);
+    std::printf("\nMemory for 10000 records of %.0f text bytes on average:\n", static_cast<double>(r.bytes) / 10000);
+    std::printf("  heap held / text size   %.2fx (target <= 1.6x)\n", heap / static_cast<double>(r.bytes));
+    std::printf("  record bytes / text size %.2fx (object + buffer, without allocator overhead)\n",
+                static_cast<double>(held) / static_cast<double>(r.bytes));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    printMemory();
+    benchmark::Shutdown();
+    return 0;
+}

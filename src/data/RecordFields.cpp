@@ -1,0 +1,172 @@
+#include "RecordFields.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace vd::record {
+namespace {
+
+using simdjson::dom::element_type;
+
+template <typename Int>
+Int saturate(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value <= static_cast<double>(std::numeric_limits<Int>::min()))
+        return std::numeric_limits<Int>::min();
+    if (value >= static_cast<double>(std::numeric_limits<Int>::max()))
+        return std::numeric_limits<Int>::max();
+    return static_cast<Int>(value);
+}
+
+// The DOM parser picks the fastest kernel of the machine at run time; one per thread, reused.
+struct ThreadState {
+    simdjson::dom::parser parser;
+    std::string padded;
+};
+
+ThreadState& threadState()
+{
+    thread_local ThreadState state;
+    return state;
+}
+
+simdjson::simdjson_result<simdjson::dom::element> parse(ThreadState& state, std::string_view text)
+{
+    state.padded.assign(text);
+    state.padded.append(simdjson::SIMDJSON_PADDING, '\0');
+    return state.parser.parse(state.padded.data(), text.size(), false);
+}
+
+} // namespace
+
+std::int64_t leadingInteger(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    std::uint64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
+            return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+        magnitude = magnitude * 10 + digit;
+    }
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (negative)
+        return magnitude > kMax + 1 ? std::numeric_limits<std::int64_t>::min() : static_cast<std::int64_t>(0 - magnitude);
+    return magnitude > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(magnitude);
+}
+
+double toDouble(simdjson::dom::element value)
+{
+    switch (value.type()) {
+    case element_type::INT64: return static_cast<double>(value.get_int64().value_unsafe());
+    case element_type::UINT64: return static_cast<double>(value.get_uint64().value_unsafe());
+    case element_type::DOUBLE: return value.get_double().value_unsafe();
+    case element_type::BOOL: return value.get_bool().value_unsafe() ? 1 : 0;
+    case element_type::STRING: return std::strtod(value.get_c_str().value_unsafe(), nullptr);
+    default: return 0;
+    }
+}
+
+std::int64_t toInt(simdjson::dom::element value)
+{
+    switch (value.type()) {
+    case element_type::INT64: return value.get_int64().value_unsafe();
+    case element_type::UINT64: return static_cast<std::int64_t>(value.get_uint64().value_unsafe());
+    case element_type::STRING: return leadingInteger(value.get_string().value_unsafe());
+    default: return saturate<std::int64_t>(toDouble(value));
+    }
+}
+
+std::uint64_t toUInt(simdjson::dom::element value)
+{
+    switch (value.type()) {
+    case element_type::UINT64: return value.get_uint64().value_unsafe();
+    case element_type::DOUBLE: return saturate<std::uint64_t>(value.get_double().value_unsafe());
+    default: return static_cast<std::uint64_t>(toInt(value));
+    }
+}
+
+bool toBool(simdjson::dom::element value)
+{
+    switch (value.type()) {
+    case element_type::BOOL: return value.get_bool().value_unsafe();
+    case element_type::STRING: {
+        // A text counts as true the way the service's own runtime reads one: "true", "yes" or
+        // a non-zero number.
+        const std::string_view text = value.get_string().value_unsafe();
+        const auto first = text.find_first_not_of(" \t\r\n+-0");
+        return first != std::string_view::npos && std::string_view("YyTt123456789").find(text[first]) != std::string_view::npos;
+    }
+    default: return toDouble(value) != 0;
+    }
+}
+
+namespace detail {
+
+// Room for the short strings of a typical record (names, addresses, codes: about 200 bytes),
+// reserved with the text so that appending them rarely moves the buffer.
+constexpr std::size_t kShortStringRoom = 320;
+
+simdjson::simdjson_result<simdjson::dom::object> parsePadded(std::string& buffer, std::string_view text)
+{
+    buffer.reserve(text.size() + std::max<std::size_t>(kShortStringRoom, simdjson::SIMDJSON_PADDING));
+    buffer.assign(text);
+    buffer.append(simdjson::SIMDJSON_PADDING, '\0');
+    auto object = threadState().parser.parse(buffer.data(), text.size(), false).get_object();
+    // The parsed document lives in the parser, so the padding can make room for short strings.
+    buffer.resize(text.size());
+    return object;
+}
+
+void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& buffer)
+{
+    switch (spec.kind) {
+    case Kind::Int: targets.ints[spec.slot] = toInt(value); break;
+    case Kind::UInt: targets.uints[spec.slot] = toUInt(value); break;
+    case Kind::Double: targets.doubles[spec.slot] = toDouble(value); break;
+    case Kind::Bool: targets.flags[spec.slot] = toBool(value); break;
+    case Kind::Text: {
+        Slice& slice = targets.texts[spec.slot];
+        std::string_view string;
+        // A value of another kind counts as absent.
+        if (value.get_string().get(string)) {
+            slice = {};
+            break;
+        }
+        slice = {static_cast<std::uint32_t>(buffer.size()), static_cast<std::uint32_t>(string.size())};
+        buffer.append(string);
+        break;
+    }
+    case Kind::Derived: break;
+    }
+}
+
+} // namespace detail
+
+std::vector<std::string> readStrings(std::string_view text, std::span<const std::string_view> keys)
+{
+    std::vector<std::string> values(keys.size());
+    auto& state = threadState();
+    simdjson::dom::object object;
+    if (parse(state, text).get_object().get(object))
+        return values;
+    for (const auto field : object) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (field.key != keys[i])
+                continue;
+            std::string_view string;
+            values[i] = field.value.get_string().get(string) ? std::string() : std::string(string);
+        }
+    }
+    return values;
+}
+
+} // namespace vd::record

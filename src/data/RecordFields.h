@@ -1,0 +1,157 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <simdjson.h>
+
+// Reading the service's record texts: one pass over the object, each key looked up in a small
+// table built at compile time, values converted the loose way the service's numbers need.
+namespace vd::record {
+
+// Where a string lives inside a record's one buffer; an absent string has no place at all.
+struct Slice {
+    std::uint32_t offset = 0;
+    std::uint32_t length = kAbsent;
+
+    static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
+    bool present() const { return length != kAbsent; }
+    std::string_view in(const std::string& buffer) const
+    {
+        return present() ? std::string_view(buffer).substr(offset, length) : std::string_view();
+    }
+};
+
+// Text is kept unescaped in the record; Derived text is not kept at all and is read again
+// from the record's text when asked for (the big header blocks, rarely shown).
+enum class Kind : std::uint8_t { Int, UInt, Double, Bool, Text, Derived };
+
+// A record key, what it holds, and where its value goes in the record's arrays of that kind.
+struct FieldSpec {
+    std::string_view key;
+    Kind kind;
+    std::uint8_t slot;
+};
+
+// Open addressing over a power-of-two table; filled at compile time.
+template <std::size_t N>
+class FieldTable {
+public:
+    static constexpr std::size_t kSize = 256;
+    static_assert(N * 2 < kSize);
+
+    constexpr explicit FieldTable(const std::array<FieldSpec, N>& specs) : specs_(specs)
+    {
+        for (auto& slot : slots_)
+            slot = kEmpty;
+        for (std::size_t i = 0; i < N; ++i) {
+            std::size_t at = hash(specs[i].key);
+            while (slots_[at] != kEmpty)
+                at = (at + 1) & (kSize - 1);
+            slots_[at] = static_cast<std::uint8_t>(i);
+        }
+    }
+
+    constexpr const FieldSpec* find(std::string_view key) const
+    {
+        for (std::size_t at = hash(key);; at = (at + 1) & (kSize - 1)) {
+            if (slots_[at] == kEmpty)
+                return nullptr;
+            if (equal(specs_[slots_[at]].key, key))
+                return &specs_[slots_[at]];
+        }
+    }
+
+private:
+    static constexpr std::uint8_t kEmpty = 0xFF;
+    // Keys are a few bytes long: an inline loop beats a call into the C library per field.
+    static constexpr bool equal(std::string_view a, std::string_view b)
+    {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i] != b[i])
+                return false;
+        }
+        return true;
+    }
+    static constexpr std::size_t hash(std::string_view key)
+    {
+        if (key.empty())
+            return 0;
+        const auto c = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(key[i])); };
+        return (key.size() * 31 + c(0) * 7 + c(key.size() - 1) * 13 + c(key.size() / 2)) & (kSize - 1);
+    }
+
+    std::array<FieldSpec, N> specs_;
+    std::array<std::uint8_t, kSize> slots_{};
+};
+
+// The loose conversions: numbers convert, a string converts from its leading number, true is
+// 1, anything else is 0.
+std::int64_t toInt(simdjson::dom::element value);
+std::uint64_t toUInt(simdjson::dom::element value);
+double toDouble(simdjson::dom::element value);
+bool toBool(simdjson::dom::element value);
+
+// The leading decimal number of a text, as the service's numbers in text form are meant.
+std::int64_t leadingInteger(std::string_view text);
+
+// Where one record's values go: an array per kind, indexed by the slot of each field.
+struct Targets {
+    std::int64_t* ints = nullptr;
+    std::uint64_t* uints = nullptr;
+    double* doubles = nullptr;
+    bool* flags = nullptr;
+    Slice* texts = nullptr;
+};
+
+namespace detail {
+// Parses the text held in `buffer` (with the parser's padding after it) with this thread's
+// parser; the result stays valid until the thread parses again, and does not point into
+// `buffer`, which may change once this returns.
+simdjson::simdjson_result<simdjson::dom::object> parsePadded(std::string& buffer, std::string_view text);
+void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& buffer);
+} // namespace detail
+
+// Reads a record text in one pass. On success `buffer` holds the text followed by the
+// unescaped short strings (one allocation) and the text slices point there. False when the
+// text is not one JSON object.
+template <std::size_t N>
+bool parseRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& buffer)
+{
+    if (text.size() >= Slice::kAbsent)
+        return false;
+    simdjson::dom::object object;
+    if (detail::parsePadded(buffer, text).get(object))
+        return false;
+    for (const auto field : object) {
+        if (const FieldSpec* spec = table.find(field.key))
+            detail::readValue(*spec, field.value, targets, buffer);
+    }
+    return true;
+}
+
+// The string values of `keys` in a record text (the last of a repeated key, as parseRecord
+// reads it); empty for a missing key or a value that is not a string.
+template <std::size_t N>
+std::array<std::string, N> readStrings(std::string_view text, const std::array<std::string_view, N>& keys);
+std::vector<std::string> readStrings(std::string_view text, std::span<const std::string_view> keys);
+
+template <std::size_t N>
+std::array<std::string, N> readStrings(std::string_view text, const std::array<std::string_view, N>& keys)
+{
+    auto values = readStrings(text, std::span<const std::string_view>(keys));
+    std::array<std::string, N> out;
+    for (std::size_t i = 0; i < N; ++i)
+        out[i] = std::move(values[i]);
+    return out;
+}
+
+} // namespace vd::record

@@ -1,0 +1,303 @@
+#include "VDTunnelInfo.h"
+
+#include <chrono>
+
+#include <nlohmann/json.hpp>
+
+#include "VDUtils.h"
+
+namespace vd {
+namespace {
+
+using record::FieldSpec;
+using record::Kind;
+using T = VDTunnelInfo;
+
+constexpr record::FieldTable<44> kFields(std::array<FieldSpec, 44>{{
+    {"id", Kind::Int, T::kId},
+    {"endId", Kind::Int, T::kEndId},
+    {"type", Kind::Int, T::kType},
+    {"closeReason", Kind::UInt, 0},
+    {"t_start", Kind::Double, T::kStart},
+    {"t_server_ready", Kind::Double, T::kServerReady},
+    {"t_dns_resolved", Kind::Double, T::kDnsResolved},
+    {"t_rule_found", Kind::Double, T::kRuleFound},
+    {"t_proxy_ready", Kind::Double, T::kProxyReady},
+    {"t_close", Kind::Double, T::kClose},
+    {"t_end", Kind::Double, T::kEnd},
+    {"host", Kind::Text, T::kHost},
+    {"port", Kind::Int, T::kPort},
+    {"headerString", Kind::Derived, T::kHeaderString},
+    {"headerModified", Kind::Bool, T::kHeaderModified},
+    {"modifiedHeaderString", Kind::Derived, T::kModifiedHeaderString},
+    {"responseHeader", Kind::Derived, T::kResponseHeader},
+    {"responseCode", Kind::Text, T::kResponseCode},
+    {"responseModified", Kind::Bool, T::kResponseModified},
+    {"SSLHost", Kind::Text, T::kSSLHost},
+    {"SSLHeaderString", Kind::Derived, T::kSSLHeaderString},
+    {"SSLHeaderModified", Kind::Bool, T::kSSLHeaderModified},
+    {"SSLModifiedHeaderString", Kind::Derived, T::kSSLModifiedHeaderString},
+    {"SSLResponseHeader", Kind::Derived, T::kSSLResponseHeader},
+    {"SSLResponseCode", Kind::Text, T::kSSLResponseCode},
+    {"SSLResponseModified", Kind::Bool, T::kSSLResponseModified},
+    {"hasReceive", Kind::Bool, T::kHasReceive},
+    {"hasSend", Kind::Bool, T::kHasSend},
+    {"processName", Kind::Text, T::kProcessName},
+    {"processIdentifier", Kind::Int, T::kProcessId},
+    {"bundleIdentifier", Kind::Text, T::kBundleIdentifier},
+    {"processPath", Kind::Text, T::kProcessPath},
+    {"fromHost", Kind::Text, T::kFromHost},
+    {"fromPort", Kind::Int, T::kFromPort},
+    {"ipAddr", Kind::Text, T::kToHost},
+    {"outboundMode", Kind::Text, T::kOutboundMode},
+    {"ruleInfo", Kind::Text, T::kRuleInfo},
+    {"policyName", Kind::Text, T::kPolicyName},
+    {"rx", Kind::Int, T::kRx},
+    {"tx", Kind::Int, T::kTx},
+    {"rx_speed", Kind::Int, T::kRxSpeed},
+    {"tx_speed", Kind::Int, T::kTxSpeed},
+    {"rx_max_speed", Kind::Int, T::kRxMaxSpeed},
+    {"tx_max_speed", Kind::Int, T::kTxMaxSpeed},
+}});
+
+double nowSince1970()
+{
+    using namespace std::chrono;
+    return duration_cast<duration<double>>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string hostAndPort(std::string_view host, std::int64_t port)
+{
+    return VDUtils::ipFormat(host) + ":" + std::to_string(port);
+}
+
+void appendSection(std::string& out, const char* title, const std::string& body)
+{
+    if (body.empty())
+        return;
+    out += title;
+    out += body;
+    out += "\n\n\n";
+}
+
+} // namespace
+
+std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string_view text, double initTime)
+{
+    auto info = std::make_shared<VDTunnelInfo>();
+    const record::Targets targets{info->ints_.data(), &info->closeReason_, info->times_.data(), info->flags_.data(),
+                                  info->texts_.data()};
+    if (!record::parseRecord(text, kFields, targets, info->buffer_))
+        return nullptr;
+    info->rawSize_ = static_cast<std::uint32_t>(text.size());
+    info->initTime_ = initTime;
+    return info;
+}
+
+constexpr std::array<std::string_view, VDTunnelInfo::kHeaderCount> kHeaderKeys{
+    "headerString", "modifiedHeaderString", "responseHeader", "SSLHeaderString", "SSLModifiedHeaderString", "SSLResponseHeader"};
+
+std::string VDTunnelInfo::header(HeaderSlot slot) const
+{
+    return record::readStrings(rawData(), std::array<std::string_view, 1>{kHeaderKeys[slot]})[0];
+}
+
+std::uint64_t VDTunnelInfo::status() const
+{
+    if (t_start() >= t_end())
+        return 0;
+    switch (closeReason_) {
+    case 1:
+    case 4:
+    case 5:
+    case 6: return 2;
+    default: return 1;
+    }
+}
+
+std::string VDTunnelInfo::statusString() const
+{
+    switch (status()) {
+    case 0: return "Active";
+    case 1: return "Completed";
+    case 2: return "Suspend";
+    default: return "Unknown";
+    }
+}
+
+std::string VDTunnelInfo::closeReasonString() const
+{
+    switch (closeReason_) {
+    case 1: return "Manual Close";
+    case 4: return "Timeout";
+    case 5: return "Memory Warning";
+    case 6: return "Reject";
+    default: return "Complete";
+    }
+}
+
+std::string VDTunnelInfo::method() const
+{
+    switch (type()) {
+    case 1: return "HTTP";
+    case 2: return "HTTPS";
+    case 3: return "SOCK";
+    case 4: return "TCP";
+    case 5: return "UDP";
+    default: return "UNKNOWN";
+    }
+}
+
+std::int64_t VDTunnelInfo::code() const
+{
+    if (type() != 1 && type() != 2)
+        return -1;
+    if (!SSLResponseCode().empty())
+        return record::leadingInteger(SSLResponseCode());
+    if (!responseCode().empty())
+        return record::leadingInteger(responseCode());
+    return -1;
+}
+
+double VDTunnelInfo::startTime() const
+{
+    return initTime_ + t_start();
+}
+
+double VDTunnelInfo::duration() const
+{
+    const double seconds = t_end() > t_start() ? t_end() - t_start() : nowSince1970() - initTime_ - t_start();
+    return seconds < 0 ? 0 : seconds;
+}
+
+std::string VDTunnelInfo::processTitle() const
+{
+    if (processName().empty())
+        return fromString();
+    std::string title(processName());
+    if (processId() != 0)
+        title += "(" + std::to_string(processId()) + ")";
+    return title;
+}
+
+std::string VDTunnelInfo::processDetailTitle() const
+{
+    if (!processName().empty())
+        return std::string(processName());
+    return std::string(fromHost()) + ":" + std::to_string(fromPort());
+}
+
+std::string VDTunnelInfo::fromString() const
+{
+    return hostAndPort(fromHost(), fromPort());
+}
+
+std::string VDTunnelInfo::serverString() const
+{
+    return host().empty() ? std::string("--") : hostAndPort(host(), port());
+}
+
+VDProcessInfo VDTunnelInfo::processInfo() const
+{
+    VDProcessInfo info;
+    info.processIconPath = std::string(processIconPath());
+    info.bundleIdentifier = std::string(bundleIdentifier());
+    info.processName = std::string(processName());
+    info.processId = processId();
+    info.processPath = std::string(processPath());
+    info.fromHost = std::string(fromHost());
+    info.fromPort = fromPort();
+    return info;
+}
+
+std::string VDTunnelInfo::requestHeaderString() const
+{
+    const auto headers = record::readStrings(rawData(), kHeaderKeys);
+    std::string out;
+    appendSection(out, "Request Header:\n\n", headers[kHeaderString]);
+    appendSection(out, "Modified Header:\n\n", headers[kModifiedHeaderString]);
+    appendSection(out, "SSL Header:\n\n", headers[kSSLHeaderString]);
+    appendSection(out, "SSL Modified Header:\n\n", headers[kSSLModifiedHeaderString]);
+    return out;
+}
+
+std::string VDTunnelInfo::responseHeaderString() const
+{
+    const auto headers = record::readStrings(rawData(), kHeaderKeys);
+    std::string out;
+    appendSection(out, "Response Header:\n\n", headers[kResponseHeader]);
+    appendSection(out, "SSL Response Header:\n\n", headers[kSSLResponseHeader]);
+    return out;
+}
+
+StyledText VDTunnelInfo::timeAttributedString() const
+{
+    StyledText runs;
+    const auto line = [&](const char* label, double seconds) {
+        runs.push_back({label, true});
+        runs.push_back({" - " + VDUtils::formatDuration(seconds) + "\n", false});
+    };
+    line("Proxy Ready Cost", t_server_ready() - t_start());
+    // Each step is the gap to its neighbour: a step never reached makes its own gap negative
+    // and hides its line.
+    if (const double dns = t_dns_resolved() - t_server_ready(); dns > 0)
+        line("DNS Reslove", dns);
+    if (const double rule = t_rule_found() - t_dns_resolved(); rule > 0)
+        line("Rule Cost", rule);
+    if (const double remote = t_proxy_ready() - t_rule_found(); remote > 0)
+        line("Remote Ready Cost", remote);
+    if (const double active = t_end() - t_start(); active > 0) {
+        line("Active", active);
+        runs.push_back({closeReasonString() + "\n", true});
+    }
+    return runs;
+}
+
+} // namespace vd
+
+namespace vd {
+
+std::vector<std::shared_ptr<const VDTunnelInfo>> VDTunnelInfo::testData()
+{
+    using Json = nlohmann::ordered_json;
+    const auto sample = [](std::int64_t id, std::int64_t type, const char* host, std::int64_t port, double end,
+                           std::uint64_t closeReason, const char* process, const char* code) {
+        const double start = static_cast<double>(VDUtils::randomIn(1, 100));
+        Json json{{"id", id},
+                  {"endId", id},
+                  {"type", type},
+                  {"closeReason", closeReason},
+                  {"t_start", start},
+                  {"t_server_ready", start + 0.004},
+                  {"t_dns_resolved", start + 0.020},
+                  {"t_rule_found", start + 0.021},
+                  {"t_proxy_ready", start + 0.180},
+                  {"t_end", end > 0 ? start + end : 0.0},
+                  {"host", host},
+                  {"port", port},
+                  {"headerString", std::string("GET / HTTP/1.1\r\nHost: ") + host + "\r\nAccept: */*\r\n\r\n"},
+                  {"responseHeader", std::string("HTTP/1.1 ") + code + " OK\r\nContent-Length: 5\r\n\r\n"},
+                  {"responseCode", code},
+                  {"hasReceive", true},
+                  {"processName", process},
+                  {"processIdentifier", VDUtils::randomIn(100, 5000)},
+                  {"bundleIdentifier", std::string("com.example.") + process},
+                  {"fromHost", "127.0.0.1"},
+                  {"fromPort", VDUtils::randomIn(49152, 16383)},
+                  {"ipAddr", "93.184.216.34"},
+                  {"outboundMode", "Rule"},
+                  {"ruleInfo", "DOMAIN-SUFFIX,example.com"},
+                  {"policyName", "DIRECT"},
+                  {"rx", VDUtils::randomIn(0, 1 << 20)},
+                  {"tx", VDUtils::randomIn(0, 1 << 16)},
+                  {"rx_speed", VDUtils::randomIn(0, 1 << 16)},
+                  {"tx_speed", VDUtils::randomIn(0, 1 << 12)}};
+        return VDTunnelInfo::initWithJSONString(json.dump(), 1.7e9);
+    };
+    return {sample(1, 1, "example.com", 80, 0.5, 0, "curl", "200"),
+            sample(2, 2, "api.example.org", 443, 0, 0, "Safari", "204"),
+            sample(3, 2, "cdn.example.net", 443, 2.25, 1, "Mail", "404"),
+            sample(4, 4, "2001:db8::1", 22, 12.0, 4, "ssh", "")};
+}
+
+} // namespace vd

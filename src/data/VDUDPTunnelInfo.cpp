@@ -1,0 +1,64 @@
+#include "VDUDPTunnelInfo.h"
+
+#include "VDUtils.h"
+
+namespace vd {
+namespace {
+
+using record::FieldSpec;
+using record::Kind;
+using U = VDUDPTunnelInfo;
+
+constexpr record::FieldTable<13> kFields(std::array<FieldSpec, 13>{{
+    {"id", Kind::Int, U::kId},
+    {"status", Kind::UInt, 0},
+    {"direction", Kind::Int, U::kDirection},
+    {"fromHost", Kind::Text, U::kFromHost},
+    {"fromPort", Kind::Int, U::kFromPort},
+    {"host", Kind::Text, U::kHost},
+    {"port", Kind::Int, U::kPort},
+    {"outboundMode", Kind::Text, U::kOutboundMode},
+    {"ruleInfo", Kind::Text, U::kRuleInfo},
+    {"policyName", Kind::Text, U::kPolicyName},
+    {"t_time", Kind::Double, U::kTime},
+    {"t_rule_found", Kind::Double, U::kRuleFound},
+    {"t_end", Kind::Double, U::kEnd},
+}});
+
+} // namespace
+
+std::shared_ptr<const VDUDPTunnelInfo> VDUDPTunnelInfo::initWithJSONString(std::string_view text, double initTime)
+{
+    auto info = std::make_shared<VDUDPTunnelInfo>();
+    const record::Targets targets{info->ints_.data(), &info->status_, info->times_.data(), nullptr,
+                                  info->texts_.data()};
+    if (!record::parseRecord(text, kFields, targets, info->buffer_))
+        return nullptr;
+    info->rawSize_ = static_cast<std::uint32_t>(text.size());
+    info->initTime_ = initTime;
+    return info;
+}
+
+std::string VDUDPTunnelInfo::statusString() const
+{
+    if (direction() == 1)
+        return "Recved";
+    switch (status_) {
+    case 0: return "Active";
+    case 1: return "Sent";
+    case 2: return "Fail";
+    default: return "Unknown";
+    }
+}
+
+std::string VDUDPTunnelInfo::fromString() const
+{
+    return VDUtils::ipFormat(fromHost()) + ":" + std::to_string(fromPort());
+}
+
+std::string VDUDPTunnelInfo::serverString() const
+{
+    return host().empty() ? std::string("--") : VDUtils::ipFormat(host()) + ":" + std::to_string(port());
+}
+
+} // namespace vd

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "data/RecordFields.h"
+
+namespace vd::record {
+namespace {
+
+TEST(RecordFields, LeadingIntegerReadsLikeTheServiceMeansIt)
+{
+    EXPECT_EQ(leadingInteger("42"), 42);
+    EXPECT_EQ(leadingInteger("  -17abc"), -17);
+    EXPECT_EQ(leadingInteger("+8"), 8);
+    EXPECT_EQ(leadingInteger("abc"), 0);
+    EXPECT_EQ(leadingInteger(""), 0);
+    EXPECT_EQ(leadingInteger("99999999999999999999999"), INT64_MAX);
+    EXPECT_EQ(leadingInteger("-99999999999999999999999"), INT64_MIN);
+    EXPECT_EQ(leadingInteger("-9223372036854775808"), INT64_MIN);
+}
+
+TEST(RecordFields, TableFindsEveryKeyAndNothingElse)
+{
+    constexpr std::array<FieldSpec, 5> specs{{{"id", Kind::Int, 0}, {"endId", Kind::Int, 1}, {"host", Kind::Text, 0},
+                                             {"t_end", Kind::Double, 0}, {"t_start", Kind::Double, 1}}};
+    constexpr FieldTable<5> table(specs);
+    for (const auto& spec : specs) {
+        ASSERT_NE(table.find(spec.key), nullptr) << spec.key;
+        EXPECT_EQ(table.find(spec.key)->key, spec.key);
+    }
+    for (const char* other : {"", "i", "idx", "Id", "t_en", "t_endd", "hosts"})
+        EXPECT_EQ(table.find(other), nullptr) << other;
+    static_assert(table.find("t_start")->slot == 1);
+}
+
+TEST(RecordFields, ReadStringsTakesTheLastOfARepeatedKey)
+{
+    const auto values = readStrings(R"({"a":"1","b":2,"a":"3","c":"x\ny"})", std::array<std::string_view, 4>{"a", "b", "c", "d"});
+    EXPECT_EQ(values[0], "3");
+    EXPECT_EQ(values[1], "");
+    EXPECT_EQ(values[2], "x\ny");
+    EXPECT_EQ(values[3], "");
+    EXPECT_EQ(readStrings("not json", std::array<std::string_view, 1>{"a"})[0], "");
+}
+
+} // namespace
+} // namespace vd::record

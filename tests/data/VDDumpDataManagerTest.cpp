@@ -1,0 +1,374 @@
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+#include "data/VDDumpDataManager.h"
+#include "data/VDUtils.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+
+namespace vd {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
+constexpr auto kPatience = 20s;
+
+Bytes bytesOf(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes patterned(std::size_t size, std::uint32_t seed)
+{
+    Bytes bytes(size);
+    std::uint32_t state = seed;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+Bytes fileContents(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> entriesOf(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+mode_t permissionBits(const fs::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+
+// Each test gets its own dump folder in a fresh temporary folder and a main loop on the test's
+// thread, so completions can be drained where the application would run them.
+class VDDumpDataManagerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto folder = VDDumpDataManager::setUpDumpFolderIn(base_.path());
+        ASSERT_TRUE(folder);
+        ASSERT_EQ(*folder, dump_);
+    }
+
+    void TearDown() override
+    {
+        // Nothing of this test may still be queued when its folder and loop go away.
+        EXPECT_TRUE(settle());
+    }
+
+    // Runs the main loop until everything asked of the dump queue so far has finished and
+    // delivered: the queue is serial and completions keep their order on the main loop.
+    bool settle()
+    {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        VDDumpDataManager::initWithSession("settle")->readRequestDataForRecord(0, [done](std::optional<Bytes>) { *done = true; });
+        return loop_.runUntil([&] { return done->load(); }, kPatience);
+    }
+
+    std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct)
+    {
+        struct Result {
+            std::atomic<bool> done{false};
+            std::optional<Bytes> bytes;
+        };
+        auto result = std::make_shared<Result>();
+        store.readDataForRecord(recordId, direct, [result](std::optional<Bytes> bytes) {
+            result->bytes = std::move(bytes);
+            result->done = true;
+        });
+        EXPECT_TRUE(loop_.runUntil([&] { return result->done.load(); }, kPatience));
+        return std::move(result->bytes);
+    }
+
+    MainLoop loop_;
+    test::TempDir base_;
+    const fs::path dump_ = base_.path() / "Dump";
+};
+
+TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFile)
+{
+    auto store = VDDumpDataManager::initWithSession("Ab3xY9");
+    const Bytes request = bytesOf("GET / HTTP/1.1\r\n\r\n");
+    const Bytes response = bytesOf("HTTP/1.1 204 No Content\r\n\r\n");
+    store->storeRequestData(request, 42);
+    store->storeResponseData(response, 42);
+    store->storeRequestData(bytesOf("negative"), -7);
+
+    EXPECT_EQ(readBack(*store, 42, true), request);
+    EXPECT_EQ(readBack(*store, 42, false), response);
+    EXPECT_EQ(readBack(*store, -7, true), bytesOf("negative"));
+    EXPECT_EQ(readBack(*store, -7, false), std::nullopt);
+    EXPECT_EQ(readBack(*store, 43, true), std::nullopt);
+
+    // The file holds the body and nothing else, under the agreed name.
+    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_42_dumpfile.bin"), request);
+    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_rsp_42_dumpfile.bin"), response);
+    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_-7_dumpfile.bin"), bytesOf("negative"));
+    EXPECT_EQ(entriesOf(dump_).size(), 3u);
+}
+
+TEST_F(VDDumpDataManagerTest, EmptyDataWritesNothingAndReadsNone)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData({}, 1);
+    store->storeData({}, false, 1, "s1");
+    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+    EXPECT_EQ(readBack(*store, 1, false), std::nullopt);
+    EXPECT_TRUE(entriesOf(dump_).empty());
+}
+
+TEST_F(VDDumpDataManagerTest, StoreOnAWorkerIsSeenByAnImmediateReadOnTheMainThread)
+{
+    auto store = VDDumpDataManager::initWithSession("thread");
+    const Bytes body = patterned(256 * 1024, 7);
+    std::thread worker([&] { store->storeResponseData(body, 9); });
+    worker.join();
+    // No waiting between the two: the queue alone must order the read after the write.
+    EXPECT_EQ(readBack(*store, 9, false), body);
+}
+
+TEST_F(VDDumpDataManagerTest, SecondBodyReplacesTheFirstWholly)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("a long first body that must not shine through"), 5);
+    store->storeRequestData(bytesOf("short"), 5);
+    EXPECT_EQ(readBack(*store, 5, true), bytesOf("short"));
+    // No temporary file is left behind by the replacement.
+    EXPECT_EQ(entriesOf(dump_), std::vector<std::string>{"s1_req_5_dumpfile.bin"});
+}
+
+TEST_F(VDDumpDataManagerTest, TwoSessionsKeepTwoFilesForOneRecord)
+{
+    auto first = VDDumpDataManager::initWithSession("first");
+    auto second = VDDumpDataManager::initWithSession("second");
+    first->storeResponseData(bytesOf("body of first"), 100);
+    second->storeResponseData(bytesOf("body of second"), 100);
+
+    EXPECT_EQ(readBack(*first, 100, false), bytesOf("body of first"));
+    EXPECT_EQ(readBack(*second, 100, false), bytesOf("body of second"));
+    EXPECT_EQ(entriesOf(dump_).size(), 2u);
+
+    // A store can also read another session's file when it names it.
+    std::optional<Bytes> crossed;
+    bool done = false;
+    first->readDataForRecordDirectAndSession(100, false, "second", [&](std::optional<Bytes> bytes) {
+        crossed = std::move(bytes);
+        done = true;
+    });
+    ASSERT_TRUE(loop_.runUntil([&] { return done; }, kPatience));
+    EXPECT_EQ(crossed, bytesOf("body of second"));
+}
+
+TEST_F(VDDumpDataManagerTest, CleanedFolderReadsNoneAndLosesSubfolders)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("one"), 1);
+    store->storeResponseData(bytesOf("two"), 2);
+    ASSERT_TRUE(settle());
+    fs::create_directories(dump_ / "stray" / "deeper");
+    std::ofstream(dump_ / "stray" / "deeper" / "file") << "x";
+
+    VDDumpDataManager::cleanDumpFolder();
+    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+    EXPECT_EQ(readBack(*store, 2, false), std::nullopt);
+    EXPECT_TRUE(fs::is_directory(dump_));
+    EXPECT_TRUE(entriesOf(dump_).empty());
+
+    // The folder stays usable afterwards.
+    store->storeRequestData(bytesOf("again"), 1);
+    EXPECT_EQ(readBack(*store, 1, true), bytesOf("again"));
+}
+
+TEST_F(VDDumpDataManagerTest, FolderAndFilesAreOwnerOnly)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("secret cookie"), 1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(permissionBits(dump_), 0700u);
+    EXPECT_EQ(permissionBits(dump_ / "s1_req_1_dumpfile.bin"), 0600u);
+
+    // A folder left open by someone else is closed when the store takes it over.
+    test::TempDir other;
+    fs::create_directory(other / "Dump");
+    fs::permissions(other / "Dump", fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read | fs::perms::others_exec);
+    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
+    EXPECT_EQ(permissionBits(other / "Dump"), 0700u);
+    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
+}
+
+TEST_F(VDDumpDataManagerTest, SessionsThatCouldLeaveTheFolderAreRefused)
+{
+    log::Capture capture;
+    const Bytes body = bytesOf("payload");
+    const std::vector<std::string> sessions{"../escape", "a/b", "a\\b", "..", std::string("nul\0byte", 8)};
+    for (const auto& session : sessions) {
+        SCOPED_TRACE(session);
+        auto store = VDDumpDataManager::initWithSession(session);
+        store->storeRequestData(body, 1);
+        store->storeData(body, false, 1, session);
+        EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+        EXPECT_EQ(readBack(*store, 1, false), std::nullopt);
+    }
+    EXPECT_TRUE(entriesOf(dump_).empty());
+    EXPECT_TRUE(capture.contains("Dump store refused a session that is not a plain name"));
+    // "../escape" would have landed beside the dump folder.
+    EXPECT_EQ(entriesOf(base_.path()), std::vector<std::string>{"Dump"});
+
+    // A session with dots that do not form ".." is an ordinary name.
+    auto dotted = VDDumpDataManager::initWithSession("a.b");
+    dotted->storeRequestData(body, 1);
+    EXPECT_EQ(readBack(*dotted, 1, true), body);
+}
+
+TEST_F(VDDumpDataManagerTest, PlainFileInTheWayMakesStoresQuietAndReadsNone)
+{
+    test::TempDir other;
+    std::ofstream(other / "Dump") << "not a folder";
+    // The path is the dump folder in every case; work there just fails.
+    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
+
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("lost"), 1);
+    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+    VDDumpDataManager::cleanDumpFolder();
+    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+
+    EXPECT_EQ(fileContents(other / "Dump"), bytesOf("not a folder"));
+    EXPECT_EQ(entriesOf(other.path()), std::vector<std::string>{"Dump"});
+    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
+}
+
+TEST_F(VDDumpDataManagerTest, WithoutATemporaryFolderNothingIsStoredAndReadsYieldNone)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("kept"), 1);
+    ASSERT_TRUE(settle());
+
+    EXPECT_EQ(VDDumpDataManager::setUpDumpFolderIn(std::nullopt), std::nullopt);
+    EXPECT_EQ(VDDumpDataManager::dumpFolder(), std::nullopt);
+    store->storeRequestData(bytesOf("dropped"), 2);
+    VDDumpDataManager::cleanDumpFolder();
+    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
+    EXPECT_EQ(readBack(*store, 2, true), std::nullopt);
+
+    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(base_.path()), dump_);
+    EXPECT_EQ(readBack(*store, 1, true), bytesOf("kept"));
+    EXPECT_EQ(readBack(*store, 2, true), std::nullopt);
+}
+
+TEST_F(VDDumpDataManagerTest, DumpFolderSitsInTheProgramsCachesFolder)
+{
+    // The default place, composed the way the first use composes it.
+    const char* saved = std::getenv("XDG_CACHE_HOME");
+    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+    test::TempDir caches;
+    ::setenv("XDG_CACHE_HOME", caches.path().c_str(), 1);
+    const auto folder = VDDumpDataManager::setUpDumpFolderIn(VDUtils::getAndCreateTmpFolder());
+    if (previous)
+        ::setenv("XDG_CACHE_HOME", previous->c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
+
+    EXPECT_EQ(folder, caches / "VantorDashboard" / "Dump");
+    EXPECT_TRUE(fs::is_directory(caches / "VantorDashboard" / "Dump"));
+    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
+}
+
+TEST_F(VDDumpDataManagerTest, CompletionsRunLaterOnTheMainThread)
+{
+    auto store = VDDumpDataManager::initWithSession("s1");
+    store->storeRequestData(bytesOf("x"), 1);
+
+    const auto mainThread = std::this_thread::get_id();
+    std::atomic<int> calls{0};
+    std::thread::id ranOn;
+    store->readRequestDataForRecord(1, [&](std::optional<Bytes>) {
+        ranOn = std::this_thread::get_id();
+        ++calls;
+    });
+    // Not inside the call, even though the caller is the main thread.
+    EXPECT_EQ(calls.load(), 0);
+    // A missing completion is fine.
+    store->readRequestDataForRecord(1, {});
+    store->readResponseDataForRecord(1, nullptr);
+    ASSERT_TRUE(loop_.runUntil([&] { return calls.load() == 1; }, kPatience));
+    EXPECT_EQ(ranOn, mainThread);
+}
+
+TEST_F(VDDumpDataManagerTest, TwentyMebibyteBodyRoundTripsExactly)
+{
+    auto store = VDDumpDataManager::initWithSession("big");
+    const Bytes body = patterned(20u << 20, 20);
+    store->storeResponseData(body, 1);
+    const auto back = readBack(*store, 1, false);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->size(), body.size());
+    EXPECT_TRUE(*back == body);
+}
+
+TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSendersOrder)
+{
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 40;
+    auto store = VDDumpDataManager::initWithSession("order");
+
+    // Each thread rewrites its own record and reads it straight back: every read must see the
+    // version written just before it, and its completions must arrive in the order asked for.
+    // Touched only by completions, which all run on this thread.
+    std::vector<std::vector<int>> seen(kThreads);
+    std::atomic<int> completions{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                store->storeRequestData(bytesOf(std::to_string(round)), t);
+                store->readRequestDataForRecord(t, [&, t](std::optional<Bytes> bytes) {
+                    seen[t].push_back(bytes ? std::stoi(std::string(bytes->begin(), bytes->end())) : -1);
+                    ++completions;
+                });
+            }
+        });
+    }
+    // Drained while the threads still send, as the application would.
+    ASSERT_TRUE(loop_.runUntil([&] { return completions.load() == kThreads * kRounds; }, kPatience));
+    for (auto& thread : threads)
+        thread.join();
+
+    std::vector<int> expected(kRounds);
+    for (int round = 0; round < kRounds; ++round)
+        expected[round] = round;
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(seen[t], expected) << "thread " << t;
+}
+
+} // namespace
+} // namespace vd

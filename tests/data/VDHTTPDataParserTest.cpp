@@ -1,0 +1,216 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "data/VDHTTPDataParser.h"
+
+namespace vd {
+namespace {
+
+constexpr int kRequest = 0;
+constexpr int kResponse = 1;
+
+Bytes bytesOf(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+struct Call {
+    int status;
+    Bytes data;
+};
+
+// Every completion of one feeding, in order: more than one call is as much a fault as none.
+std::vector<Call> feed(VDHTTPDataParser& parser, const Bytes& input)
+{
+    std::vector<Call> calls;
+    parser.parserData(input, [&calls](int status, const Bytes& data) { calls.push_back({status, data}); });
+    return calls;
+}
+
+std::vector<Call> feedNew(int type, std::string_view input)
+{
+    auto parser = VDHTTPDataParser::initWithType(type);
+    return feed(*parser, bytesOf(input));
+}
+
+void expectBody(const std::vector<Call>& calls, const Bytes& body)
+{
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].status, VDHTTPDataParser::kStatusComplete);
+    EXPECT_EQ(calls[0].data, body);
+}
+
+TEST(VDHTTPDataParserFraming, ContentLengthBody)
+{
+    expectBody(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"), bytesOf("hello"));
+}
+
+TEST(VDHTTPDataParserFraming, ChunkedBodyIsJoinedWithoutItsFraming)
+{
+    expectBody(feedNew(kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                  "2\r\nhe\r\n3;ext=1\r\nllo\r\n0\r\nX-Trailer: t\r\n\r\n"),
+               bytesOf("hello"));
+}
+
+TEST(VDHTTPDataParserFraming, ConnectionCloseBodyEndsWithTheInput)
+{
+    expectBody(feedNew(kResponse, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nhello world"), bytesOf("hello world"));
+    expectBody(feedNew(kResponse, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nold style"), bytesOf("old style"));
+}
+
+TEST(VDHTTPDataParserFraming, RequestBodyNeedsALengthOrChunking)
+{
+    expectBody(feedNew(kRequest, "POST /upload HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\ndata"), bytesOf("data"));
+    expectBody(feedNew(kRequest, "PUT /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n4\r\ndata\r\n0\r\n\r\n"), bytesOf("data"));
+    // A request never runs to the end of the connection: the bytes after its headers are not
+    // its body.
+    EXPECT_TRUE(feedNew(kRequest, "POST / HTTP/1.1\r\nHost: a\r\n\r\nstray").empty());
+}
+
+TEST(VDHTTPDataParserFraming, ParserTypeDecidesWhatIsUnderstood)
+{
+    const std::string request = "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc";
+    const std::string response = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nxyz";
+    expectBody(feedNew(kRequest, request), bytesOf("abc"));
+    expectBody(feedNew(kResponse, response), bytesOf("xyz"));
+    EXPECT_TRUE(feedNew(kResponse, request).empty());
+    EXPECT_TRUE(feedNew(kRequest, response).empty());
+    // Only 1 means response.
+    expectBody(feedNew(7, request), bytesOf("abc"));
+    expectBody(feedNew(-1, request), bytesOf("abc"));
+}
+
+TEST(VDHTTPDataParserFraming, FirstMessageWithABodyIsTheOneShown)
+{
+    // An interim response carries no body and is passed over.
+    expectBody(feedNew(kResponse, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), bytesOf("ok"));
+    // Two pipelined messages give one completion with the first body, not a concatenation.
+    expectBody(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none"
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"),
+               bytesOf("one"));
+}
+
+TEST(VDHTTPDataParserNoCompletion, MessageWithoutBody)
+{
+    EXPECT_TRUE(feedNew(kRequest, "GET /index.html HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\n\r\n").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 204 No Content\r\n\r\n").empty());
+}
+
+TEST(VDHTTPDataParserNoCompletion, MessageCutShort)
+{
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello").empty());
+    // Body pieces arrived, but the last chunk never did.
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Len").empty());
+}
+
+TEST(VDHTTPDataParserNoCompletion, GarbageNeverCrashes)
+{
+    EXPECT_TRUE(feedNew(kResponse, "this is not http at all\r\n\r\n").empty());
+    EXPECT_TRUE(feedNew(kRequest, "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n").empty());
+
+    // A length no input could hold must not turn into a huge allocation.
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000000000\r\n\r\nabc").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc").empty());
+    EXPECT_TRUE(feedNew(kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffff\r\nabc").empty());
+
+    std::uint32_t state = 1;
+    Bytes noise(64 * 1024);
+    for (auto& byte : noise) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    auto parser = VDHTTPDataParser::initWithType(kResponse);
+    EXPECT_TRUE(feed(*parser, noise).empty());
+}
+
+TEST(VDHTTPDataParserInput, EmptyInputCompletesAtOnceWithStatusZero)
+{
+    auto parser = VDHTTPDataParser::initWithType(kResponse);
+    const auto calls = feed(*parser, {});
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].status, VDHTTPDataParser::kStatusNoInput);
+    EXPECT_TRUE(calls[0].data.empty());
+
+    // An earlier body does not leak into the answer for empty input.
+    expectBody(feed(*parser, bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc")), bytesOf("abc"));
+    const auto again = feed(*parser, {});
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_TRUE(again[0].data.empty());
+
+    // Without a completion nothing is called and nothing breaks.
+    parser->parserData({}, nullptr);
+    parser->parserData(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nz"), nullptr);
+}
+
+TEST(VDHTTPDataParserInput, FeedingTheSameParserAgainShowsEachBodyOnce)
+{
+    auto parser = VDHTTPDataParser::initWithType(kResponse);
+    const Bytes message = bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+    expectBody(feed(*parser, message), bytesOf("hello"));
+    expectBody(feed(*parser, message), bytesOf("hello"));
+
+    // A message cut short leaves no state behind for the next one.
+    EXPECT_TRUE(feed(*parser, bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\npart")).empty());
+    expectBody(feed(*parser, bytesOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nnew\r\n0\r\n\r\n")), bytesOf("new"));
+
+    // Nor does garbage, which leaves the library in an error state.
+    EXPECT_TRUE(feed(*parser, bytesOf("garbage\r\n\r\n")).empty());
+    expectBody(feed(*parser, message), bytesOf("hello"));
+}
+
+TEST(VDHTTPDataParserInput, CompletionMayFeedTheParserAgain)
+{
+    auto parser = VDHTTPDataParser::initWithType(kResponse);
+    std::vector<Bytes> bodies;
+    parser->parserData(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst"), [&](int, const Bytes& data) {
+        bodies.push_back(data);
+        parser->parserData(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond"), [&](int, const Bytes& inner) { bodies.push_back(inner); });
+    });
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(bodies[0], bytesOf("first"));
+    EXPECT_EQ(bodies[1], bytesOf("second"));
+}
+
+TEST(VDHTTPDataParserInput, BinaryBodyIsKeptByteForByte)
+{
+    Bytes body;
+    for (int round = 0; round < 3; ++round) {
+        for (int value = 0; value < 256; ++value)
+            body.push_back(static_cast<std::uint8_t>(value));
+    }
+    body.insert(body.begin(), {0, 0, '\r', '\n', '\r', '\n'});
+
+    Bytes message = bytesOf("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    message.insert(message.end(), body.begin(), body.end());
+    auto parser = VDHTTPDataParser::initWithType(kResponse);
+    expectBody(feed(*parser, message), body);
+
+    // The same bytes in odd-sized chunks.
+    Bytes chunked = bytesOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    for (std::size_t at = 0; at < body.size();) {
+        const std::size_t size = std::min<std::size_t>(body.size() - at, 1 + at % 97);
+        char head[32];
+        std::snprintf(head, sizeof head, "%zx\r\n", size);
+        chunked.insert(chunked.end(), head, head + std::strlen(head));
+        chunked.insert(chunked.end(), body.begin() + static_cast<std::ptrdiff_t>(at), body.begin() + static_cast<std::ptrdiff_t>(at + size));
+        chunked.insert(chunked.end(), {'\r', '\n'});
+        at += size;
+    }
+    const Bytes last = bytesOf("0\r\n\r\n");
+    chunked.insert(chunked.end(), last.begin(), last.end());
+    expectBody(feed(*parser, chunked), body);
+}
+
+} // namespace
+} // namespace vd

@@ -1,0 +1,242 @@
+#include <chrono>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "data/VDTunnelInfo.h"
+
+namespace vd {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::shared_ptr<const VDTunnelInfo> tunnel(const Json& json, double initTime = 1000)
+{
+    auto info = VDTunnelInfo::initWithJSONString(json.dump(), initTime);
+    EXPECT_TRUE(info) << json.dump();
+    return info;
+}
+
+double now()
+{
+    using namespace std::chrono;
+    return duration_cast<duration<double>>(system_clock::now().time_since_epoch()).count();
+}
+
+TEST(VDTunnelInfo, ReadsEveryFieldAndKeepsTheTextVerbatim)
+{
+    const std::string text =
+        R"({"id":7,"endId":9,"type":2,"closeReason":4,"t_start":1.5,"t_server_ready":1.6,"t_dns_resolved":1.7,)"
+        R"("t_rule_found":1.8,"t_proxy_ready":1.9,"t_close":2.0,"t_end":2.5,"host":"example.com","port":443,)"
+        R"("headerString":"GET / HTTP/1.1\r\nHost: \"x\"\r\n\r\n","headerModified":true,"modifiedHeaderString":"M",)"
+        R"("responseHeader":"R","responseCode":"200","responseModified":true,"SSLHost":"s.example","SSLHeaderString":"SH",)"
+        R"("SSLHeaderModified":true,"SSLModifiedHeaderString":"SM","SSLResponseHeader":"SR","SSLResponseCode":"404",)"
+        R"("SSLResponseModified":true,"hasReceive":true,"hasSend":true,"processName":"curl","processIdentifier":77,)"
+        R"("bundleIdentifier":"com.example.curl","processPath":"/usr/bin/curl","fromHost":"127.0.0.1","fromPort":5000,)"
+        R"("ipAddr":"93.184.216.34","outboundMode":"Rule","ruleInfo":"DOMAIN,example.com","policyName":"DIRECT",)"
+        R"("rx":100,"tx":200,"rx_speed":10,"tx_speed":20,"rx_max_speed":30,"tx_max_speed":40,"extra":{"nested":[1,2]}})";
+    const auto t = VDTunnelInfo::initWithJSONString(text, 1000);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->rawData(), text);
+    EXPECT_EQ(t->id_(), 7);
+    EXPECT_EQ(t->endId_(), 9);
+    EXPECT_EQ(t->type(), 2);
+    EXPECT_EQ(t->closeReason(), 4u);
+    EXPECT_DOUBLE_EQ(t->t_start(), 1.5);
+    EXPECT_DOUBLE_EQ(t->t_server_ready(), 1.6);
+    EXPECT_DOUBLE_EQ(t->t_dns_resolved(), 1.7);
+    EXPECT_DOUBLE_EQ(t->t_rule_found(), 1.8);
+    EXPECT_DOUBLE_EQ(t->t_proxy_ready(), 1.9);
+    EXPECT_DOUBLE_EQ(t->t_close(), 2.0);
+    EXPECT_DOUBLE_EQ(t->t_end(), 2.5);
+    EXPECT_EQ(t->host(), "example.com");
+    EXPECT_EQ(t->port(), 443);
+    EXPECT_EQ(t->headerString(), "GET / HTTP/1.1\r\nHost: \"x\"\r\n\r\n");
+    EXPECT_TRUE(t->headerModified());
+    EXPECT_EQ(t->modifiedHeaderString(), "M");
+    EXPECT_EQ(t->responseHeader(), "R");
+    EXPECT_EQ(t->responseCode(), "200");
+    EXPECT_TRUE(t->responseModified());
+    EXPECT_EQ(t->SSLHost(), "s.example");
+    EXPECT_EQ(t->SSLHeaderString(), "SH");
+    EXPECT_TRUE(t->SSLHeaderModified());
+    EXPECT_EQ(t->SSLModifiedHeaderString(), "SM");
+    EXPECT_EQ(t->SSLResponseHeader(), "SR");
+    EXPECT_EQ(t->SSLResponseCode(), "404");
+    EXPECT_TRUE(t->SSLResponseModified());
+    EXPECT_TRUE(t->hasReceive());
+    EXPECT_TRUE(t->hasSend());
+    EXPECT_EQ(t->processName(), "curl");
+    EXPECT_EQ(t->processId(), 77);
+    EXPECT_EQ(t->bundleIdentifier(), "com.example.curl");
+    EXPECT_EQ(t->processPath(), "/usr/bin/curl");
+    EXPECT_EQ(t->processIconPath(), "");
+    EXPECT_EQ(t->fromHost(), "127.0.0.1");
+    EXPECT_EQ(t->fromPort(), 5000);
+    EXPECT_EQ(t->toHost(), "93.184.216.34");
+    EXPECT_EQ(t->outboundMode(), "Rule");
+    EXPECT_EQ(t->ruleInfo(), "DOMAIN,example.com");
+    EXPECT_EQ(t->policyName(), "DIRECT");
+    EXPECT_EQ(t->rx(), 100);
+    EXPECT_EQ(t->tx(), 200);
+    EXPECT_EQ(t->rx_speed(), 10);
+    EXPECT_EQ(t->tx_speed(), 20);
+    EXPECT_EQ(t->rx_max_speed(), 30);
+    EXPECT_EQ(t->tx_max_speed(), 40);
+    EXPECT_DOUBLE_EQ(t->initTime(), 1000);
+    EXPECT_DOUBLE_EQ(t->startTime(), 1001.5);
+}
+
+TEST(VDTunnelInfo, RefusesTextThatIsNotAnObject)
+{
+    for (const char* text : {"", "[]", "5", "\"text\"", "{\"id\":", "{\"id\":1} trailing", "{\"id\":1,}", "null"})
+        EXPECT_FALSE(VDTunnelInfo::initWithJSONString(text, 0)) << text;
+}
+
+TEST(VDTunnelInfo, LooseValuesConvertAndWrongKindsReadAsAbsent)
+{
+    const auto t = tunnel(Json{{"id", "42"}, {"port", 8080.9}, {"type", true}, {"t_start", "1.25"}, {"rx", -5},
+                               {"hasSend", "yes"}, {"hasReceive", 0}, {"host", 12}, {"processName", nullptr},
+                               {"fromHost", Json::array()}, {"closeReason", "4"}, {"headerString", 3}});
+    EXPECT_EQ(t->id_(), 42);
+    EXPECT_EQ(t->port(), 8080);
+    EXPECT_EQ(t->type(), 1);
+    EXPECT_DOUBLE_EQ(t->t_start(), 1.25);
+    EXPECT_EQ(t->rx(), -5);
+    EXPECT_TRUE(t->hasSend());
+    EXPECT_FALSE(t->hasReceive());
+    EXPECT_EQ(t->host(), "");
+    EXPECT_EQ(t->serverString(), "--");
+    EXPECT_EQ(t->processName(), "");
+    EXPECT_EQ(t->fromHost(), "");
+    EXPECT_EQ(t->closeReason(), 4u);
+    EXPECT_EQ(t->headerString(), "");
+    // A repeated key: the last one counts, for kept and derived fields alike.
+    const auto twice = VDTunnelInfo::initWithJSONString(R"({"host":"a","host":"b","headerString":"x","headerString":"y"})", 0);
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice->host(), "b");
+    EXPECT_EQ(twice->headerString(), "y");
+}
+
+TEST(VDTunnelInfo, StatusFollowsTheTimelineThenTheCloseReason)
+{
+    EXPECT_EQ(tunnel(Json{{"t_start", 0}, {"t_end", 0}, {"closeReason", 1}})->statusString(), "Active");
+    EXPECT_EQ(tunnel(Json{{"t_start", 5.0}, {"t_end", 4.0}, {"closeReason", 6}})->status(), 0u);
+    const std::pair<int, std::pair<std::uint64_t, const char*>> expected[] = {
+        {0, {1, "Complete"}}, {1, {2, "Manual Close"}}, {2, {1, "Complete"}}, {3, {1, "Complete"}},
+        {4, {2, "Timeout"}}, {5, {2, "Memory Warning"}}, {6, {2, "Reject"}}, {7, {1, "Complete"}},
+    };
+    for (const auto& [reason, outcome] : expected) {
+        const auto t = tunnel(Json{{"t_start", 1.0}, {"t_end", 2.0}, {"closeReason", reason}});
+        EXPECT_EQ(t->status(), outcome.first) << reason;
+        EXPECT_EQ(t->statusString(), outcome.first == 1 ? "Completed" : "Suspend") << reason;
+        EXPECT_EQ(t->closeReasonString(), outcome.second) << reason;
+    }
+}
+
+TEST(VDTunnelInfo, MethodAndCodeByType)
+{
+    const char* methods[] = {"UNKNOWN", "HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN"};
+    for (int type = 0; type <= 6; ++type)
+        EXPECT_EQ(tunnel(Json{{"type", type}})->method(), methods[type]);
+    EXPECT_EQ(tunnel(Json{{"type", 4}, {"responseCode", "200"}})->code(), -1);
+    EXPECT_EQ(tunnel(Json{{"type", 2}, {"responseCode", "200"}, {"SSLResponseCode", "404"}})->code(), 404);
+    EXPECT_EQ(tunnel(Json{{"type", 1}, {"responseCode", "301"}, {"SSLResponseCode", ""}})->code(), 301);
+    EXPECT_EQ(tunnel(Json{{"type", 1}})->code(), -1);
+    EXPECT_EQ(tunnel(Json{{"type", 1}, {"responseCode", "abc"}})->code(), 0);
+}
+
+TEST(VDTunnelInfo, DurationOfFinishedAndActiveTunnels)
+{
+    EXPECT_DOUBLE_EQ(tunnel(Json{{"t_start", 1.0}, {"t_end", 3.5}})->duration(), 2.5);
+    const double start = now() - 1000;
+    const auto active = tunnel(Json{{"t_start", 10.0}, {"t_end", 0}}, start);
+    EXPECT_NEAR(active->duration(), 990, 5);
+    // A tunnel said to start in the future has lasted nothing yet.
+    EXPECT_EQ(tunnel(Json{{"t_start", 1e12}}, now())->duration(), 0);
+}
+
+TEST(VDTunnelInfo, TitlesAndAddresses)
+{
+    EXPECT_EQ(tunnel(Json{{"processName", "curl"}, {"processIdentifier", 0}})->processTitle(), "curl");
+    EXPECT_EQ(tunnel(Json{{"processName", "curl"}, {"processIdentifier", 77}})->processTitle(), "curl(77)");
+    const auto remote = tunnel(Json{{"fromHost", "10.0.0.5"}, {"fromPort", 5000}});
+    EXPECT_EQ(remote->processTitle(), "10.0.0.5:5000");
+    EXPECT_EQ(remote->processDetailTitle(), "10.0.0.5:5000");
+    const auto v6 = tunnel(Json{{"fromHost", "FE80::1"}, {"fromPort", 5}, {"host", "::1"}, {"port", 80}});
+    EXPECT_EQ(v6->fromString(), "[fe80::1]:5");
+    EXPECT_EQ(v6->processTitle(), "[fe80::1]:5");
+    EXPECT_EQ(v6->processDetailTitle(), "FE80::1:5");
+    EXPECT_EQ(v6->serverString(), "[::1]:80");
+    EXPECT_EQ(tunnel(Json{{"processName", "Mail"}, {"fromHost", "1.2.3.4"}})->processDetailTitle(), "Mail");
+    EXPECT_EQ(tunnel(Json{{"host", "example.com"}, {"port", 443}})->serverString(), "example.com:443");
+
+    const auto process = tunnel(Json{{"processName", "curl"}, {"processIdentifier", 9}, {"bundleIdentifier", "b"},
+                                     {"processPath", "/p"}, {"fromHost", "h"}, {"fromPort", 3}})->processInfo();
+    EXPECT_EQ(process.processName, "curl");
+    EXPECT_EQ(process.processId, 9);
+    EXPECT_EQ(process.bundleIdentifier, "b");
+    EXPECT_EQ(process.processPath, "/p");
+    EXPECT_EQ(process.fromHost, "h");
+    EXPECT_EQ(process.fromPort, 3);
+    EXPECT_FALSE(process._localIPs);
+}
+
+TEST(VDTunnelInfo, HeaderTextsIncludeEveryNonEmptySection)
+{
+    EXPECT_EQ(tunnel(Json::object())->requestHeaderString(), "");
+    EXPECT_EQ(tunnel(Json::object())->responseHeaderString(), "");
+    const auto t = tunnel(Json{{"headerString", "A"}, {"modifiedHeaderString", "B"}, {"headerModified", false},
+                               {"SSLHeaderString", ""}, {"SSLModifiedHeaderString", "D"}, {"responseHeader", ""},
+                               {"SSLResponseHeader", "F"}});
+    EXPECT_EQ(t->requestHeaderString(), "Request Header:\n\nA\n\n\nModified Header:\n\nB\n\n\nSSL Modified Header:\n\nD\n\n\n");
+    EXPECT_EQ(t->responseHeaderString(), "SSL Response Header:\n\nF\n\n\n");
+    EXPECT_EQ(t->requestDataString(), "");
+    EXPECT_EQ(t->responseDataString(), "");
+}
+
+TEST(VDTunnelInfo, TimeBreakdownSkipsStepsNeverReached)
+{
+    const auto t = tunnel(Json{{"t_start", 0}, {"t_server_ready", 0.010}, {"t_dns_resolved", 0.030},
+                               {"t_rule_found", 0}, {"t_proxy_ready", 0.250}, {"t_end", 0}});
+    const StyledText expected{{"Proxy Ready Cost", true}, {" - 10 ms\n", false},
+                              {"DNS Reslove", true}, {" - 20 ms\n", false},
+                              {"Remote Ready Cost", true}, {" - 250 ms\n", false}};
+    EXPECT_EQ(t->timeAttributedString(), expected);
+}
+
+TEST(VDTunnelInfo, TimeBreakdownOfAFinishedTunnel)
+{
+    const auto t = tunnel(Json{{"t_start", 100.0}, {"t_server_ready", 99.0}, {"t_dns_resolved", 100.5},
+                               {"t_rule_found", 100.5}, {"t_proxy_ready", 101.0}, {"t_end", 112.0}, {"closeReason", 4}});
+    const StyledText expected{{"Proxy Ready Cost", true}, {" - -1000 ms\n", false},
+                              {"DNS Reslove", true}, {" - 1500 ms\n", false},
+                              {"Remote Ready Cost", true}, {" - 500 ms\n", false},
+                              {"Active", true}, {" - 12.00 s\n", false},
+                              {"Timeout\n", true}};
+    EXPECT_EQ(t->timeAttributedString(), expected);
+}
+
+TEST(VDTunnelInfo, SampleRecordsAreUsable)
+{
+    const auto samples = VDTunnelInfo::testData();
+    ASSERT_GE(samples.size(), 3u);
+    for (const auto& sample : samples) {
+        ASSERT_TRUE(sample);
+        EXPECT_FALSE(sample->host().empty());
+        EXPECT_FALSE(sample->requestHeaderString().empty());
+    }
+}
+
+TEST(VDTunnelInfo, RecordHoldsLittleMoreThanItsText)
+{
+    std::string header;
+    for (int i = 0; i < 40; ++i)
+        header += "X-Header-" + std::to_string(i) + ": \"value\" with quotes\r\n";
+    const auto t = tunnel(Json{{"id", 1}, {"host", "example.com"}, {"headerString", header}, {"responseHeader", header},
+                               {"SSLHeaderString", header}, {"SSLResponseHeader", header}});
+    EXPECT_LT(static_cast<double>(t->heldBytes()), 1.6 * static_cast<double>(t->rawData().size()));
+}
+
+} // namespace
+} // namespace vd
