@@ -1,5 +1,8 @@
 #include "RecordFields.h"
 
+#include "VDUtils.h"
+#include "platform/Numbers.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -8,18 +11,6 @@ namespace vd::record {
 namespace {
 
 using simdjson::dom::element_type;
-
-template <typename Int>
-Int saturate(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<Int>::min()))
-        return std::numeric_limits<Int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<Int>::max()))
-        return std::numeric_limits<Int>::max();
-    return static_cast<Int>(value);
-}
 
 // The DOM parser picks the fastest kernel of the machine at run time; one per thread, reused.
 struct ThreadState {
@@ -42,27 +33,6 @@ simdjson::simdjson_result<simdjson::dom::element> parse(ThreadState& state, std:
 
 } // namespace
 
-std::int64_t leadingInteger(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-        negative = text[i++] == '-';
-    std::uint64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
-            return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
-        magnitude = magnitude * 10 + digit;
-    }
-    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (negative)
-        return magnitude > kMax + 1 ? std::numeric_limits<std::int64_t>::min() : static_cast<std::int64_t>(0 - magnitude);
-    return magnitude > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(magnitude);
-}
-
 double toDouble(simdjson::dom::element value)
 {
     switch (value.type()) {
@@ -70,7 +40,7 @@ double toDouble(simdjson::dom::element value)
     case element_type::UINT64: return static_cast<double>(value.get_uint64().value_unsafe());
     case element_type::DOUBLE: return value.get_double().value_unsafe();
     case element_type::BOOL: return value.get_bool().value_unsafe() ? 1 : 0;
-    case element_type::STRING: return std::strtod(value.get_c_str().value_unsafe(), nullptr);
+    case element_type::STRING: return numbers::leadingDouble(value.get_string().value_unsafe());
     default: return 0;
     }
 }
@@ -80,8 +50,8 @@ std::int64_t toInt(simdjson::dom::element value)
     switch (value.type()) {
     case element_type::INT64: return value.get_int64().value_unsafe();
     case element_type::UINT64: return static_cast<std::int64_t>(value.get_uint64().value_unsafe());
-    case element_type::STRING: return leadingInteger(value.get_string().value_unsafe());
-    default: return saturate<std::int64_t>(toDouble(value));
+    case element_type::STRING: return numbers::leadingInteger(value.get_string().value_unsafe());
+    default: return numbers::saturatingCast<std::int64_t>(toDouble(value));
     }
 }
 
@@ -89,7 +59,7 @@ std::uint64_t toUInt(simdjson::dom::element value)
 {
     switch (value.type()) {
     case element_type::UINT64: return value.get_uint64().value_unsafe();
-    case element_type::DOUBLE: return saturate<std::uint64_t>(value.get_double().value_unsafe());
+    case element_type::DOUBLE: return numbers::saturatingCast<std::uint64_t>(value.get_double().value_unsafe());
     default: return static_cast<std::uint64_t>(toInt(value));
     }
 }
@@ -107,6 +77,16 @@ bool toBool(simdjson::dom::element value)
     }
     default: return toDouble(value) != 0;
     }
+}
+
+std::string hostPortText(std::string_view host, std::int64_t port)
+{
+    return VDUtils::ipFormat(host) + ":" + std::to_string(port);
+}
+
+std::string serverText(std::string_view host, std::int64_t port)
+{
+    return host.empty() ? std::string("--") : hostPortText(host, port);
 }
 
 namespace detail {

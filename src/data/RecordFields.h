@@ -100,9 +100,6 @@ std::uint64_t toUInt(simdjson::dom::element value);
 double toDouble(simdjson::dom::element value);
 bool toBool(simdjson::dom::element value);
 
-// The leading decimal number of a text, as the service's numbers in text form are meant.
-std::int64_t leadingInteger(std::string_view text);
-
 // Where one record's values go: an array per kind, indexed by the slot of each field.
 struct Targets {
     std::int64_t* ints = nullptr;
@@ -119,6 +116,11 @@ namespace detail {
 simdjson::simdjson_result<simdjson::dom::object> parsePadded(std::string& buffer, std::string_view text);
 void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& buffer);
 } // namespace detail
+
+// "host:port" with an IPv6 host in brackets, as every address of a record is shown.
+std::string hostPortText(std::string_view host, std::int64_t port);
+// The same for a destination, "--" when there is no host.
+std::string serverText(std::string_view host, std::int64_t port);
 
 // Reads a record text in one pass. On success `buffer` holds the text followed by the
 // unescaped short strings (one allocation) and the text slices point there. False when the

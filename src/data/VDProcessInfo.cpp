@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "VDUtils.h"
+#include "RecordFields.h"
 
 namespace vd {
 
@@ -12,7 +12,7 @@ std::string VDProcessInfo::title() const
     if (!local && !fromHost.empty())
         return fromHost;
     if (processName.empty())
-        return VDUtils::ipFormat(fromHost) + ":" + std::to_string(fromPort);
+        return record::hostPortText(fromHost, fromPort);
     return processName;
 }
 

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "VDUtils.h"
+#include "platform/Numbers.h"
 
 namespace vd {
 namespace {
@@ -64,11 +65,6 @@ double nowSince1970()
 {
     using namespace std::chrono;
     return duration_cast<duration<double>>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string hostAndPort(std::string_view host, std::int64_t port)
-{
-    return VDUtils::ipFormat(host) + ":" + std::to_string(port);
 }
 
 void appendSection(std::string& out, const char* title, const std::string& body)
@@ -153,9 +149,9 @@ std::int64_t VDTunnelInfo::code() const
     if (type() != 1 && type() != 2)
         return -1;
     if (!SSLResponseCode().empty())
-        return record::leadingInteger(SSLResponseCode());
+        return numbers::leadingInteger(SSLResponseCode());
     if (!responseCode().empty())
-        return record::leadingInteger(responseCode());
+        return numbers::leadingInteger(responseCode());
     return -1;
 }
 
@@ -189,12 +185,12 @@ std::string VDTunnelInfo::processDetailTitle() const
 
 std::string VDTunnelInfo::fromString() const
 {
-    return hostAndPort(fromHost(), fromPort());
+    return record::hostPortText(fromHost(), fromPort());
 }
 
 std::string VDTunnelInfo::serverString() const
 {
-    return host().empty() ? std::string("--") : hostAndPort(host(), port());
+    return record::serverText(host(), port());
 }
 
 VDProcessInfo VDTunnelInfo::processInfo() const

@@ -1,7 +1,5 @@
 #include "VDUDPTunnelInfo.h"
 
-#include "VDUtils.h"
-
 namespace vd {
 namespace {
 
@@ -53,12 +51,12 @@ std::string VDUDPTunnelInfo::statusString() const
 
 std::string VDUDPTunnelInfo::fromString() const
 {
-    return VDUtils::ipFormat(fromHost()) + ":" + std::to_string(fromPort());
+    return record::hostPortText(fromHost(), fromPort());
 }
 
 std::string VDUDPTunnelInfo::serverString() const
 {
-    return host().empty() ? std::string("--") : VDUtils::ipFormat(host()) + ":" + std::to_string(port());
+    return record::serverText(host(), port());
 }
 
 } // namespace vd

@@ -1,25 +1,12 @@
 #include "JsonValues.h"
 
+#include "platform/Numbers.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 namespace vd::json {
-namespace {
-
-template <typename Int>
-Int saturate(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<Int>::min()))
-        return std::numeric_limits<Int>::min();
-    if (value >= static_cast<double>(std::numeric_limits<Int>::max()))
-        return std::numeric_limits<Int>::max();
-    return static_cast<Int>(value);
-}
-
-} // namespace
 
 double toDouble(const nlohmann::ordered_json* value)
 {
@@ -30,7 +17,7 @@ double toDouble(const nlohmann::ordered_json* value)
     case nlohmann::ordered_json::value_t::number_unsigned: return static_cast<double>(value->get<std::uint64_t>());
     case nlohmann::ordered_json::value_t::number_float: return value->get<double>();
     case nlohmann::ordered_json::value_t::boolean: return value->get<bool>() ? 1 : 0;
-    case nlohmann::ordered_json::value_t::string: return std::strtod(value->get_ref<const std::string&>().c_str(), nullptr);
+    case nlohmann::ordered_json::value_t::string: return numbers::leadingDouble(value->get_ref<const std::string&>());
     default: return 0;
     }
 }
@@ -42,8 +29,8 @@ std::int64_t toInt64(const nlohmann::ordered_json* value)
     switch (value->type()) {
     case nlohmann::ordered_json::value_t::number_integer: return value->get<std::int64_t>();
     case nlohmann::ordered_json::value_t::number_unsigned: return static_cast<std::int64_t>(value->get<std::uint64_t>());
-    case nlohmann::ordered_json::value_t::string: return std::strtoll(value->get_ref<const std::string&>().c_str(), nullptr, 10);
-    default: return saturate<std::int64_t>(toDouble(value));
+    case nlohmann::ordered_json::value_t::string: return numbers::leadingInteger(value->get_ref<const std::string&>());
+    default: return numbers::saturatingCast<std::int64_t>(toDouble(value));
     }
 }
 
@@ -54,8 +41,8 @@ std::uint64_t toUInt64(const nlohmann::ordered_json* value)
     switch (value->type()) {
     case nlohmann::ordered_json::value_t::number_integer: return static_cast<std::uint64_t>(value->get<std::int64_t>());
     case nlohmann::ordered_json::value_t::number_unsigned: return value->get<std::uint64_t>();
-    case nlohmann::ordered_json::value_t::string: return static_cast<std::uint64_t>(std::strtoll(value->get_ref<const std::string&>().c_str(), nullptr, 10));
-    default: return saturate<std::uint64_t>(toDouble(value));
+    case nlohmann::ordered_json::value_t::string: return static_cast<std::uint64_t>(numbers::leadingInteger(value->get_ref<const std::string&>()));
+    default: return numbers::saturatingCast<std::uint64_t>(toDouble(value));
     }
 }
 

@@ -1,20 +1,22 @@
 #include <gtest/gtest.h>
 
 #include "data/RecordFields.h"
+#include "platform/Numbers.h"
 
 namespace vd::record {
+namespace numbers = vd::numbers;
 namespace {
 
-TEST(RecordFields, LeadingIntegerReadsLikeTheServiceMeansIt)
+TEST(Numbers, LeadingIntegerReadsLikeTheServiceMeansIt)
 {
-    EXPECT_EQ(leadingInteger("42"), 42);
-    EXPECT_EQ(leadingInteger("  -17abc"), -17);
-    EXPECT_EQ(leadingInteger("+8"), 8);
-    EXPECT_EQ(leadingInteger("abc"), 0);
-    EXPECT_EQ(leadingInteger(""), 0);
-    EXPECT_EQ(leadingInteger("99999999999999999999999"), INT64_MAX);
-    EXPECT_EQ(leadingInteger("-99999999999999999999999"), INT64_MIN);
-    EXPECT_EQ(leadingInteger("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(numbers::leadingInteger("42"), 42);
+    EXPECT_EQ(numbers::leadingInteger("  -17abc"), -17);
+    EXPECT_EQ(numbers::leadingInteger("+8"), 8);
+    EXPECT_EQ(numbers::leadingInteger("abc"), 0);
+    EXPECT_EQ(numbers::leadingInteger(""), 0);
+    EXPECT_EQ(numbers::leadingInteger("99999999999999999999999"), INT64_MAX);
+    EXPECT_EQ(numbers::leadingInteger("-99999999999999999999999"), INT64_MIN);
+    EXPECT_EQ(numbers::leadingInteger("-9223372036854775808"), INT64_MIN);
 }
 
 TEST(RecordFields, TableFindsEveryKeyAndNothingElse)
