@@ -8,23 +8,19 @@
 //    into a buffer allocated once. This isolates the parsing.
 //  - fresh: a new parser per message, as the body view makes one per shown body, against
 //    copying into a newly allocated buffer. Both pay for allocation and first-touch page faults.
-// After the benchmarks the ratios of throughput are printed; they only mean something between
-// figures of one run.
+// After the benchmarks the ratios of throughput are printed.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include "BenchReport.h"
 #include "data/VDHTTPDataParser.h"
 
 namespace {
@@ -127,84 +123,38 @@ void extract(benchmark::State& state, const Inputs* in, const vd::Bytes* message
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in->body.size()));
 }
 
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            auto& [sum, count] = seconds_[run.run_name.function_name];
-            sum += run.real_accumulated_time / static_cast<double>(run.iterations);
-            ++count;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::optional<double> secondsPerIteration(const std::string& name) const
-    {
-        const auto it = seconds_.find(name);
-        if (it == seconds_.end())
-            return std::nullopt;
-        return it->second.first / it->second.second;
-    }
-
-private:
-    std::map<std::string, std::pair<double, int>> seconds_;
-};
-
-std::string mibPerSecond(std::optional<double> seconds)
+void printSummary(const vd::bench::RecordingReporter& reporter)
 {
-    if (!seconds || *seconds <= 0)
-        return "n/a";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.0f", static_cast<double>(kBodySize) / *seconds / (1024.0 * 1024.0));
-    return buffer;
-}
+    constexpr std::array<const char*, 2> kModes{"warm", "fresh"};
+    const auto seconds = [&](const char* contender, const char* mode) {
+        return reporter.secondsPerIteration(std::string(contender) + '/' + mode);
+    };
+    const auto mibPerSecond = [&](const char* contender, const char* mode) {
+        return vd::bench::throughput(seconds(contender, mode), kBodySize);
+    };
+    // Throughput of the parser over throughput of the copy.
+    const auto ratio = [&](const char* contender, const char* mode) {
+        return vd::bench::ratio(seconds("copy/memcpy", mode), seconds(contender, mode), 0.5);
+    };
 
-// Throughput of the parser over throughput of the copy: the copy's time over the parser's.
-std::string ratio(std::optional<double> baseline, std::optional<double> parser, double target)
-{
-    if (!baseline || !parser || *parser <= 0)
-        return "n/a";
-    const double value = *baseline / *parser;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2fx (%s %.1fx)", value, value >= target ? "meets" : "MISSES", target);
-    return buffer;
-}
-
-void printSummary(const RecordingReporter& reporter)
-{
-    const auto s = [&](const char* name) { return reporter.secondsPerIteration(name); };
     std::printf("\nBody throughput, MiB/s (16 MiB body, chunks of 64 KiB)\n");
     std::printf("%-8s %12s %16s %10s\n", "", "memcpy", "content-length", "chunked");
-    std::printf("%-8s %12s %16s %10s\n", "warm", mibPerSecond(s("copy/memcpy/warm")).c_str(),
-                mibPerSecond(s("extract/content_length/warm")).c_str(), mibPerSecond(s("extract/chunked/warm")).c_str());
-    std::printf("%-8s %12s %16s %10s\n", "fresh", mibPerSecond(s("copy/memcpy/fresh")).c_str(),
-                mibPerSecond(s("extract/content_length/fresh")).c_str(), mibPerSecond(s("extract/chunked/fresh")).c_str());
+    for (const char* mode : kModes) {
+        std::printf("%-8s %12s %16s %10s\n", mode, mibPerSecond("copy/memcpy", mode).c_str(),
+                    mibPerSecond("extract/content_length", mode).c_str(), mibPerSecond("extract/chunked", mode).c_str());
+    }
 
     std::printf("\nRatios of throughput, body parser / memcpy, this run\n");
     std::printf("%-8s %-24s %-24s\n", "", "content-length", "chunked");
-    std::printf("%-8s %-24s %-24s\n", "warm", ratio(s("copy/memcpy/warm"), s("extract/content_length/warm"), 0.5).c_str(),
-                ratio(s("copy/memcpy/warm"), s("extract/chunked/warm"), 0.5).c_str());
-    std::printf("%-8s %-24s %-24s\n", "fresh", ratio(s("copy/memcpy/fresh"), s("extract/content_length/fresh"), 0.5).c_str(),
-                ratio(s("copy/memcpy/fresh"), s("extract/chunked/fresh"), 0.5).c_str());
-    std::fflush(stdout);
+    for (const char* mode : kModes)
+        std::printf("%-8s %-24s %-24s\n", mode, ratio("extract/content_length", mode).c_str(), ratio("extract/chunked", mode).c_str());
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool prepare(Inputs& inputs)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-
-    const Inputs inputs = makeInputs();
+    inputs = makeInputs();
     if (!extractsBody(inputs.contentLength, inputs.body, "content-length") || !extractsBody(inputs.chunked, inputs.body, "chunked"))
-        return 1;
+        return false;
     std::printf("Inputs: body %zu bytes; content-length message %zu bytes; chunked message %zu bytes\n", inputs.body.size(),
                 inputs.contentLength.size(), inputs.chunked.size());
     std::fflush(stdout);
@@ -217,10 +167,13 @@ int main(int argc, char** argv)
     setUp(benchmark::RegisterBenchmark("copy/memcpy/fresh", copyFresh, in));
     setUp(benchmark::RegisterBenchmark("extract/content_length/fresh", extract, in, &inputs.contentLength, true));
     setUp(benchmark::RegisterBenchmark("extract/chunked/fresh", extract, in, &inputs.chunked, true));
+    return true;
+}
 
-    RecordingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    printSummary(reporter);
-    benchmark::Shutdown();
-    return 0;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Inputs inputs;
+    return vd::bench::run(argc, argv, [&] { return prepare(inputs); }, printSummary);
 }

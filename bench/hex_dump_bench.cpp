@@ -7,22 +7,18 @@
 //  - "fresh_text": no digits at all, only a new std::string of the dump's length filled with
 //    spaces the ordinary way. The dump's output is 3.25 times its input and lives in fresh
 //    memory, whose first touch (a page fault per 4 KiB) can cost more than the writing.
-// All three count the input bytes, so their bytes/s compare directly. A ratio only means
-// something between figures of one run, on one machine, under one load.
+// All three count the input bytes, so their bytes/s compare directly.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include "BenchReport.h"
 #include "data/VDUtils.h"
 
 namespace {
@@ -108,80 +104,40 @@ void freshText(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBodySize));
 }
 
-// The console output as usual, plus seconds per iteration kept by name for the summary.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            auto& [sum, count] = seconds_[run.run_name.function_name];
-            sum += run.real_accumulated_time / static_cast<double>(run.iterations);
-            ++count;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::optional<double> secondsPerIteration(const std::string& name) const
-    {
-        const auto it = seconds_.find(name);
-        if (it == seconds_.end())
-            return std::nullopt;
-        return it->second.first / it->second.second;
-    }
-
-private:
-    std::map<std::string, std::pair<double, int>> seconds_;
-};
-
 constexpr const char* kTable = "hex_dump/table";
 constexpr const char* kMemcpy = "hex_dump/memcpy";
 constexpr const char* kSnprintf = "hex_dump/snprintf_per_byte";
 constexpr const char* kFreshText = "hex_dump/fresh_text";
 
-void printSummary(const RecordingReporter& reporter)
+void printSummary(const vd::bench::RecordingReporter& reporter)
 {
+    using vd::bench::ratio;
     const auto table = reporter.secondsPerIteration(kTable);
     const auto copy = reporter.secondsPerIteration(kMemcpy);
     const auto naive = reporter.secondsPerIteration(kSnprintf);
     const auto fresh = reporter.secondsPerIteration(kFreshText);
     const auto megabytesPerSecond = [](std::optional<double> seconds) {
-        return seconds ? static_cast<double>(kBodySize) / *seconds / 1e6 : 0.0;
+        return vd::bench::throughput(seconds, kBodySize, vd::bench::kMB);
     };
 
     std::printf("\nThroughput over the 16 MiB input, MB/s (10^6 bytes)\n");
-    std::printf("  %-28s %10.0f\n", "hexStringOfData (table)", megabytesPerSecond(table));
-    std::printf("  %-28s %10.0f\n", "memcpy", megabytesPerSecond(copy));
-    std::printf("  %-28s %10.0f\n", "snprintf per byte", megabytesPerSecond(naive));
-    std::printf("  %-28s %10.0f\n", "fresh text, no digits", megabytesPerSecond(fresh));
-    if (table && copy) {
-        const double ratio = *copy / *table;
-        std::printf("\nRatio hex dump / memcpy: %.3fx (%s 0.1x)\n", ratio, ratio >= 0.1 ? "meets" : "MISSES");
-    }
-    if (table && naive)
-        std::printf("Ratio hex dump / snprintf per byte: %.1fx\n", *naive / *table);
-    if (table && fresh)
-        std::printf("Ratio hex dump / fresh text of its length: %.2fx\n", *fresh / *table);
-    std::fflush(stdout);
+    std::printf("  %-28s %10s\n", "hexStringOfData (table)", megabytesPerSecond(table).c_str());
+    std::printf("  %-28s %10s\n", "memcpy", megabytesPerSecond(copy).c_str());
+    std::printf("  %-28s %10s\n", "snprintf per byte", megabytesPerSecond(naive).c_str());
+    std::printf("  %-28s %10s\n", "fresh text, no digits", megabytesPerSecond(fresh).c_str());
+    std::printf("\nRatio hex dump / memcpy: %s\n", ratio(copy, table, 0.1, 3).c_str());
+    std::printf("Ratio hex dump / snprintf per byte: %s\n", ratio(naive, table, 0, 1).c_str());
+    std::printf("Ratio hex dump / fresh text of its length: %s\n", ratio(fresh, table).c_str());
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool prepare()
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-
     // The fast dump must say exactly what the plain one says before its speed means anything.
     // This also makes the input before any timing starts.
     const std::vector<std::uint8_t> sample(body().begin(), body().begin() + 4099);
     if (vd::VDUtils::hexStringOfData(sample) != naiveHexString(sample) || vd::VDUtils::hexStringOfData(body()).size() != kDumpLength) {
         std::fprintf(stderr, "the table-driven dump differs from the snprintf one\n");
-        return 1;
+        return false;
     }
 
     benchmark::RegisterBenchmark(kTable, hexTable)->Unit(benchmark::kMillisecond)->MinTime(1.0);
@@ -189,10 +145,12 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark(kFreshText, freshText)->Unit(benchmark::kMillisecond)->MinTime(1.0);
     // Around a second per round; one or two rounds are enough to show the distance.
     benchmark::RegisterBenchmark(kSnprintf, hexSnprintf)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+    return true;
+}
 
-    RecordingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    printSummary(reporter);
-    benchmark::Shutdown();
-    return 0;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return vd::bench::run(argc, argv, prepare, printSummary);
 }

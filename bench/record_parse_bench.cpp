@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
+#include "BenchReport.h"
 #include "TrafficGenerator.h"
 #include "data/VDTunnelInfo.h"
 
@@ -143,46 +144,22 @@ BENCHMARK(recordsBuilt)->Name("records/built")->Arg(1000)->Arg(10000)->Unit(benc
 BENCHMARK(bareParse)->Name("records/bare_parse")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(toolkitBuilt)->Name("records/toolkit")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration so the ratios can be printed side by side.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs)
-            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
+void printRatios(const vd::bench::RecordingReporter& reporter)
+{
+    std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit");
+    for (const char* count : {"1000", "10000"}) {
+        const auto seconds = [&](const char* contender) {
+            return reporter.secondsPerIteration(std::string("records/") + contender + '/' + count);
+        };
+        const auto built = seconds("built");
+        std::printf("%-8s %-22s %-22s\n", count, vd::bench::ratio(seconds("bare_parse"), built, 0.5).c_str(),
+                    vd::bench::ratio(seconds("toolkit"), built, 8).c_str());
     }
-    void printRatios() const
-    {
-        std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit");
-        for (const char* count : {"1000", "10000"}) {
-            const double built = time("records/built/", count);
-            const double bare = time("records/bare_parse/", count);
-            const double toolkit = time("records/toolkit/", count);
-            if (built > 0)
-                std::printf("%-8s %-22s %-22s\n", count, ratio(bare / built, 0.5).c_str(), ratio(toolkit / built, 8).c_str());
-        }
-    }
-
-private:
-    double time(const std::string& name, const char* count) const
-    {
-        const auto it = times_.find(name + count);
-        return it == times_.end() ? 0 : it->second;
-    }
-    static std::string ratio(double value, double target)
-    {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.2fx (%s %.1fx)", value, value >= target ? "meets" : "MISSES", target);
-        return text;
-    }
-    std::map<std::string, double> times_;
-};
+}
 
 void printMemory()
 {
     const Report& r = report(10000);
-    const auto before = mallinfo2().uordblks;
     std::vector<std::shared_ptr<const vd::VDTunnelInfo>> records;
     records.reserve(r.texts.size());
     const auto afterVector = mallinfo2().uordblks;
@@ -192,7 +169,6 @@ void printMemory()
         held += records.back()->heldBytes();
     }
     const auto after = mallinfo2().uordblks;
-    (void)before;
     const double heap = static_cast<double>(after - afterVector);
     std::printf("\nMemory for 10000 records of %.0f text bytes on average:\n", static_cast<double>(r.bytes) / 10000);
     std::printf("  heap held / text size   %.2fx (target <= 1.6x)\n", heap / static_cast<double>(r.bytes));
@@ -204,11 +180,9 @@ void printMemory()
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    printMemory();
-    benchmark::Shutdown();
-    return 0;
+    // The benchmarks register themselves, over inputs made on first use.
+    return vd::bench::run(argc, argv, [] { return true; }, [](const vd::bench::RecordingReporter& reporter) {
+        printRatios(reporter);
+        printMemory();
+    });
 }

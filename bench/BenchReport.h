@@ -1,0 +1,98 @@
+#pragma once
+
+// What every benchmark program here shares: the frame around the runs, the figures of this
+// very run by name, and cells for the tables of throughput and ratios printed from them. A
+// ratio only means something between figures of one run, on one machine, under one load.
+
+#include <cstddef>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+namespace vd::bench {
+
+inline constexpr double kMiB = 1024.0 * 1024.0;
+inline constexpr double kMB = 1e6;
+
+// The console output as usual, plus seconds per iteration kept by name: the function name,
+// followed by the argument when there is one ("records/built/1000").
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    // Colour codes only for a terminal; piped into a file the table stays plain text.
+    RecordingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const auto& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
+                continue;
+            const auto& name = run.run_name;
+            // Repetitions of one benchmark are averaged.
+            auto& [sum, count] = seconds_[name.args.empty() ? name.function_name : name.function_name + '/' + name.args];
+            sum += run.real_accumulated_time / static_cast<double>(run.iterations);
+            ++count;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::optional<double> secondsPerIteration(const std::string& name) const
+    {
+        const auto it = seconds_.find(name);
+        if (it == seconds_.end())
+            return std::nullopt;
+        return it->second.first / it->second.second;
+    }
+
+private:
+    std::map<std::string, std::pair<double, int>> seconds_;
+};
+
+// `bytes` per iteration as a whole number of `unit`s per second.
+inline std::string throughput(std::optional<double> seconds, std::size_t bytes, double unit = kMiB)
+{
+    if (!seconds || *seconds <= 0)
+        return "n/a";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.0f", static_cast<double>(bytes) / *seconds / unit);
+    return buffer;
+}
+
+// How many times faster the measured code is than its baseline, from their seconds per
+// iteration over the same input; with a target, whether it is reached.
+inline std::string ratio(std::optional<double> baseline, std::optional<double> measured, double target = 0, int decimals = 2)
+{
+    if (!baseline || !measured || *measured <= 0)
+        return "n/a";
+    const double value = *baseline / *measured;
+    char buffer[64];
+    if (target > 0)
+        std::snprintf(buffer, sizeof buffer, "%.*fx (%s %.1fx)", decimals, value, value >= target ? "meets" : "MISSES", target);
+    else
+        std::snprintf(buffer, sizeof buffer, "%.*fx", decimals, value);
+    return buffer;
+}
+
+// The frame of every program here: the command line as Google Benchmark reads it, then
+// `prepare` makes the inputs and registers the benchmarks, returning false when an input is
+// wrong so that nothing is timed; last the runs, and `summarise` with their figures.
+template <typename Prepare, typename Summarise>
+int run(int argc, char** argv, Prepare prepare, Summarise summarise)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv) || !prepare())
+        return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    summarise(reporter);
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace vd::bench
