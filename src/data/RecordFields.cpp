@@ -24,7 +24,7 @@ ThreadState& threadState()
     return state;
 }
 
-simdjson::simdjson_result<simdjson::dom::element> parse(ThreadState& state, std::string_view text)
+simdjson::simdjson_result<simdjson::dom::element> parsePadded(ThreadState& state, std::string_view text)
 {
     state.padded.assign(text);
     state.padded.append(simdjson::SIMDJSON_PADDING, '\0');
@@ -91,22 +91,12 @@ std::string serverText(std::string_view host, std::int64_t port)
 
 namespace detail {
 
-// Room for the short strings of a typical record (names, addresses, codes: about 200 bytes),
-// reserved with the text so that appending them rarely moves the buffer.
-constexpr std::size_t kShortStringRoom = 320;
-
-simdjson::simdjson_result<simdjson::dom::object> parsePadded(std::string& buffer, std::string_view text)
+simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text)
 {
-    buffer.reserve(text.size() + std::max<std::size_t>(kShortStringRoom, simdjson::SIMDJSON_PADDING));
-    buffer.assign(text);
-    buffer.append(simdjson::SIMDJSON_PADDING, '\0');
-    auto object = threadState().parser.parse(buffer.data(), text.size(), false).get_object();
-    // The parsed document lives in the parser, so the padding can make room for short strings.
-    buffer.resize(text.size());
-    return object;
+    return parsePadded(threadState(), text).get_object();
 }
 
-void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& buffer)
+void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& shortStrings)
 {
     switch (spec.kind) {
     case Kind::Int: targets.ints[spec.slot] = toInt(value); break;
@@ -121,8 +111,8 @@ void readValue(const FieldSpec& spec, simdjson::dom::element value, const Target
             slice = {};
             break;
         }
-        slice = {static_cast<std::uint32_t>(buffer.size()), static_cast<std::uint32_t>(string.size())};
-        buffer.append(string);
+        slice = {static_cast<std::uint32_t>(shortStrings.size()), static_cast<std::uint32_t>(string.size())};
+        shortStrings.append(string);
         break;
     }
     case Kind::Derived: break;
@@ -136,7 +126,7 @@ std::vector<std::string> readStrings(std::string_view text, std::span<const std:
     std::vector<std::string> values(keys.size());
     auto& state = threadState();
     simdjson::dom::object object;
-    if (parse(state, text).get_object().get(object))
+    if (parsePadded(state, text).get_object().get(object))
         return values;
     for (const auto field : object) {
         for (std::size_t i = 0; i < keys.size(); ++i) {

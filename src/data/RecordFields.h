@@ -109,33 +109,31 @@ struct Targets {
     Slice* texts = nullptr;
 };
 
-namespace detail {
-// Parses the text held in `buffer` (with the parser's padding after it) with this thread's
-// parser; the result stays valid until the thread parses again, and does not point into
-// `buffer`, which may change once this returns.
-simdjson::simdjson_result<simdjson::dom::object> parsePadded(std::string& buffer, std::string_view text);
-void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& buffer);
-} // namespace detail
-
 // "host:port" with an IPv6 host in brackets, as every address of a record is shown.
 std::string hostPortText(std::string_view host, std::int64_t port);
 // The same for a destination, "--" when there is no host.
 std::string serverText(std::string_view host, std::int64_t port);
 
-// Reads a record text in one pass. On success `buffer` holds the text followed by the
-// unescaped short strings (one allocation) and the text slices point there. False when the
-// text is not one JSON object.
+namespace detail {
+// Parses a copy of the text padded for the parser, with this thread's parser; the result stays
+// valid until the thread parses again.
+simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text);
+void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& shortStrings);
+} // namespace detail
+
+// Reads a record text in one pass. Text fields are appended, unescaped, to `shortStrings`, and
+// their slices point there. False when the text is not one JSON object.
 template <std::size_t N>
-bool parseRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& buffer)
+bool parseRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
 {
     if (text.size() >= Slice::kAbsent)
         return false;
     simdjson::dom::object object;
-    if (detail::parsePadded(buffer, text).get(object))
+    if (detail::parse(text).get(object))
         return false;
     for (const auto field : object) {
         if (const FieldSpec* spec = table.find(field.key))
-            detail::readValue(*spec, field.value, targets, buffer);
+            detail::readValue(*spec, field.value, targets, shortStrings);
     }
     return true;
 }

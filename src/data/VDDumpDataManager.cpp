@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "data/AtomicFile.h"
 #include "data/VDUtils.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
@@ -96,37 +97,6 @@ std::string fileName(const std::string& session, bool direct, std::int64_t recor
     return session + (direct ? "_req_" : "_rsp_") + std::to_string(recordId) + "_dumpfile.bin";
 }
 
-bool writeAll(int fd, const Bytes& data)
-{
-    const std::uint8_t* next = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        next += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// A reader never meets half a body, and a failed write leaves the previous body in place. No
-// fsync: the folder is emptied at every launch, so surviving a power cut buys nothing.
-void replaceFile(const fs::path& target, const Bytes& data)
-{
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data);
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0)
-        ::unlink(temporary.c_str());
-}
-
 std::optional<Bytes> loadFile(const fs::path& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -194,7 +164,10 @@ void VDDumpDataManager::storeData(Bytes data, bool direct, std::int64_t recordId
     if (!folder || !queue)
         return;
     // The bytes move into the task: a body of many MiB is never copied on its way to the file.
-    queue->async([target = *folder / fileName(session, direct, recordId), data = std::move(data)] { replaceFile(target, data); });
+    // A reader never meets half a body, and a failed write leaves the previous body in place.
+    queue->async([target = *folder / fileName(session, direct, recordId), data = std::move(data)] {
+        writeFileAtomically(target, data, ExistingFile::replace);
+    });
 }
 
 void VDDumpDataManager::readRequestDataForRecord(std::int64_t recordId, Completion complete)

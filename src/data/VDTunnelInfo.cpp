@@ -78,14 +78,18 @@ void appendSection(std::string& out, const char* title, const std::string& body)
 
 } // namespace
 
-std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string_view text, double initTime)
+std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string text, double initTime)
 {
     auto info = std::make_shared<VDTunnelInfo>();
     const record::Targets targets{info->ints_.data(), &info->closeReason_, info->times_.data(), info->flags_.data(),
                                   info->texts_.data()};
-    if (!record::parseRecord(text, kFields, targets, info->buffer_))
+    // Collected in a scratch buffer first, so the record's copy is one exact allocation.
+    thread_local std::string shortStrings;
+    shortStrings.clear();
+    if (!record::parseRecord(text, kFields, targets, shortStrings))
         return nullptr;
-    info->rawSize_ = static_cast<std::uint32_t>(text.size());
+    info->shortStrings_ = shortStrings;
+    info->text_ = std::move(text);
     info->initTime_ = initTime;
     return info;
 }

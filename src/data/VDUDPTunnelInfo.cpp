@@ -25,14 +25,18 @@ constexpr record::FieldTable<13> kFields(std::array<FieldSpec, 13>{{
 
 } // namespace
 
-std::shared_ptr<const VDUDPTunnelInfo> VDUDPTunnelInfo::initWithJSONString(std::string_view text, double initTime)
+std::shared_ptr<const VDUDPTunnelInfo> VDUDPTunnelInfo::initWithJSONString(std::string text, double initTime)
 {
     auto info = std::make_shared<VDUDPTunnelInfo>();
     const record::Targets targets{info->ints_.data(), &info->status_, info->times_.data(), nullptr,
                                   info->texts_.data()};
-    if (!record::parseRecord(text, kFields, targets, info->buffer_))
+    // Collected in a scratch buffer first, so the record's copy is one exact allocation.
+    thread_local std::string shortStrings;
+    shortStrings.clear();
+    if (!record::parseRecord(text, kFields, targets, shortStrings))
         return nullptr;
-    info->rawSize_ = static_cast<std::uint32_t>(text.size());
+    info->shortStrings_ = shortStrings;
+    info->text_ = std::move(text);
     info->initTime_ = initTime;
     return info;
 }

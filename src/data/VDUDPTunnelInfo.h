@@ -14,7 +14,7 @@ namespace vd {
 class VDUDPTunnelInfo {
 public:
     // None when the text is not a JSON object.
-    static std::shared_ptr<const VDUDPTunnelInfo> initWithJSONString(std::string_view text, double initTime);
+    static std::shared_ptr<const VDUDPTunnelInfo> initWithJSONString(std::string text, double initTime);
 
     double initTime() const { return initTime_; }
     std::int64_t id_() const { return ints_[kId]; }
@@ -30,7 +30,7 @@ public:
     double t_time() const { return times_[kTime]; }
     double t_rule_found() const { return times_[kRuleFound]; }
     double t_end() const { return times_[kEnd]; }
-    std::string_view rawData() const { return std::string_view(buffer_).substr(0, rawSize_); }
+    std::string_view rawData() const { return text_; }
 
     // Seconds since 1970.
     double startTime() const { return initTime_ + t_time(); }
@@ -43,10 +43,10 @@ public:
     enum TextSlot : std::uint8_t { kFromHost, kHost, kOutboundMode, kRuleInfo, kPolicyName, kTextCount };
 
 private:
-    std::string_view text(TextSlot slot) const { return texts_[slot].in(buffer_); }
+    std::string_view text(TextSlot slot) const { return texts_[slot].in(shortStrings_); }
 
-    std::string buffer_;
-    std::uint32_t rawSize_ = 0;
+    std::string text_;
+    std::string shortStrings_;
     double initTime_ = 0;
     std::uint64_t status_ = 0;
     std::array<std::int64_t, kIntCount> ints_{};

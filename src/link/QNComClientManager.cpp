@@ -303,7 +303,7 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSo
         lock.unlock();
         // A packet that does not decode costs only itself.
         if (packet && receive)
-            receive(*packet);
+            receive(std::move(*packet));
         return queueRead(source);
     }
     default:

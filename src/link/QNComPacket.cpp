@@ -195,6 +195,12 @@ const QNComPacket::Dictionary* QNComPacket::data() const
     return value && value->is_object() ? value : nullptr;
 }
 
+QNComPacket::Dictionary* QNComPacket::data()
+{
+    const auto it = dic_.find("d");
+    return it != dic_.end() && it->is_object() ? &*it : nullptr;
+}
+
 void QNComPacket::setData(std::optional<Dictionary> value)
 {
     if (value)

@@ -43,6 +43,7 @@ public:
     void setMessage(const std::optional<std::string>& value);
     // "d", when it is an object; null otherwise.
     const Dictionary* data() const;
+    Dictionary* data();
     // Removes "d" for none.
     void setData(std::optional<Dictionary> value);
 

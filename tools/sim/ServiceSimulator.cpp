@@ -7,6 +7,7 @@
 
 #include <asio/generic/stream_protocol.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/write.hpp>
 
@@ -22,6 +23,16 @@ using Dictionary = QNComPacket::Dictionary;
 using Socket = asio::generic::stream_protocol::socket;
 
 constexpr std::size_t kReceiveChunk = 64 * 1024;
+// Current tunnels are pushed once a second of the service's time, as often as clients poll.
+constexpr std::uint64_t kStepsPerTunnelPush = 1000 / TrafficModel::kStepMs;
+// A late timer catches up on at most this much; beyond it the service's time falls behind.
+constexpr auto kMaxCatchUp = std::chrono::seconds(1);
+
+double wallClockSeconds()
+{
+    using namespace std::chrono;
+    return duration_cast<duration<double>>(system_clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -29,7 +40,11 @@ class Session;
 
 struct ServiceSimulator::Impl : std::enable_shared_from_this<ServiceSimulator::Impl> {
     Impl(asio::io_context& context, SimulatorOptions options, LogSink log)
-        : context(context), options(std::move(options)), log(std::move(log)), unixAcceptor(context), tcpAcceptor(context)
+        : context(context), options(std::move(options)), log(std::move(log)),
+          model(ModelOptions{this->options.seed, this->options.scale}),
+          // The service has been running for as long as the model's warm-up.
+          responder(model, wallClockSeconds() - static_cast<double>(model.nowMs()) / 1000), unixAcceptor(context),
+          tcpAcceptor(context), ticker(context)
     {
         if (this->options.greeting.empty())
             this->options.greeting = contract::kGreetingToken;
@@ -46,21 +61,29 @@ struct ServiceSimulator::Impl : std::enable_shared_from_this<ServiceSimulator::I
     void acceptLocal();
     void acceptTcp();
     void adopt(Socket socket, const char* transport, std::string password);
+    void scheduleTick();
+    void tick();
+    void pushDns();
+    std::vector<std::shared_ptr<Session>> liveSessions();
 
     asio::io_context& context;
     SimulatorOptions options;
     LogSink log;
+    TrafficModel model;
     SimResponder responder;
     asio::local::stream_protocol::acceptor unixAcceptor;
     asio::ip::tcp::acceptor tcpAcceptor;
+    asio::steady_timer ticker;
     std::vector<std::weak_ptr<Session>> sessions;
     int nextConnection = 1;
     bool stopped = false;
 };
 
-// One client connection: greeting, identity, password, then requests.
+// One client connection: greeting, identity, password, then requests and pushes.
 class Session : public std::enable_shared_from_this<Session> {
 public:
+    using Wire = std::shared_ptr<const Bytes>;
+
     Session(std::shared_ptr<ServiceSimulator::Impl> service, Socket socket, int number, std::string password)
         : service_(std::move(service)), socket_(std::move(socket)), number_(number), password_(std::move(password))
     {
@@ -84,6 +107,18 @@ public:
         socket_.close(ignored);
         service_->writeLog({{"conn", number_}, {"event", "close"}});
     }
+
+    bool ready() const { return stage_ == Stage::Ready && socket_.is_open() && !closeAfterWrites_; }
+    const ClientState& client() const { return client_; }
+
+    // A tunnel report is skipped while the previous one is still unsent: a slow client gets
+    // fewer reports instead of an ever longer queue.
+    void pushTunnels(const Wire& wire)
+    {
+        if (tunnelPushesQueued_ == 0)
+            enqueue(wire, true);
+    }
+    void push(const Wire& wire) { enqueue(wire, false); }
 
 private:
     enum class Stage { Identity, Password, Ready };
@@ -118,14 +153,56 @@ private:
         used_ -= start;
     }
 
+    void protocolError(const std::string& what) const
+    {
+        service_->writeLog({{"conn", number_}, {"protocol_error", what}});
+    }
+
+    // A client that breaks the handshake is told so and let go.
+    void refuseAndClose(const std::optional<QNComPacket>& packet, const std::string& error, const std::string& message)
+    {
+        protocolError(error);
+        QNComPacket reply = QNComPacket::initWithId(packet ? packet->id_() : 0);
+        reply.setCode(0);
+        reply.setMessage(message);
+        closeAfterWrites_ = true;
+        send(reply);
+    }
+
+    // The identity packet is a fresh packet with nothing but "v", "c" and "i".
+    static bool isIdentity(const QNComPacket& packet)
+    {
+        const auto& dic = packet.dic();
+        const auto* id = json::member(dic, "i");
+        const auto* code = json::member(dic, "c");
+        if (!id || !id->is_number_integer() || !code || !code->is_number_integer() || *code != 1)
+            return false;
+        for (const auto& member : dic.items()) {
+            if (member.key() != "v" && member.key() != "c" && member.key() != "i")
+                return false;
+        }
+        return true;
+    }
+
     void handle(std::span<const std::uint8_t> bytes)
     {
         const auto packet = QNComPacket::initWithData(bytes);
         service_->writeLog({{"conn", number_}, {"recv", packet ? packet->dic() : Dictionary("undecodable")}});
-        if (!packet || !socket_.is_open())
+        if (!socket_.is_open() || closeAfterWrites_)
             return;
+        if (packet && !packet->dic().is_object()) {
+            protocolError("packet is not a JSON object");
+            if (stage_ != Stage::Ready)
+                refuseAndClose(std::nullopt, "handshake broken by a packet that is not an object", "Protocol error");
+            return;
+        }
         switch (stage_) {
         case Stage::Identity: {
+            if (!packet)
+                return refuseAndClose(packet, "undecodable packet where the identity packet belongs", "Identity expected");
+            if (!isIdentity(*packet))
+                return refuseAndClose(packet, "expected the identity packet (only \"v\", \"c\" 1 and \"i\")", "Identity expected");
+            client_.lastId = packet->id_();
             QNComPacket reply = QNComPacket::initWithId(packet->id_());
             reply.setCode(contract::kCodeIdentityAccepted);
             reply.setMessage("Password required");
@@ -133,11 +210,18 @@ private:
             return send(reply);
         }
         case Stage::Password: {
+            if (!packet)
+                return refuseAndClose(packet, "undecodable packet where the password packet belongs", "Password expected");
             const auto* data = packet->data();
             const auto* given = data ? json::member(*data, "password") : nullptr;
-            const bool accepted = given && given->is_string() && *given == password_;
+            const auto* id = json::member(packet->dic(), "i");
+            if (!given || !given->is_string() || json::member(packet->dic(), "t") || !id || !id->is_number_integer())
+                return refuseAndClose(packet, "expected the password packet (\"d\": {\"password\": text})", "Password expected");
+            if (client_.lastId && packet->id_() <= *client_.lastId)
+                protocolError("id " + std::to_string(packet->id_()) + " does not follow " + std::to_string(*client_.lastId));
+            client_.lastId = packet->id_();
             QNComPacket reply = QNComPacket::initWithId(packet->id_());
-            if (!accepted) {
+            if (*given != password_) {
                 reply.setCode(0);
                 reply.setMessage("Wrong password");
                 closeAfterWrites_ = true;
@@ -147,28 +231,44 @@ private:
             send(reply);
             return send(service_->responder.serviceInfo());
         }
-        case Stage::Ready:
-            if (auto reply = service_->responder.reply(*packet))
-                send(*reply);
+        case Stage::Ready: {
+            if (!packet)
+                return protocolError("undecodable packet");
+            auto outcome = service_->responder.reply(*packet, client_);
+            if (outcome.protocolError)
+                protocolError(*outcome.protocolError);
+            for (auto& reply : outcome.replies)
+                enqueue(std::make_shared<const Bytes>(std::move(reply)), false);
+            if (outcome.dnsChanged)
+                service_->pushDns();
             return;
+        }
         }
     }
 
     void send(const QNComPacket& packet)
     {
         auto wire = packet.toData();
-        if (!wire)
+        if (wire)
+            enqueue(std::make_shared<const Bytes>(std::move(*wire)), false);
+    }
+
+    void enqueue(Wire wire, bool tunnelPush)
+    {
+        if (!socket_.is_open())
             return;
-        writes_.push_back(std::move(*wire));
+        tunnelPushesQueued_ += tunnelPush;
+        writes_.push_back({std::move(wire), tunnelPush});
         if (writes_.size() == 1)
             writeNext();
     }
 
     void writeNext()
     {
-        asio::async_write(socket_, asio::buffer(writes_.front()), [self = shared_from_this()](const std::error_code& ec, std::size_t) {
+        asio::async_write(socket_, asio::buffer(*writes_.front().wire), [self = shared_from_this()](const std::error_code& ec, std::size_t) {
             if (ec)
                 return self->close();
+            self->tunnelPushesQueued_ -= self->writes_.front().tunnelPush;
             self->writes_.pop_front();
             if (!self->writes_.empty())
                 self->writeNext();
@@ -177,14 +277,21 @@ private:
         });
     }
 
+    struct Write {
+        Wire wire;
+        bool tunnelPush;
+    };
+
     std::shared_ptr<ServiceSimulator::Impl> service_;
     Socket socket_;
     int number_;
     std::string password_;
     Stage stage_ = Stage::Identity;
+    ClientState client_;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
-    std::deque<std::vector<std::uint8_t>> writes_;
+    std::deque<Write> writes_;
+    int tunnelPushesQueued_ = 0;
     bool closeAfterWrites_ = false;
 };
 
@@ -266,6 +373,80 @@ void ServiceSimulator::Impl::adopt(Socket socket, const char* transport, std::st
     session->start(transport);
 }
 
+std::vector<std::shared_ptr<Session>> ServiceSimulator::Impl::liveSessions()
+{
+    std::vector<std::shared_ptr<Session>> live;
+    for (const auto& weak : sessions) {
+        if (auto session = weak.lock(); session && session->ready())
+            live.push_back(std::move(session));
+    }
+    return live;
+}
+
+void ServiceSimulator::Impl::scheduleTick()
+{
+    const auto now = std::chrono::steady_clock::now();
+    // Steps keep to the clock: a late step is followed at once by the next one, unless the
+    // service fell so far behind that its own time had better slip.
+    auto next = ticker.expiry() + options.tickInterval;
+    if (next < now - kMaxCatchUp || ticker.expiry() == asio::steady_timer::time_point())
+        next = now + options.tickInterval;
+    ticker.expires_at(next);
+    ticker.async_wait([weak = weak_from_this()](const std::error_code& ec) {
+        const auto self = weak.lock();
+        if (ec || !self || self->stopped)
+            return;
+        self->tick();
+        self->scheduleTick();
+    });
+}
+
+void ServiceSimulator::Impl::tick()
+{
+    const auto result = model.step();
+    const auto live = liveSessions();
+    if (live.empty())
+        return;
+    // Each push is written once and shared by every client that wants it.
+    if (model.steps() % kStepsPerTunnelPush == 0) {
+        std::shared_ptr<const Bytes> report;
+        for (const auto& session : live) {
+            if (!session->client().pushTunnels)
+                continue;
+            if (!report)
+                report = std::make_shared<const Bytes>(responder.tunnelPush());
+            session->pushTunnels(report);
+        }
+    }
+    if (result.dnsChanged)
+        pushDns();
+    if (!result.udpTexts.empty()) {
+        std::vector<std::shared_ptr<const Bytes>> records;
+        for (const auto& session : live) {
+            if (!session->client().pushUDP)
+                continue;
+            if (records.empty()) {
+                for (const auto& text : result.udpTexts)
+                    records.push_back(std::make_shared<const Bytes>(SimResponder::udpPush(text)));
+            }
+            for (const auto& record : records)
+                session->push(record);
+        }
+    }
+}
+
+void ServiceSimulator::Impl::pushDns()
+{
+    std::shared_ptr<const Bytes> table;
+    for (const auto& session : liveSessions()) {
+        if (!session->client().pushDNS)
+            continue;
+        if (!table)
+            table = std::make_shared<const Bytes>(responder.dnsPush());
+        session->push(table);
+    }
+}
+
 ServiceSimulator::ServiceSimulator(asio::io_context& context, SimulatorOptions options, LogSink log)
     : impl_(std::make_shared<Impl>(context, std::move(options), std::move(log)))
 {
@@ -279,8 +460,12 @@ std::optional<std::string> ServiceSimulator::start()
         if (auto error = impl_->listenLocal(*impl_->options.socketPath))
             return error;
     }
-    if (impl_->options.tcpPort)
-        return impl_->listenTcp();
+    if (impl_->options.tcpPort) {
+        if (auto error = impl_->listenTcp())
+            return error;
+    }
+    if (impl_->options.tickInterval.count() > 0)
+        impl_->scheduleTick();
     return std::nullopt;
 }
 
@@ -293,6 +478,7 @@ void ServiceSimulator::stop()
         std::filesystem::remove(*impl_->options.socketPath, ignored);
     }
     impl_->tcpAcceptor.close(ignored);
+    impl_->ticker.cancel();
     closeAllConnections();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -20,10 +21,19 @@ struct SimulatorOptions {
     std::string password;
     // What the service greets with; tests change it to see a client refuse a wrong service.
     std::string greeting;
+    // The traffic: the same seed gives the same traffic, step by step.
+    std::uint64_t seed = 1;
+    // Active tunnels held at exactly this count, for load tests; 0: a natural, drifting load.
+    std::size_t scale = 0;
+    // Real time between two steps of the traffic; each step is a quarter of a second of the
+    // service's own time, so a shorter interval makes time run faster. Zero: time stands still.
+    std::chrono::milliseconds tickInterval{250};
 };
 
 // A Vantor service peer for demos and tests: greets, checks the identity and the password,
-// answers requests, and writes every packet it receives as one JSON line to its log.
+// then serves a live, simulated proxy's traffic: answers requests, pushes what clients switched
+// on, and writes every packet it receives as one JSON line to its log, followed by a
+// {"conn":N,"protocol_error":"..."} line for each packet that breaks the contract.
 // All of its work runs on the io_context it is given.
 class ServiceSimulator {
 public:

@@ -1,29 +1,56 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "TrafficModel.h"
 #include "link/QNComPacket.h"
+#include "platform/Bytes.h"
 
 namespace vd::sim {
 
-// What the simulated service answers to each request after login, and the switches that the
-// requests change. One responder per service, shared by its connections.
+// What one logged-in client has asked of the service.
+struct ClientState {
+    bool pushTunnels = false;
+    bool pushDNS = false;
+    bool pushUDP = false;
+    // The id of the last packet taken from this client: ids must keep rising.
+    std::optional<std::int64_t> lastId;
+};
+
+// The service's side of every request after login: checks that the request is well formed,
+// carries it out on the traffic model, and writes the reply. One per service, shared by its
+// connections, all on the simulator's thread.
 class SimResponder {
 public:
-    SimResponder();
+    SimResponder(TrafficModel& model, double startTime);
 
     // The unasked service information sent right after a login.
     QNComPacket serviceInfo() const;
-    // The reply to a request, or nothing for a request that gets none.
-    std::optional<QNComPacket> reply(const QNComPacket& request);
+
+    struct Outcome {
+        std::vector<Bytes> replies;
+        // Set when the client broke the contract; the request was then not carried out,
+        // except when only its id was out of order.
+        std::optional<std::string> protocolError;
+        // The command changed the DNS table, which clients with the DNS push on should see.
+        bool dnsChanged = false;
+    };
+    Outcome reply(const QNComPacket& request, ClientState& client);
+
+    // The pushed reports: current tunnels (cmd 51), the DNS table (cmd 52), one UDP record (cmd 54).
+    Bytes tunnelPush();
+    Bytes dnsPush() const;
+    static Bytes udpPush(const std::string& text);
 
 private:
-    double startTime_ = 0;
-    bool recordTraffic_ = false;
-    bool mitmEnabled_ = false;
-    bool pushTunnels_ = false;
-    bool pushDNS_ = false;
-    bool pushUDP_ = false;
+    Outcome carryOut(std::int64_t id, std::uint64_t cmd, const QNComPacket& request, ClientState& client);
+
+    TrafficModel& model_;
+    double startTime_;
+    std::int64_t mode_ = 0;
 };
 
 } // namespace vd::sim

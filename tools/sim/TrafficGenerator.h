@@ -18,10 +18,11 @@ public:
     std::uint64_t next();
     std::int64_t between(std::int64_t low, std::int64_t high);
     bool chance(unsigned percent) { return next() % 100 < percent; }
-
-private:
+    // Random lowercase hexadecimal digits, and random characters of the URL-safe Base64 alphabet.
     std::string hex(std::size_t length);
     std::string token(std::size_t length);
+
+private:
     std::string requestHeader(const std::string& method, const std::string& host, const std::string& path);
     std::string responseHeader(const std::string& status, const std::string& host, std::int64_t length);
 

@@ -13,7 +13,10 @@
 int main(int argc, char** argv)
 {
     CLI::App app{"vantor-sim: a simulated Vantor service that dashboards and vantorctl can log in to.\n"
-                 "Every packet it receives is written as one JSON line to its log."};
+                 "It serves the live traffic of a busy proxy: local processes and remote devices open,\n"
+                 "use and close connections, names are resolved and cached, UDP exchanges come and go.\n"
+                 "Every packet it receives is written as one JSON line to its log, and every packet that\n"
+                 "breaks the protocol adds a {\"conn\":N,\"protocol_error\":...} line."};
     std::string socketPath = vd::contract::localSocketPath(vd::paths::home()).string();
     bool noLocal = false;
     bool tcp = false;
@@ -21,6 +24,9 @@ int main(int argc, char** argv)
     std::string address = "127.0.0.1";
     std::string password;
     std::string logPath;
+    std::uint64_t seed = 1;
+    std::size_t scale = 0;
+    unsigned tickMs = 250;
     app.add_option("--socket", socketPath, "Local socket path")->capture_default_str();
     app.add_flag("--no-local", noLocal, "Do not listen on the local socket");
     app.add_flag("--tcp", tcp, "Also listen on TCP (needs --password)");
@@ -28,6 +34,17 @@ int main(int argc, char** argv)
     app.add_option("--listen", address, "TCP address to listen on")->capture_default_str();
     app.add_option("--password", password, "Password for TCP clients");
     app.add_option("--log", logPath, "Append the packet log to this file instead of stdout");
+    app.add_option("--seed", seed,
+                   "Seed of the simulated traffic: the same seed gives the same traffic, step by step "
+                   "(fixed by default, so every demo starts alike)")
+        ->capture_default_str();
+    app.add_option("--scale", scale,
+                   "Hold exactly N active connections, for load tests (0: a natural load of 20 to 60)")
+        ->capture_default_str();
+    app.add_option("--tick", tickMs,
+                   "Milliseconds between steps of the traffic; every step is a quarter second of the "
+                   "service's time, so less makes time run faster (0: time stands still)")
+        ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
 
     if (tcp && password.empty()) {
@@ -53,6 +70,9 @@ int main(int argc, char** argv)
         options.tcpPort = port;
     options.tcpAddress = address;
     options.password = password;
+    options.seed = seed;
+    options.scale = scale;
+    options.tickInterval = std::chrono::milliseconds(tickMs);
     vd::sim::ServiceSimulator simulator(context, options, [&out](const std::string& line) { out << line << std::endl; });
     if (const auto error = simulator.start()) {
         std::cerr << "vantor-sim: " << *error << "\n";

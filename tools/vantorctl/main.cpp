@@ -1,78 +1,55 @@
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <iostream>
-#include <mutex>
+#include <optional>
 
-#include <CLI/CLI.hpp>
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "Interrupt.h"
+#include "Options.h"
+#include "Output.h"
+#include "Session.h"
+#include "platform/MainLoop.h"
 
-#include "link/QNComClientManager.h"
-#include "link/ServiceContract.h"
-#include "platform/UserPaths.h"
+namespace {
 
-// vantorctl: logs in to a Vantor service and prints what it says.
+// Errors stay on one line even when a service's message spans several.
+std::string oneLine(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return text;
+}
+
+} // namespace
+
+// vantorctl: the dashboard's data layer on a terminal, for people and for scripts.
 int main(int argc, char** argv)
 {
-    CLI::App app{"vantorctl: log in to a Vantor service, ask for its current state and print every packet "
-                 "it sends as one JSON line."};
-    std::string socketPath = vd::contract::localSocketPath(vd::paths::home()).string();
-    std::string host;
-    std::uint16_t port = vd::contract::kDefaultPort;
-    std::string password;
-    double seconds = 2;
-    app.add_option("--socket", socketPath, "Local service socket")->capture_default_str();
-    app.add_option("--host", host, "Remote service host (TCP instead of the local socket)");
-    app.add_option("--port", port, "Remote service port")->capture_default_str();
-    app.add_option("--password", password, "Remote service password");
-    app.add_option("--seconds", seconds, "How long to listen after logging in")->capture_default_str();
-    CLI11_PARSE(app, argc, argv);
+    using namespace vd::ctl;
+    auto parsed = parseArguments(argc, argv);
+    if (const int* code = std::get_if<int>(&parsed))
+        return *code;
+    const Options& options = std::get<Options>(parsed);
+    installInterruptHandlers();
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool loggedIn = false;
-    bool ended = false;
-    std::optional<std::string> endReason;
-
-    auto manager = vd::QNComClientManager::create();
-    manager->setConnectCompleteBlock([&] {
-        std::lock_guard lock(mutex);
-        std::cout << "logged in" << std::endl;
-        loggedIn = true;
-        changed.notify_all();
-    });
-    manager->setDisconnectBlock([&](const std::optional<std::string>& error) {
-        std::lock_guard lock(mutex);
-        ended = true;
-        endReason = error;
-        changed.notify_all();
-    });
-    manager->setReceiveBlock([&](const vd::QNComPacket& packet) {
-        std::lock_guard lock(mutex);
-        std::cout << "received " << packet.dic().dump() << std::endl;
-    });
-
-    if (host.empty())
-        manager->startWithSocketPath(socketPath);
-    else
-        manager->startWithHost(host, port, password);
-    manager->requestCurrentTunnels();
-    manager->requestDNSRecords();
-
-    std::unique_lock lock(mutex);
-    const auto loginDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
-    changed.wait_until(lock, loginDeadline, [&] { return loggedIn || ended; });
-    if (loggedIn && !ended)
-        changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return ended; });
-    lock.unlock();
-    manager->stop();
-
-    if (!loggedIn) {
-        std::cerr << "vantorctl: could not log in" << (endReason ? ": " + *endReason : std::string()) << "\n";
-        return 1;
+    try {
+        // Body arrivals and read completions come on the main queue: this thread drains it.
+        vd::MainLoop loop;
+        const auto refreshEvery = options.command == Command::Watch ? std::optional(options.interval) : std::nullopt;
+        Session session(loop, options, refreshEvery);
+        session.connect();
+        const ExitCode code = runCommand(session, options, std::cout);
+        flushOrFail(std::cout);
+        return code;
+    } catch (const Failure& failure) {
+        std::cout.flush();
+        if (*failure.what())
+            std::cerr << "vantorctl: " << oneLine(failure.what()) << '\n';
+        return failure.code();
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "vantorctl: " << oneLine(error.what()) << '\n';
+        return kExitFailed;
     }
-    if (ended) {
-        std::cerr << "vantorctl: connection closed" << (endReason ? ": " + *endReason : std::string()) << "\n";
-        return 1;
-    }
-    return 0;
 }

@@ -1,0 +1,687 @@
+#include "VDDataProcesser.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "VDICONImageManager.h"
+#include "VDNotifications.h"
+#include "VDUtils.h"
+#include "link/JsonValues.h"
+#include "link/ServiceContract.h"
+#include "platform/Log.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserPaths.h"
+
+namespace vd {
+namespace {
+
+using Dictionary = QNComPacket::Dictionary;
+
+constexpr std::size_t kDumpIdLength = 6;
+constexpr std::int64_t kRecentPageSize = 100;
+constexpr std::int64_t kTicksPerRecentPoll = 5;
+const char* const kBuiltInLocalAddresses[] = {"127.0.0.1", "localhost", "240.0.0.1", "::1"};
+
+void post(const char* name)
+{
+    NotificationCenter::defaultCenter()->post(name);
+}
+
+const Dictionary* arrayMember(const Dictionary& data, const char* key)
+{
+    const auto* value = json::member(data, key);
+    return value && value->is_array() ? value : nullptr;
+}
+
+Dictionary* arrayMember(Dictionary& data, const char* key)
+{
+    return const_cast<Dictionary*>(arrayMember(std::as_const(data), key));
+}
+
+// Record texts, taken out of the packet: the records keep them without a copy.
+template <typename Record>
+std::vector<std::shared_ptr<const Record>> recordsFrom(Dictionary& texts, double initTime)
+{
+    std::vector<std::shared_ptr<const Record>> records;
+    records.reserve(texts.size());
+    for (auto& text : texts) {
+        if (!text.is_string())
+            continue;
+        if (auto record = Record::initWithJSONString(std::move(text.get_ref<std::string&>()), initTime))
+            records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// The command of a packet; a "t" that is not a whole number counts as absent.
+std::uint64_t commandOf(const QNComPacket& packet)
+{
+    const auto* t = json::member(packet.dic(), "t");
+    return t && (t->is_number_integer() || t->is_number_unsigned()) ? json::toUInt64(t) : 0;
+}
+
+// What the debug line shows of data that may hold captured bodies, headers or images: the keys
+// and how big each value is, never the content.
+Dictionary outline(const Dictionary& data)
+{
+    Dictionary shape = Dictionary::object();
+    for (auto it = data.begin(); it != data.end(); ++it) {
+        const auto& value = it.value();
+        if (value.is_string())
+            shape[it.key()] = "<" + std::to_string(value.get_ref<const std::string&>().size()) + " bytes>";
+        else if (value.is_array())
+            shape[it.key()] = "<" + std::to_string(value.size()) + " items>";
+        else if (value.is_object())
+            shape[it.key()] = "<" + std::to_string(value.size()) + " keys>";
+        else
+            shape[it.key()] = value;
+    }
+    return shape;
+}
+
+bool isQuietCommand(std::uint64_t cmd)
+{
+    switch (cmd) {
+    case 7: case 8: case 13: case 15: case 52: case 53: case 54: return true;
+    default: return false;
+    }
+}
+
+bool showsOutlineOnly(std::uint64_t cmd)
+{
+    return cmd == 19 || cmd == 20 || cmd == 21 || cmd == 51;
+}
+
+} // namespace
+
+void VDDataProcesser::ClientLists::clear()
+{
+    local.clear();
+    remote.clear();
+    localNames.clear();
+    remoteHosts.clear();
+}
+
+std::shared_ptr<VDDataProcesser> VDDataProcesser::create()
+{
+    std::shared_ptr<VDDataProcesser> processer(new VDDataProcesser());
+    processer->installCallbacks();
+    return processer;
+}
+
+VDDataProcesser::VDDataProcesser()
+    : dumpId_(VDUtils::randomStringWithLength(kDumpIdLength)),
+      dumpManager_(VDDumpDataManager::initWithSession(dumpId_)),
+      clientManager_(QNComClientManager::create())
+{
+}
+
+VDDataProcesser::~VDDataProcesser()
+{
+    stopTimer();
+    clientManager_->stop();
+}
+
+void VDDataProcesser::installCallbacks()
+{
+    const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
+    clientManager_->setConnectCompleteBlock([weak] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        self->connectStatus_ = 1;
+        self->startTimer();
+        ConnectCompleteBlock block;
+        {
+            std::lock_guard lock(self->mutex_);
+            block = self->connectCompleteBlock_;
+        }
+        if (block)
+            block(std::nullopt);
+    });
+    clientManager_->setReceiveBlock([weak](QNComPacket&& packet) {
+        if (const auto self = weak.lock())
+            self->processPacket(std::move(packet));
+    });
+    clientManager_->setDisconnectBlock([weak](const std::optional<std::string>& error) {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        self->connectStatus_ = 2;
+        // Nothing is polled on a dead link; the next login starts the timer again.
+        self->stopTimer();
+        DisconnectBlock block;
+        {
+            std::lock_guard lock(self->mutex_);
+            block = self->disconnectBlock_;
+        }
+        if (block)
+            block(error);
+    });
+}
+
+void VDDataProcesser::setConnectCompleteBlock(ConnectCompleteBlock block)
+{
+    std::lock_guard lock(mutex_);
+    connectCompleteBlock_ = std::move(block);
+}
+
+void VDDataProcesser::setDisconnectBlock(DisconnectBlock block)
+{
+    std::lock_guard lock(mutex_);
+    disconnectBlock_ = std::move(block);
+}
+
+// --- connection ------------------------------------------------------------------------------
+
+void VDDataProcesser::connectToLocal()
+{
+    connectToSocketPath(contract::localSocketPath(paths::home()).string());
+}
+
+void VDDataProcesser::connectToSocketPath(const std::string& path)
+{
+    connectStatus_ = 0;
+    localLink_ = true;
+    clientManager_->startWithSocketPath(path);
+}
+
+void VDDataProcesser::connectToHost(const std::string& host, std::int64_t port, const std::string& password)
+{
+    connectStatus_ = 0;
+    localLink_ = false;
+    // A port outside 1-65535 would silently become another port once cut to 16 bits.
+    if (port < 1 || port > 65535) {
+        log::error("Connect fail with error: invalid port " + std::to_string(port));
+        connectStatus_ = 2;
+        DisconnectBlock block;
+        {
+            std::lock_guard lock(mutex_);
+            block = disconnectBlock_;
+        }
+        if (block)
+            block("Invalid port " + std::to_string(port));
+        return;
+    }
+    clientManager_->startWithHost(host, static_cast<std::uint16_t>(port), password);
+}
+
+void VDDataProcesser::disconnect()
+{
+    connectStatus_ = 2;
+    stopTimer();
+    clientManager_->stop();
+}
+
+// --- lists and settings ----------------------------------------------------------------------
+
+TunnelList VDDataProcesser::currentTunnelInfos() const
+{
+    std::lock_guard lock(mutex_);
+    return curTuns_;
+}
+
+TunnelList VDDataProcesser::recentTunnelInfos() const
+{
+    std::lock_guard lock(mutex_);
+    return recTuns_;
+}
+
+std::vector<VDDNSInfo> VDDataProcesser::dnsInfos() const
+{
+    std::lock_guard lock(mutex_);
+    return dnsIfs_;
+}
+
+UDPList VDDataProcesser::udpTunnelInfos() const
+{
+    std::lock_guard lock(mutex_);
+    return UDPList(udpIfs_.rbegin(), udpIfs_.rend());
+}
+
+ProcessList VDDataProcesser::currentLocalProcess() const
+{
+    std::lock_guard lock(mutex_);
+    return current_.local;
+}
+
+ProcessList VDDataProcesser::currentRemoteProcess() const
+{
+    std::lock_guard lock(mutex_);
+    return current_.remote;
+}
+
+ProcessList VDDataProcesser::recentLocalProcess() const
+{
+    std::lock_guard lock(mutex_);
+    return recent_.local;
+}
+
+ProcessList VDDataProcesser::recentRemoteProcess() const
+{
+    std::lock_guard lock(mutex_);
+    return recent_.remote;
+}
+
+std::string VDDataProcesser::filterString() const
+{
+    std::lock_guard lock(mutex_);
+    return filterString_;
+}
+
+void VDDataProcesser::setFilterString(std::string text)
+{
+    {
+        std::lock_guard lock(mutex_);
+        filterString_ = std::move(text);
+    }
+    post(kVDFilterStringChanged);
+}
+
+std::string VDDataProcesser::currentFilterBundleId() const
+{
+    std::lock_guard lock(mutex_);
+    return currentFilterBundleId_;
+}
+
+void VDDataProcesser::setCurrentFilterBundleId(std::string bundleId)
+{
+    std::lock_guard lock(mutex_);
+    currentFilterBundleId_ = std::move(bundleId);
+}
+
+std::string VDDataProcesser::recentFilterBundleId() const
+{
+    std::lock_guard lock(mutex_);
+    return recentFilterBundleId_;
+}
+
+void VDDataProcesser::setRecentFilterBundleId(std::string bundleId)
+{
+    std::lock_guard lock(mutex_);
+    recentFilterBundleId_ = std::move(bundleId);
+}
+
+bool VDDataProcesser::mitmEnabled() const
+{
+    std::lock_guard lock(mutex_);
+    return mitmEnabled_;
+}
+
+void VDDataProcesser::setMitmEnabled(bool on) { clientManager_->changeMitMEnable(on); }
+
+bool VDDataProcesser::recorderEnabled() const
+{
+    std::lock_guard lock(mutex_);
+    return recorderEnabled_;
+}
+
+void VDDataProcesser::setRecorderEnabled(bool on) { clientManager_->changeTrafficRecord(on); }
+
+double VDDataProcesser::initTime() const
+{
+    std::lock_guard lock(mutex_);
+    return initTime_;
+}
+
+std::int64_t VDDataProcesser::lastRecentId() const
+{
+    std::lock_guard lock(mutex_);
+    return recLstId_;
+}
+
+// --- commands --------------------------------------------------------------------------------
+
+void VDDataProcesser::refreshCurrentRecord() { clientManager_->requestCurrentTunnels(); }
+void VDDataProcesser::autoTunnelRefresh(bool on) { clientManager_->changeAutoPushTunnel(on); }
+void VDDataProcesser::autoDNSRefresh(bool on) { clientManager_->changeAutoPushDNS(on); }
+void VDDataProcesser::autoUDPRefresh(bool on) { clientManager_->changeAutoPushUDP(on); }
+void VDDataProcesser::requestRecentRecordCount(std::int64_t count) { clientManager_->requestHistoryTunnelLastCount(count); }
+
+void VDDataProcesser::requestRecentRecordFromIdCount(std::int64_t firstId, std::int64_t count)
+{
+    clientManager_->requestHistoryTunnelStartIdCount(firstId, count);
+}
+
+void VDDataProcesser::requestRecentRecordFromId(std::int64_t firstId) { clientManager_->requestHistoryTunnelStartId(firstId); }
+void VDDataProcesser::requestCloseTunnel(std::int64_t tunnelId) { clientManager_->closeTunnel(tunnelId); }
+void VDDataProcesser::getTunnelRequestData(std::int64_t tunnelId) { clientManager_->getTunnelRequestData(tunnelId); }
+void VDDataProcesser::getTunnelResponseData(std::int64_t tunnelId) { clientManager_->getTunnelResponseData(tunnelId); }
+void VDDataProcesser::refreshDNSRecord() { clientManager_->requestDNSRecords(); }
+void VDDataProcesser::purgeDNSRecord() { clientManager_->purgeDNSRecords(); }
+void VDDataProcesser::removeDNSRecordOfDomain(const std::string& domain) { clientManager_->removeDNSRecordOfDomain(domain); }
+
+void VDDataProcesser::cleanRecentRecord()
+{
+    {
+        std::lock_guard lock(mutex_);
+        recTuns_.clear();
+        recentIds_.clear();
+        recent_.clear();
+    }
+    post(kVDRecentTunnelRefreshed);
+}
+
+void VDDataProcesser::reloadRecentRecord()
+{
+    const std::int64_t last = lastRecentId();
+    if (last == -1)
+        requestRecentRecordCount(kRecentPageSize);
+    else
+        requestRecentRecordFromIdCount(last, kRecentPageSize);
+}
+
+void VDDataProcesser::cleanUDPRecord()
+{
+    std::lock_guard lock(mutex_);
+    udpIfs_.clear();
+}
+
+void VDDataProcesser::getDumpDataOfTunnel(const VDTunnelInfo& tunnel, bool direct, VDDumpDataManager::Completion complete)
+{
+    const std::int64_t id = tunnel.id_();
+    if (tunnel.status() == 1) {
+        const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
+        dumpManager_->readDataForRecord(id, direct, [weak, id, direct, complete = std::move(complete)](std::optional<Bytes>&& data) {
+            if (data) {
+                if (complete)
+                    complete(std::move(data));
+                return;
+            }
+            if (const auto self = weak.lock())
+                direct ? self->getTunnelRequestData(id) : self->getTunnelResponseData(id);
+        });
+        return;
+    }
+    direct ? getTunnelRequestData(id) : getTunnelResponseData(id);
+    dumpManager_->readDataForRecord(id, direct, std::move(complete));
+}
+
+// --- timer -----------------------------------------------------------------------------------
+
+void VDDataProcesser::setTimerSettings(const TimerSettings& settings)
+{
+    std::lock_guard lock(mutex_);
+    timerSettings_ = settings;
+}
+
+void VDDataProcesser::startTimer()
+{
+    const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
+    auto timer = Timer::create(globalQueue(), [weak] {
+        if (const auto self = weak.lock())
+            self->timerFired();
+    });
+    std::shared_ptr<Timer> previous;
+    TimerSettings settings;
+    {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(timer_, timer);
+        settings = timerSettings_;
+    }
+    if (previous)
+        previous->cancel();
+    timer->schedule(settings.firstFire, settings.interval, settings.leeway);
+}
+
+void VDDataProcesser::stopTimer()
+{
+    std::shared_ptr<Timer> timer;
+    {
+        std::lock_guard lock(mutex_);
+        timer = std::move(timer_);
+        timer_.reset();
+    }
+    if (timer)
+        timer->cancel();
+}
+
+void VDDataProcesser::timerFired()
+{
+    refreshCurrentRecord();
+    std::int64_t last = -1;
+    Seconds delay{};
+    {
+        std::lock_guard lock(mutex_);
+        if (recRefreshCount_++ < kTicksPerRecentPoll - 1)
+            return;
+        recRefreshCount_ = 0;
+        last = recLstId_;
+        delay = timerSettings_.recentDelay;
+    }
+    if (last == -1)
+        return;
+    const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
+    asyncAfter(globalQueue(), delay, [weak, last] {
+        if (const auto self = weak.lock())
+            self->requestRecentRecordFromId(last);
+    });
+}
+
+// --- packets ---------------------------------------------------------------------------------
+
+void VDDataProcesser::processPacket(QNComPacket packet)
+{
+    const std::uint64_t cmd = commandOf(packet);
+    Dictionary* data = packet.data();
+    if (packet.code() == contract::kCodeSuccess && data) {
+        switch (cmd) {
+        case 1: serviceInfo(*data); break;
+        case 7:
+        case 51:
+        case 53: currentTunnels(*data); break;
+        case 8: recentTunnels(*data); break;
+        case 10: switchReply(*data, false); break;
+        case 11: switchReply(*data, true); break;
+        case 13:
+        case 52: dnsRecords(*data); break;
+        case 19: iconReply(*data); break;
+        case 20: bodyData(*data, true); break;
+        case 21: bodyData(*data, false); break;
+        case 54: udpRecord(*data); break;
+        default: break;
+        }
+    }
+    logPacket(packet);
+}
+
+void VDDataProcesser::logPacket(const QNComPacket& packet) const
+{
+    const std::uint64_t cmd = packet.cmd();
+    if (isQuietCommand(cmd))
+        return;
+    std::string content;
+    if (const Dictionary* data = packet.data())
+        content = (showsOutlineOnly(cmd) ? outline(*data) : *data).dump(-1, ' ', false, Dictionary::error_handler_t::replace);
+    else
+        content = packet.message().value_or("(null)");
+    const std::string rule(42, '=');
+    log::debug("\n" + rule + "\n" + std::string(18, ' ') + "[" + std::to_string(packet.id_()) + "](" +
+               std::to_string(packet.code()) + "){" + std::to_string(packet.oriDataLength()) + "}|" + std::to_string(cmd) +
+               "|: " + content + "\n" + rule + "\n");
+}
+
+void VDDataProcesser::serviceInfo(const Dictionary& data)
+{
+    const auto* icon = json::member(data, "icon");
+    // The service's own icon folder is on its computer: only a local link can share it.
+    if (icon && icon->is_string() && !icon->get_ref<const std::string&>().empty() && localLink_)
+        VDICONImageManager::sharedInstance()->setIconFolderPath(icon->get<std::string>());
+
+    auto addresses = std::make_shared<std::vector<std::string>>(std::begin(kBuiltInLocalAddresses), std::end(kBuiltInLocalAddresses));
+    if (const auto* extra = arrayMember(data, "local_address")) {
+        for (const auto& address : *extra) {
+            if (address.is_string())
+                addresses->push_back(address.get<std::string>());
+        }
+    }
+    std::lock_guard lock(mutex_);
+    initTime_ = json::toDouble(json::member(data, "service_start_time"));
+    mitmEnabled_ = json::toInt64(json::member(data, "mitm_enable")) != 0;
+    recorderEnabled_ = json::toInt64(json::member(data, "record_traffic")) != 0;
+    localIPs_ = std::move(addresses);
+}
+
+void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::vector<std::string>& iconRequests) const
+{
+    VDProcessInfo client = tunnel.processInfo();
+    client._localIPs = localIPs_;
+    const bool local = localIPs_ && std::find(localIPs_->begin(), localIPs_->end(), client.fromHost) != localIPs_->end();
+    if (!local) {
+        client.processName = client.fromHost;
+        if (lists.remoteHosts.insert(client.fromHost).second)
+            lists.remote.push_back(std::move(client));
+        return;
+    }
+    if (client.bundleIdentifier.empty())
+        client.processName = "Local";
+    else if (!VDICONImageManager::sharedInstance()->bundleIdHasIcon(client.bundleIdentifier))
+        iconRequests.push_back(client.bundleIdentifier);
+    if (lists.localNames.insert(client.processName).second)
+        lists.local.push_back(std::move(client));
+}
+
+void VDDataProcesser::sortClients(ClientLists& lists)
+{
+    const auto order = [](const VDProcessInfo& a, const VDProcessInfo& b) {
+        if (a.processName != b.processName)
+            return a.processName > b.processName;
+        return a.processId > b.processId;
+    };
+    std::stable_sort(lists.local.begin(), lists.local.end(), order);
+    std::stable_sort(lists.remote.begin(), lists.remote.end(), order);
+}
+
+void VDDataProcesser::currentTunnels(Dictionary& data)
+{
+    TunnelList tunnels;
+    if (auto* texts = arrayMember(data, "tunnels"))
+        tunnels = recordsFrom<VDTunnelInfo>(*texts, initTime());
+    ClientLists clients;
+    std::vector<std::string> iconRequests;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& tunnel : tunnels)
+            extractClient(*tunnel, clients, iconRequests);
+        sortClients(clients);
+        curTuns_ = std::move(tunnels);
+        current_ = std::move(clients);
+    }
+    for (const auto& bundleId : iconRequests)
+        clientManager_->requestIcon(bundleId);
+    post(kVDCurrentTunnelRefreshed);
+}
+
+void VDDataProcesser::recentTunnels(Dictionary& data)
+{
+    auto* texts = arrayMember(data, "tunnels");
+    if (!texts || texts->empty())
+        return;
+    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, initTime());
+    std::vector<std::string> iconRequests;
+    {
+        std::lock_guard lock(mutex_);
+        const auto firstNew = static_cast<std::ptrdiff_t>(recTuns_.size());
+        for (auto& tunnel : received) {
+            if (!recentIds_.insert(tunnel->id_()).second)
+                continue;
+            recLstId_ = std::max(recLstId_, tunnel->endId_());
+            extractClient(*tunnel, recent_, iconRequests);
+            recTuns_.push_back(std::move(tunnel));
+        }
+        // The held part is sorted already: sorting the newcomers and merging keeps each reply
+        // linear in the list's length.
+        const auto byId = [](const auto& a, const auto& b) { return a->id_() < b->id_(); };
+        std::stable_sort(recTuns_.begin() + firstNew, recTuns_.end(), byId);
+        std::inplace_merge(recTuns_.begin(), recTuns_.begin() + firstNew, recTuns_.end(), byId);
+        sortClients(recent_);
+    }
+    for (const auto& bundleId : iconRequests)
+        clientManager_->requestIcon(bundleId);
+    post(kVDRecentTunnelRefreshed);
+}
+
+void VDDataProcesser::switchReply(const Dictionary& data, bool mitm)
+{
+    const auto* c = json::member(data, "c");
+    std::lock_guard lock(mutex_);
+    bool& state = mitm ? mitmEnabled_ : recorderEnabled_;
+    state = c && (c->is_boolean() || c->is_number()) ? json::toInt64(c) != 0 : !state;
+}
+
+void VDDataProcesser::dnsRecords(const Dictionary& data)
+{
+    std::vector<VDDNSInfo> records;
+    const auto take = [&](const char* key, std::uint64_t type) {
+        if (const auto* entries = arrayMember(data, key)) {
+            for (const auto& entry : *entries) {
+                if (entry.is_object())
+                    records.push_back(VDDNSInfo::initWithDictionary(entry, type));
+            }
+        }
+    };
+    take("host_file", 2);
+    take("host_config", 1);
+    take("record", 3);
+    {
+        std::lock_guard lock(mutex_);
+        dnsIfs_ = std::move(records);
+    }
+    post(kVDDNSRefreshed);
+}
+
+void VDDataProcesser::udpRecord(Dictionary& data)
+{
+    auto* text = const_cast<Dictionary*>(json::member(data, "tunnel_info"));
+    if (!text || !text->is_string())
+        return;
+    auto record = VDUDPTunnelInfo::initWithJSONString(std::move(text->get_ref<std::string&>()), initTime());
+    if (!record)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        const auto same = std::find_if(udpIfs_.begin(), udpIfs_.end(), [&](const auto& held) { return held->id_() == record->id_(); });
+        if (same != udpIfs_.end())
+            *same = std::move(record);
+        else
+            udpIfs_.push_back(std::move(record));
+    }
+    post(kVDUDPRefreshed);
+}
+
+void VDDataProcesser::iconReply(const Dictionary& data)
+{
+    const auto* icons = json::member(data, "icon");
+    if (!icons || !icons->is_object() || icons->empty())
+        return;
+    const auto first = icons->begin();
+    if (first.value().is_string())
+        VDICONImageManager::sharedInstance()->writeBundleId(first.key(), first.value().get<std::string>());
+}
+
+void VDDataProcesser::bodyData(const Dictionary& data, bool request)
+{
+    const auto* tunnelId = json::member(data, "tunnel_id");
+    // The id names a file: only a real number will do.
+    if (!tunnelId || !(tunnelId->is_number_integer() || tunnelId->is_number_unsigned()))
+        return;
+    const std::int64_t id = json::toInt64(tunnelId);
+    Bytes body;
+    if (const auto* text = json::member(data, "data"); text && text->is_string()) {
+        if (auto decoded = VDUtils::base64DecodeData(text->get_ref<const std::string&>(), false))
+            body = std::move(*decoded);
+    }
+    if (request)
+        dumpManager_->storeRequestData(std::move(body), id);
+    else
+        dumpManager_->storeResponseData(std::move(body), id);
+    const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
+    MainQueue::shared()->async([weak, id, request] {
+        if (const auto self = weak.lock())
+            NotificationCenter::defaultCenter()->post(request ? kDumpRequestReceive : kDumpResponseReceive, nullptr,
+                                                      VDBodyArrival{self->dumpManager_.get(), id});
+    });
+}
+
+} // namespace vd

@@ -1,0 +1,181 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "VDDNSInfo.h"
+#include "VDDumpDataManager.h"
+#include "VDProcessInfo.h"
+#include "VDTunnelInfo.h"
+#include "VDUDPTunnelInfo.h"
+#include "link/QNComClientManager.h"
+#include "platform/Error.h"
+#include "platform/Timer.h"
+
+namespace vd {
+
+using TunnelList = std::vector<std::shared_ptr<const VDTunnelInfo>>;
+using UDPList = std::vector<std::shared_ptr<const VDUDPTunnelInfo>>;
+using ProcessList = std::vector<VDProcessInfo>;
+
+// The data side of one main window: owns the link to one service, turns every packet into
+// records, keeps the lists the views show, and tells the views when a list changed.
+//
+// Packets are handled on the link's queue; the views copy lists from the main thread. One
+// mutex guards the lists, and every list is handed out as a whole copy of shared immutable
+// records.
+class VDDataProcesser : public std::enable_shared_from_this<VDDataProcesser> {
+public:
+    using ConnectCompleteBlock = std::function<void(const std::optional<Error>&)>;
+    using DisconnectBlock = std::function<void(const std::optional<std::string>&)>;
+
+    // The refresh timer's cadence; tests shorten it.
+    struct TimerSettings {
+        Seconds firstFire{1.0};
+        Seconds interval{1.0};
+        Seconds leeway{0.1};
+        Seconds recentDelay{0.5};
+    };
+
+    static std::shared_ptr<VDDataProcesser> create();
+    ~VDDataProcesser();
+    VDDataProcesser(const VDDataProcesser&) = delete;
+    VDDataProcesser& operator=(const VDDataProcesser&) = delete;
+
+    void setConnectCompleteBlock(ConnectCompleteBlock block);
+    void setDisconnectBlock(DisconnectBlock block);
+
+    // Each sets connectStatus to 0 (connecting) first.
+    void connectToLocal();
+    // The service at a socket path other than the usual one (tools, tests).
+    void connectToSocketPath(const std::string& path);
+    void connectToHost(const std::string& host, std::int64_t port, const std::string& password);
+    void disconnect();
+    // 0 connecting, 1 connected, 2 disconnected.
+    std::uint64_t connectStatus() const { return connectStatus_.load(); }
+
+    TunnelList currentTunnelInfos() const;
+    TunnelList recentTunnelInfos() const;
+    std::vector<VDDNSInfo> dnsInfos() const;
+    // Newest first.
+    UDPList udpTunnelInfos() const;
+    ProcessList currentLocalProcess() const;
+    ProcessList currentRemoteProcess() const;
+    ProcessList recentLocalProcess() const;
+    ProcessList recentRemoteProcess() const;
+
+    std::string filterString() const;
+    // Posts "kVDFilterStringChanged" on the caller's thread.
+    void setFilterString(std::string text);
+    std::string currentFilterBundleId() const;
+    void setCurrentFilterBundleId(std::string bundleId);
+    std::string recentFilterBundleId() const;
+    void setRecentFilterBundleId(std::string bundleId);
+    bool mitmEnabled() const;
+    // Asks the service; the switch changes when its reply arrives.
+    void setMitmEnabled(bool on);
+    bool recorderEnabled() const;
+    void setRecorderEnabled(bool on);
+    double initTime() const;
+    std::int64_t lastRecentId() const;
+
+    void refreshCurrentRecord();
+    void autoTunnelRefresh(bool on);
+    void autoDNSRefresh(bool on);
+    void autoUDPRefresh(bool on);
+    void requestRecentRecordCount(std::int64_t count);
+    void requestRecentRecordFromIdCount(std::int64_t firstId, std::int64_t count);
+    void requestRecentRecordFromId(std::int64_t firstId);
+    void requestCloseTunnel(std::int64_t tunnelId);
+    void getTunnelRequestData(std::int64_t tunnelId);
+    void getTunnelResponseData(std::int64_t tunnelId);
+    void refreshDNSRecord();
+    void purgeDNSRecord();
+    void removeDNSRecordOfDomain(const std::string& domain);
+
+    // Empties the recent records and their clients; later polls still start after the last id.
+    void cleanRecentRecord();
+    void reloadRecentRecord();
+    void cleanUDPRecord();
+
+    // A completed tunnel's body comes from the dump store, or is asked of the service when the
+    // store has none (the completion then does not run: the arrival notification follows). For
+    // other tunnels the service is asked and the store read at once. Completions run on the
+    // main thread.
+    void getDumpDataOfTunnel(const VDTunnelInfo& tunnel, bool direct, VDDumpDataManager::Completion complete);
+
+    const std::shared_ptr<VDDumpDataManager>& dumpManager() const { return dumpManager_; }
+    const std::string& dumpId() const { return dumpId_; }
+    const std::shared_ptr<QNComClientManager>& clientManager() const { return clientManager_; }
+
+    // Handles one packet from the service (on the link's queue); record texts are moved out
+    // of it into the records.
+    void processPacket(QNComPacket packet);
+    // (Re)starts the polling timer.
+    void startTimer();
+    void setTimerSettings(const TimerSettings& settings);
+
+private:
+    struct ClientLists {
+        ProcessList local;
+        ProcessList remote;
+        // Which clients are already listed, so each report costs one pass.
+        std::unordered_set<std::string> localNames;
+        std::unordered_set<std::string> remoteHosts;
+        void clear();
+    };
+
+    VDDataProcesser();
+    void installCallbacks();
+    void stopTimer();
+    void timerFired();
+
+    void serviceInfo(const QNComPacket::Dictionary& data);
+    void currentTunnels(QNComPacket::Dictionary& data);
+    void recentTunnels(QNComPacket::Dictionary& data);
+    void switchReply(const QNComPacket::Dictionary& data, bool mitm);
+    void dnsRecords(const QNComPacket::Dictionary& data);
+    void udpRecord(QNComPacket::Dictionary& data);
+    void iconReply(const QNComPacket::Dictionary& data);
+    void bodyData(const QNComPacket::Dictionary& data, bool request);
+    void extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::vector<std::string>& iconRequests) const;
+    static void sortClients(ClientLists& lists);
+    void logPacket(const QNComPacket& packet) const;
+
+    const std::string dumpId_;
+    const std::shared_ptr<VDDumpDataManager> dumpManager_;
+    const std::shared_ptr<QNComClientManager> clientManager_;
+    std::atomic<std::uint64_t> connectStatus_{0};
+    std::atomic<bool> localLink_{false};
+
+    mutable std::mutex mutex_;
+    ConnectCompleteBlock connectCompleteBlock_;
+    DisconnectBlock disconnectBlock_;
+    std::string filterString_;
+    std::string currentFilterBundleId_ = "-1";
+    std::string recentFilterBundleId_ = "-1";
+    TunnelList curTuns_;
+    TunnelList recTuns_;
+    std::unordered_set<std::int64_t> recentIds_;
+    std::vector<VDDNSInfo> dnsIfs_;
+    UDPList udpIfs_;
+    ClientLists current_;
+    ClientLists recent_;
+    double initTime_ = 0;
+    std::shared_ptr<const std::vector<std::string>> localIPs_;
+    std::int64_t recLstId_ = -1;
+    std::int64_t recRefreshCount_ = 0;
+    bool mitmEnabled_ = false;
+    bool recorderEnabled_ = false;
+    std::shared_ptr<Timer> timer_;
+    TimerSettings timerSettings_;
+};
+
+} // namespace vd

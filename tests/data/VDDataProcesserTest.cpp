@@ -1,0 +1,419 @@
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ScriptedService.h"
+#include "data/VDDataManager.h"
+#include "data/VDNotifications.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "support/TempDir.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::ordered_json;
+
+std::string tunnelText(std::int64_t id, const char* fromHost, const char* name, const char* bundle, double start = 1,
+                       double end = 2, std::int64_t endId = -1)
+{
+    return Json{{"id", id}, {"endId", endId < 0 ? id : endId}, {"type", 1}, {"t_start", start}, {"t_end", end},
+                {"host", "example.com"}, {"port", 80}, {"fromHost", fromHost}, {"fromPort", 5000 + id},
+                {"processName", name}, {"processIdentifier", 100 + id}, {"bundleIdentifier", bundle}}
+        .dump();
+}
+
+// Counts the posts of one notification, from whatever thread they come.
+class PostCounter {
+public:
+    explicit PostCounter(const char* name)
+        : token_(NotificationCenter::defaultCenter()->addObserver(name, nullptr, [this](const Notification&) { ++count; }))
+    {
+    }
+    std::atomic<int> count{0};
+
+private:
+    ObservationToken token_;
+};
+
+class VDDataProcesserTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VDDumpDataManager::setUpDumpFolderIn(dir.path());
+        processer->setConnectCompleteBlock([this](const std::optional<Error>&) { ++connected; });
+        processer->setDisconnectBlock([this](const std::optional<std::string>&) { ++disconnected; });
+    }
+    void TearDown() override
+    {
+        processer->disconnect();
+        loop.runFor(20ms);
+    }
+
+    void connect(bool sendInfo = true)
+    {
+        processer->connectToSocketPath(service.path().string());
+        service.acceptAndLogin();
+        ASSERT_TRUE(loop.runUntil([&] { return connected == 1; }, 5s));
+        EXPECT_EQ(processer->connectStatus(), 1u);
+        if (sendInfo)
+            service.report(1, {{"service_start_time", 1000.0}, {"mitm_enable", true}, {"record_traffic", false},
+                               {"local_address", {"10.1.1.1"}}});
+    }
+    template <typename Predicate>
+    bool eventually(Predicate predicate)
+    {
+        return loop.runUntil(predicate, 5s);
+    }
+
+    MainLoop loop;
+    test::TempDir dir;
+    test::ScriptedService service{dir / "svc.sock"};
+    std::shared_ptr<VDDataProcesser> processer = VDDataProcesser::create();
+    std::atomic<int> connected{0};
+    std::atomic<int> disconnected{0};
+};
+
+TEST_F(VDDataProcesserTest, ServiceInfoSetsSwitchesStartTimeAndLocalAddresses)
+{
+    connect();
+    ASSERT_TRUE(eventually([&] { return processer->initTime() == 1000.0; }));
+    EXPECT_TRUE(processer->mitmEnabled());
+    EXPECT_FALSE(processer->recorderEnabled());
+    service.report(7, {{"tunnels", {tunnelText(1, "::1", "curl", ""), tunnelText(2, "10.1.1.1", "wget", ""),
+                                     tunnelText(3, "192.168.1.20", "Mail", "com.example.mail"),
+                                     tunnelText(4, "127.0.0.1", "Safari", ""), tunnelText(5, "192.168.1.20", "x", "")}}});
+    ASSERT_TRUE(eventually([&] { return processer->currentTunnelInfos().size() == 5; }));
+    EXPECT_DOUBLE_EQ(processer->currentTunnelInfos()[0]->initTime(), 1000.0);
+    // Local processes without a bundle id merge into one "Local" entry; remote clients are
+    // known by their address, once each.
+    const auto local = processer->currentLocalProcess();
+    ASSERT_EQ(local.size(), 1u);
+    EXPECT_EQ(local[0].processName, "Local");
+    const auto remote = processer->currentRemoteProcess();
+    ASSERT_EQ(remote.size(), 1u);
+    EXPECT_EQ(remote[0].processName, "192.168.1.20");
+    EXPECT_EQ(remote[0].title(), "192.168.1.20");
+}
+
+TEST_F(VDDataProcesserTest, BeforeTheServiceInfoEveryClientIsRemote)
+{
+    connect(false);
+    service.report(7, {{"tunnels", {tunnelText(1, "127.0.0.1", "curl", ""), tunnelText(2, "::1", "git", "")}}});
+    ASSERT_TRUE(eventually([&] { return processer->currentTunnelInfos().size() == 2; }));
+    EXPECT_TRUE(processer->currentLocalProcess().empty());
+    const auto remote = processer->currentRemoteProcess();
+    ASSERT_EQ(remote.size(), 2u);
+    // Sorted by name, descending.
+    EXPECT_EQ(remote[0].processName, "::1");
+    EXPECT_EQ(remote[1].processName, "127.0.0.1");
+    EXPECT_DOUBLE_EQ(processer->currentTunnelInfos()[0]->initTime(), 0);
+}
+
+TEST_F(VDDataProcesserTest, CurrentReportsReplaceTheListAndAnEmptyOneEmptiesIt)
+{
+    connect();
+    PostCounter posts(kVDCurrentTunnelRefreshed);
+    service.report(51, {{"tunnels", {tunnelText(1, "127.0.0.1", "b", ""), "not json", 42, tunnelText(2, "127.0.0.1", "a", "")}}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 1; }));
+    const auto tunnels = processer->currentTunnelInfos();
+    ASSERT_EQ(tunnels.size(), 2u);
+    EXPECT_EQ(tunnels[0]->id_(), 1);
+    EXPECT_EQ(tunnels[1]->id_(), 2);
+    service.report(53, {{"tunnels", Json::array()}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 2; }));
+    EXPECT_TRUE(processer->currentTunnelInfos().empty());
+    EXPECT_TRUE(processer->currentLocalProcess().empty());
+    // A report of another code, or without data, changes nothing.
+    service.send({{"c", 2}, {"t", 7}, {"d", {{"tunnels", Json::array()}}}});
+    service.send({{"c", 1}, {"t", "7"}, {"d", {{"tunnels", {tunnelText(9, "::1", "z", "")}}}}});
+    service.report(7, {{"tunnels", {tunnelText(3, "::1", "c", "")}}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 3; }));
+    ASSERT_EQ(processer->currentTunnelInfos().size(), 1u);
+    EXPECT_EQ(processer->currentTunnelInfos()[0]->id_(), 3);
+}
+
+TEST_F(VDDataProcesserTest, OverlappingRecentRepliesKeepOneSortedCopyOfEachRecord)
+{
+    connect();
+    PostCounter posts(kVDRecentTunnelRefreshed);
+    service.report(8, {{"tunnels", {tunnelText(5, "::1", "a", ""), tunnelText(3, "::1", "b", "", 1, 2, 9)}}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 1; }));
+    EXPECT_EQ(processer->lastRecentId(), 9);
+    service.report(8, {{"tunnels", {tunnelText(4, "::1", "c", ""), tunnelText(5, "::1", "changed", ""), tunnelText(7, "::1", "d", "")}}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 2; }));
+    const auto recent = processer->recentTunnelInfos();
+    ASSERT_EQ(recent.size(), 4u);
+    EXPECT_EQ(recent[0]->id_(), 3);
+    EXPECT_EQ(recent[1]->id_(), 4);
+    EXPECT_EQ(recent[2]->id_(), 5);
+    EXPECT_EQ(recent[2]->processName(), "a");
+    EXPECT_EQ(recent[3]->id_(), 7);
+    EXPECT_EQ(processer->lastRecentId(), 9);
+    // A refused reply, or one with no records, changes nothing and posts nothing.
+    service.send({{"c", 2}, {"t", 8}, {"d", {{"tunnels", {tunnelText(20, "::1", "e", "")}}}}});
+    service.report(8, {{"tunnels", Json::array()}});
+    service.report(1, {{"service_start_time", 1000.0}});
+    ASSERT_TRUE(eventually([&] { return processer->initTime() == 1000.0; }));
+    EXPECT_EQ(posts.count, 2);
+    EXPECT_EQ(processer->recentTunnelInfos().size(), 4u);
+
+    processer->cleanRecentRecord();
+    EXPECT_EQ(posts.count, 3);
+    EXPECT_TRUE(processer->recentTunnelInfos().empty());
+    EXPECT_TRUE(processer->recentLocalProcess().empty());
+    EXPECT_EQ(processer->lastRecentId(), 9);
+}
+
+TEST_F(VDDataProcesserTest, ReloadAsksForTheLastHundredThenFromTheLastId)
+{
+    connect();
+    processer->reloadRecentRecord();
+    auto request = service.nextRequest(8);
+    ASSERT_TRUE(request);
+    EXPECT_EQ((*request)["d"], Json({{"cmd", "last_count"}, {"count", 100}}));
+    service.report(8, {{"tunnels", {tunnelText(41, "::1", "a", "", 1, 2, 44)}}});
+    ASSERT_TRUE(eventually([&] { return processer->lastRecentId() == 44; }));
+    processer->reloadRecentRecord();
+    request = service.nextRequest(8);
+    ASSERT_TRUE(request);
+    EXPECT_EQ((*request)["d"], Json({{"cmd", "from_count"}, {"from", 44}, {"count", 100}}));
+}
+
+TEST_F(VDDataProcesserTest, DnsTableKeepsHostsFileConfigAndCacheOrder)
+{
+    connect();
+    service.report(13, {{"record", {{{"domain", "c1"}, {"ttl", 5}}, {{"domain", "c2"}}, {{"domain", "c3"}}}},
+                        {"host_config", {{{"domain", "conf"}, {"ttl", 5}}}},
+                        {"host_file", {{{"domain", "h1"}}, {{"domain", "h2"}}, "not an object"}}});
+    ASSERT_TRUE(eventually([&] { return processer->dnsInfos().size() == 6; }));
+    const auto dns = processer->dnsInfos();
+    const std::vector<std::pair<std::string, std::uint64_t>> expected{{"h1", 2}, {"h2", 2}, {"conf", 1}, {"c1", 3}, {"c2", 3}, {"c3", 3}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(dns[i].domain, expected[i].first);
+        EXPECT_EQ(dns[i].type, expected[i].second);
+    }
+    EXPECT_EQ(dns[2].ttl, -1);
+    EXPECT_EQ(dns[3].ttl, 5);
+}
+
+TEST_F(VDDataProcesserTest, UdpRecordsAreReplacedInPlaceAndListedNewestFirst)
+{
+    connect();
+    PostCounter posts(kVDUDPRefreshed);
+    const auto udp = [](int id, int status) { return Json{{"id", id}, {"status", status}, {"host", "8.8.8.8"}}.dump(); };
+    service.report(54, {{"tunnel_info", udp(1, 0)}});
+    service.report(54, {{"tunnel_info", udp(2, 0)}});
+    service.report(54, {{"tunnel_info", udp(3, 0)}});
+    service.report(54, {{"tunnel_info", udp(2, 2)}});
+    service.report(54, {{"tunnel_info", "broken"}});
+    ASSERT_TRUE(eventually([&] { return posts.count == 4; }));
+    const auto list = processer->udpTunnelInfos();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]->id_(), 3);
+    EXPECT_EQ(list[1]->id_(), 2);
+    EXPECT_EQ(list[1]->statusString(), "Fail");
+    EXPECT_EQ(list[2]->id_(), 1);
+    processer->cleanUDPRecord();
+    EXPECT_TRUE(processer->udpTunnelInfos().empty());
+}
+
+TEST_F(VDDataProcesserTest, SwitchRepliesSetOrInvertTheSwitches)
+{
+    connect();
+    ASSERT_TRUE(eventually([&] { return processer->mitmEnabled(); }));
+    service.report(11, {{"c", false}});
+    ASSERT_TRUE(eventually([&] { return !processer->mitmEnabled(); }));
+    service.report(10, Json::object());
+    ASSERT_TRUE(eventually([&] { return processer->recorderEnabled(); }));
+    service.report(10, Json::object());
+    ASSERT_TRUE(eventually([&] { return !processer->recorderEnabled(); }));
+    processer->setMitmEnabled(true);
+    const auto request = service.nextRequest(11);
+    ASSERT_TRUE(request);
+    EXPECT_EQ((*request)["d"], Json({{"switch", true}}));
+    EXPECT_FALSE(processer->mitmEnabled()) << "only the service's reply changes the switch";
+}
+
+TEST_F(VDDataProcesserTest, BodiesAreStoredAndAnnouncedOnTheMainThreadForThisStore)
+{
+    connect();
+    std::vector<VDBodyArrival> arrivals;
+    bool offMain = false;
+    auto token = NotificationCenter::defaultCenter()->addObserver(kDumpResponseReceive, nullptr, [&](const Notification& n) {
+        offMain |= !MainQueue::shared()->isCurrent();
+        arrivals.push_back(std::any_cast<VDBodyArrival>(n.userInfo));
+    });
+    service.report(21, {{"tunnel_id", 77}, {"data", "aGVsbG8"}});
+    service.report(21, {{"tunnel_id", "78"}, {"data", "aGVsbG8="}});
+    ASSERT_TRUE(eventually([&] { return !arrivals.empty(); }));
+    loop.runFor(50ms);
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_FALSE(offMain);
+    EXPECT_EQ(arrivals[0].manager, processer->dumpManager().get());
+    EXPECT_EQ(arrivals[0].id, 77);
+    std::optional<Bytes> stored;
+    bool read = false;
+    processer->dumpManager()->readResponseDataForRecord(77, [&](std::optional<Bytes> data) {
+        stored = std::move(data);
+        read = true;
+    });
+    ASSERT_TRUE(eventually([&] { return read; }));
+    EXPECT_EQ(stored, Bytes({'h', 'e', 'l', 'l', 'o'}));
+}
+
+TEST_F(VDDataProcesserTest, BodyOfACompletedTunnelComesFromTheStoreOrIsAskedFor)
+{
+    connect();
+    const auto completed = VDTunnelInfo::initWithJSONString(R"({"id":5,"t_start":1,"t_end":2})", 0);
+    bool called = false;
+    processer->getDumpDataOfTunnel(*completed, true, [&](std::optional<Bytes>) { called = true; });
+    // The store answers on the main thread first; only then is the service asked.
+    loop.runFor(100ms);
+    const auto request = service.nextRequest(20);
+    ASSERT_TRUE(request);
+    EXPECT_EQ((*request)["d"], Json({{"tunnel_id", 5}}));
+    loop.runFor(50ms);
+    EXPECT_FALSE(called) << "the arrival notification answers, not the completion";
+
+    processer->dumpManager()->storeRequestData(Bytes{1, 2, 3}, 5);
+    std::optional<Bytes> body;
+    processer->getDumpDataOfTunnel(*completed, true, [&](std::optional<Bytes> data) { body = std::move(data); });
+    ASSERT_TRUE(eventually([&] { return body.has_value(); }));
+    EXPECT_EQ(*body, Bytes({1, 2, 3}));
+}
+
+TEST_F(VDDataProcesserTest, BodyOfAnActiveTunnelIsAskedForAndReadAtOnce)
+{
+    connect();
+    const auto active = VDTunnelInfo::initWithJSONString(R"({"id":6,"t_start":1,"t_end":0})", 0);
+    bool called = false;
+    std::optional<Bytes> body = Bytes{9};
+    processer->getDumpDataOfTunnel(*active, false, [&](std::optional<Bytes> data) {
+        body = std::move(data);
+        called = true;
+    });
+    const auto request = service.nextRequest(21);
+    ASSERT_TRUE(request);
+    EXPECT_EQ((*request)["d"], Json({{"tunnel_id", 6}}));
+    ASSERT_TRUE(eventually([&] { return called; }));
+    EXPECT_FALSE(body);
+}
+
+TEST_F(VDDataProcesserTest, TimerPollsEveryTickAndRecentRecordsEveryFifth)
+{
+    processer->setTimerSettings({Seconds(0.02), Seconds(0.02), Seconds(0.005), Seconds(0.01)});
+    connect();
+    service.report(8, {{"tunnels", {tunnelText(10, "::1", "a", "", 1, 2, 12)}}});
+    ASSERT_TRUE(eventually([&] { return processer->lastRecentId() == 12; }));
+    int currentPolls = 0;
+    std::vector<Json> recentPolls;
+    while (currentPolls < 11) {
+        const auto packet = service.nextPacket();
+        ASSERT_TRUE(packet);
+        if ((*packet)["t"] == 7)
+            ++currentPolls;
+        else if ((*packet)["t"] == 8)
+            recentPolls.push_back((*packet)["d"]);
+    }
+    ASSERT_GE(recentPolls.size(), 1u);
+    EXPECT_LE(recentPolls.size(), 3u);
+    EXPECT_EQ(recentPolls[0], Json({{"cmd", "from_to_last"}, {"from", 12}}));
+}
+
+TEST_F(VDDataProcesserTest, ALostLinkStopsThePolling)
+{
+    processer->setTimerSettings({Seconds(0.02), Seconds(0.02), Seconds(0.005), Seconds(0.01)});
+    connect();
+    ASSERT_TRUE(service.nextRequest(7));
+    service.peer().closeConnection();
+    ASSERT_TRUE(eventually([&] { return disconnected == 1; }));
+    EXPECT_EQ(processer->connectStatus(), 2u);
+    // Reconnecting starts the polling again.
+    processer->connectToSocketPath(service.path().string());
+    service.acceptAndLogin();
+    ASSERT_TRUE(eventually([&] { return connected == 2; }));
+    EXPECT_TRUE(service.nextRequest(7));
+}
+
+TEST_F(VDDataProcesserTest, InvalidPortIsRefusedInsteadOfCut)
+{
+    processer->connectToHost("127.0.0.1", 70000, "pw");
+    EXPECT_EQ(disconnected, 1);
+    EXPECT_EQ(processer->connectStatus(), 2u);
+}
+
+TEST_F(VDDataProcesserTest, DebugLineShowsPacketsButNotCapturedContent)
+{
+    connect(false);
+    log::Capture capture;
+    service.send({{"c", 1}, {"i", 4}, {"t", 1}, {"d", {{"service_start_time", 5}}}});
+    service.send({{"c", 1}, {"i", 5}, {"t", 20}, {"d", {{"tunnel_id", 3}, {"data", "c2VjcmV0IGNvb2tpZQ=="}}}});
+    service.send({{"c", 1}, {"i", 6}, {"t", 7}, {"d", {{"tunnels", Json::array()}}}});
+    ASSERT_TRUE(eventually([&] { return capture.lines().size() >= 2 && processer->initTime() == 5; }));
+    loop.runFor(50ms);
+    const auto lines = capture.lines();
+    const std::string rule(42, '=');
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(0, 44 + 18), "\n" + rule + "\n" + std::string(18, ' '));
+    EXPECT_NE(lines[0].find("[4](1){"), std::string::npos);
+    EXPECT_NE(lines[0].find("}|1|: {\"service_start_time\":5}\n" + rule + "\n"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("|20|: {\"tunnel_id\":3,\"data\":\"<20 bytes>\"}"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].find("c2VjcmV0"), std::string::npos);
+}
+
+TEST_F(VDDataProcesserTest, ListCopiesAreSafeWhileReportsArrive)
+{
+    connect();
+    std::atomic<bool> done{false};
+    std::atomic<std::size_t> seen{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            while (!done) {
+                for (const auto& tunnel : processer->currentTunnelInfos())
+                    seen += tunnel->host().size() > 0;
+                seen += processer->currentLocalProcess().size() + processer->recentTunnelInfos().size();
+            }
+        });
+    }
+    PostCounter posts(kVDCurrentTunnelRefreshed);
+    PostCounter recentPosts(kVDRecentTunnelRefreshed);
+    for (int report = 0; report < 50; ++report) {
+        Json texts = Json::array();
+        for (int i = 0; i < 40; ++i)
+            texts.push_back(tunnelText(report * 100 + i, i % 2 ? "::1" : "192.168.7.7", i % 3 ? "p" : "q", ""));
+        service.report(7, {{"tunnels", texts}});
+        service.report(8, {{"tunnels", {tunnelText(report, "::1", "r", "")}}});
+    }
+    ASSERT_TRUE(eventually([&] { return posts.count == 50 && recentPosts.count == 50; }));
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_GT(seen.load(), 0u);
+    EXPECT_EQ(processer->recentTunnelInfos().size(), 50u);
+}
+
+TEST(VDDataManager, BindsLooksUpAndRemovesProcessers)
+{
+    auto& registry = VDDataManager::sharedInstance();
+    const auto first = registry.bindProcesserId("REMtest:1@host");
+    EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), first);
+    const auto second = registry.bindProcesserId("REMtest:1@host");
+    EXPECT_NE(second, first);
+    EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), second);
+    EXPECT_NE(first->connectStatus(), 2u) << "a replaced processer is not disconnected";
+    registry.removeId("REMtest:1@host");
+    EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), nullptr);
+    EXPECT_EQ(second->connectStatus(), 2u);
+    registry.removeId("never bound");
+    EXPECT_NE(first->dumpId(), second->dumpId());
+    EXPECT_EQ(first->dumpId().size(), 6u);
+}
+
+} // namespace
+} // namespace vd

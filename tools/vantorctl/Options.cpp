@@ -1,0 +1,171 @@
+#include "Options.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "ExitCodes.h"
+#include "link/ServiceContract.h"
+#include "platform/UserPaths.h"
+
+namespace vd::ctl {
+namespace {
+
+constexpr const char* kPasswordVariable = "VANTOR_PASSWORD";
+constexpr std::int64_t kDefaultRecentCount = 50;
+
+const char* const kFooter = R"(
+Exit codes:
+  0    done
+  1    the command failed (no such tunnel or record, a file could not be written, ...)
+  2    bad arguments
+  3    no connection to the service, or the connection was lost
+  4    the service refused the login (wrong password)
+  5    the service did not answer in time
+  130  interrupted (except watch and udp, which are meant to end that way: 0)
+
+The password may also come from the environment variable VANTOR_PASSWORD, which keeps it out
+of the shell history; --password takes precedence.
+)";
+
+std::string firstLine(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+// CLI11's own range checks quote their bounds with every digit of a double, which makes for
+// an unreadable error; these say what is wanted.
+const CLI::Validator kWholeNumber(
+    [](std::string& text) -> std::string {
+        if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return "expected a whole number of at least 0, got '" + text + "'";
+        return {};
+    },
+    "N");
+
+const CLI::Validator kSeconds(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0)
+            return "expected a number of seconds of at least 0, got '" + text + "'";
+        return {};
+    },
+    "SECONDS");
+
+} // namespace
+
+std::string Target::describe() const
+{
+    return host.empty() ? socketPath : host + ":" + std::to_string(port);
+}
+
+std::variant<Options, int> parseArguments(int argc, char** argv)
+{
+    Options options;
+    options.target.socketPath = contract::localSocketPath(paths::home()).string();
+    options.target.port = contract::kDefaultPort;
+    int port = contract::kDefaultPort;
+
+    CLI::App app{"vantorctl: look at and steer a Vantor service from a terminal or a script.\n"
+                 "Tables are aligned for people; --json prints one JSON object per line for scripts."};
+    // Global options may follow the command too: `vantorctl tunnels --json`.
+    app.name("vantorctl");
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.footer(kFooter);
+
+    auto* socket = app.add_option("--socket", options.target.socketPath, "The local service's socket")->capture_default_str();
+    auto* host = app.add_option("--host", options.target.host, "A remote service's host name or address (TCP)");
+    app.add_option("--port", port, "The remote service's port")->capture_default_str()->check(CLI::Range(1, 65535));
+    app.add_option("--password", options.target.password, "The remote service's password")->envname(kPasswordVariable);
+    socket->excludes(host);
+    app.add_flag("--json", options.json, "One JSON object per line instead of a table");
+    app.add_option("--timeout", options.timeoutSeconds, "Seconds to wait for the login and for each answer")
+        ->capture_default_str()
+        ->check(kSeconds)
+        ->check(CLI::Range(0.001, 86400.0));
+    app.add_flag("--verbose", options.verbose, "Show the link's own log lines on stderr");
+
+    const auto command = [&](const char* name, const char* help, Command which) {
+        auto* sub = app.add_subcommand(name, help);
+        sub->callback([&options, which] { options.command = which; });
+        return sub;
+    };
+
+    command("tunnels", "List the active tunnels (connections)", Command::Tunnels);
+
+    options.count = kDefaultRecentCount;
+    auto* recent = command("recent", "List the most recently finished tunnels", Command::Recent);
+    recent->add_option("--count", options.count, "How many records")->capture_default_str()->check(kWholeNumber);
+
+    command("dns", "List the DNS table: configured, system and cached entries", Command::Dns);
+
+    std::int64_t udpCount = 0;
+    double udpSeconds = 0;
+    auto* udp = command("udp", "Print UDP exchanges as the service reports them (for one second, or go on with --watch)",
+                        Command::Udp);
+    udp->add_flag("--watch", options.udpWatch, "Print each record as it arrives until interrupted");
+    udp->add_option("--count", udpCount, "Stop after this many records")->check(kWholeNumber);
+    udp->add_option("--seconds", udpSeconds, "Stop after this many seconds")->check(kSeconds);
+
+    std::int64_t watchCount = 0;
+    double watchSeconds = 0;
+    auto* watch = command("watch", "Show the active tunnels, refreshed until interrupted", Command::Watch);
+    watch->add_option("--interval", options.interval, "Seconds between refreshes")
+        ->capture_default_str()
+        ->check(kSeconds)
+        ->check(CLI::Range(0.05, 3600.0));
+    watch->add_option("--count", watchCount, "Stop after this many refreshes")->check(kWholeNumber);
+    watch->add_option("--seconds", watchSeconds, "Stop after this many seconds")->check(kSeconds);
+
+    auto* close = command("close", "Close an active tunnel", Command::Close);
+    close->add_option("id", options.id, "The tunnel's id")->required()->check(kWholeNumber);
+
+    std::string recordState;
+    auto* record = command("record", "Switch traffic recording on or off", Command::Record);
+    record->add_option("state", recordState, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+
+    std::string mitmState;
+    auto* mitm = command("mitm", "Switch HTTPS decryption (MitM) on or off", Command::Mitm);
+    mitm->add_option("state", mitmState, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+
+    command("dns-purge", "Empty the DNS cache", Command::DnsPurge);
+
+    auto* dnsDelete = command("dns-delete", "Drop one cached DNS entry", Command::DnsDelete);
+    dnsDelete->add_option("domain", options.domain, "The cached domain")->required();
+
+    std::string part;
+    auto* body = command("body", "Fetch the captured request or response of a tunnel (raw bytes)", Command::Body);
+    body->add_option("part", part, "request or response")->required()->check(CLI::IsMember({"request", "response"}));
+    body->add_option("id", options.id, "The tunnel's id")->required()->check(kWholeNumber);
+    body->add_option("-o,--output", options.outputFile, "Write the body to this file instead of stdout");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "vantorctl: " << firstLine(error.what()) << " (see vantorctl --help)\n";
+        return kExitBadArguments;
+    }
+
+    options.target.port = static_cast<std::uint16_t>(port);
+    if (options.command == Command::Udp) {
+        options.count = udpCount;
+        options.seconds = udpSeconds;
+    } else if (options.command == Command::Watch) {
+        options.count = watchCount;
+        options.seconds = watchSeconds;
+    }
+    options.on = (options.command == Command::Record ? recordState : mitmState) == "on";
+    options.requestBody = part == "request";
+    return options;
+}
+
+} // namespace vd::ctl

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+namespace vd::ctl {
+
+enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body };
+
+// Which service to talk to: the one at a local socket, or a remote one over TCP.
+struct Target {
+    std::string socketPath;
+    // Empty: the local socket.
+    std::string host;
+    std::uint16_t port = 0;
+    std::string password;
+
+    // How errors name the service: the socket path, or host:port.
+    std::string describe() const;
+};
+
+struct Options {
+    Target target;
+    bool json = false;
+    bool verbose = false;
+    double timeoutSeconds = 10;
+
+    Command command = Command::Tunnels;
+    // recent: how many records; udp and watch: stop after this many (0: no limit).
+    std::int64_t count = 0;
+    // udp and watch: stop after this long (0: no limit).
+    double seconds = 0;
+    // watch: seconds between two refreshes.
+    double interval = 1;
+    bool udpWatch = false;
+    // close and body: the tunnel.
+    std::int64_t id = 0;
+    // record and mitm: the wanted state.
+    bool on = false;
+    // dns-delete
+    std::string domain;
+    // body: the request (true) or the response body, and where to write it (empty: stdout).
+    bool requestBody = true;
+    std::string outputFile;
+};
+
+// The options, or the exit code to leave with at once: help was shown (0), or the arguments
+// were wrong and a one-line error went to stderr.
+std::variant<Options, int> parseArguments(int argc, char** argv);
+
+} // namespace vd::ctl
