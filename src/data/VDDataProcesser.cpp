@@ -525,21 +525,29 @@ void VDDataProcesser::serviceInfo(const Dictionary& data)
 
 void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::vector<std::string>& iconRequests) const
 {
-    VDProcessInfo client = tunnel.processInfo();
-    client._localIPs = localIPs_;
-    const bool local = localIPs_ && std::find(localIPs_->begin(), localIPs_->end(), client.fromHost) != localIPs_->end();
+    // Most tunnels belong to a client already listed: look the client up by its key before
+    // building its entry.
+    const std::string_view fromHost = tunnel.fromHost();
+    const bool local = localIPs_ && std::find(localIPs_->begin(), localIPs_->end(), fromHost) != localIPs_->end();
     if (!local) {
+        if (!lists.remoteHosts.emplace(fromHost).second)
+            return;
+        VDProcessInfo client = tunnel.processInfo();
+        client._localIPs = localIPs_;
         client.processName = client.fromHost;
-        if (lists.remoteHosts.insert(client.fromHost).second)
-            lists.remote.push_back(std::move(client));
+        lists.remote.push_back(std::move(client));
         return;
     }
-    if (client.bundleIdentifier.empty())
-        client.processName = "Local";
-    else if (!VDICONImageManager::sharedInstance()->bundleIdHasIcon(client.bundleIdentifier))
-        iconRequests.push_back(client.bundleIdentifier);
-    if (lists.localNames.insert(client.processName).second)
-        lists.local.push_back(std::move(client));
+    const std::string_view bundleId = tunnel.bundleIdentifier();
+    if (!bundleId.empty() && !VDICONImageManager::sharedInstance()->bundleIdHasIcon(std::string(bundleId)))
+        iconRequests.emplace_back(bundleId);
+    const std::string_view name = bundleId.empty() ? std::string_view("Local") : tunnel.processName();
+    if (!lists.localNames.emplace(name).second)
+        return;
+    VDProcessInfo client = tunnel.processInfo();
+    client._localIPs = localIPs_;
+    client.processName = std::string(name);
+    lists.local.push_back(std::move(client));
 }
 
 void VDDataProcesser::sortClients(ClientLists& lists)

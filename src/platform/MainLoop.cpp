@@ -67,7 +67,13 @@ bool MainLoop::runUntil(const std::function<bool()>& done, std::chrono::millisec
 
 void MainLoop::runFor(std::chrono::milliseconds duration)
 {
-    runUntil([] { return false; }, duration);
+    // Nothing to look at but the tasks: sleep until one comes or the time is up.
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    std::unique_lock lock(mutex_);
+    do {
+        while (runOne(lock)) {
+        }
+    } while (wake_.wait_until(lock, deadline, [this] { return !tasks_.empty(); }));
 }
 
 } // namespace vd

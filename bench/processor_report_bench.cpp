@@ -1,0 +1,166 @@
+// The processor at work, end to end in one process: the simulated service holds N active
+// connections and the processor polls it every second over a real unix socket, as a window
+// does. Measured over a few seconds:
+//  - the processor's CPU time per report (reading the socket, decoding, building records and
+//    client lists, notifying), as the process's CPU time less the simulator thread's;
+//  - the resident memory of the process;
+//  - next to it, in the same run, a bare Base64 + simdjson parse of one such report.
+
+#include <pthread.h>
+#include <time.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <simdjson.h>
+
+#include "ServiceSimulator.h"
+#include "data/VDDataProcesser.h"
+#include "data/VDNotifications.h"
+#include "platform/Base64.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/NotificationCenter.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+double seconds(const timespec& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double processCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return seconds(t);
+}
+
+double threadCpu(pthread_t thread)
+{
+    clockid_t clock{};
+    pthread_getcpuclockid(thread, &clock);
+    timespec t{};
+    clock_gettime(clock, &t);
+    return seconds(t);
+}
+
+double residentMiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// The bare limit: what decoding one report costs with nothing built from it.
+double bareParseSeconds(const vd::Bytes& wire)
+{
+    const std::string_view text(reinterpret_cast<const char*>(wire.data()), wire.size() - 2);
+    std::vector<std::uint8_t> json(vd::base64::decodedSizeBound(text.size()) + simdjson::SIMDJSON_PADDING);
+    simdjson::dom::parser parser;
+    const auto start = std::chrono::steady_clock::now();
+    int rounds = 0;
+    for (; rounds < 3 || std::chrono::steady_clock::now() - start < 1s; ++rounds) {
+        const auto size = vd::base64::decodeStrict(text, json.data());
+        simdjson::dom::element root;
+        if (!size || parser.parse(json.data(), *size, false).get(root))
+            return 0;
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
+}
+
+struct Figures {
+    double cpuPerReport = 0;
+    double barePerReport = 0;
+    double residentMiB = 0;
+    std::size_t reportBytes = 0;
+    int reports = 0;
+};
+
+Figures measure(std::size_t scale, std::chrono::seconds duration)
+{
+    const std::string socket = "/tmp/vd-bench-" + std::to_string(getpid()) + ".sock";
+    asio::io_context context;
+    auto guard = asio::make_work_guard(context);
+    vd::sim::SimulatorOptions options;
+    options.socketPath = socket;
+    options.scale = scale;
+    vd::sim::ServiceSimulator simulator(context, options, nullptr);
+    if (const auto error = simulator.start()) {
+        std::fprintf(stderr, "simulator: %s\n", error->c_str());
+        return {};
+    }
+    std::thread simulatorThread([&] { context.run(); });
+
+    vd::MainLoop loop;
+    vd::VDDumpDataManager::setUpDumpFolderIn(std::nullopt);
+    auto processer = vd::VDDataProcesser::create();
+    std::atomic<int> reports{0};
+    auto token = vd::NotificationCenter::defaultCenter()->addObserver(vd::kVDCurrentTunnelRefreshed, nullptr,
+                                                                      [&](const vd::Notification&) { ++reports; });
+    processer->connectToSocketPath(socket);
+    // Warm up: the first reports fill the caches and the icon requests.
+    loop.runUntil([&] { return reports >= 2; }, 30s);
+
+    const int reportsBefore = reports;
+    const double cpuBefore = processCpu();
+    const double simulatorBefore = threadCpu(simulatorThread.native_handle());
+    loop.runFor(duration);
+    const double simulatorCpu = threadCpu(simulatorThread.native_handle()) - simulatorBefore;
+    const double cpu = processCpu() - cpuBefore - simulatorCpu;
+
+    Figures figures;
+    figures.reports = reports - reportsBefore;
+    figures.cpuPerReport = figures.reports > 0 ? cpu / figures.reports : 0;
+    figures.residentMiB = residentMiB();
+
+    // One report as it travels, to time the bare parse of the very same bytes.
+    vd::QNComPacket report = vd::QNComPacket::initWithId(1);
+    report.setCmd(7);
+    nlohmann::ordered_json texts = nlohmann::ordered_json::array();
+    for (const auto& tunnel : processer->currentTunnelInfos())
+        texts.push_back(std::string(tunnel->rawData()));
+    report.setData(nlohmann::ordered_json::object({{"tunnels", std::move(texts)}}));
+    const auto wire = report.toData();
+    figures.reportBytes = wire ? wire->size() : 0;
+    figures.barePerReport = wire ? bareParseSeconds(*wire) : 0;
+
+    processer->disconnect();
+    token.reset();
+    asio::post(context, [&] { simulator.stop(); });
+    guard.reset();
+    simulatorThread.join();
+    return figures;
+}
+
+} // namespace
+
+int main()
+{
+    // The processor's debug lines would measure the terminal, not the processor.
+    vd::log::setSink([](vd::log::Level, std::string_view) {});
+    std::printf("Processor per report, polled every second over a unix socket (process CPU less the simulator's)\n");
+    std::printf("%-7s %8s %12s %14s %12s %10s %s\n", "tunnels", "reports", "report MiB", "CPU ms/report", "bare ms", "RSS MiB",
+                "bare / processor");
+    for (const std::size_t scale : {std::size_t{1000}, std::size_t{10000}}) {
+        const Figures f = measure(scale, 6s);
+        const double ratio = f.cpuPerReport > 0 ? f.barePerReport / f.cpuPerReport : 0;
+        std::printf("%-7zu %8d %12.2f %14.2f %12.2f %10.0f %.2fx (%s 0.4x)\n", scale, f.reports,
+                    static_cast<double>(f.reportBytes) / (1024.0 * 1024.0), f.cpuPerReport * 1000, f.barePerReport * 1000,
+                    f.residentMiB, ratio, ratio >= 0.4 ? "meets" : "MISSES");
+    }
+    return 0;
+}
