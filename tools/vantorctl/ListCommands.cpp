@@ -36,7 +36,7 @@ ExitCode listRecent(Session& session, const Options& options, std::ostream& out)
 {
     auto& processer = session.processer();
     // An empty answer posts nothing, hence the round trip instead of waiting for the post.
-    session.request(kVDRecentTunnelRefreshed, [&] { processer.requestRecentRecordCount(options.count); }, "the recent tunnels");
+    session.roundTrip([&] { processer.requestRecentRecordCount(options.count); }, "the recent tunnels");
     printTunnels(processer.recentTunnelInfos(), true, options, out);
     return kExitOk;
 }

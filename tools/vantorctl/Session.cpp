@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "ExitCodes.h"
 #include "Interrupt.h"
@@ -119,7 +120,7 @@ void Session::connect()
         throw Failure(kExitInterrupted, "");
     const std::string where = target_.describe();
     if (ended) {
-        if (false && watch_.refusal())
+        if (watch_.refusal())
             throw Failure(kExitAuthentication, "authentication failed at " + where + ": " + reason.value_or("refused"));
         throw Failure(kExitConnection, "cannot connect to " + where + ": " + reason.value_or("the service closed the connection"));
     }
