@@ -7,8 +7,8 @@
 
 #include <asio/generic/stream_protocol.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 #include <asio/local/stream_protocol.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
 #include "SimResponder.h"

@@ -61,7 +61,7 @@ constexpr const char* kBrowserAgent =
 constexpr const char* kMobileAgent =
     "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/124.0.0.0 Mobile Safari/537.36";
 
-struct ClientSpec {
+struct ClientProfile {
     const char* name;
     const char* bundle;
     const char* path;
@@ -74,7 +74,7 @@ struct ClientSpec {
 
 // Local processes (some without a bundle id, one reaching us over this machine's LAN address)
 // and remote devices, which have no process at all.
-std::vector<ClientSpec> clientSpecs()
+std::vector<ClientProfile> clientProfiles()
 {
     return {
         {"Web Browser", "com.example.browser", "/Applications/Web Browser.app/Contents/MacOS/Web Browser", "127.0.0.1",
@@ -105,7 +105,7 @@ std::vector<ClientSpec> clientSpecs()
 }
 
 struct Client {
-    ClientSpec spec;
+    ClientProfile profile;
     std::int64_t pid = 0;
 };
 
@@ -212,10 +212,10 @@ std::string hostHeader(const Site& site)
 struct TrafficModel::State {
     explicit State(ModelOptions options) : options(options), random(options.seed)
     {
-        for (auto& spec : clientSpecs()) {
-            Client client{std::move(spec)};
-            client.pid = client.spec.name[0] ? random.between(300, 60000) : 0;
-            totalWeight += client.spec.weight;
+        for (auto& profile : clientProfiles()) {
+            Client client{std::move(profile)};
+            client.pid = client.profile.name[0] ? random.between(300, 60000) : 0;
+            totalWeight += client.profile.weight;
             clients.push_back(std::move(client));
         }
         target = options.scale ? static_cast<std::int64_t>(options.scale) : 35;
@@ -248,9 +248,9 @@ struct TrafficModel::State {
     {
         auto roll = random.next() % totalWeight;
         for (const auto& client : clients) {
-            if (roll < client.spec.weight)
+            if (roll < client.profile.weight)
                 return client;
-            roll -= client.spec.weight;
+            roll -= client.profile.weight;
         }
         return clients.front();
     }
@@ -259,10 +259,10 @@ struct TrafficModel::State {
     {
         // A fixed calendar origin keeps the texts of a seed the same from run to run.
         const std::time_t seconds = 1714039200 + ms / 1000;
-        std::tm parts{};
-        gmtime_r(&seconds, &parts);
+        std::tm calendar{};
+        gmtime_r(&seconds, &calendar);
         char text[48];
-        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &calendar);
         return text;
     }
 
@@ -314,7 +314,7 @@ struct TrafficModel::State {
     std::string requestHead(const Site& site, const Client& client, const std::string& method, const std::string& target,
                             BodyKind body, std::size_t bodyLength, BodyKind expected, bool proxyForm)
     {
-        std::string h = method + " " + target + " HTTP/1.1\r\nHost: " + hostHeader(site) + "\r\nUser-Agent: " + client.spec.agent + "\r\n";
+        std::string h = method + " " + target + " HTTP/1.1\r\nHost: " + hostHeader(site) + "\r\nUser-Agent: " + client.profile.agent + "\r\n";
         h += site.style == Style::Image ? "Accept: image/avif,image/webp,image/png,*/*;q=0.8\r\n"
              : site.style == Style::Page ? "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
                                          : "Accept: application/json, */*;q=0.5\r\n";
@@ -326,7 +326,7 @@ struct TrafficModel::State {
         if (site.style == Style::Api && random.chance(50))
             h += "Authorization: Bearer " + random.token(48) + "\r\n";
         h += bodyHeaderLines(body, bodyLength);
-        if (proxyForm && client.spec.browser)
+        if (proxyForm && client.profile.browser)
             h += "Proxy-Connection: keep-alive\r\n";
         h += "Connection: keep-alive\r\n\r\n";
         return h;
@@ -371,7 +371,7 @@ struct TrafficModel::State {
     Tunnel open()
     {
         const Client& client = pickClient();
-        const Site& site = kSites[static_cast<std::size_t>(client.spec.sites[random.next() % client.spec.sites.size()])];
+        const Site& site = kSites[static_cast<std::size_t>(client.profile.sites[random.next() % client.profile.sites.size()])];
         Tunnel t;
         t.id = nextNumber++;
         t.style = site.style;
@@ -447,7 +447,7 @@ struct TrafficModel::State {
         w.integer("type", site.type);
         w.string("host", site.host);
         w.integer("port", site.port);
-        const bool modified = site.type == kHttp && client.spec.browser;
+        const bool modified = site.type == kHttp && client.profile.browser;
         if (site.type == kHttp) {
             w.string("headerString", exchange->requestHead);
             w.boolean("headerModified", modified);
@@ -465,7 +465,7 @@ struct TrafficModel::State {
             w.string("responseCode", status.substr(0, 3));
         } else if (site.type == kHttps) {
             w.string("headerString", "CONNECT " + hostHeader(site) + (site.port == 443 ? ":443" : "") + " HTTP/1.1\r\nHost: " +
-                                         hostHeader(site) + (site.port == 443 ? ":443" : "") + "\r\nUser-Agent: " + client.spec.agent +
+                                         hostHeader(site) + (site.port == 443 ? ":443" : "") + "\r\nUser-Agent: " + client.profile.agent +
                                          "\r\nProxy-Connection: keep-alive\r\n\r\n");
             w.boolean("headerModified", false);
             w.string("modifiedHeaderString", "");
@@ -502,11 +502,11 @@ struct TrafficModel::State {
             w.boolean("SSLResponseModified", false);
         }
         w.boolean("hasSend", exchange->captured && exchange->requestBody != BodyKind::None);
-        w.string("processName", client.spec.name);
+        w.string("processName", client.profile.name);
         w.integer("processIdentifier", client.pid);
-        w.string("bundleIdentifier", client.spec.bundle);
-        w.string("processPath", client.spec.path);
-        w.string("fromHost", client.spec.fromHost);
+        w.string("bundleIdentifier", client.profile.bundle);
+        w.string("processPath", client.profile.path);
+        w.string("fromHost", client.profile.fromHost);
         w.integer("fromPort", random.between(49152, 65535));
         w.string("ipAddr", site.literal ? std::string(site.host) : addressesOf(site.host).front());
         w.string("outboundMode", "Rule");
@@ -687,7 +687,7 @@ struct TrafficModel::State {
             const Kind& kind = kKinds[random.next() % kKinds.size()];
             Udp u;
             u.id = nextUdp++;
-            u.fromHost = client.spec.fromHost;
+            u.fromHost = client.profile.fromHost;
             u.fromPort = random.between(49152, 65535);
             u.host = kind.host;
             u.port = kind.port;
@@ -941,7 +941,7 @@ std::optional<std::string> TrafficModel::capturedMessage(std::int64_t id, bool r
 std::optional<std::string> TrafficModel::icon(std::string_view bundleId) const
 {
     const auto& clients = state_->clients;
-    if (bundleId.empty() || std::none_of(clients.begin(), clients.end(), [&](const Client& c) { return c.spec.bundle == bundleId; }))
+    if (bundleId.empty() || std::none_of(clients.begin(), clients.end(), [&](const Client& c) { return c.profile.bundle == bundleId; }))
         return std::nullopt;
     // A rounded square in a colour of the application's own, with a light band across it.
     constexpr std::uint32_t kSize = 32;
@@ -971,11 +971,11 @@ nlohmann::ordered_json TrafficModel::processes() const
 {
     Json list = Json::array();
     for (const auto& c : state_->clients) {
-        if (c.spec.name[0])
-            list.push_back({{"processName", c.spec.name},
+        if (c.profile.name[0])
+            list.push_back({{"processName", c.profile.name},
                             {"processIdentifier", c.pid},
-                            {"bundleIdentifier", c.spec.bundle},
-                            {"processPath", c.spec.path}});
+                            {"bundleIdentifier", c.profile.bundle},
+                            {"processPath", c.profile.path}});
     }
     return list;
 }
