@@ -96,15 +96,15 @@ simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text)
     return parsePadded(threadState(), text).get_object();
 }
 
-void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& shortStrings)
+void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targets& targets, std::string& shortStrings)
 {
-    switch (spec.kind) {
-    case Kind::Int: targets.ints[spec.slot] = toInt(value); break;
-    case Kind::UInt: targets.uints[spec.slot] = toUInt(value); break;
-    case Kind::Double: targets.doubles[spec.slot] = toDouble(value); break;
-    case Kind::Bool: targets.flags[spec.slot] = toBool(value); break;
+    switch (entry.kind) {
+    case Kind::Int: targets.ints[entry.slot] = toInt(value); break;
+    case Kind::UInt: targets.uints[entry.slot] = toUInt(value); break;
+    case Kind::Double: targets.doubles[entry.slot] = toDouble(value); break;
+    case Kind::Bool: targets.flags[entry.slot] = toBool(value); break;
     case Kind::Text: {
-        Slice& slice = targets.texts[spec.slot];
+        Slice& slice = targets.texts[entry.slot];
         std::string_view string;
         // A value of another kind counts as absent.
         if (value.get_string().get(string)) {

@@ -33,7 +33,7 @@ struct Slice {
 enum class Kind : std::uint8_t { Int, UInt, Double, Bool, Text, Derived };
 
 // A record key, what it holds, and where its value goes in the record's arrays of that kind.
-struct FieldSpec {
+struct FieldEntry {
     std::string_view key;
     Kind kind;
     std::uint8_t slot;
@@ -46,25 +46,25 @@ public:
     static constexpr std::size_t kSize = 256;
     static_assert(N * 2 < kSize);
 
-    constexpr explicit FieldTable(const std::array<FieldSpec, N>& specs) : specs_(specs)
+    constexpr explicit FieldTable(const std::array<FieldEntry, N>& entries) : entries_(entries)
     {
         for (auto& slot : slots_)
             slot = kEmpty;
         for (std::size_t i = 0; i < N; ++i) {
-            std::size_t at = hash(specs[i].key);
+            std::size_t at = hash(entries[i].key);
             while (slots_[at] != kEmpty)
                 at = (at + 1) & (kSize - 1);
             slots_[at] = static_cast<std::uint8_t>(i);
         }
     }
 
-    constexpr const FieldSpec* find(std::string_view key) const
+    constexpr const FieldEntry* find(std::string_view key) const
     {
         for (std::size_t at = hash(key);; at = (at + 1) & (kSize - 1)) {
             if (slots_[at] == kEmpty)
                 return nullptr;
-            if (equal(specs_[slots_[at]].key, key))
-                return &specs_[slots_[at]];
+            if (equal(entries_[slots_[at]].key, key))
+                return &entries_[slots_[at]];
         }
     }
 
@@ -89,7 +89,7 @@ private:
         return (key.size() * 31 + c(0) * 7 + c(key.size() - 1) * 13 + c(key.size() / 2)) & (kSize - 1);
     }
 
-    std::array<FieldSpec, N> specs_;
+    std::array<FieldEntry, N> entries_;
     std::array<std::uint8_t, kSize> slots_{};
 };
 
@@ -118,7 +118,7 @@ namespace detail {
 // Parses a copy of the text padded for the parser, with this thread's parser; the result stays
 // valid until the thread parses again.
 simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text);
-void readValue(const FieldSpec& spec, simdjson::dom::element value, const Targets& targets, std::string& shortStrings);
+void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targets& targets, std::string& shortStrings);
 } // namespace detail
 
 // Reads a record text in one pass. Text fields are appended, unescaped, to `shortStrings`, and
@@ -132,8 +132,8 @@ bool parseRecord(std::string_view text, const FieldTable<N>& table, const Target
     if (detail::parse(text).get(object))
         return false;
     for (const auto field : object) {
-        if (const FieldSpec* spec = table.find(field.key))
-            detail::readValue(*spec, field.value, targets, shortStrings);
+        if (const FieldEntry* entry = table.find(field.key))
+            detail::readValue(*entry, field.value, targets, shortStrings);
     }
     return true;
 }

@@ -10,11 +10,11 @@
 namespace vd {
 namespace {
 
-using record::FieldSpec;
+using record::FieldEntry;
 using record::Kind;
 using T = VDTunnelInfo;
 
-constexpr record::FieldTable<44> kFields(std::array<FieldSpec, 44>{{
+constexpr record::FieldTable<44> kFields(std::array<FieldEntry, 44>{{
     {"id", Kind::Int, T::kId},
     {"endId", Kind::Int, T::kEndId},
     {"type", Kind::Int, T::kType},

@@ -3,11 +3,11 @@
 namespace vd {
 namespace {
 
-using record::FieldSpec;
+using record::FieldEntry;
 using record::Kind;
 using U = VDUDPTunnelInfo;
 
-constexpr record::FieldTable<13> kFields(std::array<FieldSpec, 13>{{
+constexpr record::FieldTable<13> kFields(std::array<FieldEntry, 13>{{
     {"id", Kind::Int, U::kId},
     {"status", Kind::UInt, 0},
     {"direction", Kind::Int, U::kDirection},

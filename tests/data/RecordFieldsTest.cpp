@@ -21,12 +21,12 @@ TEST(Numbers, LeadingIntegerReadsLikeTheServiceMeansIt)
 
 TEST(RecordFields, TableFindsEveryKeyAndNothingElse)
 {
-    constexpr std::array<FieldSpec, 5> specs{{{"id", Kind::Int, 0}, {"endId", Kind::Int, 1}, {"host", Kind::Text, 0},
+    constexpr std::array<FieldEntry, 5> entries{{{"id", Kind::Int, 0}, {"endId", Kind::Int, 1}, {"host", Kind::Text, 0},
                                              {"t_end", Kind::Double, 0}, {"t_start", Kind::Double, 1}}};
-    constexpr FieldTable<5> table(specs);
-    for (const auto& spec : specs) {
-        ASSERT_NE(table.find(spec.key), nullptr) << spec.key;
-        EXPECT_EQ(table.find(spec.key)->key, spec.key);
+    constexpr FieldTable<5> table(entries);
+    for (const auto& entry : entries) {
+        ASSERT_NE(table.find(entry.key), nullptr) << entry.key;
+        EXPECT_EQ(table.find(entry.key)->key, entry.key);
     }
     for (const char* other : {"", "i", "idx", "Id", "t_en", "t_endd", "hosts"})
         EXPECT_EQ(table.find(other), nullptr) << other;
