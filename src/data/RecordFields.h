@@ -121,8 +121,9 @@ simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text);
 void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targets& targets, std::string& shortStrings);
 } // namespace detail
 
-// Reads a record text in one pass. Text fields are appended, unescaped, to `shortStrings`, and
-// their slices point there. False when the text is not one JSON object.
+// Reads a record text in one pass. The text fields end up unescaped, one after another, in
+// `shortStrings` (one exact allocation), and their slices point there. False when the text is
+// not one JSON object.
 template <std::size_t N>
 bool parseRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
 {
@@ -131,10 +132,13 @@ bool parseRecord(std::string_view text, const FieldTable<N>& table, const Target
     simdjson::dom::object object;
     if (detail::parse(text).get(object))
         return false;
+    thread_local std::string scratch;
+    scratch.clear();
     for (const auto field : object) {
         if (const FieldEntry* entry = table.find(field.key))
-            detail::readValue(*entry, field.value, targets, shortStrings);
+            detail::readValue(*entry, field.value, targets, scratch);
     }
+    shortStrings = scratch;
     return true;
 }
 

@@ -30,12 +30,8 @@ std::shared_ptr<const VDUDPTunnelInfo> VDUDPTunnelInfo::initWithJSONString(std::
     auto info = std::make_shared<VDUDPTunnelInfo>();
     const record::Targets targets{info->ints_.data(), &info->status_, info->times_.data(), nullptr,
                                   info->texts_.data()};
-    // Collected in a scratch buffer first, so the record's copy is one exact allocation.
-    thread_local std::string shortStrings;
-    shortStrings.clear();
-    if (!record::parseRecord(text, kFields, targets, shortStrings))
+    if (!record::parseRecord(text, kFields, targets, info->shortStrings_))
         return nullptr;
-    info->shortStrings_ = shortStrings;
     info->text_ = std::move(text);
     info->initTime_ = initTime;
     return info;
