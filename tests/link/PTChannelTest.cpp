@@ -1,0 +1,300 @@
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "link/PTChannel.h"
+#include "link/ServiceContract.h"
+#include "platform/MainLoop.h"
+#include "platform/MainQueue.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes frameBytes(std::uint32_t version, std::uint32_t type, std::uint32_t tag, const Bytes& payload,
+                 std::optional<std::uint32_t> size = std::nullopt)
+{
+    Bytes out;
+    for (std::uint32_t v : {version, type, tag, size.value_or(static_cast<std::uint32_t>(payload.size()))})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+struct Received {
+    std::uint32_t type;
+    std::uint32_t tag;
+    std::optional<Bytes> payload;
+};
+
+// A channel wired to one end of a socketpair; the test plays the device on the other end.
+class PTChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        peer_ = fds[1];
+        PTChannelDelegate delegate;
+        delegate.didReceiveFrame = [this](PTChannel&, std::uint32_t type, std::uint32_t tag, std::optional<PTData> payload) {
+            received_.push_back({type, tag, payload ? std::optional<Bytes>(payload->bytes()) : std::nullopt});
+        };
+        delegate.didEndWithError = [this](PTChannel& channel, std::optional<Error> closing) {
+            ++ends_;
+            endError_ = channel.endError();
+            closingError_ = closing;
+        };
+        channel_ = PTChannel::channelWithDelegate(delegate);
+        stream_ = UsbmuxStream::adopt(fds[0], MainQueue::shared(), channel_->endHandler());
+    }
+
+    void TearDown() override
+    {
+        if (channel_)
+            channel_->close();
+        stream_.reset();
+        loop_.runFor(20ms);
+        if (peer_ >= 0)
+            ::close(peer_);
+    }
+
+    void start() { ASSERT_FALSE(channel_->startReadingFromConnectedChannel(stream_)); }
+
+    void peerSend(const Bytes& bytes) { ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
+
+    Bytes peerRead(std::size_t count)
+    {
+        Bytes out(count);
+        std::size_t got = 0;
+        while (got < count) {
+            pollfd pfd{peer_, POLLIN, 0};
+            if (::poll(&pfd, 1, 5000) <= 0)
+                break;
+            const ssize_t n = ::read(peer_, out.data() + got, count - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);
+        return out;
+    }
+
+    bool waitForEnd() { return loop_.runUntil([this] { return ends_ > 0; }, 5s); }
+
+    MainLoop loop_;
+    int peer_ = -1;
+    std::shared_ptr<PTChannel> channel_;
+    std::shared_ptr<UsbmuxStream> stream_;
+    std::vector<Received> received_;
+    int ends_ = 0;
+    std::optional<Error> endError_;
+    std::optional<Error> closingError_;
+};
+
+TEST(PTProtocolFrame, HeaderIsBigEndianVersionTypeTagSize)
+{
+    const Bytes payload(14, 0x41);
+    const Bytes frame = PTProtocol::createFrame(3004, 999, payload);
+    const Bytes header{0, 0, 0, 1, 0, 0, 0x0B, 0xBC, 0, 0, 0x03, 0xE7, 0, 0, 0, 0x0E};
+    ASSERT_EQ(frame.size(), 30u);
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 16), header);
+    EXPECT_EQ(Bytes(frame.begin() + 16, frame.end()), payload);
+    EXPECT_EQ(PTProtocol::createFrame(7, 0xFFFFFFFFu, {}), (Bytes{0, 0, 0, 1, 0, 0, 0, 7, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+}
+
+TEST(PTProtocolFrame, OneSharedProtocolPerQueue)
+{
+    auto a = SerialQueue::create("a");
+    auto b = SerialQueue::create("b");
+    EXPECT_EQ(PTProtocol::sharedProtocolForQueue(a), PTProtocol::sharedProtocolForQueue(a));
+    EXPECT_NE(PTProtocol::sharedProtocolForQueue(a), PTProtocol::sharedProtocolForQueue(b));
+    EXPECT_EQ(PTProtocol::sharedProtocolForQueue(a)->queue(), a);
+}
+
+TEST_F(PTChannelTest, SendWritesHeaderAndPayloadOnTheWire)
+{
+    start();
+    std::optional<std::optional<Error>> result;
+    channel_->sendFrameOfType(3004, 999, Bytes(14, 0x5A), [&](std::optional<Error> e) { result = e; });
+    channel_->sendFrameOfType(3004, 898, {}, nullptr);
+    ASSERT_TRUE(loop_.runUntil([&] { return result.has_value(); }, 5s));
+    EXPECT_FALSE(*result);
+    EXPECT_EQ(peerRead(30), frameBytes(1, 3004, 999, Bytes(14, 0x5A)));
+    EXPECT_EQ(peerRead(16), frameBytes(1, 3004, 898, {}));
+}
+
+TEST_F(PTChannelTest, WritesFromManyCallsArriveInIssueOrder)
+{
+    start();
+    constexpr std::uint32_t kCount = 300;
+    std::vector<std::uint32_t> completed;
+    for (std::uint32_t i = 0; i < kCount; ++i)
+        channel_->sendFrameOfType(3004, i, Bytes(1000 + i, static_cast<std::uint8_t>(i)),
+                                  [&completed, i](std::optional<Error> e) { if (!e) completed.push_back(i); });
+    // The peer drains concurrently so the writes really queue behind each other.
+    std::vector<Bytes> frames;
+    std::thread reader([&] {
+        for (std::uint32_t i = 0; i < kCount; ++i)
+            frames.push_back(peerRead(16 + 1000 + i));
+    });
+    const bool done = loop_.runUntil([&] { return completed.size() == kCount; }, 10s);
+    reader.join();
+    ASSERT_TRUE(done);
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        EXPECT_EQ(completed[i], i);
+        EXPECT_EQ(frames[i], frameBytes(1, 3004, i, Bytes(1000 + i, static_cast<std::uint8_t>(i))));
+    }
+}
+
+TEST_F(PTChannelTest, WrongStatesFailWithEPERM)
+{
+    std::optional<Error> sendError;
+    channel_->sendFrameOfType(3004, 1, {}, [&](std::optional<Error> e) { sendError = e; });
+    ASSERT_TRUE(sendError);
+    EXPECT_EQ(sendError->code, EPERM);
+
+    start();
+    std::optional<Error> connectError;
+    channel_->connectToPort(6171, PTUSBHub::create(), 1, [&](std::optional<Error> e) { connectError = e; });
+    ASSERT_TRUE(connectError);
+    EXPECT_EQ(connectError->code, EPERM);
+    // The first connection is untouched.
+    EXPECT_TRUE(channel_->isConnected());
+    peerSend(frameBytes(1, 5, 6, {9}));
+    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 1; }, 5s));
+    EXPECT_EQ(channel_->description(), "<PTChannel connected>");
+}
+
+TEST_F(PTChannelTest, ReadLoopDeliversFramesAndEmptyPayloadsAsNone)
+{
+    start();
+    Bytes wire = frameBytes(1, 3004, 999, {1, 2, 3});
+    const Bytes empty = frameBytes(1, 42, 7, {});
+    wire.insert(wire.end(), empty.begin(), empty.end());
+    // Split mid-header and mid-payload so the loop must wait for more bytes.
+    peerSend(Bytes(wire.begin(), wire.begin() + 5));
+    loop_.runFor(20ms);
+    peerSend(Bytes(wire.begin() + 5, wire.begin() + 17));
+    loop_.runFor(20ms);
+    peerSend(Bytes(wire.begin() + 17, wire.end()));
+    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 2; }, 5s));
+    EXPECT_EQ(received_[0].type, 3004u);
+    EXPECT_EQ(received_[0].tag, 999u);
+    EXPECT_EQ(received_[0].payload, (Bytes{1, 2, 3}));
+    EXPECT_EQ(received_[1].type, 42u);
+    EXPECT_FALSE(received_[1].payload);
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(PTChannelTest, RefusedFramesAreSkippedWithTheirPayload)
+{
+    PTChannelDelegate delegate;
+    delegate.shouldAcceptFrame = [](PTChannel&, std::uint32_t type, std::uint32_t, std::uint32_t) { return type != 13; };
+    delegate.didReceiveFrame = [this](PTChannel&, std::uint32_t type, std::uint32_t tag, std::optional<PTData> payload) {
+        received_.push_back({type, tag, payload ? std::optional<Bytes>(payload->bytes()) : std::nullopt});
+    };
+    channel_->setDelegate(delegate);
+    start();
+    Bytes wire = frameBytes(1, 13, 1, Bytes(100000, 0xEE));
+    const Bytes kept = frameBytes(1, 14, 2, {7});
+    wire.insert(wire.end(), kept.begin(), kept.end());
+    std::thread writer([&] { peerSend(wire); });
+    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 1; }, 5s));
+    writer.join();
+    EXPECT_EQ(received_[0].type, 14u);
+    EXPECT_EQ(received_[0].payload, Bytes{7});
+}
+
+TEST_F(PTChannelTest, WrongVersionEndsWithProtocolErrorAndCloses)
+{
+    start();
+    peerSend(frameBytes(2, 3004, 1, {}));
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_TRUE(endError_);
+    EXPECT_EQ(endError_->domain, "PTProtocolError");
+    EXPECT_EQ(endError_->code, 0);
+    EXPECT_FALSE(closingError_);
+    EXPECT_FALSE(channel_->isConnected());
+    EXPECT_FALSE(channel_->endError());
+    EXPECT_TRUE(received_.empty());
+    loop_.runFor(30ms);
+    EXPECT_EQ(ends_, 1);
+}
+
+TEST_F(PTChannelTest, PayloadAboveTheCapEndsWithProtocolError)
+{
+    start();
+    peerSend(frameBytes(1, 3004, 1, {}, static_cast<std::uint32_t>(contract::kMaxPacketBytes + 1)));
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_TRUE(endError_);
+    EXPECT_EQ(endError_->domain, "PTProtocolError");
+}
+
+TEST_F(PTChannelTest, TypeZeroEndsReadingWithoutError)
+{
+    start();
+    Bytes wire = frameBytes(1, 0, 0, {});
+    const Bytes after = frameBytes(1, 3004, 1, {1});
+    wire.insert(wire.end(), after.begin(), after.end());
+    peerSend(wire);
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_FALSE(endError_);
+    EXPECT_TRUE(received_.empty());
+    EXPECT_FALSE(channel_->isConnected());
+}
+
+TEST_F(PTChannelTest, PeerClosingBetweenFramesIsEndOfStream)
+{
+    start();
+    peerSend(frameBytes(1, 3004, 1, {1}));
+    ::shutdown(peer_, SHUT_WR);
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_FALSE(endError_);
+    ASSERT_EQ(received_.size(), 1u);
+}
+
+TEST_F(PTChannelTest, PeerClosingInsideHeaderOrPayloadEndsWithoutDelivery)
+{
+    for (std::size_t cut : {std::size_t(7), std::size_t(20)}) {
+        SCOPED_TRACE(cut);
+        TearDown();
+        received_.clear();
+        ends_ = 0;
+        SetUp();
+        start();
+        const Bytes wire = frameBytes(1, 3004, 1, Bytes(10, 3));
+        peerSend(Bytes(wire.begin(), wire.begin() + static_cast<long>(cut)));
+        ::shutdown(peer_, SHUT_WR);
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_FALSE(endError_);
+        EXPECT_TRUE(received_.empty());
+    }
+}
+
+TEST_F(PTChannelTest, CancelLetsPendingWritesFinish)
+{
+    start();
+    std::optional<std::optional<Error>> result;
+    channel_->sendFrameOfType(3004, 5, Bytes(200000, 1), [&](std::optional<Error> e) { result = e; });
+    channel_->cancel();
+    std::thread reader([&] { EXPECT_EQ(peerRead(200016).size(), 200016u); });
+    ASSERT_TRUE(loop_.runUntil([&] { return result.has_value() && ends_ == 1; }, 5s));
+    reader.join();
+    EXPECT_FALSE(*result);
+}
+
+} // namespace
+} // namespace vd

@@ -1,0 +1,435 @@
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <plist/plist.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "link/PTChannel.h"
+#include "link/PTUSBHub.h"
+#include "link/ServiceContract.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "support/TempDir.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t le32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t type, std::uint32_t tag)
+{
+    Bytes out;
+    for (std::uint32_t v : {size, protocol, type, tag})
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    return out;
+}
+
+std::string binaryPlist(const PTPlistMessage& message)
+{
+    plist_t root = nullptr;
+    const std::string xml = usbmux::toXmlPlist(message);
+    plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
+    char* bin = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root, &bin, &length);
+    std::string out(bin, length);
+    plist_to_bin_free(bin);
+    plist_free(root);
+    return out;
+}
+
+struct DaemonPacket {
+    std::uint32_t size = 0, protocol = 0, type = 0, tag = 0;
+    std::string payload;
+    PTPlistMessage message;
+};
+
+// Plays usbmuxd on a unix socket in a temporary folder that USBMUXD_SOCKET_ADDRESS points at.
+class FakeDaemon {
+public:
+    explicit FakeDaemon(const std::filesystem::path& path)
+    {
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 8), 0);
+        ::setenv("USBMUXD_SOCKET_ADDRESS", path.c_str(), 1);
+    }
+    ~FakeDaemon()
+    {
+        for (int fd : connections_)
+            ::close(fd);
+        ::close(listener_);
+        ::unsetenv("USBMUXD_SOCKET_ADDRESS");
+    }
+
+    // Index of the accepted connection, or -1.
+    int accept()
+    {
+        pollfd pfd{listener_, POLLIN, 0};
+        if (::poll(&pfd, 1, 5000) <= 0)
+            return -1;
+        connections_.push_back(::accept(listener_, nullptr, nullptr));
+        return static_cast<int>(connections_.size()) - 1;
+    }
+
+    bool readExactly(int index, std::uint8_t* out, std::size_t count)
+    {
+        std::size_t got = 0;
+        while (got < count) {
+            pollfd pfd{connections_[index], POLLIN, 0};
+            if (::poll(&pfd, 1, 5000) <= 0)
+                return false;
+            const ssize_t n = ::read(connections_[index], out + got, count - got);
+            if (n <= 0)
+                return false;
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    std::optional<DaemonPacket> readPacket(int index)
+    {
+        std::uint8_t head[16];
+        if (!readExactly(index, head, 16))
+            return std::nullopt;
+        DaemonPacket packet{le32(head), le32(head + 4), le32(head + 8), le32(head + 12), {}, {}};
+        packet.payload.resize(packet.size - 16);
+        if (!readExactly(index, reinterpret_cast<std::uint8_t*>(packet.payload.data()), packet.payload.size()))
+            return std::nullopt;
+        std::optional<Error> error;
+        if (auto parsed = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(packet.payload.data()), packet.payload.size(), error))
+            packet.message = *parsed;
+        return packet;
+    }
+
+    void send(int index, const Bytes& bytes) { ::send(connections_[index], bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void sendMessage(int index, std::uint32_t tag, const std::string& payload)
+    {
+        Bytes bytes = header(static_cast<std::uint32_t>(16 + payload.size()), 1, 8, tag);
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+        send(index, bytes);
+    }
+    void closeConnection(int index) { ::shutdown(connections_[index], SHUT_RDWR); }
+
+private:
+    int listener_ = -1;
+    std::vector<int> connections_;
+};
+
+TEST(PTUSBPacket, HeaderIsLittleEndianSizeProtocolTypeTag)
+{
+    const Bytes packet = usbmux::encodePacket(1, "abc");
+    EXPECT_EQ(packet, (Bytes{19, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 1, 0, 0, 0, 'a', 'b', 'c'}));
+    const Bytes empty = usbmux::encodePacket(0x01020304, "");
+    EXPECT_EQ(empty, (Bytes{16, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 4, 3, 2, 1}));
+}
+
+TEST(PTUSBPacket, PortNumberHasItsBytesExchanged)
+{
+    EXPECT_EQ(usbmux::portNumberOnWire(6171), 6936u);
+    EXPECT_EQ(usbmux::portNumberOnWire(0x1234), 0x3412u);
+    EXPECT_EQ(usbmux::portNumberOnWire(0xFF), 0xFF00u);
+}
+
+TEST(PTUSBPacket, ResultNumbersMapToTexts)
+{
+    EXPECT_FALSE(usbmux::errorFromResult({{"Number", 0}}));
+    const std::pair<int, const char*> table[] = {{1, "illegal command"}, {2, "unknown device"}, {3, "connection refused"},
+                                                 {6, "invalid version"}, {4, "Unspecified error"}, {99, "Unspecified error"}};
+    for (const auto& [number, text] : table) {
+        auto error = usbmux::errorFromResult({{"Number", number}});
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, "PTUSBHubError");
+        EXPECT_EQ(error->code, number);
+        EXPECT_EQ(error->description, text);
+    }
+    auto missing = usbmux::errorFromResult({{"MessageType", "Result"}});
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code, 0);
+    EXPECT_EQ(missing->description, "");
+}
+
+TEST(PTUSBPacket, ParsesXmlAndBinaryPlists)
+{
+    const PTPlistMessage message = {{"MessageType", "Attached"}, {"DeviceID", 7u}, {"Properties", {{"SerialNumber", "abc"}}}};
+    const std::string xml = usbmux::toXmlPlist(message);
+    EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+    for (const std::string& encoded : {xml, binaryPlist(message)}) {
+        std::optional<Error> error;
+        auto parsed = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size(), error);
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ((*parsed)["DeviceID"].get<long long>(), 7);
+        EXPECT_EQ((*parsed)["Properties"]["SerialNumber"], "abc");
+    }
+    std::optional<Error> error;
+    const std::string junk = "not a plist at all";
+    EXPECT_FALSE(usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size(), error));
+    EXPECT_TRUE(error);
+}
+
+class PTUSBHubTest : public ::testing::Test {
+protected:
+    MainLoop loop_;
+    test::TempDir dir_;
+    FakeDaemon daemon_{dir_ / "mux"};
+    std::shared_ptr<NotificationCenter> center_ = NotificationCenter::create();
+    std::shared_ptr<PTUSBHub> hub_ = PTUSBHub::create(center_);
+};
+
+TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
+{
+    std::vector<Notification> seen;
+    auto attach = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { seen.push_back(n); });
+    auto detach = center_->addObserver(kPTUSBDeviceDidDetachNotification, hub_.get(), [&](const Notification& n) { seen.push_back(n); });
+    log::Capture capture;
+    std::optional<std::optional<Error>> started;
+    int ends = 0;
+    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, [&](std::optional<Error>) { ++ends; });
+    const int conn = daemon_.accept();
+    ASSERT_GE(conn, 0);
+    auto listen = daemon_.readPacket(conn);
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->protocol, 1u);
+    EXPECT_EQ(listen->type, 8u);
+    EXPECT_EQ(listen->tag, 1u);
+    EXPECT_EQ(listen->payload.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(listen->message["MessageType"], "Listen");
+
+    daemon_.sendMessage(conn, 1, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
+    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value(); }, 5s));
+    EXPECT_FALSE(*started);
+
+    // A second listen on a listening hub succeeds at once.
+    std::optional<std::optional<Error>> again;
+    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { again = e; }, nullptr);
+    ASSERT_TRUE(again && !*again);
+
+    daemon_.sendMessage(conn, 0, binaryPlist({{"MessageType", "Attached"}, {"DeviceID", 5}, {"Properties", {{"ConnectionType", "USB"}}}}));
+    daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Paired"}, {"DeviceID", 5}}));
+    daemon_.sendMessage(conn, 42, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
+    daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", 6}, {"Properties", PTPlistMessage::object()}}));
+    ASSERT_TRUE(loop_.runUntil([&] { return seen.size() == 2; }, 5s));
+    EXPECT_EQ(hub_->attachedDevices().size(), 2u);
+    daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Detached"}, {"DeviceID", 5}}));
+    ASSERT_TRUE(loop_.runUntil([&] { return seen.size() == 3; }, 5s));
+
+    EXPECT_EQ(seen[0].name, kPTUSBDeviceDidAttachNotification);
+    EXPECT_EQ(seen[0].object, hub_.get());
+    const auto& info = std::any_cast<const PTPlistMessage&>(seen[0].userInfo);
+    EXPECT_EQ(info["Properties"]["ConnectionType"], "USB");
+    EXPECT_EQ(seen[2].name, kPTUSBDeviceDidDetachNotification);
+    EXPECT_EQ(hub_->attachedDevices().count(6), 1u);
+    EXPECT_EQ(hub_->attachedDevices().count(5), 0u);
+    bool unhandled = false;
+    bool ignored = false;
+    for (const auto& line : capture.lines()) {
+        unhandled |= line.rfind("Warning: Unhandled broadcast message: ", 0) == 0 && line.find("Paired") != std::string::npos;
+        ignored |= line.rfind("Warning: Ignoring reply packet for which there is no registered callback. Packet => ", 0) == 0;
+    }
+    EXPECT_TRUE(unhandled);
+    EXPECT_TRUE(ignored);
+    EXPECT_EQ(ends, 0);
+
+    daemon_.closeConnection(conn);
+    ASSERT_TRUE(loop_.runUntil([&] { return ends == 1; }, 5s));
+    loop_.runFor(30ms);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(PTUSBHubTest, NoDaemonFailsTheStartWithThePosixError)
+{
+    ::setenv("USBMUXD_SOCKET_ADDRESS", (dir_ / "absent").c_str(), 1);
+    std::optional<Error> error;
+    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { error = e; }, nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kPOSIXErrorDomain);
+    EXPECT_EQ(error->code, ENOENT);
+}
+
+// Each bad packet must end the connection once and fail the waiting "Listen" reply.
+TEST_F(PTUSBHubTest, BadPacketsEndTheConnectionOnceAndFailPendingReplies)
+{
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool closeAfter;
+        std::optional<long long> code;
+    };
+    const Case cases[] = {
+        {"too small", header(8, 1, 8, 1), false, 0},
+        {"too large", header(0xFFFFFFF0u, 1, 8, 1), false, 1},
+        {"above the cap", header(static_cast<std::uint32_t>(contract::kMaxPacketBytes + 17), 1, 8, 1), false, 1},
+        {"ends inside a packet", header(100, 1, 8, 1), true, std::nullopt},
+        {"ends inside a size", Bytes{100, 0}, true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto hub = PTUSBHub::create(center_);
+        std::optional<std::optional<Error>> started;
+        int ends = 0;
+        hub->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, [&](std::optional<Error>) { ++ends; });
+        const int conn = daemon_.accept();
+        ASSERT_GE(conn, 0);
+        ASSERT_TRUE(daemon_.readPacket(conn));
+        daemon_.send(conn, c.bytes);
+        if (c.closeAfter)
+            daemon_.closeConnection(conn);
+        ASSERT_TRUE(loop_.runUntil([&] { return started.has_value() && ends == 1; }, 5s));
+        ASSERT_TRUE(*started);
+        if (c.code) {
+            EXPECT_EQ((*started)->domain, "PTUSBHubError");
+            EXPECT_EQ((*started)->code, *c.code);
+        }
+        loop_.runFor(20ms);
+        EXPECT_EQ(ends, 1);
+    }
+}
+
+TEST_F(PTUSBHubTest, WrongProtocolOrTypeFailsThatReply)
+{
+    std::optional<std::optional<Error>> started;
+    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, nullptr);
+    const int conn = daemon_.accept();
+    ASSERT_TRUE(daemon_.readPacket(conn));
+    daemon_.send(conn, header(16, 2, 8, 1));
+    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value(); }, 5s));
+    ASSERT_TRUE(*started);
+    EXPECT_EQ((*started)->description, "Unexpected package protocol");
+}
+
+TEST_F(PTUSBHubTest, ConnectSendsSwappedPortAndReportsRefusal)
+{
+    std::optional<Error> result;
+    bool called = false;
+    int ends = 0;
+    hub_->connectToDevice(9, 6171, [&](std::optional<Error> e, std::shared_ptr<UsbmuxStream> s) { called = true; result = e; EXPECT_FALSE(s); },
+                          [&](std::optional<Error>) { ++ends; });
+    const int conn = daemon_.accept();
+    auto connect = daemon_.readPacket(conn);
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(connect->tag, 1u);
+    EXPECT_EQ(connect->message["MessageType"], "Connect");
+    EXPECT_EQ(connect->message["DeviceID"].get<long long>(), 9);
+    EXPECT_EQ(connect->message["PortNumber"].get<long long>(), 6936);
+    daemon_.sendMessage(conn, 1, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 3}}));
+    ASSERT_TRUE(loop_.runUntil([&] { return called && ends == 1; }, 5s));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->code, 3);
+    EXPECT_EQ(result->description, "connection refused");
+}
+
+// The reply and the device's first frame arrive in one write: no device byte may be eaten.
+TEST_F(PTUSBHubTest, ChannelSpeaksFramesOverTheConnectedStream)
+{
+    std::vector<std::pair<std::uint32_t, Bytes>> frames;
+    int ends = 0;
+    PTChannelDelegate delegate;
+    delegate.didReceiveFrame = [&](PTChannel&, std::uint32_t type, std::uint32_t, std::optional<PTData> payload) {
+        frames.emplace_back(type, payload ? payload->bytes() : Bytes{});
+    };
+    delegate.didEndWithError = [&](PTChannel&, std::optional<Error>) { ++ends; };
+    auto channel = PTChannel::channelWithDelegate(delegate);
+    std::optional<std::optional<Error>> connected;
+    channel->connectToPort(6171, hub_, 4, [&](std::optional<Error> e) { connected = e; });
+    EXPECT_EQ(channel->description(), "<PTChannel connecting>");
+    const int conn = daemon_.accept();
+    ASSERT_TRUE(daemon_.readPacket(conn));
+    const std::string reply = usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}});
+    Bytes wire = header(static_cast<std::uint32_t>(16 + reply.size()), 1, 8, 1);
+    wire.insert(wire.end(), reply.begin(), reply.end());
+    const Bytes frame = PTProtocol::createFrame(3004, 999, {0xAA, 0xBB});
+    wire.insert(wire.end(), frame.begin(), frame.end());
+    daemon_.send(conn, wire);
+    ASSERT_TRUE(loop_.runUntil([&] { return connected.has_value() && frames.size() == 1; }, 5s));
+    EXPECT_FALSE(*connected);
+    EXPECT_EQ(frames[0].first, 3004u);
+    EXPECT_EQ(frames[0].second, (Bytes{0xAA, 0xBB}));
+
+    std::optional<std::optional<Error>> sent;
+    channel->sendFrameOfType(3004, 898, {1}, [&](std::optional<Error> e) { sent = e; });
+    ASSERT_TRUE(loop_.runUntil([&] { return sent.has_value(); }, 5s));
+    Bytes echoed(17);
+    ASSERT_TRUE(daemon_.readExactly(conn, echoed.data(), echoed.size()));
+    EXPECT_EQ(echoed, PTProtocol::createFrame(3004, 898, {1}));
+
+    daemon_.closeConnection(conn);
+    ASSERT_TRUE(loop_.runUntil([&] { return ends == 1; }, 5s));
+    EXPECT_FALSE(channel->isConnected());
+}
+
+TEST(UsbmuxStreamTest, DaemonAddressMayBeHostAndPort)
+{
+    MainLoop loop;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    ::setenv("USBMUXD_SOCKET_ADDRESS", ("127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+    std::optional<Error> error;
+    auto stream = UsbmuxStream::open(MainQueue::shared(), nullptr, error);
+    ::unsetenv("USBMUXD_SOCKET_ADDRESS");
+    ASSERT_TRUE(stream) << logText(error);
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    std::optional<std::optional<Error>> written;
+    stream->write({1, 2, 3}, [&](std::optional<Error> e) { written = e; });
+    ASSERT_TRUE(loop.runUntil([&] { return written.has_value(); }, 5s));
+    std::uint8_t got[3] = {};
+    EXPECT_EQ(::recv(peer, got, 3, MSG_WAITALL), 3);
+    EXPECT_EQ(got[2], 3);
+    stream->close();
+    stream.reset();
+    loop.runFor(10ms);
+    ::close(peer);
+    ::close(listener);
+}
+
+// Writing to a peer that went away must report an error, not kill the process with SIGPIPE.
+TEST(UsbmuxStreamTest, WriteToClosedPeerFailsWithoutSignal)
+{
+    MainLoop loop;
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    int ends = 0;
+    auto stream = UsbmuxStream::adopt(fds[0], MainQueue::shared(), [&](std::optional<Error>) { ++ends; });
+    ::close(fds[1]);
+    std::vector<std::optional<Error>> results;
+    for (int i = 0; i < 3; ++i)
+        stream->write(Bytes(70000, 1), [&](std::optional<Error> e) { results.push_back(e); });
+    ASSERT_TRUE(loop.runUntil([&] { return results.size() == 3; }, 5s)) << results.size() << " " << (results.empty() ? "" : logText(results[0]));
+    ASSERT_TRUE(results[0]);
+    EXPECT_EQ(results[0]->code, EPIPE);
+    stream.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return ends == 1; }, 5s));
+}
+
+} // namespace
+} // namespace vd
