@@ -1,0 +1,42 @@
+#include "VDWindowController.h"
+
+#include <QEvent>
+
+namespace vd {
+
+VDWindowController::~VDWindowController()
+{
+    delete window_.data();
+}
+
+void VDWindowController::showWindow()
+{
+    if (!window_)
+        return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void VDWindowController::close()
+{
+    if (window_)
+        window_->close();
+}
+
+void VDWindowController::setWindow(QWidget* window)
+{
+    delete window_.data();
+    window_ = window;
+    if (window_)
+        window_->installEventFilter(this);
+}
+
+bool VDWindowController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && event->type() == QEvent::Close && window_->isVisible())
+        emit windowWillClose(window_);
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace vd
