@@ -192,19 +192,31 @@ void VDDataProcesser::connectToHost(const std::string& host, std::int64_t port, 
     connectStatus_ = 0;
     localLink_ = false;
     // A port outside 1-65535 would silently become another port once cut to 16 bits.
-    if (port < 1 || port > 65535) {
-        log::error("Connect fail with error: invalid port " + std::to_string(port));
-        connectStatus_ = 2;
-        DisconnectBlock block;
-        {
-            std::lock_guard lock(mutex_);
-            block = disconnectBlock_;
-        }
-        if (block)
-            block("Invalid port " + std::to_string(port));
-        return;
-    }
+    if (port < 1 || port > 65535)
+        return refuseConnection(port);
     clientManager_->startWithHost(host, static_cast<std::uint16_t>(port), password);
+}
+
+void VDDataProcesser::connectToUSBPort(std::int64_t port, const std::string& password)
+{
+    connectStatus_ = 0;
+    localLink_ = false;
+    if (port < 0 || port >= 65535)
+        return refuseConnection(port);
+    clientManager_->startWithUSBPort(port, password);
+}
+
+void VDDataProcesser::refuseConnection(std::int64_t port)
+{
+    log::error("Connect fail with error: invalid port " + std::to_string(port));
+    connectStatus_ = 2;
+    DisconnectBlock block;
+    {
+        std::lock_guard lock(mutex_);
+        block = disconnectBlock_;
+    }
+    if (block)
+        block("Invalid port " + std::to_string(port));
 }
 
 void VDDataProcesser::disconnect()

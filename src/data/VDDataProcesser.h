@@ -57,6 +57,8 @@ public:
     // The service at a socket path other than the usual one (tools, tests).
     void connectToSocketPath(const std::string& path);
     void connectToHost(const std::string& host, std::int64_t port, const std::string& password);
+    // The service on a device attached by USB; it listens one above the given port.
+    void connectToUSBPort(std::int64_t port, const std::string& password);
     void disconnect();
     // 0 connecting, 1 connected, 2 disconnected.
     std::uint64_t connectStatus() const { return connectStatus_.load(); }
@@ -123,6 +125,9 @@ public:
     void setTimerSettings(const TimerSettings& settings);
 
 private:
+    // A port no link can reach: reported as a failed connection, never cut to 16 bits.
+    void refuseConnection(std::int64_t port);
+
     struct ClientLists {
         ProcessList local;
         ProcessList remote;

@@ -2,6 +2,8 @@
 
 #include "ServiceContract.h"
 #include "platform/Log.h"
+#include "platform/MainQueue.h"
+#include "platform/Timer.h"
 
 namespace vd {
 namespace {
@@ -12,6 +14,16 @@ constexpr double kUnixConnectTimeout = 10;
 constexpr double kWriteTimeout = 20;
 constexpr double kNoTimeout = -1;
 constexpr long kReadTag = 0;
+constexpr Seconds kUSBRetryDelay{1.0};
+
+// The device a hub notification is about, when it names one.
+std::optional<long long> deviceIDOf(const Notification& notification)
+{
+    const auto* message = std::any_cast<PTPlistMessage>(&notification.userInfo);
+    if (!message || !message->is_object() || !message->contains("DeviceID") || !(*message)["DeviceID"].is_number_integer())
+        return std::nullopt;
+    return (*message)["DeviceID"].get<long long>();
+}
 
 std::mutex& queueMutex()
 {
@@ -45,6 +57,10 @@ QNComClientManager::~QNComClientManager()
         socket_->setDelegate({});
         socket_->disconnect();
     }
+    // The channels report to this manager weakly, so closing them here reports nothing.
+    for (auto channel : {connectedChannel_, closedByStop_})
+        if (channel)
+            runBlockInMainThread([channel] { channel->close(); });
 }
 
 std::shared_ptr<SerialQueue> QNComClientManager::communicationQueue()
@@ -117,19 +133,44 @@ void QNComClientManager::startSocket(const std::function<std::optional<Error>(GC
 
 void QNComClientManager::stop()
 {
+    stopLink(true);
+}
+
+void QNComClientManager::stopLink(bool endUSBWatch)
+{
     std::lock_guard gate(callbackGate_);
     std::shared_ptr<GCDAsyncSocket> socket;
+    std::shared_ptr<PTChannel> channel;
+    ObservationToken attachWatch;
+    ObservationToken detachWatch;
+    std::shared_ptr<SerialQueue> usbQueue;
     {
         std::lock_guard lock(mutex_);
         socket = std::move(socket_);
         socket_.reset();
         state_ = 0;
         held_.clear();
+        usbRetry_ = false;
+        ++usbGeneration_;
+        // A device that comes back while we are not watching must not look like the one
+        // still awaited, or its attach would be ignored.
+        connectingToDeviceID_.reset();
+        channel = std::move(connectedChannel_);
+        connectedChannel_.reset();
+        if (channel)
+            closedByStop_ = channel;
+        if (endUSBWatch) {
+            attachWatch = std::move(usbNC1_);
+            detachWatch = std::move(usbNC2_);
+            usbQueue = std::move(notConnectedQueue_);
+        }
     }
     if (socket) {
         socket->setDelegate({});
         socket->disconnect();
     }
+    if (channel)
+        runBlockInMainThread([channel] { channel->close(); });
 }
 
 // --- sending ---------------------------------------------------------------------------------
@@ -138,10 +179,20 @@ bool QNComClientManager::writeLocked(std::optional<Bytes> bytes, long tag)
 {
     if (!bytes)
         return false;
-    if (socket_)
+    if (socket_) {
         socket_->writeData(std::move(*bytes), kWriteTimeout, tag);
-    else
+    } else if (auto channel = connectedChannel_) {
+        // Always posted, never run in place, so frames leave in the order their ids were taken.
+        MainQueue::shared()->async([weak = weak_from_this(), channel, bytes = std::move(*bytes), tag]() mutable {
+            channel->sendFrameOfType(contract::kFrameTypePacket, static_cast<std::uint32_t>(tag), std::move(bytes),
+                                     [weak, channel](std::optional<Error> error) {
+                                         if (const auto self = weak.lock(); self && error)
+                                             self->usbSendFailed(channel);
+                                     });
+        });
+    } else {
         log::error("Message not sent because of socket closed");
+    }
     return true;
 }
 
@@ -171,7 +222,8 @@ void QNComClientManager::sendPacket(const QNComPacket& packet)
 void QNComClientManager::issue(std::uint64_t cmd, std::optional<Dictionary> data)
 {
     std::unique_lock lock(mutex_);
-    if (!socket_) {
+    // A USB link that is still looking for its device holds commands like a connecting socket.
+    if (!socket_ && !connectedChannel_ && !usbRetry_) {
         lock.unlock();
         log::error("Message not sent because of socket closed");
         return;
@@ -385,6 +437,242 @@ void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::
     log::info("disconnect: " + logText(error));
     if (disconnect)
         disconnect(error ? std::optional<std::string>(error->description) : std::nullopt);
+}
+
+// --- USB link (main queue) ---------------------------------------------------------------------
+
+void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& password)
+{
+    stop();
+    // The device-side port must survive being a 16-bit port number.
+    if (port < 0 || port >= 65535) {
+        log::error("Connect fail with error: invalid port " + std::to_string(port));
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        port_ = port + 1;
+        password_ = password;
+        usbRetry_ = true;
+        if (!usbHub_)
+            usbHub_ = PTUSBHub::create();
+        if (!notConnectedQueue_) {
+            notConnectedQueue_ = SerialQueue::create("VD.USB.notConnectedQueue");
+            const auto center = NotificationCenter::defaultCenter();
+            const std::weak_ptr<QNComClientManager> weak = weak_from_this();
+            usbNC1_ = center->addObserver(kPTUSBDeviceDidAttachNotification, usbHub_.get(), [weak](const Notification& note) {
+                const auto self = weak.lock();
+                if (const auto deviceID = deviceIDOf(note); self && deviceID)
+                    self->usbDeviceDidAttach(*deviceID);
+            });
+            usbNC2_ = center->addObserver(kPTUSBDeviceDidDetachNotification, usbHub_.get(), [weak](const Notification& note) {
+                const auto self = weak.lock();
+                if (const auto deviceID = deviceIDOf(note); self && deviceID)
+                    self->usbDeviceDidDetach(*deviceID);
+            });
+        }
+    }
+    runBlockInMainThread([weak = weak_from_this()] {
+        if (const auto self = weak.lock())
+            self->watchUSBDevices();
+    });
+}
+
+void QNComClientManager::watchUSBDevices()
+{
+    std::shared_ptr<PTUSBHub> hub;
+    {
+        std::lock_guard lock(mutex_);
+        if (!usbRetry_)
+            return;
+        hub = usbHub_;
+    }
+    // Listening again is free while the daemon connection lasts, and picks up a daemon that
+    // was not running at the last start.
+    hub->listenOnQueue(MainQueue::shared(), [](const std::optional<Error>&) {}, {});
+    // A hub that has listened before has already announced its devices; nothing will announce
+    // them again, so the link starts with the last one it knows.
+    const auto devices = hub->attachedDevices();
+    if (!devices.empty())
+        usbDeviceDidAttach(devices.rbegin()->first);
+}
+
+void QNComClientManager::usbDeviceDidAttach(long long deviceID)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (connectingToDeviceID_ == deviceID)
+            return;
+    }
+    stopLink(false);
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        connectingToDeviceID_ = deviceID;
+        usbRetry_ = true;
+        generation = usbGeneration_;
+    }
+    enqueueConnectToUSBDevice(generation);
+}
+
+void QNComClientManager::usbDeviceDidDetach(long long deviceID)
+{
+    log::info("PTUSBDeviceDidDetachNotification: " + std::to_string(deviceID));
+    std::shared_ptr<PTChannel> channel;
+    {
+        std::lock_guard lock(mutex_);
+        if (connectingToDeviceID_ != deviceID)
+            return;
+        connectingToDeviceID_.reset();
+        ++usbGeneration_;
+        channel = connectedChannel_;
+    }
+    // Its end is reported as the end of the current channel.
+    if (channel)
+        channel->close();
+}
+
+void QNComClientManager::enqueueConnectToUSBDevice(std::uint64_t generation)
+{
+    std::shared_ptr<SerialQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = notConnectedQueue_;
+    }
+    if (!queue)
+        return;
+    queue->async([weak = weak_from_this(), generation] {
+        MainQueue::shared()->async([weak, generation] {
+            if (const auto self = weak.lock())
+                self->connectToUSBDevice(generation);
+        });
+    });
+}
+
+void QNComClientManager::connectToUSBDevice(std::uint64_t generation)
+{
+    long long deviceID = 0;
+    std::int64_t port = 0;
+    std::shared_ptr<PTUSBHub> hub;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != usbGeneration_ || !connectingToDeviceID_ || !usbHub_)
+            return;
+        deviceID = *connectingToDeviceID_;
+        port = port_;
+        hub = usbHub_;
+    }
+    const std::weak_ptr<QNComClientManager> weak = weak_from_this();
+    PTChannelDelegate delegate;
+    delegate.shouldAcceptFrame = [weak](PTChannel&, std::uint32_t type, std::uint32_t, std::uint32_t payloadSize) {
+        const auto self = weak.lock();
+        return self && self->usbShouldAcceptFrame(type, payloadSize);
+    };
+    delegate.didReceiveFrame = [weak](PTChannel& channel, std::uint32_t type, std::uint32_t, std::optional<PTData> payload) {
+        if (const auto self = weak.lock())
+            self->usbChannelDidReceiveFrame(channel, type, payload);
+    };
+    delegate.didEndWithError = [weak](PTChannel& channel, std::optional<Error> error) {
+        if (const auto self = weak.lock())
+            self->usbChannelDidEnd(channel, error);
+    };
+    auto channel = PTChannel::channelWithDelegate(std::move(delegate));
+    channel->setUserInfo(deviceID);
+    channel->connectToPort(static_cast<std::uint32_t>(port), hub, deviceID,
+        [weak, channel, deviceID, generation](std::optional<Error> error) {
+            if (const auto self = weak.lock())
+                self->usbAttemptFinished(channel, deviceID, generation, error);
+            else if (!error)
+                channel->close();
+        });
+}
+
+void QNComClientManager::usbAttemptFinished(const std::shared_ptr<PTChannel>& channel, long long deviceID,
+                                            std::uint64_t generation, const std::optional<Error>& error)
+{
+    if (!error) {
+        bool current = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (generation == usbGeneration_ && connectingToDeviceID_ == deviceID) {
+                current = true;
+                connectedDeviceID_ = deviceID;
+                connectedChannel_ = channel;
+                // The new link replaces whatever stop closed; that end no longer concerns the owner.
+                closedByStop_.reset();
+                state_ = 1;
+            }
+        }
+        if (!current) {
+            // Stopped, detached or switched while connecting.
+            channel->close();
+            return;
+        }
+        log::info("Connect success");
+        return;
+    }
+    log::error("Failed to connect to device #" + std::to_string(deviceID) + ": " + error->description);
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != usbGeneration_ || connectingToDeviceID_ != deviceID || !usbRetry_)
+            return;
+    }
+    asyncAfter(MainQueue::shared(), kUSBRetryDelay, [weak = weak_from_this(), generation] {
+        if (const auto self = weak.lock())
+            self->enqueueConnectToUSBDevice(generation);
+    });
+}
+
+bool QNComClientManager::usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const
+{
+    std::lock_guard lock(mutex_);
+    const std::size_t cap = state_ == 4 ? contract::kMaxPacketBytes : contract::kMaxPacketBytesBeforeLogin;
+    return type == contract::kFrameTypePacket && payloadSize <= cap;
+}
+
+void QNComClientManager::usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload)
+{
+    if (type != contract::kFrameTypePacket || !payload)
+        return;
+    std::lock_guard gate(callbackGate_);
+    {
+        std::lock_guard lock(mutex_);
+        if (&channel != connectedChannel_.get())
+            return;
+    }
+    process(payload->bytes(), nullptr);
+}
+
+void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error)
+{
+    std::lock_guard gate(callbackGate_);
+    DisconnectBlock disconnect;
+    {
+        std::lock_guard lock(mutex_);
+        if (connectedDeviceID_ && &channel == connectedChannel_.get()) {
+            connectedChannel_.reset();
+            state_ = 0;
+            held_.clear();
+        } else if (&channel == closedByStop_.get()) {
+            closedByStop_.reset();
+        } else {
+            return;
+        }
+        disconnect = disconnectBlock_;
+    }
+    log::info("disconnect: " + logText(error));
+    if (disconnect)
+        disconnect(error ? std::optional<std::string>(error->description) : std::nullopt);
+}
+
+void QNComClientManager::usbSendFailed(const std::shared_ptr<PTChannel>& channel)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (channel != connectedChannel_)
+            return;
+    }
+    stop();
 }
 
 } // namespace vd

@@ -10,8 +10,11 @@
 #include <string>
 
 #include "GCDAsyncSocket.h"
+#include "PTChannel.h"
+#include "PTUSBHub.h"
 #include "QNComPacket.h"
 #include "platform/DispatchQueue.h"
+#include "platform/NotificationCenter.h"
 
 namespace vd {
 
@@ -20,7 +23,8 @@ namespace vd {
 //
 // Handshake states: 0 no link, 1 waiting for the greeting, 2 identity sent, 3 password sent,
 // 4 ready. Reports of socket links arrive on the "QNCM.Communication" queue, and so do the three
-// callbacks. Every operation may be called from any thread.
+// callbacks. A USB link does all its work on the main queue, callbacks included. Every operation
+// may be called from any thread.
 class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<QNComClientManager> {
 public:
     using ConnectCompleteBlock = std::function<void()>;
@@ -42,9 +46,14 @@ public:
     // The service on this computer, with its built-in password and a 10-second connect timeout.
     void startWithSocketPath(const std::string& path);
     void startWithHost(const std::string& host, std::uint16_t port, const std::string& password);
-    // Ends the link without a disconnect callback and drops commands waiting for the login.
-    // Once it returns no callback is running or will start, unless it was called from inside
-    // one, so an owner may go away right after stopping.
+    // The service on a device attached by USB, which listens one port above the given one. The
+    // link follows the devices: it connects to a device when it attaches (or at once when one is
+    // already attached), retries every second while attempts fail, and ends when it detaches.
+    void startWithUSBPort(std::int64_t port, const std::string& password);
+    // Ends the link and drops commands waiting for the login. A socket link ends without a
+    // disconnect callback: once stop returns no callback is running or will start, unless it
+    // was called from inside one, so an owner may go away right after stopping. A connected USB
+    // channel still reports its end, once, on the main queue.
     void stop();
 
     std::uint64_t state() const;
@@ -96,6 +105,22 @@ private:
     void socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error) override;
 
     void startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect);
+    // `endUSBWatch`: also stop following devices (a public stop), rather than only the link
+    // to the current one (switching devices).
+    void stopLink(bool endUSBWatch);
+
+    // USB link, all on the main queue.
+    void watchUSBDevices();
+    void usbDeviceDidAttach(long long deviceID);
+    void usbDeviceDidDetach(long long deviceID);
+    void enqueueConnectToUSBDevice(std::uint64_t generation);
+    void connectToUSBDevice(std::uint64_t generation);
+    void usbAttemptFinished(const std::shared_ptr<PTChannel>& channel, long long deviceID, std::uint64_t generation,
+                            const std::optional<Error>& error);
+    bool usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const;
+    void usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload);
+    void usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error);
+    void usbSendFailed(const std::shared_ptr<PTChannel>& channel);
     void transportConnected(GCDAsyncSocket& socket);
     void process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source);
     void handshakeFailed(const std::optional<QNComPacket>& reply);
@@ -118,6 +143,23 @@ private:
     std::string password_;
     std::uint64_t state_ = 0;
     std::deque<HeldCommand> held_;
+
+    // USB link. The hub and the channels are used on the main queue only; the rest is guarded
+    // by mutex_ because sends and stop come from any thread.
+    std::shared_ptr<PTChannel> connectedChannel_;
+    // A channel stop closed whose end is still to be reported.
+    std::shared_ptr<PTChannel> closedByStop_;
+    std::shared_ptr<SerialQueue> notConnectedQueue_;
+    std::optional<long long> connectingToDeviceID_;
+    std::optional<long long> connectedDeviceID_;
+    ObservationToken usbNC1_;
+    ObservationToken usbNC2_;
+    std::shared_ptr<PTUSBHub> usbHub_;
+    bool usbRetry_ = false;
+    // Every attempt belongs to a generation; stop, a detach and a switch of devices start a new
+    // one, so late results and retries of older attempts change nothing.
+    std::uint64_t usbGeneration_ = 0;
+    std::int64_t port_ = 0;
 };
 
 } // namespace vd

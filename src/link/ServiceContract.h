@@ -21,6 +21,9 @@ inline constexpr std::int64_t kCodeIdentityAccepted = 2;
 inline constexpr long kTagHandshake = 898;
 inline constexpr long kTagCommand = 999;
 
+// Over USB every packet travels as the payload of one frame of this type.
+inline constexpr std::uint32_t kFrameTypePacket = 3004;
+
 // How long a packet may grow without its terminator: small before login, when nothing but
 // the handshake should arrive, and large enough for captured bodies afterwards.
 inline constexpr std::size_t kMaxPacketBytesBeforeLogin = 64 * 1024;

@@ -27,7 +27,7 @@ constexpr std::uint32_t kPlistProtocol = 1;
 constexpr std::uint32_t kPlistMessage = 8;
 constexpr std::uint32_t kFrameVersion = 1;
 constexpr std::uint32_t kFrameEnd = 0;
-constexpr std::uint32_t kFramePacket = 3004;
+constexpr std::uint32_t kFramePacket = contract::kFrameTypePacket;
 
 // Daemon requests are a few hundred bytes; anything near this is a broken client.
 constexpr std::uint32_t kMaxRequestPayload = 1024 * 1024;
