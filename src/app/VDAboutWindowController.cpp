@@ -1,0 +1,23 @@
+#include "VDAboutWindowController.h"
+
+#include <QVBoxLayout>
+
+#include "VDAboutViewController.h"
+#include "VDWindowLook.h"
+
+namespace vd {
+
+void VDAboutWindowController::loadWindow()
+{
+    auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    window->setWindowIcon(applicationIcon());
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new VDAboutViewController(window));
+    window->setFixedSize(500, 300);
+    centreOnScreen(*window);
+    setWindow(window);
+}
+
+} // namespace vd

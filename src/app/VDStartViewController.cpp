@@ -1,0 +1,453 @@
+#include "VDStartViewController.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "VDRemoteProfiles.h"
+#include "VDWindowLook.h"
+#include "WindowOpener.h"
+#include "platform/Numbers.h"
+
+namespace vd {
+namespace {
+
+// The boxes under the options share one label column, so their fields line up.
+constexpr int kLabelWidth = 96;
+constexpr int kOptionIndent = 22;
+constexpr int kWideField = 240;
+constexpr int kPortField = 90;
+// The USB link reaches the device at the port after the one entered, which must still be a
+// 16-bit port number.
+constexpr std::int64_t kHighestPort = 65535;
+constexpr std::int64_t kHighestUSBPort = 65534;
+
+const QString kNoProfile = QStringLiteral("No Profile");
+
+QGridLayout* formGrid(QWidget* box)
+{
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(kOptionIndent, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+    grid->setColumnMinimumWidth(0, kLabelWidth);
+    grid->setColumnStretch(3, 1);
+    return grid;
+}
+
+void addLabel(QGridLayout& grid, int row, const QString& text)
+{
+    auto* label = new QLabel(text);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid.addWidget(label, row, 0);
+}
+
+QLineEdit* addField(QGridLayout& grid, int row, const QString& label, const QString& name, const QString& placeholder,
+                    int width)
+{
+    addLabel(grid, row, label);
+    auto* field = new QLineEdit;
+    field->setObjectName(name);
+    field->setPlaceholderText(placeholder);
+    field->setFixedWidth(width);
+    grid.addWidget(field, row, 1);
+    return field;
+}
+
+QLineEdit* addPasswordField(QGridLayout& grid, int row, const QString& name)
+{
+    // Dots, not the password: the window may be on a shared or recorded screen.
+    QLineEdit* field = addField(grid, row, "Password:", name, "Password", kWideField);
+    field->setEchoMode(QLineEdit::Password);
+    return field;
+}
+
+QPushButton* namedButton(const QString& text, const QString& name)
+{
+    auto* button = new QPushButton(text);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+VDStartViewController::VDStartViewController(WindowOpener& opener, QWidget* parent)
+    : QWidget(parent)
+    , opener_(opener)
+{
+    setupUI();
+    localButton->setChecked(true);
+    updateState();
+    updateProfile();
+}
+
+void VDStartViewController::setupUI()
+{
+    auto* options = new QButtonGroup(this);
+    localButton = new QRadioButton("Connect to Local Machine");
+    remoteButton = new QRadioButton("Connect to Remote Machine");
+    usbButton = new QRadioButton("Connect to USB Device");
+    localButton->setObjectName("localButton");
+    remoteButton->setObjectName("remoteButton");
+    usbButton->setObjectName("usbButton");
+    for (QRadioButton* option : {localButton, remoteButton, usbButton})
+        options->addButton(option);
+    connect(options, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool checked) {
+        if (checked)
+            updateState();
+    });
+
+    remoteBoxes_ = new QStackedWidget;
+    remoteBoxes_->addWidget(buildRemoteView());
+    remoteBoxes_->addWidget(buildRemoteStoreView());
+
+    auto* segmentRow = new QHBoxLayout;
+    segmentRow->setContentsMargins(kOptionIndent, 0, 0, 0);
+    segmentRow->addWidget(buildSegmentControl());
+    segmentRow->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 20);
+    layout->setSpacing(8);
+    layout->addWidget(buildHeader());
+    layout->addSpacing(10);
+    layout->addWidget(localButton);
+    layout->addWidget(remoteButton);
+    layout->addLayout(segmentRow);
+    layout->addWidget(remoteBoxes_);
+    layout->addWidget(usbButton);
+    layout->addWidget(buildUSBView());
+    layout->addStretch();
+    layout->addLayout(buildBottomBar());
+}
+
+QWidget* VDStartViewController::buildHeader()
+{
+    auto* icon = new QLabel;
+    icon->setPixmap(applicationIcon().pixmap(64, 64));
+    icon->setAlignment(Qt::AlignTop);
+
+    auto* title = new QLabel("New Dashboard");
+    setTextPixelSize(*title, 34);
+    auto* text = new QLabel("Vantor Dashboard can connect to Vantor instances anywhere. Please enable the external "
+                            "access in the destination device.");
+    setTextPixelSize(*text, 14);
+    dimText(*text);
+    text->setWordWrap(true);
+    text->setMaximumWidth(415);
+
+    auto* words = new QVBoxLayout;
+    words->setSpacing(4);
+    words->addWidget(title);
+    words->addWidget(text);
+
+    auto* header = new QWidget;
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(16);
+    row->addWidget(icon);
+    row->addLayout(words, 1);
+    return header;
+}
+
+QWidget* VDStartViewController::buildSegmentControl()
+{
+    remoteSegmentControl = new QWidget;
+    remoteSegmentControl->setObjectName("remoteSegmentControl");
+    auto* row = new QHBoxLayout(remoteSegmentControl);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    remoteSegments_ = new QButtonGroup(remoteSegmentControl);
+    const QStringList titles = {"New Remote Machine", "Saved Remote Machine"};
+    QList<QPushButton*> segments;
+    int width = 0;
+    for (int index = 0; index < titles.size(); ++index) {
+        QPushButton* segment = namedButton(titles[index], QStringLiteral("remoteSegment%1").arg(index));
+        segment->setCheckable(true);
+        remoteSegments_->addButton(segment, index);
+        row->addWidget(segment);
+        segments.append(segment);
+        width = std::max(width, segment->sizeHint().width());
+    }
+    for (QPushButton* segment : segments)
+        segment->setFixedWidth(width);
+    segments.front()->setChecked(true);
+    connect(remoteSegments_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            updateRemoteView();
+    });
+    return remoteSegmentControl;
+}
+
+QWidget* VDStartViewController::buildRemoteView()
+{
+    remoteView = new QWidget;
+    remoteView->setObjectName("remoteView");
+    QGridLayout* grid = formGrid(remoteView);
+    remoteHost = addField(*grid, 0, "Host:", "remoteHost", "127.0.0.1", kWideField);
+    remotePort = addField(*grid, 1, "Port:", "remotePort", "6170", kPortField);
+    remotePassword = addPasswordField(*grid, 2, "remotePassword");
+    remoteSaveButton = namedButton("Save", "remoteSaveButton");
+    grid->addWidget(remoteSaveButton, 2, 2);
+    for (QLineEdit* field : {remoteHost, remotePort, remotePassword})
+        connect(field, &QLineEdit::textChanged, this, &VDStartViewController::updateState);
+    connect(remoteSaveButton, &QPushButton::clicked, this, &VDStartViewController::saveAction);
+    return remoteView;
+}
+
+QWidget* VDStartViewController::buildRemoteStoreView()
+{
+    remoteStoreView = new QWidget;
+    remoteStoreView->setObjectName("remoteStoreView");
+    QGridLayout* grid = formGrid(remoteStoreView);
+    addLabel(*grid, 0, "Machine:");
+    storedRemoteConnect = new QComboBox;
+    storedRemoteConnect->setObjectName("storedRemoteConnect");
+    storedRemoteConnect->setFixedWidth(kWideField);
+    grid->addWidget(storedRemoteConnect, 0, 1);
+    removeStoreButton = namedButton("Delete Selected Profile", "removeStoreButton");
+    grid->addWidget(removeStoreButton, 1, 1, Qt::AlignLeft);
+    grid->setRowStretch(2, 1);
+    connect(storedRemoteConnect, &QComboBox::activated, this, &VDStartViewController::storedRemoteConnectSelected);
+    connect(removeStoreButton, &QPushButton::clicked, this, &VDStartViewController::removeRemote);
+    return remoteStoreView;
+}
+
+QWidget* VDStartViewController::buildUSBView()
+{
+    auto* box = new QWidget;
+    QGridLayout* grid = formGrid(box);
+    usbPort = addField(*grid, 0, "Port:", "usbPort", "6170", kPortField);
+    usbPassword = addPasswordField(*grid, 1, "usbPassword");
+    for (QLineEdit* field : {usbPort, usbPassword})
+        connect(field, &QLineEdit::textChanged, this, &VDStartViewController::updateState);
+    return box;
+}
+
+QLayout* VDStartViewController::buildBottomBar()
+{
+    connectMessage_ = new QLabel;
+    connectMessage_->setObjectName("connectMessage");
+    connectMessage_->setWordWrap(true);
+    QPalette palette = connectMessage_->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xc0, 0x20, 0x20));
+    connectMessage_->setPalette(palette);
+
+    cancelButton = namedButton("Cancel", "cancelButton");
+    connectButton = namedButton("Connect", "connectButton");
+    connectButton->setDefault(true);
+    connect(cancelButton, &QPushButton::clicked, this, &VDStartViewController::cancelAction);
+    connect(connectButton, &QPushButton::clicked, this, &VDStartViewController::connectAction);
+    // Connect is the default button: Return presses it from anywhere in the window (default
+    // buttons of their own exist only in dialogs).
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [this] {
+            if (connectButton->isEnabled())
+                connectButton->click();
+        });
+    }
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(connectMessage_, 1);
+    bar->addWidget(cancelButton);
+    bar->addWidget(connectButton);
+    return bar;
+}
+
+int VDStartViewController::selectedSegment() const
+{
+    return remoteSegments_->checkedId();
+}
+
+bool VDStartViewController::remoteFieldsFilled() const
+{
+    return !remoteHost->text().isEmpty() && !remotePort->text().isEmpty() && !remotePassword->text().isEmpty();
+}
+
+void VDStartViewController::updateState()
+{
+    // Any change of choice or text answers an earlier refusal.
+    connectMessage_->clear();
+    connectButton->setEnabled(localButton->isChecked());
+    remoteSegmentControl->setEnabled(false);
+
+    const bool remote = remoteButton->isChecked();
+    for (QLineEdit* field : {remoteHost, remotePort, remotePassword})
+        field->setEnabled(remote);
+    if (!remote) {
+        remoteSaveButton->setEnabled(false);
+    } else {
+        remoteSegmentControl->setEnabled(true);
+        remoteBoxes_->setCurrentIndex(selectedSegment());
+        if (selectedSegment() == 0) {
+            remoteSaveButton->setEnabled(remoteFieldsFilled());
+            connectButton->setEnabled(remoteFieldsFilled());
+        } else {
+            const bool any = !profiles.isEmpty();
+            storedRemoteConnect->setEnabled(any);
+            removeStoreButton->setEnabled(any);
+            connectButton->setEnabled(any);
+        }
+    }
+
+    const bool usb = usbButton->isChecked();
+    usbPort->setEnabled(usb);
+    usbPassword->setEnabled(usb);
+    if (usb)
+        connectButton->setEnabled(!usbPort->text().isEmpty() && !usbPassword->text().isEmpty());
+}
+
+void VDStartViewController::updateRemoteView()
+{
+    const bool remote = remoteButton->isChecked();
+    remoteBoxes_->setCurrentIndex(selectedSegment());
+    if (selectedSegment() == 0) {
+        remoteSaveButton->setEnabled(remoteFieldsFilled());
+        if (remote)
+            connectButton->setEnabled(remoteFieldsFilled());
+        return;
+    }
+    const bool any = !profiles.isEmpty();
+    storedRemoteConnect->setEnabled(any);
+    removeStoreButton->setEnabled(any);
+    if (remote)
+        connectButton->setEnabled(any);
+    if (any)
+        storedRemoteConnectSelected();
+}
+
+void VDStartViewController::updateProfile()
+{
+    profiles = VDRemoteProfiles::names();
+    storedRemoteConnect->clear();
+    storedRemoteConnect->addItems(profiles.isEmpty() ? QStringList{kNoProfile} : profiles);
+    const bool any = !profiles.isEmpty();
+    storedRemoteConnect->setEnabled(any);
+    removeStoreButton->setEnabled(any);
+    if (remoteButton->isChecked())
+        connectButton->setEnabled(any);
+    // The menu's selection moved with the reload; the fields follow it so that Connect never
+    // uses a profile that is gone.
+    if (any && selectedSegment() == 1)
+        storedRemoteConnectSelected();
+}
+
+void VDStartViewController::storedRemoteConnectSelected()
+{
+    const std::optional<VDRemoteProfile> chosen = VDRemoteProfiles::profile(storedRemoteConnect->currentText());
+    if (!chosen)
+        return;
+    remoteHost->setText(chosen->host);
+    remotePort->setText(chosen->port);
+    remotePassword->setText(chosen->password);
+}
+
+void VDStartViewController::saveAction()
+{
+    showInputAlert(QString());
+}
+
+void VDStartViewController::showInputAlert(const QString& informativeText)
+{
+    auto* sheet = new QDialog(this);
+    sheet->setObjectName("profileNameSheet");
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+
+    auto* message = new QLabel("Please input name of the profile:");
+    QFont bold = message->font();
+    bold.setBold(true);
+    message->setFont(bold);
+    auto* informative = new QLabel(informativeText);
+    informative->setObjectName("informativeText");
+    informative->setVisible(!informativeText.isEmpty());
+    auto* name = new QLineEdit(remoteHost->text());
+    name->setObjectName("profileName");
+    name->setFixedSize(200, 24);
+
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* save = buttons->addButton("Save", QDialogButtonBox::AcceptRole);
+    buttons->addButton("Close", QDialogButtonBox::RejectRole);
+    save->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    connect(sheet, &QDialog::accepted, this, [this, name] { saveRemote(name->text()); });
+
+    auto* layout = new QVBoxLayout(sheet);
+    layout->addWidget(message);
+    layout->addWidget(informative);
+    layout->addWidget(name);
+    layout->addWidget(buttons);
+    sheet->open();
+}
+
+void VDStartViewController::saveRemote(const QString& name)
+{
+    if (name.isEmpty()) {
+        showInputAlert("Profile name could not be empty.");
+        return;
+    }
+    if (!VDRemoteProfiles::add(name, {remoteHost->text(), remotePort->text(), remotePassword->text()})) {
+        showInputAlert("Profile name duplicate, try another one.");
+        return;
+    }
+    remoteHost->clear();
+    remotePort->clear();
+    remotePassword->clear();
+    updateProfile();
+    updateState();
+}
+
+void VDStartViewController::removeRemote()
+{
+    VDRemoteProfiles::remove(storedRemoteConnect->currentText());
+    updateProfile();
+}
+
+std::optional<std::int64_t> VDStartViewController::acceptedPort(const QString& text, std::int64_t highest,
+                                                                const QString& refusal)
+{
+    const std::int64_t port = numbers::leadingInteger(text.toStdString());
+    if (port >= 1 && port <= highest)
+        return port;
+    connectMessage_->setText(refusal);
+    return std::nullopt;
+}
+
+void VDStartViewController::connectAction()
+{
+    if (localButton->isChecked()) {
+        opener_.createLocalWindow();
+    } else if (remoteButton->isChecked()) {
+        const auto port = acceptedPort(remotePort->text(), kHighestPort, "The port must be a number from 1 to 65535.");
+        if (!port)
+            return;
+        opener_.createRemoteWindowWithHost(remoteHost->text().toStdString(), *port,
+                                           remotePassword->text().toStdString());
+    } else if (usbButton->isChecked()) {
+        const auto port =
+            acceptedPort(usbPort->text(), kHighestUSBPort, "The USB port must be a number from 1 to 65534.");
+        if (!port)
+            return;
+        opener_.createRemoteWindowWithUSBPort(*port, usbPassword->text().toStdString());
+    }
+    window()->close();
+}
+
+void VDStartViewController::cancelAction()
+{
+    window()->close();
+}
+
+} // namespace vd

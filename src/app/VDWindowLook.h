@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QIcon>
+#include <QWidget>
+
+namespace vd {
+
+// The look shared by the small windows (connect, About): the program's icon, text sizes given
+// in pixels so the fixed-size windows hold their content on any screen density, and the dimmed
+// secondary text.
+
+// The icon the application set for its windows, or a computer picture while none is set.
+QIcon applicationIcon();
+void setTextPixelSize(QWidget& widget, int pixels);
+// Secondary text: the window text colour at 60 % opacity.
+void dimText(QWidget& widget);
+// Puts a top-level window in the middle of the screen it is on.
+void centreOnScreen(QWidget& window);
+
+} // namespace vd

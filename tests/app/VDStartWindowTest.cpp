@@ -1,0 +1,144 @@
+#include <QComboBox>
+#include <QLabel>
+
+#include "StartWindowFixture.h"
+
+using Log = std::vector<std::string>;
+
+namespace {
+
+class StartWindowTest : public StartWindowFixture {
+protected:
+    void SetUp() override
+    {
+        StartWindowFixture::SetUp();
+        openWindow();
+    }
+
+    QString message() const { return control<QLabel>("connectMessage")->text(); }
+};
+
+TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabled)
+{
+    EXPECT_EQ(controller->window()->windowTitle(), "Vantor New Dashboard");
+    EXPECT_EQ(controller->window()->size(), QSize(560, 500));
+    EXPECT_EQ(controller->window()->minimumSize(), controller->window()->maximumSize());
+
+    EXPECT_TRUE(control<QAbstractButton>("localButton")->isChecked());
+    EXPECT_TRUE(enabled("connectButton"));
+    for (const char* off : {"remoteSegmentControl", "remoteHost", "remotePort", "remotePassword", "remoteSaveButton",
+                            "usbPort", "usbPassword"})
+        EXPECT_FALSE(enabled(off)) << off;
+    EXPECT_TRUE(control("remoteView")->isVisible());
+    EXPECT_FALSE(control("remoteStoreView")->isVisible());
+    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
+    EXPECT_EQ(control<QLineEdit>("remotePassword")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(control<QLineEdit>("usbPassword")->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(StartWindowTest, RemoteConnectAndSaveWaitForTheLastOfThreeFields)
+{
+    click("remoteButton");
+    EXPECT_FALSE(control<QAbstractButton>("localButton")->isChecked());
+    EXPECT_TRUE(enabled("remoteSegmentControl"));
+    EXPECT_FALSE(enabled("connectButton"));
+    EXPECT_FALSE(enabled("remoteSaveButton"));
+
+    type("remoteHost", "10.0.0.2");
+    type("remotePort", "6170");
+    EXPECT_FALSE(enabled("connectButton"));
+    type("remotePassword", "s");
+    EXPECT_TRUE(enabled("connectButton"));
+    EXPECT_TRUE(enabled("remoteSaveButton"));
+
+    control<QLineEdit>("remotePort")->clear();
+    EXPECT_FALSE(enabled("connectButton"));
+    EXPECT_FALSE(enabled("remoteSaveButton"));
+
+    // Back to local: the remote fields are locked but Connect is on again.
+    click("localButton");
+    EXPECT_TRUE(enabled("connectButton"));
+    EXPECT_FALSE(enabled("remoteHost"));
+}
+
+TEST_F(StartWindowTest, SavedModeWithoutProfilesCannotConnect)
+{
+    click("remoteButton");
+    click("remoteSegment1");
+    EXPECT_FALSE(control("remoteView")->isVisible());
+    EXPECT_TRUE(control("remoteStoreView")->isVisible());
+    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->count(), 1);
+    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
+    EXPECT_FALSE(enabled("storedRemoteConnect"));
+    EXPECT_FALSE(enabled("removeStoreButton"));
+    EXPECT_FALSE(enabled("connectButton"));
+
+    click("remoteSegment0");
+    EXPECT_TRUE(control("remoteView")->isVisible());
+}
+
+TEST_F(StartWindowTest, USBConnectNeedsPortAndPassword)
+{
+    click("usbButton");
+    EXPECT_TRUE(enabled("usbPort"));
+    EXPECT_FALSE(enabled("connectButton"));
+    type("usbPassword", "pw");
+    EXPECT_FALSE(enabled("connectButton"));
+    type("usbPort", "6170");
+    EXPECT_TRUE(enabled("connectButton"));
+    control<QLineEdit>("usbPassword")->clear();
+    EXPECT_FALSE(enabled("connectButton"));
+}
+
+TEST_F(StartWindowTest, ConnectAsksForTheMainWindowBeforeClosing)
+{
+    click("connectButton");
+    EXPECT_EQ(log, (Log{"local", "close"}));
+    EXPECT_FALSE(controller->window()->isVisible());
+}
+
+TEST_F(StartWindowTest, RemotePortIsTheLeadingNumberOfItsText)
+{
+    click("remoteButton");
+    type("remoteHost", "box.lan");
+    type("remotePort", "6170abc");
+    type("remotePassword", "secret");
+    QTest::keyClick(control("remotePassword"), Qt::Key_Return);
+    EXPECT_EQ(log, (Log{"remote box.lan:6170 secret", "close"}));
+}
+
+TEST_F(StartWindowTest, PortsOutOfRangeAreRefusedInTheWindow)
+{
+    click("remoteButton");
+    type("remoteHost", "box.lan");
+    type("remotePassword", "secret");
+    for (const char* bad : {"abc", "0", "-1", "65536", "99999999999999999999"}) {
+        control<QLineEdit>("remotePort")->setText(bad);
+        EXPECT_TRUE(message().isEmpty());
+        click("connectButton");
+        EXPECT_EQ(message(), "The port must be a number from 1 to 65535.") << bad;
+    }
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(controller->window()->isVisible());
+
+    click("usbButton");
+    EXPECT_TRUE(message().isEmpty());
+    type("usbPassword", "pw");
+    type("usbPort", "65535");
+    click("connectButton");
+    EXPECT_EQ(message(), "The USB port must be a number from 1 to 65534.");
+    EXPECT_TRUE(log.empty());
+
+    QTest::keyClick(control("usbPort"), Qt::Key_Backspace);
+    QTest::keyClick(control("usbPort"), Qt::Key_4);
+    click("connectButton");
+    EXPECT_EQ(log, (Log{"usb 65534 pw", "close"}));
+}
+
+TEST_F(StartWindowTest, CancelClosesWithoutOpeningAnything)
+{
+    click("cancelButton");
+    EXPECT_EQ(log, (Log{"close"}));
+}
+
+} // namespace
