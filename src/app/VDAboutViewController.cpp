@@ -3,8 +3,10 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -30,6 +32,21 @@ QLabel* secondaryLine(const QString& text)
     dimText(*label);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
+}
+
+// Each component's notice starts with its name, after a blank line; the names become headings.
+void emboldenHeadings(QTextDocument& document)
+{
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const bool startsNotice = block == document.begin() || block.previous().text().isEmpty();
+        if (!startsNotice || block.text().isEmpty())
+            continue;
+        QTextCursor cursor(block);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(bold);
+    }
 }
 
 } // namespace
@@ -90,8 +107,8 @@ void VDAboutViewController::openWebsite()
 void VDAboutViewController::setupUI()
 {
     auto* icon = new QLabel;
-    icon->setPixmap(applicationIcon().pixmap(64, 64));
-    icon->setAlignment(Qt::AlignTop);
+    icon->setPixmap(applicationIconPixmap(64));
+    icon->setFixedSize(64, 64);
 
     auto* title = new QLabel("Vantor Dashboard");
     setTextPixelSize(*title, 40);
@@ -104,20 +121,21 @@ void VDAboutViewController::setupUI()
 
     auto* header = new QHBoxLayout;
     header->setSpacing(16);
-    header->addWidget(icon);
+    header->addWidget(icon, 0, Qt::AlignTop);
     header->addLayout(lines, 1);
 
     auto* heading = secondaryLine("Acknowledgments");
 
-    auto* acknowledgments = new QPlainTextEdit(licenseString());
+    auto* acknowledgments = new QTextEdit;
     acknowledgments->setObjectName("acknowledgments");
+    setTextPixelSize(*acknowledgments, 12);
+    acknowledgments->setPlainText(licenseString());
+    emboldenHeadings(*acknowledgments->document());
     acknowledgments->setReadOnly(true);
     acknowledgments->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    acknowledgments->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    acknowledgments->setLineWrapMode(QTextEdit::WidgetWidth);
     acknowledgments->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    acknowledgments->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setTextPixelSize(*acknowledgments, 12);
-    acknowledgments->setStyleSheet("QPlainTextEdit { border: 1px solid palette(mid); border-radius: 3px; }");
+    acknowledgments->setStyleSheet("QTextEdit { border: 1px solid palette(mid); border-radius: 3px; }");
 
     auto* website = new QPushButton("Visit Vantor Website");
     website->setObjectName("openWebsite");

@@ -11,7 +11,6 @@ void VDAboutWindowController::loadWindow()
 {
     auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    window->setWindowIcon(applicationIcon());
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new VDAboutViewController(window));

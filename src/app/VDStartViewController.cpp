@@ -135,8 +135,8 @@ void VDStartViewController::setupUI()
 QWidget* VDStartViewController::buildHeader()
 {
     auto* icon = new QLabel;
-    icon->setPixmap(applicationIcon().pixmap(64, 64));
-    icon->setAlignment(Qt::AlignTop);
+    icon->setPixmap(applicationIconPixmap(64));
+    icon->setFixedSize(64, 64);
 
     auto* title = new QLabel("New Dashboard");
     setTextPixelSize(*title, 34);
@@ -156,7 +156,7 @@ QWidget* VDStartViewController::buildHeader()
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(16);
-    row->addWidget(icon);
+    row->addWidget(icon, 0, Qt::AlignTop);
     row->addLayout(words, 1);
     return header;
 }
@@ -364,6 +364,7 @@ void VDStartViewController::showInputAlert(const QString& informativeText)
     sheet->setObjectName("profileNameSheet");
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
+    sheet->setMinimumWidth(320);
 
     auto* message = new QLabel("Please input name of the profile:");
     QFont bold = message->font();

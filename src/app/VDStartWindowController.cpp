@@ -18,7 +18,6 @@ void VDStartWindowController::loadWindow()
     auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint);
     window->setWindowTitle("Vantor New Dashboard");
-    window->setWindowIcon(applicationIcon());
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new VDStartViewController(opener_, window));

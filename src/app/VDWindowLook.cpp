@@ -1,15 +1,19 @@
 #include "VDWindowLook.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 #include <QStyle>
 
 namespace vd {
 
-QIcon applicationIcon()
+QPixmap applicationIconPixmap(int side)
 {
-    const QIcon icon = QApplication::windowIcon();
-    return icon.isNull() ? QApplication::style()->standardIcon(QStyle::SP_ComputerIcon) : icon;
+    QIcon icon = QApplication::windowIcon();
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+    const QPixmap pixmap = icon.pixmap(side, side);
+    return pixmap.width() >= side ? pixmap : pixmap.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 void setTextPixelSize(QWidget& widget, int pixels)

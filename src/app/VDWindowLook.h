@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QIcon>
+#include <QPixmap>
 #include <QWidget>
 
 namespace vd {
@@ -9,8 +9,9 @@ namespace vd {
 // in pixels so the fixed-size windows hold their content on any screen density, and the dimmed
 // secondary text.
 
-// The icon the application set for its windows, or a computer picture while none is set.
-QIcon applicationIcon();
+// The icon the application set for its windows (or a computer picture while none is set), at
+// side x side pixels even where the icon has no image that large.
+QPixmap applicationIconPixmap(int side);
 void setTextPixelSize(QWidget& widget, int pixels);
 // Secondary text: the window text colour at 60 % opacity.
 void dimText(QWidget& widget);

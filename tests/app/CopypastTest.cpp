@@ -2,10 +2,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ TEST_F(CopypastTest, AcknowledgmentsCopyTheSelectionAndSelectAllBeforeTheMenu)
     vd::VDAboutWindowController controller;
     controller.loadWindow();
     QWidget& window = *controller.window();
-    auto* text = window.findChild<QPlainTextEdit*>("acknowledgments");
+    auto* text = window.findChild<QTextEdit*>("acknowledgments");
     ASSERT_NE(text, nullptr);
     addShortcuts(window);
     activate(window, *text);
