@@ -1,0 +1,34 @@
+#include "VDFilterField.h"
+
+#include <QIcon>
+
+namespace vd {
+
+VDFilterField::VDFilterField(QWidget* parent, std::chrono::milliseconds pause) : QLineEdit(parent)
+{
+    setPlaceholderText("Filter");
+    setClearButtonEnabled(true);
+    setMaximumWidth(200);
+    // No completer: a QLineEdit has none unless one is set.
+    const QIcon searchIcon = QIcon::fromTheme("edit-find");
+    if (!searchIcon.isNull())
+        addAction(searchIcon, QLineEdit::LeadingPosition);
+
+    pause_.setSingleShot(true);
+    pause_.setInterval(pause);
+    connect(&pause_, &QTimer::timeout, this, [this] { emit filterEdited(text()); });
+    // textEdited, not textChanged: only the user's edits count (the clear button included).
+    connect(this, &QLineEdit::textEdited, this, &VDFilterField::edited);
+}
+
+void VDFilterField::edited(const QString& text)
+{
+    if (text.isEmpty()) {
+        pause_.stop();
+        emit filterEdited(text);
+    } else {
+        pause_.start();
+    }
+}
+
+} // namespace vd

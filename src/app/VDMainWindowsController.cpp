@@ -1,0 +1,304 @@
+#include "VDMainWindowsController.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolBar>
+
+#include "AppSettings.h"
+#include "ConnectionSheets.h"
+#include "VDFilterField.h"
+#include "VDWindowLook.h"
+#include "data/VDDataManager.h"
+#include "data/VDNotifications.h"
+#include "platform/MainQueue.h"
+#include "views/GuiThread.h"
+#include "views/VDSectionPlaceholder.h"
+#include "views/VDSegmentedControl.h"
+
+namespace vd {
+namespace {
+
+// All main windows share one remembered frame.
+constexpr const char* kFrameName = "VantorDabashboardMainWindow";
+
+struct SectionInfo {
+    const char* label;
+    const char* refreshNotification;
+    VDSectionPlaceholder::Counter count;
+};
+
+// In the order of the switch's segments.
+const std::array<SectionInfo, 4>& sectionInfos()
+{
+    static const std::array<SectionInfo, 4> infos{{
+        {"Recent Requests", kVDRecentTunnelRefreshed, [](const VDDataProcesser& p) { return p.recentTunnelInfos().size(); }},
+        {"Active Connections", kVDCurrentTunnelRefreshed, [](const VDDataProcesser& p) { return p.currentTunnelInfos().size(); }},
+        {"DNS", kVDDNSRefreshed, [](const VDDataProcesser& p) { return p.dnsInfos().size(); }},
+        {"UDP", kVDUDPRefreshed, [](const VDDataProcesser& p) { return p.udpTunnelInfos().size(); }},
+    }};
+    return infos;
+}
+
+} // namespace
+
+VDMainWindowsController::VDMainWindowsController(std::string idString, Timing timing, QObject* parent)
+    : VDWindowController(parent), idString_(std::move(idString)), timing_(timing)
+{
+    connect(this, &VDWindowController::windowWillClose, this, &VDMainWindowsController::tearDown);
+}
+
+VDMainWindowsController::~VDMainWindowsController()
+{
+    filterObservation_.reset();
+    tearDown();
+}
+
+void VDMainWindowsController::loadWindow()
+{
+    auto* window = new QMainWindow;
+    window->setWindowTitle("Vantor Dashboard");
+    window->setMinimumSize(500, 400);
+    stack_ = new QStackedWidget(window);
+    window->setCentralWidget(stack_);
+    setWindow(window);
+    installToolbar();
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen)
+        window->setMaximumSize(screen->size());
+    const auto settings = appSettings();
+    if (!window->restoreGeometry(settings->value(kFrameName).toByteArray())) {
+        window->resize(window->minimumSize());
+        centreOnScreen(*window);
+    }
+
+    // Any processor may post the change, from any thread.
+    filterObservation_ = NotificationCenter::defaultCenter()->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) {
+        runOnGuiThread(this, [this] { checkFilterSearchTextfield(); });
+    });
+}
+
+void VDMainWindowsController::installToolbar()
+{
+    auto* window = static_cast<QMainWindow*>(this->window());
+    auto* toolbar = new QToolBar(window);
+    toolbar->setObjectName("VBMainToolbar");
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    // The filter and the sections live in the toolbar; it must not be hidden away.
+    toolbar->toggleViewAction()->setVisible(false);
+
+    QStringList labels;
+    for (const auto& info : sectionInfos())
+        labels << info.label;
+    mainControl_ = new VDSegmentedControl(labels, toolbar);
+    mainControl_->setObjectName("VMMainControl");
+    toolbar->addWidget(mainControl_);
+
+    auto* space = new QWidget(toolbar);
+    space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(space);
+
+    searchField_ = new VDFilterField(toolbar, timing_.filterPause);
+    searchField_->setObjectName("VMFilter");
+    toolbar->addWidget(searchField_);
+    window->addToolBar(toolbar);
+
+    connect(mainControl_, &VDSegmentedControl::segmentSelected, this, &VDMainWindowsController::selectControl);
+    connect(searchField_, &VDFilterField::filterEdited, this, &VDMainWindowsController::filterEdited);
+}
+
+// --- connecting --------------------------------------------------------------------------------
+
+void VDMainWindowsController::bindProcesser(ConnectionKind kind)
+{
+    processer_ = VDDataManager::sharedInstance().bindProcesserId(idString_);
+    type_ = kind;
+}
+
+void VDMainWindowsController::openLocalWindow(std::string socketPath)
+{
+    bindProcesser(ConnectionKind::Local);
+    socketPath_ = std::move(socketPath);
+    open();
+}
+
+void VDMainWindowsController::openRemoteWindowWithHost(std::string host, std::int64_t port, std::string password)
+{
+    bindProcesser(ConnectionKind::Remote);
+    host_ = std::move(host);
+    port_ = port;
+    password_ = std::move(password);
+    open();
+}
+
+void VDMainWindowsController::openRemoteWindowWithUSBPort(std::int64_t port, std::string password)
+{
+    bindProcesser(ConnectionKind::USB);
+    port_ = port;
+    password_ = std::move(password);
+    open();
+}
+
+void VDMainWindowsController::open()
+{
+    const auto processer = this->processer();
+    if (closed_ || !processer || type_ == ConnectionKind::None) {
+        close();
+        return;
+    }
+    dismissSheet();
+    const std::uint64_t attempt = ++attempt_;
+    // Both arrive on the processor's queue. The QPointer is only looked at on the main thread.
+    const QPointer<VDMainWindowsController> weak(this);
+    processer->setConnectCompleteBlock([weak, attempt](const std::optional<Error>&) {
+        runBlockInMainThread([weak, attempt] {
+            if (weak)
+                weak->connectComplete(attempt);
+        });
+    });
+    processer->setDisconnectBlock([weak, attempt](const std::optional<std::string>& reason) {
+        const QString text = reason ? QString::fromStdString(*reason) : QString();
+        runBlockInMainThread([weak, attempt, text] {
+            if (weak)
+                weak->disconnected(attempt, text);
+        });
+    });
+
+    switch (type_) {
+    case ConnectionKind::Local:
+        if (socketPath_.empty())
+            processer->connectToLocal();
+        else
+            processer->connectToSocketPath(socketPath_);
+        break;
+    case ConnectionKind::Remote:
+        processer->connectToHost(host_, port_, password_);
+        break;
+    case ConnectionKind::USB:
+        processer->connectToUSBPort(port_, password_);
+        break;
+    case ConnectionKind::None:
+        break;
+    }
+
+    QTimer::singleShot(timing_.connectingCheck, this, [this, attempt] { connectingCheck(attempt); });
+    if (!shownSection())
+        selectControl(ActiveConnections);
+}
+
+void VDMainWindowsController::connectingCheck(std::uint64_t attempt)
+{
+    const auto processer = this->processer();
+    if (closed_ || attempt != attempt_ || !processer || processer->connectStatus() != 0)
+        return;
+    showSheet(makeConnectingSheet(window(), this, [this] { close(); }));
+}
+
+void VDMainWindowsController::connectComplete(std::uint64_t attempt)
+{
+    if (closed_ || attempt != attempt_)
+        return;
+    dismissSheet();
+}
+
+void VDMainWindowsController::disconnected(std::uint64_t attempt, const QString& reason)
+{
+    if (closed_ || attempt != attempt_)
+        return;
+    showSheet(makeConnectClosedSheet(window(), reason, this, [this] { open(); }, [this] { close(); }));
+}
+
+void VDMainWindowsController::showSheet(QDialog* sheet)
+{
+    dismissSheet();
+    sheet_ = sheet;
+    sheet->open();
+}
+
+void VDMainWindowsController::dismissSheet()
+{
+    if (!sheet_)
+        return;
+    // Its buttons' actions belong to the situation it was shown for, not to whatever comes now.
+    for (auto* child : sheet_->findChildren<QObject*>())
+        child->disconnect(this);
+    sheet_->hide();
+    sheet_->deleteLater();
+    sheet_ = nullptr;
+}
+
+// --- sections and filter -----------------------------------------------------------------------
+
+QWidget* VDMainWindowsController::shownSection() const
+{
+    return stack_ ? stack_->currentWidget() : nullptr;
+}
+
+void VDMainWindowsController::selectControl(int segment)
+{
+    if (segment < 0 || segment >= static_cast<int>(sections_.size()) || !stack_)
+        return;
+    auto& section = sections_[static_cast<std::size_t>(segment)];
+    if (!section) {
+        section = makeSection(segment);
+        stack_->addWidget(section);
+    }
+    stack_->setCurrentWidget(section);
+    mainControl_->setSelectedSegment(segment);
+}
+
+QWidget* VDMainWindowsController::makeSection(int segment)
+{
+    const auto& info = sectionInfos()[static_cast<std::size_t>(segment)];
+    return new VDSectionPlaceholder(idString_, info.label, info.refreshNotification, info.count, stack_);
+}
+
+void VDMainWindowsController::filterEdited(const QString& text)
+{
+    if (const auto processer = this->processer())
+        processer->setFilterString(text.toStdString());
+}
+
+void VDMainWindowsController::checkFilterSearchTextfield()
+{
+    const auto processer = this->processer();
+    // Text still being typed here wins over whatever another window just set.
+    if (!processer || !searchField_ || searchField_->editPending())
+        return;
+    const QString filter = QString::fromStdString(processer->filterString());
+    if (searchField_->text() != filter)
+        searchField_->setText(filter);
+}
+
+// --- closing -------------------------------------------------------------------------------------
+
+void VDMainWindowsController::tearDown()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    dismissSheet();
+    if (QWidget* window = this->window()) {
+        const auto settings = appSettings();
+        settings->setValue(kFrameName, window->saveGeometry());
+        syncAppSettings(*settings);
+    }
+    const auto processer = std::move(processer_);
+    if (!processer)
+        return;
+    processer->setConnectCompleteBlock({});
+    processer->setDisconnectBlock({});
+    // A newer window with the same id may have bound its own processor meanwhile; that one stays.
+    auto& registry = VDDataManager::sharedInstance();
+    if (registry.getProcesserOfId(idString_) == processer)
+        registry.removeId(idString_);
+    else
+        processer->disconnect();
+}
+
+} // namespace vd

@@ -1,0 +1,249 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <QSignalSpy>
+
+#include "ShellFixture.h"
+#include "app/SingleInstance.h"
+#include "app/VDAboutWindowController.h"
+#include "app/VDStartWindowController.h"
+#include "app/WindowId.h"
+#include "data/VDDataManager.h"
+
+namespace vd::test {
+namespace {
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
+// SHA-256 of "abc".
+constexpr const char* kAbcDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TEST(WindowIdTest, PasswordEntersAsItsDigestAndTheKindTellsEqualStringsApart)
+{
+    EXPECT_EQ(WindowId::local(), (WindowId{ConnectionKind::Local, "LCL"}));
+    EXPECT_EQ(WindowId::remote("10.0.0.2", 6170, "abc").idString, std::string("REM10.0.0.2:6170@") + kAbcDigest);
+    EXPECT_EQ(WindowId::usb(-5, "abc").idString, std::string("REMUSB:-5@") + kAbcDigest);
+    EXPECT_NE(WindowId::remote("h", 1, "abc"), WindowId::remote("h", 1, "abd"));
+    EXPECT_EQ(WindowId::remote("h", 1, ""), WindowId::remote("h", 1, ""));
+
+    // A TCP host named "USB" spells the USB window's string; only the kind keeps them apart.
+    const auto tcp = WindowId::remote("USB", 7, "abc");
+    const auto usb = WindowId::usb(7, "abc");
+    EXPECT_EQ(tcp.idString, usb.idString);
+    EXPECT_NE(tcp, usb);
+}
+
+// The real delegate with its real windows; quitting is counted instead of done.
+class AppDelegateTest : public ShellTest {
+protected:
+    AppDelegate::Options options()
+    {
+        AppDelegate::Options options;
+        options.localSocketPath = (dir_ / "db.connect").string();
+        options.quit = [this] { ++quits_; };
+        options.timing = fastTiming();
+        return options;
+    }
+
+    static void closeWindow(VDWindowController* controller)
+    {
+        ASSERT_NE(controller, nullptr);
+        controller->window()->close();
+    }
+
+    std::size_t remotes() const { return delegate_.windowControllers().size(); }
+
+    int quits_ = 0;
+    AppDelegate delegate_{options()};
+};
+
+TEST_F(AppDelegateTest, ConnectWindowClosingQuitsOnlyWithoutAMainWindow)
+{
+    delegate_.applicationDidFinishLaunching();
+    ASSERT_NE(delegate_.connectWindow(), nullptr);
+    EXPECT_TRUE(delegate_.connectWindow()->window()->isVisible());
+
+    // What the connect window does on "Connect": open first, then close itself.
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    closeWindow(delegate_.connectWindow());
+    EXPECT_EQ(delegate_.connectWindow(), nullptr);
+    EXPECT_EQ(quits_, 0);
+
+    // The last main window brings the connect window back; closing that one then quits.
+    closeWindow(delegate_.windowControllers().front().get());
+    EXPECT_EQ(remotes(), 0u);
+    ASSERT_NE(delegate_.connectWindow(), nullptr);
+    EXPECT_EQ(quits_, 0);
+    closeWindow(delegate_.connectWindow());
+    EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(AppDelegateTest, LocalWindowKeepsTheConnectWindowAwayUntilItClosesLast)
+{
+    delegate_.createLocalWindow();
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    ASSERT_NE(delegate_.localWindow(), nullptr);
+    ASSERT_EQ(remotes(), 1u);
+
+    closeWindow(delegate_.windowControllers().front().get());
+    EXPECT_EQ(delegate_.connectWindow(), nullptr);
+    closeWindow(delegate_.localWindow());
+    EXPECT_EQ(delegate_.localWindow(), nullptr);
+    EXPECT_NE(delegate_.connectWindow(), nullptr);
+
+    // The About window closing with no main window open also offers a way to connect.
+    closeWindow(delegate_.connectWindow());
+    EXPECT_EQ(quits_, 1);
+    delegate_.about();
+    ASSERT_NE(delegate_.aboutWindow(), nullptr);
+    closeWindow(delegate_.aboutWindow());
+    EXPECT_EQ(delegate_.aboutWindow(), nullptr);
+    EXPECT_NE(delegate_.connectWindow(), nullptr);
+    EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(AppDelegateTest, SingleWindowsAreReusedAndAClosedOneIsMadeAnew)
+{
+    delegate_.showConnectWindow();
+    auto* connect = delegate_.connectWindow();
+    delegate_.showConnectWindow();
+    EXPECT_EQ(delegate_.connectWindow(), connect);
+
+    delegate_.about();
+    auto* about = delegate_.aboutWindow();
+    delegate_.about();
+    EXPECT_EQ(delegate_.aboutWindow(), about);
+
+    // With the connect window still open, closing About changes nothing else.
+    closeWindow(about);
+    EXPECT_EQ(delegate_.connectWindow(), connect);
+    delegate_.about();
+    EXPECT_NE(delegate_.aboutWindow(), nullptr);
+}
+
+TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdWithoutASecondLink)
+{
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    ASSERT_EQ(remotes(), 1u);
+    auto* first = delegate_.windowControllers().front().get();
+    ASSERT_TRUE(waitFor([&] { return connected(*first); }));
+    const auto processer = VDDataManager::sharedInstance().getProcesserOfId(first->idString());
+
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    EXPECT_EQ(remotes(), 1u);
+    EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(first->idString()), processer) << "no new processor";
+    EXPECT_EQ(processer->connectStatus(), 1u) << "not reconnected";
+
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "other");
+    EXPECT_EQ(remotes(), 2u);
+
+    // Same id string, other kind: a window of its own, and the TCP window keeps its link.
+    delegate_.createRemoteWindowWithHost("USB", 7, "abc");
+    delegate_.createRemoteWindowWithUSBPort(7, "abc");
+    ASSERT_EQ(remotes(), 4u);
+    EXPECT_EQ(delegate_.windowControllers()[2]->type(), ConnectionKind::Remote);
+    EXPECT_EQ(delegate_.windowControllers()[3]->type(), ConnectionKind::USB);
+    delegate_.createRemoteWindowWithUSBPort(7, "abc");
+    EXPECT_EQ(remotes(), 4u);
+}
+
+TEST_F(AppDelegateTest, ClosingAMainWindowEndsItsLinkAndForgetsItsProcessor)
+{
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    auto* window = delegate_.windowControllers().front().get();
+    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    const std::string id = window->idString();
+    const auto processer = VDDataManager::sharedInstance().getProcesserOfId(id);
+
+    closeWindow(window);
+    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(id), nullptr);
+    // The service sees the link end.
+    EXPECT_TRUE(waitFor([&] {
+        for (const auto& line : sim_.lines()) {
+            if (line.contains("event") && line["event"] == "close")
+                return true;
+        }
+        return false;
+    }, 3000));
+}
+
+TEST_F(AppDelegateTest, OnlyALocalUrlOpensTheLocalWindow)
+{
+    delegate_.openURLs({"vantordashboard://elsewhere"});
+    delegate_.openURLs({});
+    EXPECT_EQ(delegate_.localWindow(), nullptr);
+
+    // Launched with the URL: no connect window at start-up.
+    delegate_.applicationDidFinishLaunching({"vantordashboard://local", "vantordashboard://elsewhere"});
+    auto* local = delegate_.localWindow();
+    ASSERT_NE(local, nullptr);
+    EXPECT_EQ(delegate_.connectWindow(), nullptr);
+    EXPECT_EQ(local->idString(), "LCL");
+    EXPECT_TRUE(waitFor([&] { return connected(*local); }));
+
+    delegate_.openURLs({"vantordashboard://local"});
+    EXPECT_EQ(delegate_.localWindow(), local);
+}
+
+// --- single instance ---------------------------------------------------------------------------
+
+class SingleInstanceTest : public testing::Test {
+protected:
+    TempDir dir_;
+    QString name_ = QString::fromStdString((dir_ / "instance").string());
+};
+
+TEST_F(SingleInstanceTest, ALaterLaunchHandsItsUrlOverAndLeaves)
+{
+    SingleInstance running(name_);
+    ASSERT_EQ(running.claim(""), SingleInstance::Role::Primary);
+    QSignalSpy received(&running, &SingleInstance::messageReceived);
+
+    SingleInstance second(name_);
+    EXPECT_EQ(second.claim("vantordashboard://local"), SingleInstance::Role::Secondary);
+    SingleInstance third(name_);
+    EXPECT_EQ(third.claim(""), SingleInstance::Role::Secondary);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 3000));
+    EXPECT_EQ(received[0][0].toString(), "vantordashboard://local");
+    EXPECT_EQ(received[1][0].toString(), "");
+}
+
+TEST_F(SingleInstanceTest, ASocketLeftByACrashedRunIsTakenOver)
+{
+    // Bound but never listening: what a killed instance leaves behind.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = name_.toUtf8();
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+
+    SingleInstance instance(name_);
+    EXPECT_EQ(instance.claim("vantordashboard://local"), SingleInstance::Role::Primary);
+}
+
+TEST_F(SingleInstanceTest, AnOverlongMessageIsDropped)
+{
+    SingleInstance running(name_);
+    ASSERT_EQ(running.claim(""), SingleInstance::Role::Primary);
+    QSignalSpy received(&running, &SingleInstance::messageReceived);
+
+    SingleInstance flood(name_);
+    EXPECT_EQ(flood.claim(QString(100000, 'x')), SingleInstance::Role::Secondary);
+    SingleInstance next(name_);
+    EXPECT_EQ(next.claim("vantordashboard://local"), SingleInstance::Role::Secondary);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 3000));
+    QTest::qWait(100);
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(received[0][0].toString(), "vantordashboard://local");
+}
+
+} // namespace
+} // namespace vd::test

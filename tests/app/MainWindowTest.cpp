@@ -1,0 +1,271 @@
+#include <atomic>
+#include <thread>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QToolBar>
+
+#include "ShellFixture.h"
+#include "app/VDFilterField.h"
+#include "app/WindowId.h"
+#include "data/ScriptedService.h"
+#include "data/VDDataManager.h"
+#include "views/VDSectionPlaceholder.h"
+#include "views/VDSegmentedControl.h"
+
+namespace vd::test {
+namespace {
+
+class MainWindowTest : public ShellTest {
+protected:
+    std::unique_ptr<VDMainWindowsController> makeWindow(const WindowId& id)
+    {
+        auto window = std::make_unique<VDMainWindowsController>(id.idString, fastTiming());
+        window->loadWindow();
+        window->showWindow();
+        return window;
+    }
+    std::unique_ptr<VDMainWindowsController> remoteWindow(const std::string& password = kPassword)
+    {
+        auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), password));
+        window->openRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), password);
+        return window;
+    }
+    std::unique_ptr<VDMainWindowsController> localWindow(const std::filesystem::path& socket)
+    {
+        auto window = makeWindow(WindowId::local());
+        window->openLocalWindow(socket.string());
+        return window;
+    }
+    static std::shared_ptr<VDDataProcesser> processerOf(const VDMainWindowsController& window)
+    {
+        return VDDataManager::sharedInstance().getProcesserOfId(window.idString());
+    }
+    static void click(VDMainWindowsController& window, int segment)
+    {
+        QTest::mouseClick(window.mainControl()->segment(segment), Qt::LeftButton);
+    }
+};
+
+// A service on its own socket that logs the client in, or drops it, only when the test says so.
+// Until then the client's connection waits in the listener's backlog, unanswered.
+class HeldService {
+public:
+    explicit HeldService(std::filesystem::path socket)
+        : path_(socket), service_(std::make_unique<ScriptedService>(std::move(socket)))
+    {
+        thread_ = std::thread([this] {
+            while (step_ == Step::Hold)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (step_ == Step::Login)
+                service_->acceptAndLogin();
+            else
+                service_->peer().accept();
+            while (step_ != Step::Drop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            // Closing the socket is what the client reads as the end of the link.
+            service_.reset();
+        });
+    }
+    ~HeldService()
+    {
+        drop();
+        thread_.join();
+    }
+    void login() { step_ = Step::Login; }
+    void drop() { step_ = Step::Drop; }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    enum class Step { Hold, Login, Drop };
+    const std::filesystem::path path_;
+    std::unique_ptr<ScriptedService> service_;
+    std::atomic<Step> step_{Step::Hold};
+    std::thread thread_;
+};
+
+TEST_F(MainWindowTest, QuickConnectionShowsActiveConnectionsLiveAndNoSheet)
+{
+    auto window = remoteWindow();
+    auto* frame = window->window();
+    EXPECT_EQ(frame->windowTitle(), "Vantor Dashboard");
+    EXPECT_EQ(frame->minimumSize(), QSize(500, 400));
+    auto* toolbar = frame->findChild<QToolBar*>("VBMainToolbar");
+    ASSERT_NE(toolbar, nullptr);
+    ASSERT_EQ(window->mainControl()->segmentCount(), 4);
+    QStringList labels;
+    for (int i = 0; i < 4; ++i)
+        labels << window->mainControl()->segment(i)->text();
+    EXPECT_EQ(labels, QStringList({"Recent Requests", "Active Connections", "DNS", "UDP"}));
+    EXPECT_EQ(window->mainControl()->segment(0)->width(), window->mainControl()->segment(1)->width());
+    EXPECT_EQ(window->searchField()->placeholderText(), "Filter");
+    EXPECT_LE(window->searchField()->maximumWidth(), 200);
+
+    EXPECT_EQ(window->mainControl()->selectedSegment(), VDMainWindowsController::ActiveConnections);
+    EXPECT_EQ(window->shownSection(), window->section(VDMainWindowsController::ActiveConnections));
+    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    QTest::qWait(fastTiming().connectingCheck.count() + 100);
+    EXPECT_EQ(sheetText(*window), "");
+
+    // The simulator's traffic reaches the section through the processor's refreshes.
+    auto* section = static_cast<VDSectionPlaceholder*>(window->shownSection());
+    EXPECT_TRUE(waitFor([&] { return section->countText() != "0 records"; })) << section->countText().toStdString();
+}
+
+TEST_F(MainWindowTest, SlowLoginShowsConnectingUntilTheLinkIsUp)
+{
+    HeldService service(dir_ / "slow.connect");
+    auto window = localWindow(service.path());
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
+    ASSERT_NE(sheetButton(*window, "Close"), nullptr);
+    EXPECT_EQ(window->sheet()->windowModality(), Qt::WindowModal);
+
+    service.login();
+    EXPECT_TRUE(waitFor([&] { return connected(*window) && sheetText(*window).isEmpty(); }));
+    EXPECT_EQ(visibleDialogs(*window), 0);
+}
+
+TEST_F(MainWindowTest, LinkLostWhileConnectingReplacesTheSheet)
+{
+    HeldService service(dir_ / "lost.connect");
+    auto window = localWindow(service.path());
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
+
+    service.drop();
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    EXPECT_EQ(visibleDialogs(*window), 1);
+}
+
+TEST_F(MainWindowTest, RejectedPasswordShowsConnectClosedAndCloseEndsTheWindow)
+{
+    auto window = remoteWindow("wrong");
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    auto* box = qobject_cast<QMessageBox*>(window->sheet());
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->informativeText().isEmpty());
+    auto* reconnect = sheetButton(*window, "Reconnect");
+    ASSERT_NE(reconnect, nullptr);
+    EXPECT_EQ(static_cast<QAbstractButton*>(box->defaultButton()), reconnect);
+
+    // The check of this attempt comes after the failure and must not stack a second sheet.
+    QTest::qWait(fastTiming().connectingCheck.count() + 100);
+    EXPECT_EQ(visibleDialogs(*window), 1);
+
+    const auto processer = processerOf(*window);
+    QSignalSpy closing(window.get(), &VDWindowController::windowWillClose);
+    QTest::mouseClick(sheetButton(*window, "Close"), Qt::LeftButton);
+    EXPECT_EQ(closing.size(), 1);
+    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(processerOf(*window), nullptr);
+    EXPECT_EQ(processer->connectStatus(), 2u);
+}
+
+TEST_F(MainWindowTest, ReconnectKeepsTheSectionAndTheFilter)
+{
+    auto window = remoteWindow();
+    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    click(*window, VDMainWindowsController::DNS);
+    QWidget* dns = window->shownSection();
+    QTest::keyClicks(window->searchField(), "api");
+    ASSERT_TRUE(waitFor([&] { return processerOf(*window)->filterString() == "api"; }));
+    const auto processer = processerOf(*window);
+
+    sim_.closeAllConnections();
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    QTest::mouseClick(sheetButton(*window, "Reconnect"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return connected(*window) && sheetText(*window).isEmpty(); }));
+
+    EXPECT_EQ(processerOf(*window), processer) << "the same processor reconnects";
+    EXPECT_EQ(window->shownSection(), dns);
+    EXPECT_EQ(window->mainControl()->selectedSegment(), VDMainWindowsController::DNS);
+    EXPECT_EQ(window->searchField()->text(), "api");
+    EXPECT_EQ(processer->filterString(), "api");
+}
+
+TEST_F(MainWindowTest, ClosedWindowHearsNothingMoreFromItsLink)
+{
+    HeldService service(dir_ / "held.connect");
+    auto window = localWindow(service.path());
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
+    const auto processer = processerOf(*window);
+
+    QTest::mouseClick(sheetButton(*window, "Close"), Qt::LeftButton);
+    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(processer->connectStatus(), 2u);
+
+    service.drop();
+    QTest::qWait(300);
+    EXPECT_EQ(window->sheet(), nullptr);
+    EXPECT_EQ(visibleDialogs(*window), 0);
+    EXPECT_EQ(processer->connectStatus(), 2u);
+}
+
+TEST_F(MainWindowTest, SectionsAreMadeOnceAndKeptAcrossSwitches)
+{
+    auto window = remoteWindow();
+    QWidget* active = window->shownSection();
+    EXPECT_EQ(window->section(VDMainWindowsController::DNS), nullptr);
+
+    click(*window, VDMainWindowsController::DNS);
+    QWidget* dns = window->shownSection();
+    ASSERT_NE(dns, nullptr);
+    EXPECT_NE(dns, active);
+    click(*window, VDMainWindowsController::ActiveConnections);
+    EXPECT_EQ(window->shownSection(), active);
+    click(*window, VDMainWindowsController::DNS);
+    EXPECT_EQ(window->shownSection(), dns);
+
+    window->selectControl(4);
+    EXPECT_EQ(window->shownSection(), dns);
+    EXPECT_EQ(window->mainControl()->selectedSegment(), VDMainWindowsController::DNS);
+}
+
+TEST_F(MainWindowTest, FilterFieldAndProcessorFollowEachOtherPerWindow)
+{
+    auto a = localWindow(dir_ / "db.connect");
+    auto b = remoteWindow();
+    auto* fieldA = a->searchField();
+    auto* fieldB = b->searchField();
+    const auto processerA = processerOf(*a);
+    const auto processerB = processerOf(*b);
+
+    // Typing is handed on once it pauses.
+    QTest::keyClicks(fieldA, "abc");
+    EXPECT_EQ(processerA->filterString(), "");
+    ASSERT_TRUE(waitFor([&] { return processerA->filterString() == "abc"; }));
+    EXPECT_EQ(processerB->filterString(), "");
+    EXPECT_EQ(fieldB->text(), "");
+
+    // A view of window B sets its filter: B's field follows, A keeps its own.
+    processerB->setFilterString("host.example");
+    EXPECT_EQ(fieldB->text(), "host.example");
+    EXPECT_EQ(fieldA->text(), "abc");
+
+    // Emptying the field clears the filter at once.
+    fieldA->selectAll();
+    QTest::keyClick(fieldA, Qt::Key_Backspace);
+    EXPECT_EQ(processerA->filterString(), "");
+
+    // Text still being typed is not overwritten by another window's change.
+    fieldB->selectAll();
+    QTest::keyClicks(fieldB, "x");
+    processerA->setFilterString("zzz");
+    EXPECT_EQ(fieldB->text(), "x");
+    EXPECT_EQ(fieldA->text(), "zzz");
+    ASSERT_TRUE(waitFor([&] { return processerB->filterString() == "x"; }));
+}
+
+TEST_F(MainWindowTest, WindowFrameIsRememberedForTheNextWindow)
+{
+    {
+        auto window = remoteWindow();
+        window->window()->resize(712, 453);
+        window->window()->close();
+    }
+    auto again = remoteWindow();
+    EXPECT_EQ(again->window()->size(), QSize(712, 453));
+}
+
+} // namespace
+} // namespace vd::test

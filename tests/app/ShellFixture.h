@@ -1,0 +1,100 @@
+#pragma once
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/AppDelegate.h"
+#include "app/VDMainWindowsController.h"
+#include "data/VDDataManager.h"
+#include "data/VDDumpDataManager.h"
+#include "integration/SimHarness.h"
+#include "support/TempDir.h"
+
+namespace vd::test {
+
+// Keeps the program's caches, dump folder and USB daemon socket inside one temporary folder for
+// the whole test program: the dump folder is fixed at its first use, and start-up empties it.
+class ShellEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        setenv("XDG_CACHE_HOME", (folder_ / "caches").c_str(), 1);
+        setenv("USBMUXD_SOCKET_ADDRESS", (folder_ / "no-usbmuxd").c_str(), 1);
+        VDDumpDataManager::setUpDumpFolderIn(folder_.path());
+    }
+
+private:
+    TempDir folder_;
+};
+
+// A simulated service on a private socket and on TCP with the password "secret", and short
+// timings, so a test sees the connecting check and the filter pause without long waits.
+class ShellTest : public testing::Test {
+protected:
+    static constexpr const char* kPassword = "secret";
+
+    static MainWindowTiming fastTiming() { return {std::chrono::milliseconds(200), std::chrono::milliseconds(30)}; }
+
+    static sim::SimulatorOptions simulatorOptions(const TempDir& dir)
+    {
+        sim::SimulatorOptions options;
+        options.socketPath = dir / "db.connect";
+        options.tcpPort = 0;
+        options.password = kPassword;
+        options.tickInterval = std::chrono::milliseconds(50);
+        return options;
+    }
+
+    static bool waitFor(const std::function<bool()>& predicate, int ms = 5000) { return QTest::qWaitFor(predicate, ms); }
+
+    static bool connected(const VDMainWindowsController& window)
+    {
+        const auto processer = VDDataManager::sharedInstance().getProcesserOfId(window.idString());
+        return processer && processer->connectStatus() == 1;
+    }
+
+    // The text of the sheet on the window, or empty while none is shown.
+    static QString sheetText(const VDMainWindowsController& window)
+    {
+        QDialog* sheet = window.sheet();
+        if (!sheet || !sheet->isVisible())
+            return {};
+        if (auto* box = qobject_cast<QMessageBox*>(sheet))
+            return box->text();
+        const auto* label = sheet->findChild<QLabel*>();
+        return label ? label->text() : QString();
+    }
+
+    static QAbstractButton* sheetButton(const VDMainWindowsController& window, const QString& text)
+    {
+        if (!window.sheet())
+            return nullptr;
+        for (auto* button : window.sheet()->findChildren<QAbstractButton*>()) {
+            if (button->text() == text)
+                return button;
+        }
+        return nullptr;
+    }
+
+    static int visibleDialogs(const VDMainWindowsController& window)
+    {
+        int count = 0;
+        for (auto* dialog : window.window()->findChildren<QDialog*>())
+            count += dialog->isVisible();
+        return count;
+    }
+
+    TempDir dir_;
+    SimHarness sim_{simulatorOptions(dir_)};
+};
+
+} // namespace vd::test
