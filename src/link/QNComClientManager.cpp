@@ -57,10 +57,9 @@ QNComClientManager::~QNComClientManager()
         socket_->setDelegate({});
         socket_->disconnect();
     }
-    // The channels report to this manager weakly, so closing them here reports nothing.
-    for (auto channel : {connectedChannel_, closedByStop_})
-        if (channel)
-            runBlockInMainThread([channel] { channel->close(); });
+    // The channel reports to this manager weakly, so closing it here reports nothing.
+    if (auto channel = connectedChannel_)
+        runBlockInMainThread([channel] { channel->close(); });
 }
 
 std::shared_ptr<SerialQueue> QNComClientManager::communicationQueue()
@@ -133,10 +132,10 @@ void QNComClientManager::startSocket(const std::function<std::optional<Error>(GC
 
 void QNComClientManager::stop()
 {
-    stopLink(true);
+    stopLink(true, true);
 }
 
-void QNComClientManager::stopLink(bool endUSBWatch)
+void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
 {
     std::lock_guard gate(callbackGate_);
     std::shared_ptr<GCDAsyncSocket> socket;
@@ -149,7 +148,9 @@ void QNComClientManager::stopLink(bool endUSBWatch)
         socket = std::move(socket_);
         socket_.reset();
         state_ = 0;
-        held_.clear();
+        // Commands issued while waiting for a device are meant for whichever device comes.
+        if (endUSBWatch)
+            held_.clear();
         usbRetry_ = false;
         ++usbGeneration_;
         // A device that comes back while we are not watching must not look like the one
@@ -157,8 +158,6 @@ void QNComClientManager::stopLink(bool endUSBWatch)
         connectingToDeviceID_.reset();
         channel = std::move(connectedChannel_);
         connectedChannel_.reset();
-        if (channel)
-            closedByStop_ = channel;
         if (endUSBWatch) {
             attachWatch = std::move(usbNC1_);
             detachWatch = std::move(usbNC2_);
@@ -169,8 +168,15 @@ void QNComClientManager::stopLink(bool endUSBWatch)
         socket->setDelegate({});
         socket->disconnect();
     }
-    if (channel)
-        runBlockInMainThread([channel] { channel->close(); });
+    // The end of a channel we close is reported here rather than when the stream gets round
+    // to ending: that could come after the next device's link is already up.
+    if (channel) {
+        runBlockInMainThread([weak = weak_from_this(), channel, reportChannelEnd] {
+            channel->close();
+            if (const auto self = weak.lock(); self && reportChannelEnd)
+                self->reportUSBEnd(std::nullopt);
+        });
+    }
 }
 
 // --- sending ---------------------------------------------------------------------------------
@@ -367,7 +373,8 @@ void QNComClientManager::handshakeFailed(const std::optional<QNComPacket>& reply
 {
     const auto message = reply ? reply->message() : std::nullopt;
     log::error("Error: " + message.value_or("(null)"));
-    stop();
+    // The owner hears of this end once, with the service's reason, below.
+    stopLink(true, false);
     DisconnectBlock disconnect;
     {
         std::lock_guard lock(mutex_);
@@ -504,7 +511,7 @@ void QNComClientManager::usbDeviceDidAttach(long long deviceID)
         if (connectingToDeviceID_ == deviceID)
             return;
     }
-    stopLink(false);
+    stopLink(false, true);
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
@@ -598,8 +605,6 @@ void QNComClientManager::usbAttemptFinished(const std::shared_ptr<PTChannel>& ch
                 current = true;
                 connectedDeviceID_ = deviceID;
                 connectedChannel_ = channel;
-                // The new link replaces whatever stop closed; that end no longer concerns the owner.
-                closedByStop_.reset();
                 state_ = 1;
             }
         }
@@ -645,19 +650,23 @@ void QNComClientManager::usbChannelDidReceiveFrame(PTChannel& channel, std::uint
 
 void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error)
 {
+    {
+        std::lock_guard lock(mutex_);
+        if (!connectedDeviceID_ || &channel != connectedChannel_.get())
+            return;
+        connectedChannel_.reset();
+        state_ = 0;
+        held_.clear();
+    }
+    reportUSBEnd(error);
+}
+
+void QNComClientManager::reportUSBEnd(const std::optional<Error>& error)
+{
     std::lock_guard gate(callbackGate_);
     DisconnectBlock disconnect;
     {
         std::lock_guard lock(mutex_);
-        if (connectedDeviceID_ && &channel == connectedChannel_.get()) {
-            connectedChannel_.reset();
-            state_ = 0;
-            held_.clear();
-        } else if (&channel == closedByStop_.get()) {
-            closedByStop_.reset();
-        } else {
-            return;
-        }
         disconnect = disconnectBlock_;
     }
     log::info("disconnect: " + logText(error));

@@ -105,9 +105,9 @@ private:
     void socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error) override;
 
     void startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect);
-    // `endUSBWatch`: also stop following devices (a public stop), rather than only the link
-    // to the current one (switching devices).
-    void stopLink(bool endUSBWatch);
+    // `endUSBWatch`: also stop following devices, rather than only end the link to the current
+    // one (switching devices). `reportChannelEnd`: tell the owner a connected USB channel ended.
+    void stopLink(bool endUSBWatch, bool reportChannelEnd);
 
     // USB link, all on the main queue.
     void watchUSBDevices();
@@ -120,6 +120,7 @@ private:
     bool usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const;
     void usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload);
     void usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error);
+    void reportUSBEnd(const std::optional<Error>& error);
     void usbSendFailed(const std::shared_ptr<PTChannel>& channel);
     void transportConnected(GCDAsyncSocket& socket);
     void process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source);
@@ -147,8 +148,6 @@ private:
     // USB link. The hub and the channels are used on the main queue only; the rest is guarded
     // by mutex_ because sends and stop come from any thread.
     std::shared_ptr<PTChannel> connectedChannel_;
-    // A channel stop closed whose end is still to be reported.
-    std::shared_ptr<PTChannel> closedByStop_;
     std::shared_ptr<SerialQueue> notConnectedQueue_;
     std::optional<long long> connectingToDeviceID_;
     std::optional<long long> connectedDeviceID_;

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
+#include "UsbmuxSimulator.h"
 #include "platform/Base64.h"
 #include "support/RawPeer.h"
 
@@ -779,6 +780,30 @@ TEST_F(VantorctlTest, SilentServiceRunsOutOfTime)
     expectOneLineError(outcome, "no answer");
 }
 
+TEST_F(VantorctlTest, UsbReachesTheServiceThroughTheDeviceAndWaitsForOne)
+{
+    asio::io_context context;
+    auto work = asio::make_work_guard(context);
+    sim::UsbmuxSimulator mux(context, dir / "usbmuxd");
+    ASSERT_FALSE(mux.start());
+    mux.forwardPort(3, 6171, socket);
+    std::thread muxThread([&] { context.run(); });
+    const std::map<std::string, std::optional<std::string>> env{{"USBMUXD_SOCKET_ADDRESS", (dir / "usbmuxd").string()}};
+
+    const auto noDevice = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "--timeout", "0.5", "tunnels"}, env);
+    EXPECT_EQ(noDevice.code, 3) << noDevice;
+    expectOneLineError(noDevice, "USB device port 6170");
+
+    mux.attach(3);
+    const auto outcome = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "tunnels", "--json"}, env);
+    EXPECT_EQ(outcome.code, 0) << outcome;
+    EXPECT_FALSE(outcome.records().empty()) << outcome;
+
+    asio::post(context, [&] { mux.stop(); });
+    work.reset();
+    muxThread.join();
+}
+
 // --- arguments -----------------------------------------------------------------------------
 
 TEST(VantorctlArguments, BadArgumentsEndWithTwoBeforeConnecting)
@@ -798,6 +823,8 @@ TEST(VantorctlArguments, BadArgumentsEndWithTwoBeforeConnecting)
         {"recent", "--count", "many"},
         {"watch", "--interval", "0"},
         {"--port", "70000", "tunnels"},
+        {"--usb", "65535", "tunnels"},
+        {"--usb", "6170", "--host", "example.org", "tunnels"},
         {"--socket", "a.sock", "--host", "example.org", "tunnels"},
         {"--timeout", "0", "tunnels"},
     };

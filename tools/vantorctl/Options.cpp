@@ -29,6 +29,9 @@ Exit codes:
 
 The password may also come from the environment variable VANTOR_PASSWORD, which keeps it out
 of the shell history; --password takes precedence.
+
+--usb reaches usbmuxd at /var/run/usbmuxd, or where USBMUXD_SOCKET_ADDRESS points (a socket
+path, or host:port). The link waits for a device to attach and connects to the last one.
 )";
 
 std::string firstLine(const std::string& text)
@@ -60,6 +63,8 @@ const CLI::Validator kSeconds(
 
 std::string Target::describe() const
 {
+    if (usbPort)
+        return "USB device port " + std::to_string(*usbPort);
     return host.empty() ? socketPath : host + ":" + std::to_string(port);
 }
 
@@ -81,8 +86,13 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     auto* socket = app.add_option("--socket", options.target.socketPath, "The local service's socket")->capture_default_str();
     auto* host = app.add_option("--host", options.target.host, "A remote service's host name or address (TCP)");
     app.add_option("--port", port, "The remote service's port")->capture_default_str()->check(CLI::Range(1, 65535));
-    app.add_option("--password", options.target.password, "The remote service's password")->envname(kPasswordVariable);
+    auto* usb = app.add_option("--usb", options.target.usbPort,
+                               "The service on a device attached by USB, through usbmuxd, by the port you would "
+                               "enter in the dashboard (it listens one above)")
+                    ->check(CLI::Range(0, 65534));
+    app.add_option("--password", options.target.password, "The remote or USB service's password")->envname(kPasswordVariable);
     socket->excludes(host);
+    usb->excludes(socket)->excludes(host);
     app.add_flag("--json", options.json, "One JSON object per line instead of a table");
     app.add_option("--timeout", options.timeoutSeconds, "Seconds to wait for the login and for each answer")
         ->capture_default_str()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -8,15 +9,18 @@ namespace vd::ctl {
 
 enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body };
 
-// Which service to talk to: the one at a local socket, or a remote one over TCP.
+// Which service to talk to: the one at a local socket, a remote one over TCP, or the one on a
+// device attached by USB.
 struct Target {
     std::string socketPath;
     // Empty: the local socket.
     std::string host;
     std::uint16_t port = 0;
+    // The port as a user enters it for a USB device (the service listens one above).
+    std::optional<std::int64_t> usbPort;
     std::string password;
 
-    // How errors name the service: the socket path, or host:port.
+    // How errors name the service: the socket path, host:port, or the USB port.
     std::string describe() const;
 };
 

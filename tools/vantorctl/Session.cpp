@@ -96,7 +96,9 @@ Session::~Session()
 
 void Session::connect()
 {
-    if (target_.host.empty())
+    if (target_.usbPort)
+        processer_->connectToUSBPort(*target_.usbPort, target_.password);
+    else if (target_.host.empty())
         processer_->connectToSocketPath(target_.socketPath);
     else
         processer_->connectToHost(target_.host, target_.port, target_.password);
