@@ -24,6 +24,7 @@ namespace {
 
 // All main windows share one remembered frame.
 constexpr const char* kFrameName = "VantorDabashboardMainWindow";
+constexpr QSize kFirstSize(960, 640);
 
 struct SectionInfo {
     const char* label;
@@ -72,7 +73,8 @@ void VDMainWindowsController::loadWindow()
         window->setMaximumSize(screen->size());
     const auto settings = appSettings();
     if (!window->restoreGeometry(settings->value(kFrameName).toByteArray())) {
-        window->resize(window->minimumSize());
+        // Room for the whole toolbar, switch and filter, on a first start.
+        window->resize(kFirstSize.boundedTo(window->maximumSize()));
         centreOnScreen(*window);
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QToolButton>
 
@@ -14,7 +15,6 @@ VDSegmentedControl::VDSegmentedControl(const QStringList& labels, QWidget* paren
     layout->setSpacing(0);
     group_.setExclusive(true);
 
-    int widest = 0;
     for (int i = 0; i < labels.size(); ++i) {
         auto* button = new QToolButton(this);
         button->setText(labels[i]);
@@ -23,13 +23,29 @@ VDSegmentedControl::VDSegmentedControl(const QStringList& labels, QWidget* paren
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         group_.addButton(button, i);
         layout->addWidget(button);
-        widest = std::max(widest, button->sizeHint().width());
     }
-    // Equal segments: the widest label decides the width of all of them.
-    for (auto* button : group_.buttons())
-        button->setFixedWidth(widest);
+    equalise();
 
     connect(&group_, &QButtonGroup::idClicked, this, &VDSegmentedControl::segmentSelected);
+}
+
+bool VDSegmentedControl::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Polish || event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        equalise();
+    return handled;
+}
+
+void VDSegmentedControl::equalise()
+{
+    int widest = 0;
+    for (auto* button : group_.buttons()) {
+        button->ensurePolished();
+        widest = std::max(widest, button->sizeHint().width());
+    }
+    for (auto* button : group_.buttons())
+        button->setFixedWidth(widest);
 }
 
 void VDSegmentedControl::setSelectedSegment(int segment)

@@ -21,7 +21,14 @@ public:
 signals:
     void segmentSelected(int segment);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
+    // Equal segments: the widest label decides the width of all of them, once the style and
+    // font that measure the labels are known.
+    void equalise();
+
     QButtonGroup group_;
 };
 
