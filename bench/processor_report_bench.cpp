@@ -181,7 +181,7 @@ int main()
     std::printf("%-7s %8s %12s %14s %12s %10s %s\n", "tunnels", "reports", "report MiB", "CPU ms/report", "bare ms", "RSS MiB",
                 "bare / processor");
     for (const std::size_t scale : {std::size_t{1000}, std::size_t{10000}}) {
-        const Figures f = measure(scale, 6s);
+        const Figures f = measure(scale, 12s);
         const double ratio = f.cpuPerReport > 0 ? f.barePerReport / f.cpuPerReport : 0;
         std::printf("%-7zu %8d %12.2f %14.2f %12.2f %10.0f %.2fx (%s 0.4x)\n", scale, f.reports,
                     static_cast<double>(f.reportBytes) / (1024.0 * 1024.0), f.cpuPerReport * 1000, f.barePerReport * 1000,

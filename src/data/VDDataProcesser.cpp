@@ -535,7 +535,7 @@ void VDDataProcesser::serviceInfo(const Dictionary& data)
     localIPs_ = std::move(addresses);
 }
 
-void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::vector<std::string>& iconRequests) const
+void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const
 {
     // Most tunnels belong to a client already listed: look the client up by its key before
     // building its entry.
@@ -551,8 +551,8 @@ void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lis
         return;
     }
     const std::string_view bundleId = tunnel.bundleIdentifier();
-    if (!bundleId.empty() && !VDICONImageManager::sharedInstance()->bundleIdHasIcon(std::string(bundleId)))
-        iconRequests.emplace_back(bundleId);
+    if (!bundleId.empty())
+        bundleIds.emplace(bundleId);
     const std::string_view name = bundleId.empty() ? std::string_view("Local") : tunnel.processName();
     if (!lists.localNames.emplace(name).second)
         return;
@@ -579,17 +579,16 @@ void VDDataProcesser::currentTunnels(Dictionary& data)
     if (auto* texts = arrayMember(data, "tunnels"))
         tunnels = recordsFrom<VDTunnelInfo>(*texts, initTime());
     ClientLists clients;
-    std::vector<std::string> iconRequests;
+    std::set<std::string> bundleIds;
     {
         std::lock_guard lock(mutex_);
         for (const auto& tunnel : tunnels)
-            extractClient(*tunnel, clients, iconRequests);
+            extractClient(*tunnel, clients, bundleIds);
         sortClients(clients);
         curTuns_ = std::move(tunnels);
         current_ = std::move(clients);
     }
-    for (const auto& bundleId : iconRequests)
-        clientManager_->requestIcon(bundleId);
+    requestMissingIcons(bundleIds);
     post(kVDCurrentTunnelRefreshed);
 }
 
@@ -599,7 +598,7 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
     if (!texts || texts->empty())
         return;
     TunnelList received = recordsFrom<VDTunnelInfo>(*texts, initTime());
-    std::vector<std::string> iconRequests;
+    std::set<std::string> bundleIds;
     {
         std::lock_guard lock(mutex_);
         const auto firstNew = static_cast<std::ptrdiff_t>(recTuns_.size());
@@ -607,7 +606,7 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
             if (!recentIds_.insert(tunnel->id_()).second)
                 continue;
             recLstId_ = std::max(recLstId_, tunnel->endId_());
-            extractClient(*tunnel, recent_, iconRequests);
+            extractClient(*tunnel, recent_, bundleIds);
             recTuns_.push_back(std::move(tunnel));
         }
         // The held part is sorted already: sorting the newcomers and merging keeps each reply
@@ -617,9 +616,19 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
         std::inplace_merge(recTuns_.begin(), recTuns_.begin() + firstNew, recTuns_.end(), byId);
         sortClients(recent_);
     }
-    for (const auto& bundleId : iconRequests)
-        clientManager_->requestIcon(bundleId);
+    requestMissingIcons(bundleIds);
     post(kVDRecentTunnelRefreshed);
+}
+
+void VDDataProcesser::requestMissingIcons(const std::set<std::string>& bundleIds)
+{
+    // Looking for an icon may touch the disk: once per app and report, and never while the
+    // views wait for the lists.
+    const auto icons = VDICONImageManager::sharedInstance();
+    for (const auto& bundleId : bundleIds) {
+        if (!icons->bundleIdHasIcon(bundleId))
+            clientManager_->requestIcon(bundleId);
+    }
 }
 
 void VDDataProcesser::switchReply(const Dictionary& data, bool mitm)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -150,7 +151,9 @@ private:
     void udpRecord(QNComPacket::Dictionary& data);
     void iconReply(const QNComPacket::Dictionary& data);
     void bodyData(const QNComPacket::Dictionary& data, bool request);
-    void extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::vector<std::string>& iconRequests) const;
+    // Lists the tunnel's client, and collects the app (bundle id) whose icon it shows.
+    void extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const;
+    void requestMissingIcons(const std::set<std::string>& bundleIds);
     static void sortClients(ClientLists& lists);
     void logPacket(const QNComPacket& packet) const;
 

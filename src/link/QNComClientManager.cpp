@@ -465,18 +465,24 @@ void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& 
             usbHub_ = PTUSBHub::create();
         if (!notConnectedQueue_) {
             notConnectedQueue_ = SerialQueue::create("VD.USB.notConnectedQueue");
+            // The notification centre delivers under its own lock, so the handling goes to the
+            // main queue as a task of its own rather than taking this manager's locks in there.
             const auto center = NotificationCenter::defaultCenter();
             const std::weak_ptr<QNComClientManager> weak = weak_from_this();
-            usbNC1_ = center->addObserver(kPTUSBDeviceDidAttachNotification, usbHub_.get(), [weak](const Notification& note) {
-                const auto self = weak.lock();
-                if (const auto deviceID = deviceIDOf(note); self && deviceID)
-                    self->usbDeviceDidAttach(*deviceID);
-            });
-            usbNC2_ = center->addObserver(kPTUSBDeviceDidDetachNotification, usbHub_.get(), [weak](const Notification& note) {
-                const auto self = weak.lock();
-                if (const auto deviceID = deviceIDOf(note); self && deviceID)
-                    self->usbDeviceDidDetach(*deviceID);
-            });
+            const auto handleLater = [weak](void (QNComClientManager::*handler)(long long)) {
+                return [weak, handler](const Notification& note) {
+                    if (const auto deviceID = deviceIDOf(note)) {
+                        MainQueue::shared()->async([weak, handler, deviceID = *deviceID] {
+                            if (const auto self = weak.lock())
+                                ((*self).*handler)(deviceID);
+                        });
+                    }
+                };
+            };
+            usbNC1_ = center->addObserver(kPTUSBDeviceDidAttachNotification, usbHub_.get(),
+                                          handleLater(&QNComClientManager::usbDeviceDidAttach));
+            usbNC2_ = center->addObserver(kPTUSBDeviceDidDetachNotification, usbHub_.get(),
+                                          handleLater(&QNComClientManager::usbDeviceDidDetach));
         }
     }
     runBlockInMainThread([weak = weak_from_this()] {

@@ -89,6 +89,19 @@ simdjson::dom::parser& threadParser()
     return *parser;
 }
 
+// Where a packet's JSON is decoded to. Kept per thread like the parser, so a steady stream of
+// large reports does not map and fault in fresh memory for every one.
+std::uint8_t* threadDecodeBuffer(std::size_t size)
+{
+    thread_local std::unique_ptr<std::uint8_t[]> buffer;
+    thread_local std::size_t capacity = 0;
+    if (size > capacity || capacity > kParserCapacityToKeep) {
+        buffer.reset(new std::uint8_t[size]);
+        capacity = size;
+    }
+    return buffer.get();
+}
+
 } // namespace
 
 QNComPacket::QNComPacket() : dic_(Dictionary::object())
@@ -115,18 +128,18 @@ std::optional<QNComPacket> QNComPacket::initWithData(std::span<const std::uint8_
 
     // simdjson reads a little past the end of its input, so the decoded JSON gets that slack.
     const std::size_t bound = base64::decodedSizeBound(text.size());
-    const std::unique_ptr<std::uint8_t[]> json(new std::uint8_t[bound + simdjson::SIMDJSON_PADDING]);
-    const auto jsonSize = base64::decodeStrict(text, json.get());
+    std::uint8_t* const json = threadDecodeBuffer(bound + simdjson::SIMDJSON_PADDING);
+    const auto jsonSize = base64::decodeStrict(text, json);
     if (!jsonSize) {
         // Base64 text is ASCII, so text that is not even UTF-8 fails the decoder too; telling
         // the two apart only on failure keeps the common path to one pass.
         log::error(simdjson::validate_utf8(text.data(), text.size()) ? "Communication decode fail" : "Wrong COM MSG");
         return std::nullopt;
     }
-    std::memset(json.get() + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
+    std::memset(json + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
 
     simdjson::dom::element root;
-    if (const auto error = threadParser().parse(json.get(), *jsonSize, false).get(root)) {
+    if (const auto error = threadParser().parse(json, *jsonSize, false).get(root)) {
         log::error(std::string("Communication decode fail with error: ") + simdjson::error_message(error));
         return std::nullopt;
     }

@@ -15,10 +15,13 @@ struct MainState {
     std::thread::id mainThread;
 };
 
+// Never destroyed: while the process exits, the worker pool's last handlers may still hand
+// tasks in, and tasks left waiting may hold its sockets, which must not be closed after the
+// pool is gone.
 MainState& state()
 {
-    static MainState s;
-    return s;
+    static MainState* const s = new MainState;
+    return *s;
 }
 
 } // namespace
