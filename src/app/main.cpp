@@ -8,6 +8,7 @@
 #include "AppDelegate.h"
 #include "Copypast.h"
 #include "SingleInstance.h"
+#include "VDWindowLook.h"
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
 #include "platform/UserPaths.h"
@@ -69,6 +70,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Vantor Dashboard");
     QApplication::setApplicationVersion(VD_VERSION);
     QApplication::setDesktopFileName("vantor-dashboard");
+    QApplication::setWindowIcon(vd::drawApplicationIcon());
     // Quitting is the delegate's decision: the last window closing may bring the connect window back.
     QApplication::setQuitOnLastWindowClosed(false);
 
