@@ -1,0 +1,281 @@
+#include "VDBaseTunnelListViewController.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QMetaObject>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "VDTableCellView.h"
+#include "VDTunnelTableModel.h"
+#include "data/VDDataManager.h"
+#include "data/VDNotifications.h"
+
+namespace vd {
+
+VDBaseTunnelListViewController::VDBaseTunnelListViewController(std::string idString, const char* refreshNotification,
+                                                               QWidget* parent)
+    : QWidget(parent), idString_(std::move(idString))
+{
+    setUpTable();
+    reloadData();
+    // Refreshes come on the processor's queue, filter changes on the caller's thread; both only
+    // queue a reload here (the centre delivers under its own lock). Notifications from every
+    // window's processor reload this list from its own processor.
+    auto center = NotificationCenter::defaultCenter();
+    refreshObservation_ = center->addObserver(refreshNotification, nullptr, [this](const Notification&) { scheduleReload(); });
+    filterObservation_ = center->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) { scheduleReload(); });
+}
+
+VDBaseTunnelListViewController::~VDBaseTunnelListViewController()
+{
+    // Waits for a callback running on another thread; none starts afterwards.
+    refreshObservation_.reset();
+    filterObservation_.reset();
+}
+
+void VDBaseTunnelListViewController::setUpTable()
+{
+    tableView_ = new QTableView(this);
+    model_ = new VDTunnelTableModel(VDICONImageManager::sharedInstance(), this);
+    tableView_->setModel(model_);
+    tableView_->setItemDelegate(new VDTableCellView(tableView_));
+    tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tableView_->setAlternatingRowColors(true);
+    tableView_->setShowGrid(false);
+    tableView_->setWordWrap(false);
+    tableView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    tableView_->setMinimumHeight(400);
+    tableView_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    QHeaderView* rows = tableView_->verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(VDTableCellView::kRowHeight);
+    rows->setDefaultSectionSize(VDTableCellView::kRowHeight);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+
+    QHeaderView* header = tableView_->horizontalHeader();
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(true);
+    for (int column = 0; column < tunnelcolumn::kCount; ++column) {
+        header->resizeSection(column, kTunnelColumns[static_cast<std::size_t>(column)].width);
+        header->setSectionResizeMode(column, column == tunnelcolumn::kStatus ? QHeaderView::Fixed : QHeaderView::Interactive);
+    }
+    // No order until the user picks one: rows keep the processor's order.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    header->setSectionsClickable(true);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &VDBaseTunnelListViewController::sortIndicatorChanged);
+
+    connect(tableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!publishing_)
+            tableViewRowChangeAction();
+    });
+    connect(tableView_, &QWidget::customContextMenuRequested, this, &VDBaseTunnelListViewController::openContextMenu);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tableView_);
+}
+
+void VDBaseTunnelListViewController::setBasicDelegate(VDTunnelListDelegate* delegate)
+{
+    basicDelegate_ = delegate;
+    delegateObject_ = dynamic_cast<QObject*>(delegate);
+    delegateIsObject_ = delegateObject_ != nullptr;
+}
+
+VDTunnelListDelegate* VDBaseTunnelListViewController::basicDelegate() const
+{
+    return delegateIsObject_ && !delegateObject_ ? nullptr : basicDelegate_;
+}
+
+const TunnelList& VDBaseTunnelListViewController::mainArray() const
+{
+    return model_->mainArray();
+}
+
+const TunnelSortDescriptors& VDBaseTunnelListViewController::sortDescriptors() const
+{
+    return model_->sortDescriptors();
+}
+
+std::shared_ptr<VDDataProcesser> VDBaseTunnelListViewController::processer() const
+{
+    return VDDataManager::sharedInstance().getProcesserOfId(idString_);
+}
+
+void VDBaseTunnelListViewController::scheduleReload()
+{
+    // A burst of notifications needs one reload; the queued call is dropped with this object.
+    if (reloadQueued_.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        reloadQueued_ = false;
+        reloadData();
+    }, Qt::QueuedConnection);
+}
+
+void VDBaseTunnelListViewController::reloadData()
+{
+    if (!viewAppeared_)
+        return;
+    const auto source = processer();
+    if (!source)
+        return;
+    TunnelList rows = filter_.apply(tunnelsOf(*source), source->filterString(), clientFilterOf(*source));
+    sortTunnels(rows, sortDescriptors());
+    publish(std::move(rows));
+}
+
+void VDBaseTunnelListViewController::publish(TunnelList rows)
+{
+    publishing_ = true;
+    model_->setRows(std::move(rows));
+    publishing_ = false;
+    reloadTableView();
+}
+
+void VDBaseTunnelListViewController::reloadTableView()
+{
+    if (detailTunnelInfoId_ == -1) {
+        collapseDetail();
+        return;
+    }
+    const int row = model_->rowOfId(detailTunnelInfoId_);
+    if (row < 0) {
+        detailTunnelInfoId_ = -1;
+        collapseDetail();
+    } else if (selectedRow() == row) {
+        // The selection moved with its record: the pane takes the record's new copy.
+        tableViewRowChangeAction();
+    } else {
+        tableView_->selectRow(row);
+    }
+}
+
+void VDBaseTunnelListViewController::collapseDetail()
+{
+    if (auto* delegate = basicDelegate())
+        delegate->collapseDetail();
+}
+
+int VDBaseTunnelListViewController::selectedRow() const
+{
+    const auto selected = tableView_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+std::shared_ptr<const VDTunnelInfo> VDBaseTunnelListViewController::selectedRecord() const
+{
+    return model_->recordAt(selectedRow());
+}
+
+void VDBaseTunnelListViewController::tableViewRowChangeAction()
+{
+    const auto record = selectedRecord();
+    if (!record) {
+        // The pane stays as it is until the next reload collapses it.
+        detailTunnelInfoId_ = -1;
+        return;
+    }
+    auto* delegate = basicDelegate();
+    if (record->id_() != detailTunnelInfoId_) {
+        detailTunnelInfoId_ = record->id_();
+        if (delegate)
+            delegate->openDetailFor(record);
+    } else if (delegate) {
+        delegate->updateDetailFor(record);
+    }
+}
+
+void VDBaseTunnelListViewController::deSelectTunnel()
+{
+    tableView_->clearSelection();
+}
+
+void VDBaseTunnelListViewController::killTunnel()
+{
+    if (const auto record = selectedRecord())
+        closeTunnel(record->id_());
+}
+
+void VDBaseTunnelListViewController::setFilterString()
+{
+    if (const auto record = selectedRecord())
+        filterByHost(std::string(record->host()));
+}
+
+void VDBaseTunnelListViewController::closeTunnel(std::int64_t tunnelId)
+{
+    if (const auto source = processer())
+        source->requestCloseTunnel(tunnelId);
+}
+
+void VDBaseTunnelListViewController::filterByHost(const std::string& host)
+{
+    if (const auto source = processer())
+        source->setFilterString(host);
+}
+
+void VDBaseTunnelListViewController::sortIndicatorChanged(int section, Qt::SortOrder order)
+{
+    if (section < 0 || section >= tunnelcolumn::kCount || !kTunnelColumns[static_cast<std::size_t>(section)].sortKey) {
+        // A column without a sort key leaves the order (and its indicator) as it was.
+        const QSignalBlocker quiet(tableView_->horizontalHeader());
+        tableView_->horizontalHeader()->setSortIndicator(sortSection_, sortOrder_);
+        return;
+    }
+    sortSection_ = section;
+    sortOrder_ = order;
+    model_->sort(section, order);
+}
+
+void VDBaseTunnelListViewController::openContextMenu(const QPoint& position)
+{
+    const QModelIndex index = tableView_->indexAt(position);
+    const auto record = model_->recordAt(index.row());
+    if (!index.isValid() || !record)
+        return;
+    // The clicked row becomes the selection (and so the pane's record) before the menu opens.
+    tableView_->selectRow(index.row());
+    if (contextMenu_)
+        contextMenu_->deleteLater();
+    contextMenu_ = menuNeedsUpdate(*record);
+    contextMenu_->popup(tableView_->viewport()->mapToGlobal(position));
+}
+
+QMenu* VDBaseTunnelListViewController::menuNeedsUpdate(const VDTunnelInfo& tunnel)
+{
+    auto* menu = new QMenu(this);
+    const std::int64_t tunnelId = tunnel.id_();
+    const std::string host(tunnel.host());
+    if (tunnel.status() == 0) {
+        menu->addAction("Kill Connection", this, [this, tunnelId] { closeTunnel(tunnelId); });
+        menu->addSeparator();
+    }
+    QAction* curl = menu->addAction("Copy curl Command", this, &VDBaseTunnelListViewController::tunnelCurlCommand);
+    // The key equivalent is a capital C: Command (Ctrl here) with Shift.
+    curl->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    curl->setEnabled(false);
+    menu->addSeparator();
+    menu->addAction(QString("Set Filter to %1").arg(QString::fromStdString(host)), this, [this, host] { filterByHost(host); });
+    return menu;
+}
+
+void VDBaseTunnelListViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    viewAppeared_ = true;
+    if (const auto source = processer())
+        viewDidAppear(*source);
+}
+
+void VDBaseTunnelListViewController::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    viewAppeared_ = false;
+}
+
+} // namespace vd

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+#include "VDTunnelFilter.h"
+#include "VDTunnelListDelegate.h"
+#include "VDTunnelSorting.h"
+#include "data/VDDataProcesser.h"
+#include "platform/NotificationCenter.h"
+
+class QTableView;
+
+namespace vd {
+
+class VDTunnelTableModel;
+
+// The table of tunnels of one section of a main window. It reads its window's processor (by
+// `idString`, through the registry) when a refresh arrives while it is on screen, shows the
+// records that pass the window's filter and client filter in the order chosen in the header,
+// and keeps the detail pane of its split view (`basicDelegate`) on the selected record.
+//
+// The subclasses say which of the processor's lists they show and what they ask the service
+// for when they come on screen; "on screen" is this widget's own show and hide events.
+class VDBaseTunnelListViewController : public QWidget {
+    Q_OBJECT
+public:
+    ~VDBaseTunnelListViewController() override;
+
+    const std::string& idString() const { return idString_; }
+    // The split view that shows the detail pane. Not owned; when it is a QObject, its
+    // destruction is noticed and it is called no more.
+    void setBasicDelegate(VDTunnelListDelegate* delegate);
+    VDTunnelListDelegate* basicDelegate() const;
+
+    // Rebuilds the rows from the processor (nothing while off screen) and reconciles the pane.
+    void reloadData();
+    // Brings the detail pane in line with the rows: the record shown there is selected and
+    // refreshed, or the pane collapses when the record is gone or none is open.
+    void reloadTableView();
+    void deSelectTunnel();
+    // Closes the selected record's connection; nothing without a selection.
+    void killTunnel();
+    // Makes the selected record's host the window's filter text.
+    void setFilterString();
+    // Kept for the menu's always-disabled item.
+    void tunnelCurlCommand() {}
+    void tableViewRowChangeAction();
+
+    QTableView* tableView() const { return tableView_; }
+    VDTunnelTableModel* model() const { return model_; }
+    const TunnelList& mainArray() const;
+    const TunnelSortDescriptors& sortDescriptors() const;
+    std::int64_t detailTunnelInfoId() const { return detailTunnelInfoId_; }
+    bool viewAppeared() const { return viewAppeared_; }
+    // The menu built for the last secondary click on a row, while it exists.
+    QMenu* contextMenu() const { return contextMenu_; }
+
+protected:
+    VDBaseTunnelListViewController(std::string idString, const char* refreshNotification, QWidget* parent);
+
+    virtual TunnelList tunnelsOf(const VDDataProcesser& processer) const = 0;
+    virtual std::string clientFilterOf(const VDDataProcesser& processer) const = 0;
+    // What the section asks of the service each time it comes on screen.
+    virtual void viewDidAppear(VDDataProcesser& processer) = 0;
+
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    std::shared_ptr<VDDataProcesser> processer() const;
+    void setUpTable();
+    void sortIndicatorChanged(int section, Qt::SortOrder order);
+    // Called from the notifying thread: queues one reload on this object's thread.
+    void scheduleReload();
+    void publish(TunnelList rows);
+    std::shared_ptr<const VDTunnelInfo> selectedRecord() const;
+    int selectedRow() const;
+    void openContextMenu(const QPoint& position);
+    // The menu for one record; its actions keep that record's id and host.
+    QMenu* menuNeedsUpdate(const VDTunnelInfo& tunnel);
+    void closeTunnel(std::int64_t tunnelId);
+    void filterByHost(const std::string& host);
+    void collapseDetail();
+
+    const std::string idString_;
+    QTableView* tableView_ = nullptr;
+    VDTunnelTableModel* model_ = nullptr;
+    VDTunnelFilter filter_;
+    std::int64_t detailTunnelInfoId_ = -1;
+    bool viewAppeared_ = false;
+    // Rows being replaced: selection changes then are not the user's.
+    bool publishing_ = false;
+    VDTunnelListDelegate* basicDelegate_ = nullptr;
+    QPointer<QObject> delegateObject_;
+    bool delegateIsObject_ = false;
+    QPointer<QMenu> contextMenu_;
+    int sortSection_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    std::atomic<bool> reloadQueued_{false};
+    ObservationToken refreshObservation_;
+    ObservationToken filterObservation_;
+};
+
+} // namespace vd

@@ -1,0 +1,91 @@
+#include "VDTableCellView.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPixmap>
+
+namespace vd {
+namespace {
+
+constexpr int kTextInset = 3;
+
+QRect centred(const QRect& cell, int side)
+{
+    return QRect(cell.x() + (cell.width() - side) / 2, cell.y() + (cell.height() - side) / 2, side, side);
+}
+
+} // namespace
+
+VDTableCellView::VDTableCellView(QObject* parent) : QStyledItemDelegate(parent) {}
+
+QFont VDTableCellView::cellFont(const QFont& base)
+{
+    QFont font = base;
+    font.setPixelSize(13);
+    return font;
+}
+
+VDTableCellView::Placement VDTableCellView::placementOf(Layout layout, const QRect& cell)
+{
+    const QRect fullText = cell.adjusted(kTextInset, 0, -kTextInset, 0);
+    switch (layout) {
+    case textOnlyTop: return {{}, fullText.adjusted(0, 5, 0, 0), Qt::AlignLeft | Qt::AlignTop};
+    case imageOnly: return {centred(cell, 12), {}, {}};
+    case imageAndText: {
+        const QRect image(cell.x() + 2, cell.y() + (cell.height() - 16) / 2, 16, 16);
+        const QRect text(image.right() + 1 + 5, cell.y(), cell.right() - image.right() - 5 - kTextInset, cell.height());
+        return {image, text, Qt::AlignLeft | Qt::AlignVCenter};
+    }
+    case textOnly:
+    default: return {{}, fullText, Qt::AlignLeft | Qt::AlignVCenter};
+    }
+}
+
+void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // The row background (selection, alternating colours) as the style draws it, then only the
+    // parts of this cell's layout: nothing left over from another row can show through.
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    background.icon = QIcon();
+    background.features &= ~QStyleOptionViewItem::HasDecoration;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
+
+    const auto layout = static_cast<Layout>(index.data(LayoutRole).toInt());
+    const Placement place = placementOf(layout, option.rect);
+    painter->save();
+    if (place.image.isValid()) {
+        const auto image = index.data(Qt::DecorationRole).value<QPixmap>();
+        if (!image.isNull()) {
+            painter->setRenderHint(QPainter::SmoothPixmapTransform);
+            painter->drawPixmap(place.image, image);
+        }
+    }
+    if (place.text.isValid()) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const QFont font = cellFont(option.font);
+        painter->setFont(font);
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(place.text, static_cast<int>(place.textAlignment),
+                          QFontMetrics(font).elidedText(text, Qt::ElideRight, place.text.width()));
+    }
+    // Solid vertical grid lines between columns; rows are told apart by their backgrounds.
+    painter->setPen(option.palette.color(QPalette::Midlight));
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->restore();
+}
+
+QSize VDTableCellView::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const auto layout = static_cast<Layout>(index.data(LayoutRole).toInt());
+    if (layout == imageOnly)
+        return {20, kRowHeight};
+    const int text = QFontMetrics(cellFont(option.font)).horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    return {text + 2 * kTextInset + (layout == imageAndText ? 23 : 0), kRowHeight};
+}
+
+} // namespace vd

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace vd {
+
+// The one cell of every table: paints a row's text and image in one of four layouts, so a table
+// of any length costs one painter per visible cell and no widget per row. The model names the
+// layout of each cell under `LayoutRole` (textOnly when it does not), its text under
+// Qt::DisplayRole and its image (a QPixmap) under Qt::DecorationRole.
+class VDTableCellView : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    enum Layout : int { textOnly, textOnlyTop, imageOnly, imageAndText };
+    static constexpr int LayoutRole = Qt::UserRole + 100;
+    static constexpr int kRowHeight = 20;
+
+    explicit VDTableCellView(QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // The single-line text of every cell: the system font at 13 pixels.
+    static QFont cellFont(const QFont& base);
+
+    // Where the parts of a cell go, inside the cell's rectangle.
+    struct Placement {
+        QRect image;
+        QRect text;
+        Qt::Alignment textAlignment;
+    };
+    static Placement placementOf(Layout layout, const QRect& cell);
+};
+
+} // namespace vd

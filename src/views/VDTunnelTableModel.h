@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <QAbstractTableModel>
+#include <QPixmap>
+
+#include "VDTunnelSorting.h"
+#include "data/VDDataProcesser.h"
+#include "data/VDICONImageManager.h"
+
+namespace vd {
+
+// The rows of a tunnel table (`mainArray`: filtered and sorted records, shared with nobody who
+// could change them) behind the eleven columns. Cell texts are made only when the view asks for
+// a visible cell; the model keeps no text per row.
+//
+// New rows replace old ones record by record: removed records leave with rowsRemoved, new ones
+// arrive with rowsInserted, a changed order is a layout change that moves persistent indexes, and
+// the values refresh with one ranged dataChanged. So the selection stays on its record and a
+// refresh of thousands of rows costs the view only its visible cells.
+class VDTunnelTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // The typed value a column sorts by (a number, a date as seconds, or a text), for views and
+    // proxies that sort or filter through the model's roles.
+    static constexpr int SortKeyRole = Qt::UserRole + 1;
+    // Client icons are asked for at this size and drawn at half of it.
+    static constexpr double kIconSide = 32;
+
+    explicit VDTunnelTableModel(std::shared_ptr<VDICONImageManager> icons = VDICONImageManager::sharedInstance(),
+                                QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // A header click: the column's key becomes the first sort key, the earlier ones break ties,
+    // and the rows are sorted in place. Columns without a sort key are ignored.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    const TunnelList& mainArray() const { return rows_; }
+    const TunnelSortDescriptors& sortDescriptors() const { return sortDescriptors_; }
+    // Replaces the rows, keeping every persistent index (the selection) on its record.
+    void setRows(TunnelList rows);
+    std::shared_ptr<const VDTunnelInfo> recordAt(int row) const;
+    // The row of the tunnel with this id, or -1.
+    int rowOfId(std::int64_t id) const;
+
+    // Bytes the model itself holds (rows and icons), the records not counted: they are shared.
+    std::size_t heldBytes() const;
+
+    // A row's identity across reloads: the tunnel id, and which of the rows with that id it is
+    // (a report may list one tunnel twice; the second copy is then a row of its own).
+    struct RowKey {
+        std::int64_t id;
+        std::uint32_t nth;
+        bool operator==(const RowKey&) const = default;
+    };
+    struct RowKeyHash {
+        std::size_t operator()(const RowKey& key) const noexcept
+        {
+            return std::hash<std::int64_t>{}(key.id) ^ (static_cast<std::size_t>(key.nth) * 0x9E3779B97F4A7C15ULL);
+        }
+    };
+    using RowPositions = std::unordered_map<RowKey, std::uint32_t, RowKeyHash>;
+
+private:
+    struct Icon {
+        QPixmap image;
+        std::uint64_t generation = 0;
+        bool pending = false;
+    };
+    QVariant clientIcon(const VDTunnelInfo& tunnel) const;
+    void iconArrived(const std::string& bundleId, QImage image);
+    QVariant sortKeyOf(const VDTunnelInfo& tunnel, int column) const;
+    void moveRowsTo(TunnelList rows, const std::vector<RowKey>& oldKeys, const std::vector<RowKey>& newKeys,
+                    const RowPositions& target);
+
+    TunnelList rows_;
+    TunnelSortDescriptors sortDescriptors_;
+    const std::shared_ptr<VDICONImageManager> iconManager_;
+    // Icons by bundle id, so an icon that arrives late can only show on rows of the bundle it
+    // was asked for. Each reload asks again (answered from the cache's memory), which picks up
+    // an icon that arrived from the service since.
+    mutable std::unordered_map<std::string, Icon> icons_;
+    std::uint64_t iconGeneration_ = 1;
+    // The cache answers from memory at once, inside data(), where no signal may be sent.
+    mutable bool answering_ = false;
+};
+
+} // namespace vd

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "data/VDDataProcesser.h"
+#include "link/QNComPacket.h"
+
+namespace vd::test {
+
+// Tunnel records built from JSON texts like the service's, with only the keys a test cares
+// about set apart from a plausible rest.
+struct TunnelSpec {
+    std::int64_t id = 1;
+    std::string host = "example.com";
+    std::int64_t port = 443;
+    std::int64_t type = 2;
+    bool active = false;
+    std::uint64_t closeReason = 0;
+    std::string bundleId = "com.example.app";
+    std::string processName = "app";
+    std::int64_t processId = 100;
+    std::string policyName = "DIRECT";
+    std::string ruleInfo = "";
+    std::int64_t tx = 0;
+    std::int64_t rx = 0;
+    double start = 10;
+};
+
+inline std::string tunnelText(const TunnelSpec& spec)
+{
+    return nlohmann::ordered_json{{"id", spec.id},
+                                  {"endId", spec.id},
+                                  {"type", spec.type},
+                                  {"closeReason", spec.closeReason},
+                                  {"t_start", spec.start},
+                                  {"t_end", spec.active ? 0.0 : spec.start + 1.5},
+                                  {"host", spec.host},
+                                  {"port", spec.port},
+                                  {"processName", spec.processName},
+                                  {"processIdentifier", spec.processId},
+                                  {"bundleIdentifier", spec.bundleId},
+                                  {"fromHost", "127.0.0.1"},
+                                  {"fromPort", 50000 + spec.id},
+                                  {"policyName", spec.policyName},
+                                  {"ruleInfo", spec.ruleInfo},
+                                  {"tx", spec.tx},
+                                  {"rx", spec.rx}}
+        .dump();
+}
+
+inline std::shared_ptr<const VDTunnelInfo> tunnel(const TunnelSpec& spec)
+{
+    return VDTunnelInfo::initWithJSONString(tunnelText(spec), 1.7e9);
+}
+
+// Records with these ids, everything else alike.
+inline TunnelList tunnels(const std::vector<std::int64_t>& ids)
+{
+    TunnelList list;
+    for (const auto id : ids)
+        list.push_back(tunnel({.id = id, .host = "host" + std::to_string(id) + ".example"}));
+    return list;
+}
+
+// A report of the service as the processor receives it: cmd 7 (current) or 8 (recent).
+inline QNComPacket report(std::uint64_t cmd, const std::vector<TunnelSpec>& specs)
+{
+    QNComPacket packet;
+    packet.setCmd(cmd);
+    auto texts = nlohmann::ordered_json::array();
+    for (const auto& spec : specs)
+        texts.push_back(tunnelText(spec));
+    packet.setData(QNComPacket::Dictionary{{"tunnels", texts}});
+    return packet;
+}
+
+inline std::vector<std::int64_t> idsOf(const TunnelList& list)
+{
+    std::vector<std::int64_t> ids;
+    for (const auto& t : list)
+        ids.push_back(t->id_());
+    return ids;
+}
+
+} // namespace vd::test

@@ -1,0 +1,241 @@
+#include <thread>
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QMenu>
+
+#include "ListFixture.h"
+#include "data/VDNotifications.h"
+#include "platform/NotificationCenter.h"
+#include "views/VDCurTunListViewController.h"
+#include "views/VDRecTunListViewController.h"
+
+namespace vd {
+namespace {
+
+using test::TunnelSpec;
+using Ids = std::vector<std::int64_t>;
+namespace col = tunnelcolumn;
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new test::ViewsEnvironment);
+
+std::vector<TunnelSpec> specs(const Ids& ids)
+{
+    std::vector<TunnelSpec> out;
+    for (const auto id : ids)
+        out.push_back({.id = id, .host = "host" + std::to_string(id) + ".example", .active = id % 2 == 0});
+    return out;
+}
+
+class CurrentListTest : public test::ListFixture<VDCurTunListViewController> {
+protected:
+    void SetUp() override
+    {
+        list.show();
+        report(7, specs({1, 2, 3, 4, 5}));
+        ASSERT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
+        delegate.calls.clear();
+    }
+    QStringList menuTexts() const
+    {
+        QStringList texts;
+        for (const QAction* action : list.contextMenu()->actions())
+            texts << action->text();
+        return texts;
+    }
+    void rightClick(std::int64_t id)
+    {
+        const QRect cell = list.tableView()->visualRect(list.model()->index(list.model()->rowOfId(id), col::kServer));
+        emit list.tableView()->customContextMenuRequested(cell.center());
+    }
+    QAction* menuItem(const QString& text) const
+    {
+        for (QAction* action : list.contextMenu()->actions()) {
+            if (action->text() == text)
+                return action;
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(CurrentListTest, RefreshesAreIgnoredOffScreenAndCaughtUpWhenShownAgain)
+{
+    list.hide();
+    EXPECT_FALSE(list.viewAppeared());
+    report(7, specs({7, 8}));
+    EXPECT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
+    list.show();
+    EXPECT_TRUE(list.viewAppeared());
+    EXPECT_EQ(shownIds(), (Ids{7, 8}));
+}
+
+TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt)
+{
+    QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    select(3);
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
+    const auto first = delegate.shown;
+
+    report(7, specs({5, 9, 3, 1, 2, 4}));
+    EXPECT_EQ(selectedRow(), 2);
+    EXPECT_EQ(list.detailTunnelInfoId(), 3);
+    EXPECT_EQ(delegate.calls.back(), "update 3");
+    // The pane gets the new report's copy of the record, the highlighted row is that record.
+    EXPECT_NE(delegate.shown, first);
+    EXPECT_EQ(delegate.shown, list.model()->recordAt(selectedRow()));
+
+    list.tableView()->horizontalHeader()->setSortIndicator(col::kServer, Qt::DescendingOrder);
+    EXPECT_EQ(selectedId(), 3);
+    report(7, specs({3, 1}));
+    EXPECT_EQ(shownIds(), (Ids{3, 1}));
+    EXPECT_EQ(selectedId(), 3);
+    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
+}
+
+TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnReturn)
+{
+    select(4);
+    report(7, specs({1, 2, 3, 5}));
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+    EXPECT_EQ(selectedRow(), -1);
+    report(7, specs({4, 1, 2}));
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
+}
+
+TEST_F(CurrentListTest, ClearingTheSelectionLeavesThePaneOpenUntilTheNextReload)
+{
+    select(2);
+    list.tableView()->clearSelection();
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
+    report(7, specs({1, 2}));
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+    EXPECT_EQ(selectedRow(), -1);
+}
+
+TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotSort)
+{
+    auto* header = list.tableView()->horizontalHeader();
+    header->setSortIndicator(col::kId, Qt::DescendingOrder);
+    EXPECT_EQ(shownIds(), (Ids{5, 4, 3, 2, 1}));
+    report(7, specs({2, 7, 1}));
+    EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
+    header->setSortIndicator(col::kStatus, Qt::AscendingOrder);
+    EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
+    EXPECT_EQ(header->sortIndicatorSection(), col::kId);
+    EXPECT_EQ(list.sortDescriptors().size(), 1u);
+}
+
+TEST_F(CurrentListTest, FilterTextAndClientComeFromTheProcessor)
+{
+    std::vector<TunnelSpec> records = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
+                                       {.id = 2, .host = "cdn.example.net", .bundleId = "com.b"},
+                                       {.id = 3, .host = "ÉXAMPLE.org", .bundleId = "com.b"}};
+    report(7, records);
+    processer->setFilterString("example.ORG");
+    settle();
+    EXPECT_EQ(shownIds(), (Ids{1, 3}));
+    processer->setCurrentFilterBundleId("com.b");
+    NotificationCenter::defaultCenter()->post(kVDCurrentTunnelRefreshed);
+    settle();
+    EXPECT_EQ(shownIds(), Ids{3});
+    processer->setFilterString("");
+    settle();
+    EXPECT_EQ(shownIds(), (Ids{2, 3}));
+}
+
+TEST_F(CurrentListTest, ContextMenuOfAnActiveRecordOffersKillAndSelectsItsRow)
+{
+    rightClick(4);
+    EXPECT_EQ(selectedId(), 4);
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 4"});
+    EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "", "Copy curl Command", "", "Set Filter to host4.example"}));
+    const QAction* curl = menuItem("Copy curl Command");
+    EXPECT_FALSE(curl->isEnabled());
+    EXPECT_EQ(curl->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    EXPECT_TRUE(menuItem("Kill Connection")->isEnabled());
+    list.contextMenu()->close();
+}
+
+TEST_F(CurrentListTest, ContextMenuOfACompletedRecordHasNoKillAndActsOnItsOwnRecord)
+{
+    rightClick(3);
+    EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "", "Set Filter to host3.example"}));
+    // Rows move under the open menu; its item still names the record it was opened for.
+    report(7, specs({5, 1, 3}));
+    menuItem("Set Filter to host3.example")->trigger();
+    EXPECT_EQ(processer->filterString(), "host3.example");
+    settle();
+    EXPECT_EQ(shownIds(), Ids{3});
+    list.contextMenu()->close();
+}
+
+TEST_F(CurrentListTest, SetFilterStringAndKillNeedASelection)
+{
+    list.setFilterString();
+    list.killTunnel();
+    EXPECT_EQ(processer->filterString(), "");
+    select(5);
+    list.setFilterString();
+    EXPECT_EQ(processer->filterString(), "host5.example");
+}
+
+TEST_F(CurrentListTest, ReportsFromTheProcessorsThreadArriveWholeOnTheGuiThread)
+{
+    QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    select(1);
+    std::atomic<bool> done{false};
+    std::thread link([&] {
+        for (std::int64_t round = 0; round < 200; ++round) {
+            Ids ids;
+            for (std::int64_t id = round % 7; id < 40; id += 1 + round % 3)
+                ids.push_back(id);
+            ids.push_back(1);
+            processer->processPacket(test::report(7, specs(ids)));
+        }
+        processer->processPacket(test::report(7, specs({9, 1, 8})));
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents();
+        ASSERT_EQ(list.mainArray().size(), static_cast<std::size_t>(list.model()->rowCount()));
+        ASSERT_EQ(selectedId(), 1);
+    }
+    link.join();
+    settle();
+    EXPECT_EQ(shownIds(), (Ids{9, 1, 8}));
+    EXPECT_EQ(selectedId(), 1);
+    EXPECT_EQ(delegate.shown, list.model()->recordAt(1));
+}
+
+TEST_F(CurrentListTest, ADelegateThatIsGoneIsNotCalled)
+{
+    {
+        test::RecordingDelegate shortLived(list);
+        list.setBasicDelegate(&shortLived);
+    }
+    EXPECT_EQ(list.basicDelegate(), nullptr);
+    select(2);
+    report(7, specs({1}));
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+}
+
+using RecentListTest = test::ListFixture<VDRecTunListViewController>;
+
+TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
+{
+    list.show();
+    report(8, specs({3, 1, 2}));
+    EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
+    report(7, specs({9}));
+    EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
+    processer->cleanRecentRecord();
+    settle();
+    EXPECT_EQ(shownIds(), Ids{});
+}
+
+} // namespace
+} // namespace vd

@@ -1,0 +1,198 @@
+#include <QAbstractItemModelTester>
+#include <QPersistentModelIndex>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "TunnelRecords.h"
+#include "support/TempDir.h"
+#include "views/VDStatusImages.h"
+#include "views/VDTableCellView.h"
+#include "views/VDTunnelTableModel.h"
+
+namespace vd {
+namespace {
+
+using test::idsOf;
+using test::tunnel;
+using test::tunnels;
+namespace col = tunnelcolumn;
+
+class TunnelTableModelTest : public ::testing::Test {
+protected:
+    QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
+    QImage image(int row, int column) const
+    {
+        return model.data(model.index(row, column), Qt::DecorationRole).value<QPixmap>().toImage();
+    }
+    void click(int column, Qt::SortOrder order = Qt::AscendingOrder) { model.sort(column, order); }
+
+    VDTunnelTableModel model{VDICONImageManager::create()};
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+};
+
+TEST_F(TunnelTableModelTest, HeaderNamesElevenColumnsInOrder)
+{
+    QStringList titles;
+    for (int c = 0; c < model.columnCount(); ++c)
+        titles << model.headerData(c, Qt::Horizontal).toString();
+    EXPECT_EQ(titles, QStringList({"", "ID", "Date", "Client", "Status", "Policy", "Upload", "Download", "Duration",
+                                   "Method", "Server"}));
+    EXPECT_STREQ(kTunnelColumns[col::kServer].identifier, "server_column");
+    EXPECT_EQ(model.headerData(col::kTx, Qt::Horizontal, Qt::InitialSortOrderRole).toInt(), Qt::AscendingOrder);
+}
+
+TEST_F(TunnelTableModelTest, CellsShowTheRecordsTexts)
+{
+    model.setRows({tunnel({.id = 42, .host = "::1", .port = 8443, .type = 2, .processName = "curl", .processId = 77,
+                          .policyName = "Proxy", .ruleInfo = "DOMAIN-SUFFIX,example.com", .tx = 1536, .rx = 0}),
+                   tunnel({.id = 7, .processName = "curl", .processId = 0, .policyName = "Proxy"}),
+                   tunnel({.id = 8, .policyName = ""})});
+    EXPECT_EQ(cell(0, col::kId), "42");
+    EXPECT_EQ(cell(0, col::kClient), "curl(77)");
+    EXPECT_EQ(cell(1, col::kClient), "curl");
+    EXPECT_EQ(cell(0, col::kStatusString), "Completed");
+    EXPECT_EQ(cell(0, col::kPolicy), "Proxy (DOMAIN-SUFFIX,example.com)");
+    EXPECT_EQ(cell(1, col::kPolicy), "Proxy");
+    EXPECT_EQ(cell(2, col::kPolicy), "--");
+    EXPECT_EQ(cell(0, col::kTx), "1.5KB");
+    EXPECT_EQ(cell(0, col::kRx), "--");
+    EXPECT_EQ(cell(0, col::kDuration), "1500 ms");
+    EXPECT_EQ(cell(0, col::kMethod), "HTTPS");
+    EXPECT_EQ(cell(0, col::kServer), "[::1]:8443");
+    EXPECT_TRUE(model.data(model.index(0, col::kStatus)).isNull());
+    EXPECT_EQ(model.data(model.index(0, col::kStatus), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageOnly);
+    EXPECT_EQ(model.data(model.index(0, col::kClient), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageAndText);
+    EXPECT_EQ(model.data(model.index(0, col::kServer), VDTableCellView::LayoutRole).toInt(), VDTableCellView::textOnly);
+    EXPECT_FALSE(model.index(3, 0).isValid());
+}
+
+TEST_F(TunnelTableModelTest, StatusImageFollowsTheStatus)
+{
+    model.setRows({tunnel({.id = 1, .active = true, .closeReason = 4}), tunnel({.id = 2, .closeReason = 0}),
+                   tunnel({.id = 3, .closeReason = 6})});
+    const QImage connecting = VDStatusImages::named("connecting").toImage();
+    const QImage complete = VDStatusImages::named("complete").toImage();
+    const QImage error = VDStatusImages::named("error").toImage();
+    EXPECT_EQ(image(0, col::kStatus), connecting);
+    EXPECT_EQ(image(1, col::kStatus), complete);
+    EXPECT_EQ(image(2, col::kStatus), error);
+    EXPECT_NE(connecting, complete);
+    EXPECT_NE(complete, error);
+    EXPECT_NE(connecting, error);
+    EXPECT_TRUE(VDStatusImages::forStatus(3).isNull());
+}
+
+TEST_F(TunnelTableModelTest, ServerSortsByHostAndClientByProcessIdNotByTheirTexts)
+{
+    // By the shown text "a.com.cn:1" comes before "a.com:9"; by host "a.com" comes first.
+    model.setRows({tunnel({.id = 1, .host = "a.com.cn", .port = 1, .processName = "aa", .processId = 2}),
+                   tunnel({.id = 2, .host = "a.com", .port = 9, .processName = "zz", .processId = 1})});
+    click(col::kServer);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{2, 1}));
+    click(col::kId);
+    click(col::kClient);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{2, 1}));
+}
+
+TEST_F(TunnelTableModelTest, NumbersSortNumericallyAndLaterClicksLeadWithEarlierOnesBreakingTies)
+{
+    model.setRows({tunnel({.id = 1, .host = "b", .tx = 100}), tunnel({.id = 2, .host = "a", .tx = 9}),
+                   tunnel({.id = 3, .host = "b", .tx = 10}), tunnel({.id = 4, .host = "a", .tx = 100})});
+    click(col::kTx);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{2, 3, 1, 4}));
+    click(col::kServer, Qt::DescendingOrder);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{3, 1, 2, 4}));
+    ASSERT_EQ(model.sortDescriptors().size(), 2u);
+    EXPECT_EQ(model.sortDescriptors()[0], (TunnelSortDescriptor{TunnelSortKey::host, false}));
+    // Choosing upload again makes it lead once more, the host now breaking its ties.
+    click(col::kTx, Qt::DescendingOrder);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 4, 3, 2}));
+    EXPECT_EQ(model.sortDescriptors().size(), 2u);
+}
+
+TEST_F(TunnelTableModelTest, StatusColumnDoesNotSortAndEqualKeysKeepTheProcessorsOrder)
+{
+    model.setRows(tunnels({5, 3, 9, 1}));
+    click(col::kStatus);
+    EXPECT_TRUE(model.sortDescriptors().empty());
+    click(col::kMethod);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{5, 3, 9, 1}));
+}
+
+TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAcrossReloads)
+{
+    model.setRows(tunnels({1, 2, 3, 4, 5}));
+    const QPersistentModelIndex four(model.index(3, col::kServer));
+    const QPersistentModelIndex two(model.index(1, 0));
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+
+    // Reordered, one record gone and two new ones, the same record objects replaced by copies.
+    model.setRows(tunnels({6, 4, 1, 3, 5, 7}));
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{6, 4, 1, 3, 5, 7}));
+    EXPECT_EQ(four.row(), 1);
+    EXPECT_EQ(four.column(), col::kServer);
+    EXPECT_FALSE(two.isValid());
+
+    // Every row leaves, then some come back: the old index stays gone.
+    model.setRows({});
+    EXPECT_FALSE(four.isValid());
+    model.setRows(tunnels({4, 2}));
+    EXPECT_FALSE(four.isValid());
+    EXPECT_EQ(model.rowOfId(2), 1);
+    EXPECT_EQ(resets.count(), 0);
+}
+
+TEST_F(TunnelTableModelTest, RepeatedIdsInOneReportAreRowsOfTheirOwn)
+{
+    model.setRows(tunnels({1, 2, 1}));
+    const QPersistentModelIndex second(model.index(2, 0));
+    model.setRows(tunnels({1, 1, 2}));
+    EXPECT_EQ(second.row(), 1);
+    model.setRows(tunnels({2, 1}));
+    EXPECT_FALSE(second.isValid());
+    EXPECT_EQ(model.rowCount(), 2);
+}
+
+TEST_F(TunnelTableModelTest, ARefreshSignalsOneRangeAndNoLayoutWhenTheOrderStays)
+{
+    model.setRows(tunnels({1, 2, 3}));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    model.setRows(tunnels({1, 2, 3}));
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].toModelIndex(), model.index(0, 0));
+    EXPECT_EQ(changed[0][1].toModelIndex(), model.index(2, col::kCount - 1));
+    EXPECT_EQ(layouts.count(), 0);
+}
+
+// Client icons come from the icon cache by bundle id; a late answer lands on that bundle's rows
+// whatever rows moved meanwhile.
+TEST(TunnelTableModelIconTest, ALateIconShowsOnlyOnTheRowsOfItsBundle)
+{
+    test::TempDir folder;
+    QImage red(32, 32, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString((folder / "com.example.red.png").string())));
+    const auto icons = VDICONImageManager::create();
+    icons->setIconFolderPath(folder.path().string());
+    VDTunnelTableModel model(icons);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    model.setRows({tunnel({.id = 1, .bundleId = "com.example.red"}), tunnel({.id = 2, .bundleId = "com.example.none"})});
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    const auto iconAt = [&](int row) {
+        return model.data(model.index(row, col::kClient), Qt::DecorationRole).value<QPixmap>().toImage();
+    };
+    (void)iconAt(0);
+    (void)iconAt(1);
+    // The red record moves before its icon is read from disk.
+    model.setRows({tunnel({.id = 2, .bundleId = "com.example.none"}), tunnel({.id = 1, .bundleId = "com.example.red"})});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !iconAt(1).isNull() && !iconAt(0).isNull(); }, 5000));
+    EXPECT_EQ(iconAt(1).pixelColor(16, 16), QColor(Qt::red));
+    EXPECT_NE(iconAt(0).pixelColor(16, 16), QColor(Qt::red));
+}
+
+} // namespace
+} // namespace vd
