@@ -1,18 +1,17 @@
 #include "AppSettings.h"
 
-#include <QFile>
+#include "views/VDUserDefaults.h"
 
 namespace vd {
 
 std::unique_ptr<QSettings> appSettings()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "lumenforge", "VantorDashboard");
+    return userDefaults();
 }
 
 void syncAppSettings(QSettings& settings)
 {
-    settings.sync();
-    QFile::setPermissions(settings.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    syncUserDefaults(settings);
 }
 
 } // namespace vd

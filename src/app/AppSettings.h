@@ -6,8 +6,8 @@
 
 namespace vd {
 
-// The user defaults: organisation "lumenforge", application "VantorDashboard". The file holds
-// profile passwords, so it is kept readable by its owner only.
+// The user defaults (see views/VDUserDefaults.h, where the views keep their layouts in the same
+// owner-only file): organisation "lumenforge", application "VantorDashboard".
 std::unique_ptr<QSettings> appSettings();
 // Writes pending changes to disk now and makes sure the file is owner-only.
 void syncAppSettings(QSettings& settings);

@@ -1,0 +1,111 @@
+#include "VDBaseToolViewController.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QTransform>
+
+#include "VDToggleButton.h"
+#include "VDToolStripDelegate.h"
+
+namespace vd {
+namespace {
+
+constexpr int kLeftMargin = 10;
+constexpr int kSpacing = 10;
+constexpr int kRightMargin = 5;
+constexpr int kCollapseButtonSize = 22;
+constexpr int kArrowSize = 8;
+
+// The forward arrow turned a quarter turn: it points down, where the pane goes.
+QIcon downArrow(const QStyle& style)
+{
+    const QPixmap forward = style.standardIcon(QStyle::SP_ArrowForward).pixmap(kArrowSize * 4);
+    return QIcon(forward.transformed(QTransform().rotate(90), Qt::SmoothTransformation));
+}
+
+} // namespace
+
+VDBaseToolViewController::VDBaseToolViewController(bool withClean, QWidget* parent)
+    : QWidget(parent), layout_(new QHBoxLayout(this))
+{
+    setFixedHeight(kHeight);
+    layout_->setContentsMargins(kLeftMargin, 0, kRightMargin, 0);
+    layout_->setSpacing(kSpacing);
+
+    if (withClean) {
+        connect(addButton("Clean"), &QPushButton::clicked, this, [this] {
+            if (delegate_)
+                delegate_->cleanRecord();
+        });
+    }
+    connect(addButton("Reload"), &QPushButton::clicked, this, [this] {
+        if (delegate_)
+            delegate_->reloadTunnels();
+    });
+    trafficButton_ = new VDToggleButton("Record Traffic", "Disable Traffic Recroder", "Enable Traffic Recorder", this);
+    mitmButton_ = new VDToggleButton("Enable MitM", "Disable MitM", "Enable MitM", this);
+    for (auto* toggle : {trafficButton_, mitmButton_}) {
+        toggle->setFocusPolicy(Qt::NoFocus);
+        layout_->addWidget(toggle, 0, Qt::AlignVCenter);
+    }
+    connect(trafficButton_, &QPushButton::clicked, this, [this] { switchClicked(*trafficButton_, &VDToolStripDelegate::enableTrafficRecord); });
+    connect(mitmButton_, &QPushButton::clicked, this, [this] { switchClicked(*mitmButton_, &VDToolStripDelegate::enableMitM); });
+    layout_->addStretch();
+
+    collapseButton_ = new QToolButton(this);
+    collapseButton_->setObjectName("collapseButton");
+    collapseButton_->setAutoRaise(true);
+    collapseButton_->setFixedSize(kCollapseButtonSize, kCollapseButtonSize);
+    collapseButton_->setIconSize(QSize(kArrowSize, kArrowSize));
+    collapseButton_->setIcon(downArrow(*style()));
+    collapseButton_->setToolTip("Hide the details");
+    collapseButton_->setFocusPolicy(Qt::NoFocus);
+    collapseButton_->hide();
+    layout_->addWidget(collapseButton_, 0, Qt::AlignVCenter);
+    connect(collapseButton_, &QToolButton::clicked, this, &VDBaseToolViewController::collapseClicked);
+}
+
+QPushButton* VDBaseToolViewController::addButton(const QString& title)
+{
+    auto* button = new QPushButton(title, this);
+    // The strip's buttons act on the list above; they should not take its keyboard focus.
+    button->setFocusPolicy(Qt::NoFocus);
+    layout_->addWidget(button, 0, Qt::AlignVCenter);
+    return button;
+}
+
+void VDBaseToolViewController::hideCollapseButton(bool hide)
+{
+    collapseButton_->setVisible(!hide);
+}
+
+void VDBaseToolViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A click earlier may have been refused, or the switches changed by another client's
+    // command: each showing starts from what the processor knows.
+    if (delegate_) {
+        trafficButton_->setState(delegate_->trafficRecordState());
+        mitmButton_->setState(delegate_->mitemState());
+    }
+}
+
+void VDBaseToolViewController::collapseClicked()
+{
+    hideCollapseButton(true);
+    if (delegate_)
+        delegate_->collapseDetail();
+}
+
+void VDBaseToolViewController::switchClicked(VDToggleButton& button, void (VDToolStripDelegate::*enable)(bool))
+{
+    const bool on = button.nextState();
+    if (delegate_)
+        (delegate_->*enable)(on);
+    // Shown at once; a refusal by the service shows only at the next showing of the strip.
+    button.setState(on);
+}
+
+} // namespace vd

@@ -1,0 +1,37 @@
+#include "VDTunnelVariant.h"
+
+#include "data/VDNotifications.h"
+
+namespace vd {
+
+const VDTunnelVariant& VDTunnelVariant::current()
+{
+    static const VDTunnelVariant variant{
+        kVDCurrentTunnelRefreshed,
+        &VDDataProcesser::currentLocalProcess,
+        &VDDataProcesser::currentRemoteProcess,
+        &VDDataProcesser::currentFilterBundleId,
+        &VDDataProcesser::setCurrentFilterBundleId,
+        &VDDataProcesser::refreshCurrentRecord,
+        nullptr,
+        "com.lumenforge.vantordashboard.currenttunnel.splitview",
+    };
+    return variant;
+}
+
+const VDTunnelVariant& VDTunnelVariant::recent()
+{
+    static const VDTunnelVariant variant{
+        kVDRecentTunnelRefreshed,
+        &VDDataProcesser::recentLocalProcess,
+        &VDDataProcesser::recentRemoteProcess,
+        &VDDataProcesser::recentFilterBundleId,
+        &VDDataProcesser::setRecentFilterBundleId,
+        &VDDataProcesser::reloadRecentRecord,
+        &VDDataProcesser::cleanRecentRecord,
+        "com.lumenforge.vantordashboard.recenttunnel.splitview",
+    };
+    return variant;
+}
+
+} // namespace vd

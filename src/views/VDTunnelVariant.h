@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "data/VDDataProcesser.h"
+
+namespace vd {
+
+// What tells the active-connections section from the recent-requests one, for the sidebar, the
+// split views and the tool strips: which of the processor's lists and client filter they use,
+// which notification reloads them, and where their layout is remembered.
+struct VDTunnelVariant {
+    const char* refreshNotification;
+    ProcessList (VDDataProcesser::*localProcess)() const;
+    ProcessList (VDDataProcesser::*remoteProcess)() const;
+    std::string (VDDataProcesser::*filterBundleId)() const;
+    void (VDDataProcesser::*setFilterBundleId)(std::string);
+    // What "Reload" asks of the processor.
+    void (VDDataProcesser::*reloadTunnels)();
+    // What "Clean" asks of it; null where the section has no such button.
+    void (VDDataProcesser::*cleanRecord)();
+    // The name the sidebar / tunnel-area split is remembered under.
+    const char* splitAutosaveName;
+
+    static const VDTunnelVariant& current();
+    static const VDTunnelVariant& recent();
+};
+
+} // namespace vd

@@ -1,0 +1,197 @@
+#include <atomic>
+
+#include <QAbstractItemModelTester>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QUrl>
+
+#include "SectionFixture.h"
+#include "data/VDNotifications.h"
+#include "views/VDCurTunViewController.h"
+#include "views/VDRecTunViewController.h"
+
+namespace vd::test {
+namespace {
+
+// The program's caches in a folder of its own, and a session bus that cannot be reached, so a
+// reveal falls back to opening the folder and nothing reaches the desktop of whoever runs this.
+class SidebarEnvironment : public ShellEnvironment {
+public:
+    void SetUp() override
+    {
+        ShellEnvironment::SetUp();
+        setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vantor-test-bus", 1);
+    }
+};
+const auto* const environment = testing::AddGlobalTestEnvironment(new SidebarEnvironment);
+
+class PostCounter {
+public:
+    explicit PostCounter(const char* name)
+        : token_(NotificationCenter::defaultCenter()->addObserver(name, nullptr, [this](const Notification&) { ++count; }))
+    {
+    }
+    std::atomic<int> count{0};
+
+private:
+    ObservationToken token_;
+};
+
+// Catches the URLs the program hands to the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+class ClientSidebarTest : public SectionFixture {
+protected:
+    ClientSidebarTest()
+    {
+        section.resize(1000, 600);
+        section.show();
+        serviceInfo();
+    }
+    VDBaseSectionViewController& sidebar() { return *section.sectionVC(); }
+    void click(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mouseClick(sidebar().tableView()->viewport(), button, {}, centreOf(sidebar(), index));
+        settle();
+    }
+
+    VDCurTunViewController section{idString};
+    QAbstractItemModelTester tester{section.sectionVC()->tableView()->model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
+};
+
+const std::vector<ClientSpec> kClients{
+    {"127.0.0.1", "Mail", "com.example.mail", "/Applications/Mail.app/Contents/MacOS/Mail"},
+    {"::1", "Notes", "com.example.notes", ""},
+    {"192.168.1.20", "Mail", "com.example.mail", ""},
+    {"192.168.1.30", "Phone", "com.example.phone", ""},
+};
+
+TEST_F(ClientSidebarTest, WithoutClientsShowsTheThreeGroupsAndAllClientsSelected)
+{
+    settle();
+    EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "Remote"}));
+    EXPECT_EQ(selected(sidebar()), "All/All Clients");
+    // Group rows take no selection, by mouse or keyboard.
+    const auto& model = sidebar().model();
+    EXPECT_FALSE(model.flags(model.index(VDSectionOutlineModel::LocalGroup, 0)) & Qt::ItemIsSelectable);
+    click(model.index(VDSectionOutlineModel::RemoteGroup, 0));
+    EXPECT_EQ(selected(sidebar()), "All/All Clients");
+    EXPECT_EQ(processer->currentFilterBundleId(), "-1");
+}
+
+TEST_F(ClientSidebarTest, ChoosingAClientFiltersTheSectionAndReselectsLocalBeforeRemote)
+{
+    report(7, kClients);
+    // Clients are listed by name, descending; remote ones by address.
+    EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "  Notes", "  Mail", "Remote",
+                                                 "  192.168.1.30", "  192.168.1.20"}));
+    const auto& model = sidebar().model();
+    EXPECT_FALSE(model.index(0, 0, model.index(VDSectionOutlineModel::LocalGroup, 0)).data(Qt::DecorationRole).isNull());
+    EXPECT_TRUE(model.index(0, 0, model.index(VDSectionOutlineModel::AllGroup, 0)).data(Qt::DecorationRole).isNull());
+
+    PostCounter refreshes(kVDCurrentTunnelRefreshed);
+    // The remote client shares its bundle id with the local Mail: the reload lands on the local one.
+    click(model.clientIndex(VDSectionOutlineModel::RemoteGroup, 1));
+    EXPECT_EQ(processer->currentFilterBundleId(), "com.example.mail");
+    EXPECT_EQ(refreshes.count, 1);
+    EXPECT_EQ(processer->recentFilterBundleId(), "-1") << "the other section keeps its own filter";
+    EXPECT_EQ(selected(sidebar()), "Local/Mail");
+
+    // Choosing the client that is already the filter changes nothing.
+    click(model.clientIndex(VDSectionOutlineModel::LocalGroup, 1));
+    EXPECT_EQ(refreshes.count, 1);
+
+    // Keyboard moves skip the group rows.
+    sidebar().tableView()->setFocus();
+    QTest::keyClick(sidebar().tableView(), Qt::Key_Down);
+    settle();
+    EXPECT_EQ(selected(sidebar()), "Remote/192.168.1.30");
+    EXPECT_EQ(processer->currentFilterBundleId(), "com.example.phone");
+
+    // The same reports again keep the selection on the filtered client.
+    report(7, kClients);
+    EXPECT_EQ(selected(sidebar()), "Remote/192.168.1.30");
+}
+
+TEST_F(ClientSidebarTest, WhenTheFilteredClientVanishesTheFilterFallsBackToAllClients)
+{
+    report(7, kClients);
+    click(sidebar().model().clientIndex(VDSectionOutlineModel::LocalGroup, 0));
+    ASSERT_EQ(processer->currentFilterBundleId(), "com.example.notes");
+
+    PostCounter refreshes(kVDCurrentTunnelRefreshed);
+    report(7, {kClients[0], kClients[3]});
+    EXPECT_EQ(selected(sidebar()), "All/All Clients");
+    EXPECT_EQ(processer->currentFilterBundleId(), "-1");
+    // The fallback is a choice like a click: the list is told to show all clients again.
+    EXPECT_GE(refreshes.count, 2);
+    EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "  Mail", "Remote", "  192.168.1.30"}));
+}
+
+TEST_F(ClientSidebarTest, RecentSidebarFollowsTheRecentListsAndFilterOnly)
+{
+    VDRecTunViewController recent(idString);
+    recent.show();
+    report(8, {kClients[1], kClients[3]});
+    report(7, {kClients[0]});
+    EXPECT_EQ(shownRows(*recent.sectionVC()), QStringList({"All", "  All Clients", "Local", "  Notes", "Remote", "  192.168.1.30"}));
+    EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "  Mail", "Remote"}));
+
+    PostCounter recentRefreshes(kVDRecentTunnelRefreshed);
+    QTest::mouseClick(recent.sectionVC()->tableView()->viewport(), Qt::LeftButton, {},
+                      centreOf(*recent.sectionVC(), recent.sectionVC()->model().clientIndex(VDSectionOutlineModel::RemoteGroup, 0)));
+    settle();
+    EXPECT_EQ(processer->recentFilterBundleId(), "com.example.phone");
+    EXPECT_EQ(processer->currentFilterBundleId(), "-1");
+    EXPECT_EQ(recentRefreshes.count, 1);
+    EXPECT_EQ(selected(sidebar()), "All/All Clients");
+}
+
+TEST_F(ClientSidebarTest, ContextMenuOnlyForClientsWithAPathAndRevealOpensTheFolderNotTheFile)
+{
+    report(7, kClients);
+    auto& side = sidebar();
+    const auto& model = side.model();
+
+    // A group row: no menu and no change of selection.
+    EXPECT_FALSE(side.menuNeedsUpdate(centreOf(side, model.index(VDSectionOutlineModel::LocalGroup, 0))));
+    EXPECT_EQ(selected(side), "All/All Clients");
+    // A client without a path is selected (and filtered on) but gets no menu.
+    EXPECT_FALSE(side.menuNeedsUpdate(centreOf(side, model.clientIndex(VDSectionOutlineModel::LocalGroup, 0))));
+    EXPECT_EQ(processer->currentFilterBundleId(), "com.example.notes");
+    EXPECT_TRUE(side.menu()->actions().isEmpty());
+    EXPECT_FALSE(side.menuNeedsUpdate(centreOf(side, model.clientIndex(VDSectionOutlineModel::AllGroup, 0))));
+    settle();
+
+    ASSERT_TRUE(side.menuNeedsUpdate(centreOf(side, model.clientIndex(VDSectionOutlineModel::LocalGroup, 1))));
+    EXPECT_EQ(processer->currentFilterBundleId(), "com.example.mail");
+    const auto actions = side.menu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), "Show in File Manager");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), "Add Rule for Mail");
+
+    UrlCatcher catcher;
+    // The outline reloads before the item is chosen; the menu still acts on its own record.
+    report(7, kClients);
+    actions[0]->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.opened.isEmpty(); }, 5000));
+    EXPECT_EQ(catcher.opened, QList<QUrl>({QUrl::fromLocalFile("/Applications/Mail.app/Contents/MacOS")}));
+    actions[2]->trigger();
+    settle();
+    EXPECT_EQ(catcher.opened.size(), 1);
+}
+
+} // namespace
+} // namespace vd::test
+
+#include "VDClientSidebarTest.moc"

@@ -1,0 +1,244 @@
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolButton>
+
+#include "SectionFixture.h"
+#include "views/VDBaseToolViewController.h"
+#include "views/VDBaseTunnelListViewController.h"
+#include "views/VDCurTunViewController.h"
+#include "views/VDRecTunViewController.h"
+#include "views/VDToggleButton.h"
+#include "views/VDTunnelDetailViewController.h"
+#include "views/VDUserDefaults.h"
+
+namespace vd::test {
+namespace {
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
+// Sections of a window connected to the simulated service over its local socket.
+class TunnelSplitViewTest : public ShellTest {
+protected:
+    TunnelSplitViewTest()
+    {
+        processer->connectToSocketPath((dir_ / "db.connect").string());
+        // Logged in and told the service's switches.
+        EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == 1 && processer->initTime() != 0; }));
+    }
+    ~TunnelSplitViewTest() override { VDDataManager::sharedInstance().removeId(idString); }
+
+    static std::string freshId()
+    {
+        static int count = 0;
+        return "TEST-SPLIT-" + std::to_string(++count);
+    }
+    // The switch commands (10 recording, 11 MitM) the service received, as "t:switch".
+    std::vector<std::string> switchCommands()
+    {
+        std::vector<std::string> commands;
+        for (const auto& packet : sim_.received()) {
+            const auto cmd = packet.value("t", 0);
+            if (cmd == 10 || cmd == 11)
+                commands.push_back(std::to_string(cmd) + ":" + packet["d"]["switch"].dump());
+        }
+        return commands;
+    }
+    static QPushButton* button(VDBaseTunViewController& section, const QString& title)
+    {
+        for (auto* candidate : section.tableVC()->toolViewController()->findChildren<QPushButton*>()) {
+            if (candidate->text() == title)
+                return candidate;
+        }
+        return nullptr;
+    }
+    static void showAgain(QWidget& section)
+    {
+        section.hide();
+        section.show();
+    }
+    // Selects the first row once the list has one; the id of its record.
+    static std::int64_t selectFirstRow(VDBaseTunViewController& section)
+    {
+        auto* list = section.tableVC()->listViewController();
+        EXPECT_TRUE(waitFor([&] { return !list->mainArray().empty(); }));
+        list->tableView()->selectRow(0);
+        return list->detailTunnelInfoId();
+    }
+    static bool paneOpen(VDBaseTunViewController& section)
+    {
+        return section.tableVC()->isDetailOpen() && section.tableVC()->toolViewController()->collapseButton()->isVisible();
+    }
+
+    const std::string idString = freshId();
+    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
+};
+
+TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesShowTheServiceState)
+{
+    VDRecTunViewController recent(idString);
+    auto* strip = recent.tableVC()->toolViewController();
+    EXPECT_EQ(strip->trafficButton()->text(), "Record Traffic");
+    EXPECT_EQ(strip->mitmButton()->text(), "Enable MitM");
+    EXPECT_EQ(strip->height(), VDBaseToolViewController::kHeight);
+
+    recent.resize(1000, 600);
+    recent.show();
+    QStringList titles;
+    int left = 0;
+    for (auto* b : strip->findChildren<QPushButton*>()) {
+        titles << b->text();
+        EXPECT_GT(b->x(), left) << b->text().toStdString();
+        left = b->x();
+    }
+    const QString traffic = processer->recorderEnabled() ? "Disable Traffic Recroder" : "Enable Traffic Recorder";
+    const QString mitm = processer->mitmEnabled() ? "Disable MitM" : "Enable MitM";
+    EXPECT_EQ(titles, QStringList({"Clean", "Reload", traffic, mitm}));
+    EXPECT_EQ(strip->trafficButton()->tag(), processer->recorderEnabled() ? 1 : -1);
+    EXPECT_FALSE(strip->collapseButton()->isVisible());
+
+    VDCurTunViewController current(idString);
+    current.show();
+    EXPECT_EQ(button(current, "Clean"), nullptr);
+    EXPECT_NE(button(current, "Reload"), nullptr);
+}
+
+TEST_F(TunnelSplitViewTest, SwitchesSendTheAskedStateAndAreReadAgainEachTimeTheStripShows)
+{
+    VDCurTunViewController section(idString);
+    section.show();
+    auto* strip = section.tableVC()->toolViewController();
+    const bool recording = processer->recorderEnabled();
+    const bool mitm = processer->mitmEnabled();
+
+    QTest::mouseClick(strip->trafficButton(), Qt::LeftButton);
+    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Enable Traffic Recorder" : "Disable Traffic Recroder");
+    QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
+    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Enable MitM" : "Disable MitM");
+    ASSERT_TRUE(waitFor([&] { return processer->recorderEnabled() != recording && processer->mitmEnabled() != mitm; }));
+    const auto flag = [](bool on) { return on ? std::string("true") : std::string("false"); };
+    EXPECT_EQ(switchCommands(), std::vector<std::string>({"10:" + flag(!recording), "11:" + flag(!mitm)}));
+
+    // Clicking back: the switch goes the other way.
+    QTest::mouseClick(strip->trafficButton(), Qt::LeftButton);
+    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Disable Traffic Recroder" : "Enable Traffic Recorder");
+    ASSERT_TRUE(waitFor([&] { return processer->recorderEnabled() == recording; }));
+
+    // With the link down the command goes nowhere: the button shows the asked-for state only
+    // until the strip is shown again, then what the processor knows.
+    processer->disconnect();
+    const auto sent = switchCommands().size();
+    QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
+    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Disable MitM" : "Enable MitM");
+    showAgain(section);
+    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Enable MitM" : "Disable MitM");
+    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Disable Traffic Recroder" : "Enable Traffic Recorder");
+    EXPECT_EQ(switchCommands().size(), sent);
+}
+
+TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway)
+{
+    VDCurTunViewController section(idString);
+    section.resize(1100, 700);
+    section.show();
+    auto* table = section.tableVC();
+    EXPECT_FALSE(table->isDetailOpen());
+
+    const std::int64_t id = selectFirstRow(section);
+    ASSERT_NE(id, -1);
+    EXPECT_TRUE(paneOpen(section));
+    ASSERT_NE(table->detailViewController()->tunnelInfo(), nullptr);
+    EXPECT_EQ(table->detailViewController()->tunnelInfo()->id_(), id);
+    EXPECT_GE(table->detailViewController()->height(), VDBaseTunnelViewController::kDetailMinimumHeight);
+
+    QTest::mouseClick(table->toolViewController()->collapseButton(), Qt::LeftButton);
+    EXPECT_FALSE(table->isDetailOpen());
+    EXPECT_FALSE(table->toolViewController()->collapseButton()->isVisible());
+    EXPECT_TRUE(table->listViewController()->tableView()->selectionModel()->selectedRows().isEmpty());
+    // The next refresh keeps it folded.
+    const auto seen = processer->currentTunnelInfos().size();
+    QTest::qWait(1200);
+    EXPECT_FALSE(table->isDetailOpen()) << seen;
+
+    selectFirstRow(section);
+    EXPECT_TRUE(paneOpen(section));
+}
+
+TEST_F(TunnelSplitViewTest, CleanEmptiesTheRecentListAndTheOpenPaneFoldsOnTheReload)
+{
+    VDRecTunViewController section(idString);
+    section.resize(1100, 700);
+    section.show();
+    // Coming on screen asks the service for its recent records.
+    ASSERT_NE(selectFirstRow(section), -1);
+    ASSERT_TRUE(paneOpen(section));
+
+    QTest::mouseClick(button(section, "Clean"), Qt::LeftButton);
+    EXPECT_TRUE(processer->recentTunnelInfos().empty());
+    ASSERT_TRUE(waitFor([&] { return !section.tableVC()->isDetailOpen(); }));
+    EXPECT_FALSE(section.tableVC()->toolViewController()->collapseButton()->isVisible());
+    EXPECT_EQ(section.tableVC()->listViewController()->detailTunnelInfoId(), -1);
+
+    // "Reload" asks again, from the last record held before the clean.
+    const auto before = sim_.received().size();
+    QTest::mouseClick(button(section, "Reload"), Qt::LeftButton);
+    ASSERT_TRUE(sim_.waitForReceived(before + 1));
+    const auto last = sim_.received().back();
+    EXPECT_EQ(last.value("t", 0), 8);
+}
+
+// Drags a divider of `splitter` by `delta` pixels, as the user does.
+void dragHandle(QSplitter& splitter, int handle, QPoint delta)
+{
+    QSplitterHandle* grip = splitter.handle(handle);
+    const QPoint from = grip->rect().center();
+    QTest::mousePress(grip, Qt::LeftButton, {}, from);
+    QTest::mouseMove(grip, from + delta);
+    QTest::mouseRelease(grip, Qt::LeftButton, {}, from + delta);
+}
+
+TEST_F(TunnelSplitViewTest, PaneSizesAreRememberedUnderTheSplitViewsNames)
+{
+    std::unique_ptr<QSettings> settings = userDefaults();
+    settings->remove("com.lumenforge.vantordashboard.currenttunnel.splitview");
+    settings->remove("test.test.test");
+    settings.reset();
+    QList<int> sidebarSizes;
+    QList<int> paneSizes;
+    {
+        VDCurTunViewController current(idString);
+        current.resize(1200, 800);
+        current.show();
+        EXPECT_EQ(current.splitView()->sizes().first(), VDBaseTunViewController::kSidebarMinimumWidth);
+        dragHandle(*current.splitView(), 1, {60, 0});
+        sidebarSizes = current.splitView()->sizes();
+        EXPECT_GT(sidebarSizes.first(), VDBaseTunViewController::kSidebarMinimumWidth + 40);
+
+        selectFirstRow(current);
+        QSplitter& inner = *current.tableVC()->splitView();
+        QTest::qWait(0);
+        dragHandle(inner, 2, {0, -80});
+        paneSizes = inner.sizes();
+        EXPECT_GT(paneSizes.last(), VDBaseTunnelViewController::kDetailMinimumHeight + 60);
+    }
+    settings = userDefaults();
+    EXPECT_TRUE(settings->contains("com.lumenforge.vantordashboard.currenttunnel.splitview"));
+    EXPECT_TRUE(settings->contains("test.test.test"));
+    EXPECT_FALSE(settings->contains("com.lumenforge.vantordashboard.recenttunnel.splitview"));
+
+    VDCurTunViewController again(idString);
+    again.resize(1200, 800);
+    again.show();
+    EXPECT_EQ(again.splitView()->sizes(), sidebarSizes);
+    // The other section opens its pane on the same layout: both inner split views share a name.
+    VDRecTunViewController recent(idString);
+    recent.resize(1200, 800);
+    recent.show();
+    EXPECT_NE(recent.splitView()->sizes(), sidebarSizes);
+    selectFirstRow(recent);
+    QTest::qWait(0);
+    EXPECT_EQ(recent.tableVC()->splitView()->sizes(), paneSizes);
+}
+
+} // namespace
+} // namespace vd::test
