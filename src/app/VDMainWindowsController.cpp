@@ -16,6 +16,8 @@
 #include "data/VDNotifications.h"
 #include "platform/MainQueue.h"
 #include "views/GuiThread.h"
+#include "views/VDCurTunViewController.h"
+#include "views/VDRecTunViewController.h"
 #include "views/VDSectionPlaceholder.h"
 #include "views/VDSegmentedControl.h"
 
@@ -26,22 +28,24 @@ namespace {
 constexpr const char* kFrameName = "VantorDabashboardMainWindow";
 constexpr QSize kFirstSize(960, 640);
 
-struct SectionInfo {
-    const char* label;
+// The switch's segments, in order.
+const QStringList& sectionLabels()
+{
+    static const QStringList labels{"Recent Requests", "Active Connections", "DNS", "UDP"};
+    return labels;
+}
+
+struct PlaceholderInfo {
     const char* refreshNotification;
     VDSectionPlaceholder::Counter count;
 };
 
-// In the order of the switch's segments.
-const std::array<SectionInfo, 4>& sectionInfos()
+// The sections whose views are still to come.
+PlaceholderInfo placeholderInfo(int segment)
 {
-    static const std::array<SectionInfo, 4> infos{{
-        {"Recent Requests", kVDRecentTunnelRefreshed, [](const VDDataProcesser& p) { return p.recentTunnelInfos().size(); }},
-        {"Active Connections", kVDCurrentTunnelRefreshed, [](const VDDataProcesser& p) { return p.currentTunnelInfos().size(); }},
-        {"DNS", kVDDNSRefreshed, [](const VDDataProcesser& p) { return p.dnsInfos().size(); }},
-        {"UDP", kVDUDPRefreshed, [](const VDDataProcesser& p) { return p.udpTunnelInfos().size(); }},
-    }};
-    return infos;
+    if (segment == VDMainWindowsController::DNS)
+        return {kVDDNSRefreshed, [](const VDDataProcesser& p) { return p.dnsInfos().size(); }};
+    return {kVDUDPRefreshed, [](const VDDataProcesser& p) { return p.udpTunnelInfos().size(); }};
 }
 
 } // namespace
@@ -94,10 +98,7 @@ void VDMainWindowsController::installToolbar()
     // The filter and the sections live in the toolbar; it must not be hidden away.
     toolbar->toggleViewAction()->setVisible(false);
 
-    QStringList labels;
-    for (const auto& info : sectionInfos())
-        labels << info.label;
-    mainControl_ = new VDSegmentedControl(labels, toolbar);
+    mainControl_ = new VDSegmentedControl(sectionLabels(), toolbar);
     mainControl_->setObjectName("VMMainControl");
     toolbar->addWidget(mainControl_);
 
@@ -256,8 +257,17 @@ void VDMainWindowsController::selectControl(int segment)
 
 QWidget* VDMainWindowsController::makeSection(int segment)
 {
-    const auto& info = sectionInfos()[static_cast<std::size_t>(segment)];
-    return new VDSectionPlaceholder(idString_, info.label, info.refreshNotification, info.count, stack_);
+    switch (segment) {
+    case RecentRequests:
+        return new VDRecTunViewController(idString_, stack_);
+    case ActiveConnections:
+        return new VDCurTunViewController(idString_, stack_);
+    default: {
+        auto info = placeholderInfo(segment);
+        return new VDSectionPlaceholder(idString_, sectionLabels().at(segment), info.refreshNotification,
+                                        std::move(info.count), stack_);
+    }
+    }
 }
 
 void VDMainWindowsController::filterEdited(const QString& text)
