@@ -2,9 +2,10 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QPainter>
 #include <QStyle>
+#include <QStyleOption>
 #include <QToolButton>
-#include <QTransform>
 
 #include "VDToggleButton.h"
 #include "VDToolStripDelegate.h"
@@ -18,11 +19,22 @@ constexpr int kRightMargin = 5;
 constexpr int kCollapseButtonSize = 22;
 constexpr int kArrowSize = 8;
 
-// The forward arrow turned a quarter turn: it points down, where the pane goes.
-QIcon downArrow(const QStyle& style)
+// The style's own arrow, pointing down, where the pane goes. Styles draw arrows at a fixed
+// size within the rectangle, so the rectangle is the icon's size, with four pixels to the
+// point so it stays crisp on dense screens.
+QIcon downArrow(const QWidget& widget)
 {
-    const QPixmap forward = style.standardIcon(QStyle::SP_ArrowForward).pixmap(kArrowSize * 4);
-    return QIcon(forward.transformed(QTransform().rotate(90), Qt::SmoothTransformation));
+    constexpr int kPixelRatio = 4;
+    QPixmap pixmap(kArrowSize * kPixelRatio, kArrowSize * kPixelRatio);
+    pixmap.setDevicePixelRatio(kPixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    QStyleOption option;
+    option.initFrom(&widget);
+    option.rect = QRect(0, 0, kArrowSize, kArrowSize);
+    widget.style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &option, &painter, &widget);
+    painter.end();
+    return QIcon(pixmap);
 }
 
 } // namespace
@@ -59,7 +71,7 @@ VDBaseToolViewController::VDBaseToolViewController(bool withClean, QWidget* pare
     collapseButton_->setAutoRaise(true);
     collapseButton_->setFixedSize(kCollapseButtonSize, kCollapseButtonSize);
     collapseButton_->setIconSize(QSize(kArrowSize, kArrowSize));
-    collapseButton_->setIcon(downArrow(*style()));
+    collapseButton_->setIcon(downArrow(*collapseButton_));
     collapseButton_->setToolTip("Hide the details");
     collapseButton_->setFocusPolicy(Qt::NoFocus);
     collapseButton_->hide();
