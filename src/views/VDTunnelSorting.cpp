@@ -74,17 +74,16 @@ TunnelSortDescriptors withPrimary(TunnelSortDescriptors descriptors, TunnelSortD
     return descriptors;
 }
 
-void sortTunnels(TunnelList& rows, const TunnelSortDescriptors& descriptors)
+std::vector<std::uint32_t> sortedOrder(const TunnelList& rows, const TunnelSortDescriptors& descriptors)
 {
+    std::vector<std::uint32_t> order(rows.size());
+    std::iota(order.begin(), order.end(), 0U);
     if (descriptors.empty() || rows.size() < 2)
-        return;
+        return order;
     std::vector<KeyColumn> keys;
     keys.reserve(descriptors.size());
     for (const auto& descriptor : descriptors)
         keys.emplace_back(rows, descriptor);
-
-    std::vector<std::uint32_t> order(rows.size());
-    std::iota(order.begin(), order.end(), 0U);
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         for (const auto& key : keys) {
             if (const int c = key.compare(a, b))
@@ -92,9 +91,16 @@ void sortTunnels(TunnelList& rows, const TunnelSortDescriptors& descriptors)
         }
         return false;
     });
+    return order;
+}
+
+void sortTunnels(TunnelList& rows, const TunnelSortDescriptors& descriptors)
+{
+    if (descriptors.empty())
+        return;
     TunnelList sorted;
     sorted.reserve(rows.size());
-    for (const auto index : order)
+    for (const auto index : sortedOrder(rows, descriptors))
         sorted.push_back(std::move(rows[index]));
     rows = std::move(sorted);
 }

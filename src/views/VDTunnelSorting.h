@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "VDTunnelColumns.h"
@@ -23,5 +24,7 @@ TunnelSortDescriptors withPrimary(TunnelSortDescriptors descriptors, TunnelSortD
 // their bytes), so a sort costs one read per record and key, and an active tunnel's growing
 // duration cannot change between two comparisons. Stable: equal records keep their order.
 void sortTunnels(TunnelList& rows, const TunnelSortDescriptors& descriptors);
+// The same order as a permutation: entry i is the current row that goes to row i.
+std::vector<std::uint32_t> sortedOrder(const TunnelList& rows, const TunnelSortDescriptors& descriptors);
 
 } // namespace vd

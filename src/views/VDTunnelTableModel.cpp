@@ -9,30 +9,6 @@
 namespace vd {
 namespace {
 
-using RowKey = VDTunnelTableModel::RowKey;
-using RowPositions = VDTunnelTableModel::RowPositions;
-
-RowPositions positionsOf(const std::vector<RowKey>& keys)
-{
-    RowPositions positions;
-    positions.reserve(keys.size());
-    for (std::uint32_t row = 0; row < keys.size(); ++row)
-        positions.emplace(keys[row], row);
-    return positions;
-}
-
-std::vector<RowKey> keysOf(const TunnelList& rows)
-{
-    std::unordered_map<std::int64_t, std::uint32_t> seen;
-    std::vector<RowKey> keys;
-    keys.reserve(rows.size());
-    for (const auto& row : rows) {
-        const auto id = row->id_();
-        keys.push_back({id, seen[id]++});
-    }
-    return keys;
-}
-
 QString text(std::string_view s)
 {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -168,85 +144,77 @@ void VDTunnelTableModel::sort(int column, Qt::SortOrder order)
     if (!key)
         return;
     sortDescriptors_ = withPrimary(std::move(sortDescriptors_), {*key, order == Qt::AscendingOrder});
-    TunnelList sorted = rows_;
-    sortTunnels(sorted, sortDescriptors_);
-    const auto sortedKeys = keysOf(sorted);
-    moveRowsTo(std::move(sorted), keysOf(rows_), sortedKeys, positionsOf(sortedKeys));
-}
-
-// Rows holding the same records in another order: one layout change that carries every
-// persistent index to its record's new row.
-void VDTunnelTableModel::moveRowsTo(TunnelList rows, const std::vector<RowKey>& oldKeys, const std::vector<RowKey>& newKeys,
-                                    const RowPositions& target)
-{
-    if (oldKeys == newKeys) {
-        rows_ = std::move(rows);
-        return;
+    const auto sorted = sortedOrder(rows_, sortDescriptors_);
+    std::vector<int> newRowOf(sorted.size());
+    TunnelList rows;
+    rows.reserve(sorted.size());
+    for (std::size_t row = 0; row < sorted.size(); ++row) {
+        newRowOf[sorted[row]] = static_cast<int>(row);
+        rows.push_back(rows_[sorted[row]]);
     }
-
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& index : before) {
-        const auto row = target.at(oldKeys[static_cast<std::size_t>(index.row())]);
-        after.push_back(this->index(static_cast<int>(row), index.column()));
-    }
-    changePersistentIndexList(before, after);
-    rows_ = std::move(rows);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    relayout(std::move(rows), [&](int oldRow) { return newRowOf[static_cast<std::size_t>(oldRow)]; });
 }
 
 void VDTunnelTableModel::setRows(TunnelList rows)
 {
     ++iconGeneration_;
-    const auto newKeys = keysOf(rows);
-    const auto newPositions = positionsOf(newKeys);
-
-    // Records that left, run by run from the end, so the rows before a run keep their numbers.
-    auto oldKeys = keysOf(rows_);
-    std::vector<bool> kept(rows.size(), false);
-    const auto stays = [&](int row) {
-        const auto found = newPositions.find(oldKeys[static_cast<std::size_t>(row)]);
-        if (found == newPositions.end())
-            return false;
-        kept[found->second] = true;
-        return true;
-    };
-    for (int last = static_cast<int>(oldKeys.size()) - 1; last >= 0;) {
-        if (stays(last)) {
-            --last;
-            continue;
+    // The usual refresh: the same records in the same order, maybe with new ones after them
+    // (a growing recent list). The view then only repaints and, maybe, appends.
+    const std::size_t held = rows_.size();
+    const bool sameStart = held <= rows.size() && std::equal(rows_.begin(), rows_.end(), rows.begin(),
+                                                             [](const auto& a, const auto& b) { return a->id_() == b->id_(); });
+    if (sameStart) {
+        if (rows.size() > held) {
+            beginInsertRows({}, static_cast<int>(held), static_cast<int>(rows.size()) - 1);
+            rows_ = std::move(rows);
+            endInsertRows();
+        } else {
+            rows_ = std::move(rows);
         }
-        int first = last;
-        while (first > 0 && !stays(first - 1))
-            --first;
-        beginRemoveRows({}, first, last);
-        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
-        oldKeys.erase(oldKeys.begin() + first, oldKeys.begin() + last + 1);
-        endRemoveRows();
-        last = first - 1;
-    }
-
-    // Records that arrived, appended in one go; the order is set right below.
-    TunnelList arrived;
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        if (!kept[row]) {
-            arrived.push_back(rows[row]);
-            oldKeys.push_back(newKeys[row]);
+    } else {
+        // Anything else is one layout change: a filter keystroke can drop thousands of rows
+        // scattered over the table, which as separate removals would cost the view one pass
+        // over all rows each. Persistent indexes go to their record's new row, or are dropped
+        // with it.
+        std::unordered_map<std::int64_t, int> firstRows;
+        if (!persistentIndexList().isEmpty()) {
+            firstRows.reserve(rows.size());
+            for (std::size_t row = 0; row < rows.size(); ++row)
+                firstRows.try_emplace(rows[row]->id_(), static_cast<int>(row));
         }
+        // A tunnel listed twice: its k-th row goes to its k-th row. Two persistent indexes must
+        // never land on one place, or the model would lose track of one of them.
+        const auto newRowOf = [&](int oldRow) {
+            const auto id = rows_[static_cast<std::size_t>(oldRow)]->id_();
+            const auto first = firstRows.find(id);
+            if (first == firstRows.end())
+                return -1;
+            auto copies = std::count_if(rows_.begin(), rows_.begin() + oldRow, [&](const auto& t) { return t->id_() == id; });
+            int row = first->second;
+            while (copies > 0 && ++row < static_cast<int>(rows.size()))
+                copies -= rows[static_cast<std::size_t>(row)]->id_() == id;
+            return copies == 0 ? row : -1;
+        };
+        relayout(std::move(rows), newRowOf);
     }
-    if (!arrived.empty()) {
-        const int first = rowCount();
-        beginInsertRows({}, first, first + static_cast<int>(arrived.size()) - 1);
-        rows_.insert(rows_.end(), arrived.begin(), arrived.end());
-        endInsertRows();
-    }
-
-    // Same records now; the new copies take their places in the new order.
-    moveRowsTo(std::move(rows), oldKeys, newKeys, newPositions);
     if (!rows_.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+void VDTunnelTableModel::relayout(TunnelList&& rows, const std::function<int(int)>& newRowOf)
+{
+    emit layoutAboutToBeChanged();
+    // Every old row is looked up before the rows change.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        const int row = newRowOf(index.row());
+        after.push_back(row < 0 ? QModelIndex() : this->index(row, index.column()));
+    }
+    rows_ = std::move(rows);
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
 }
 
 std::size_t VDTunnelTableModel::heldBytes() const

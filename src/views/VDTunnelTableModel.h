@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -18,9 +19,9 @@ namespace vd {
 // could change them) behind the eleven columns. Cell texts are made only when the view asks for
 // a visible cell; the model keeps no text per row.
 //
-// New rows replace old ones record by record: removed records leave with rowsRemoved, new ones
-// arrive with rowsInserted, a changed order is a layout change that moves persistent indexes, and
-// the values refresh with one ranged dataChanged. So the selection stays on its record and a
+// New rows never reset the model: records appended to an unchanged list arrive with rowsInserted,
+// any other change is one layout change that moves persistent indexes to their records' new rows,
+// and the values refresh with one ranged dataChanged. So the selection stays on its record and a
 // refresh of thousands of rows costs the view only its visible cells.
 class VDTunnelTableModel : public QAbstractTableModel {
     Q_OBJECT
@@ -54,21 +55,6 @@ public:
     // Bytes the model itself holds (rows and icons), the records not counted: they are shared.
     std::size_t heldBytes() const;
 
-    // A row's identity across reloads: the tunnel id, and which of the rows with that id it is
-    // (a report may list one tunnel twice; the second copy is then a row of its own).
-    struct RowKey {
-        std::int64_t id;
-        std::uint32_t nth;
-        bool operator==(const RowKey&) const = default;
-    };
-    struct RowKeyHash {
-        std::size_t operator()(const RowKey& key) const noexcept
-        {
-            return std::hash<std::int64_t>{}(key.id) ^ (static_cast<std::size_t>(key.nth) * 0x9E3779B97F4A7C15ULL);
-        }
-    };
-    using RowPositions = std::unordered_map<RowKey, std::uint32_t, RowKeyHash>;
-
 private:
     struct Icon {
         QPixmap image;
@@ -78,8 +64,9 @@ private:
     QVariant clientIcon(const VDTunnelInfo& tunnel) const;
     void iconArrived(const std::string& bundleId, QImage image);
     QVariant sortKeyOf(const VDTunnelInfo& tunnel, int column) const;
-    void moveRowsTo(TunnelList rows, const std::vector<RowKey>& oldKeys, const std::vector<RowKey>& newKeys,
-                    const RowPositions& target);
+    // Replaces the rows in one layout change; `newRowOf` tells where an old row's record went
+    // (-1: gone), and is asked while both the old rows and `rows` are still whole.
+    void relayout(TunnelList&& rows, const std::function<int(int)>& newRowOf);
 
     TunnelList rows_;
     TunnelSortDescriptors sortDescriptors_;

@@ -144,15 +144,32 @@ TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAcrossReloads)
     EXPECT_EQ(resets.count(), 0);
 }
 
-TEST_F(TunnelTableModelTest, RepeatedIdsInOneReportAreRowsOfTheirOwn)
+TEST_F(TunnelTableModelTest, ATunnelListedTwiceKeepsEachIndexOnItsOwnCopy)
 {
     model.setRows(tunnels({1, 2, 1}));
+    EXPECT_EQ(model.rowCount(), 3);
+    const QPersistentModelIndex first(model.index(0, 0));
     const QPersistentModelIndex second(model.index(2, 0));
-    model.setRows(tunnels({1, 1, 2}));
-    EXPECT_EQ(second.row(), 1);
-    model.setRows(tunnels({2, 1}));
+    model.setRows(tunnels({2, 1, 1}));
+    EXPECT_EQ(first.row(), 1);
+    EXPECT_EQ(second.row(), 2);
+    model.setRows(tunnels({1, 2}));
+    EXPECT_EQ(first.row(), 0);
     EXPECT_FALSE(second.isValid());
-    EXPECT_EQ(model.rowCount(), 2);
+    model.setRows(tunnels({2}));
+    EXPECT_FALSE(first.isValid());
+}
+
+TEST_F(TunnelTableModelTest, NewRecordsAfterAnUnchangedListAreAppendedWithoutALayoutChange)
+{
+    model.setRows(tunnels({1, 2}));
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    model.setRows(tunnels({1, 2, 3, 4}));
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted[0][1].toInt(), 2);
+    EXPECT_EQ(inserted[0][2].toInt(), 3);
+    EXPECT_EQ(layouts.count(), 0);
 }
 
 TEST_F(TunnelTableModelTest, ARefreshSignalsOneRangeAndNoLayoutWhenTheOrderStays)
