@@ -120,10 +120,15 @@ const VDProcessInfo* VDBaseSectionViewController::selectedProcess() const
 
 void VDBaseSectionViewController::tableViewRowChangeAction()
 {
-    const VDProcessInfo* process = selectedProcess();
-    if (!process)
-        return;
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(idString_);
+    const VDProcessInfo* process = selectedProcess();
+    if (!process) {
+        // A click beside the rows empties the selection; the row of the filter in force is
+        // what the outline shows, so it comes back.
+        if (processer)
+            selectClient(rowOfFilter(((*processer).*variant_.filterBundleId)()));
+        return;
+    }
     if (processer && ((*processer).*variant_.filterBundleId)() == process->bundleIdentifier)
         return;
     if (delegate_) {

@@ -80,10 +80,12 @@ TEST_F(ClientSidebarTest, WithoutClientsShowsTheThreeGroupsAndAllClientsSelected
     settle();
     EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "Remote"}));
     EXPECT_EQ(selected(sidebar()), "All/All Clients");
-    // Group rows take no selection, by mouse or keyboard.
+    // Group rows take no selection, and a click beside the rows does not empty it.
     const auto& model = sidebar().model();
     EXPECT_FALSE(model.flags(model.index(VDSectionOutlineModel::LocalGroup, 0)) & Qt::ItemIsSelectable);
     click(model.index(VDSectionOutlineModel::RemoteGroup, 0));
+    EXPECT_EQ(selected(sidebar()), "All/All Clients");
+    QTest::mouseClick(sidebar().tableView()->viewport(), Qt::LeftButton, {}, QPoint(20, sidebar().tableView()->viewport()->height() - 5));
     EXPECT_EQ(selected(sidebar()), "All/All Clients");
     EXPECT_EQ(processer->currentFilterBundleId(), "-1");
 }
