@@ -11,14 +11,7 @@
 #include <QVBoxLayout>
 
 #include "VDWindowLook.h"
-
-// The build system passes both; a build outside it still names itself.
-#ifndef VD_VERSION
-#define VD_VERSION "0"
-#endif
-#ifndef VD_BUILD_NUMBER
-#define VD_BUILD_NUMBER "0"
-#endif
+#include "VdVersion.h"
 
 namespace vd {
 namespace {

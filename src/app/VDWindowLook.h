@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QPixmap>
 #include <QWidget>
 
@@ -10,9 +9,6 @@ namespace vd {
 // in pixels so the fixed-size windows hold their content on any screen density, and the dimmed
 // secondary text.
 
-// The program's own icon, drawn rather than shipped so it is sharp at every size: a rounded
-// tile with a gauge whose needle stands for the traffic passing through.
-QIcon drawApplicationIcon();
 // The icon the application set for its windows (or a computer picture while none is set), at
 // side x side pixels even where the icon has no image that large.
 QPixmap applicationIconPixmap(int side);

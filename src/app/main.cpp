@@ -8,7 +8,8 @@
 #include "AppDelegate.h"
 #include "Copypast.h"
 #include "SingleInstance.h"
-#include "VDWindowLook.h"
+#include "AppIcon.h"
+#include "VdVersion.h"
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
 #include "platform/UserPaths.h"
@@ -49,7 +50,7 @@ std::optional<LaunchOptions> parseOptions(int argc, char** argv, int& exitCode)
         return std::nullopt;
     }
     if (parser.isSet(version)) {
-        std::printf("vantor-dashboard %s\n", VD_VERSION);
+        std::printf("vantor-dashboard %s\n", VD_VERSION_TEXT);
         return std::nullopt;
     }
     return LaunchOptions{parser.positionalArguments(), parser.value(socket)};

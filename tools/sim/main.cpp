@@ -6,6 +6,7 @@
 #include <asio/signal_set.hpp>
 
 #include "ServiceSimulator.h"
+#include "VdVersion.h"
 #include "link/ServiceContract.h"
 #include "platform/UserPaths.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
                  "use and close connections, names are resolved and cached, UDP exchanges come and go.\n"
                  "Every packet it receives is written as one JSON line to its log, and every packet that\n"
                  "breaks the protocol adds a {\"conn\":N,\"protocol_error\":...} line."};
+    app.set_version_flag("--version", "vantor-sim " VD_VERSION_TEXT);
     std::string socketPath = vd::contract::localSocketPath(vd::paths::home()).string();
     bool noLocal = false;
     bool tcp = false;

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "ExitCodes.h"
+#include "VdVersion.h"
 #include "link/ServiceContract.h"
 #include "platform/UserPaths.h"
 
@@ -82,8 +83,10 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     app.fallthrough();
     app.require_subcommand(1);
     app.footer(kFooter);
+    app.set_version_flag("--version", "vantorctl " VD_VERSION_TEXT);
 
-    auto* socket = app.add_option("--socket", options.target.socketPath, "The local service's socket")->capture_default_str();
+    // The default is named, not expanded: this help also becomes the installed manual page.
+    auto* socket = app.add_option("--socket", options.target.socketPath, "The local service's socket (default: ~/Vantor/Tmp/db.connect)");
     auto* host = app.add_option("--host", options.target.host, "A remote service's host name or address (TCP)");
     app.add_option("--port", port, "The remote service's port")->capture_default_str()->check(CLI::Range(1, 65535));
     auto* usb = app.add_option("--usb", options.target.usbPort,
@@ -160,6 +163,8 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
         return app.exit(help);
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::ParseError& error) {
         std::cerr << "vantorctl: " << firstLine(error.what()) << " (see vantorctl --help)\n";
         return kExitBadArguments;

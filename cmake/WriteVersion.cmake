@@ -1,0 +1,26 @@
+# Script mode: writes OUTPUT with VERSION, the build number and the commit.
+set(commit "unknown")
+set(count "${BUILD_NUMBER}")
+find_package(Git QUIET)
+if(GIT_FOUND)
+  execute_process(COMMAND "${GIT_EXECUTABLE}" rev-parse --short=10 HEAD WORKING_DIRECTORY "${SOURCE_DIR}"
+                  OUTPUT_VARIABLE git_commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE commit_result)
+  if(commit_result EQUAL 0)
+    set(commit "${git_commit}")
+  endif()
+  if(count STREQUAL "")
+    execute_process(COMMAND "${GIT_EXECUTABLE}" rev-list --count HEAD WORKING_DIRECTORY "${SOURCE_DIR}"
+                    OUTPUT_VARIABLE count OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
+if(NOT count MATCHES "^[0-9]+$")
+  set(count "0")
+endif()
+
+set(content "#pragma once\n\n// Written by the build; see cmake/VdVersion.cmake.\n#define VD_VERSION \"${VERSION}\"\n#define VD_BUILD_NUMBER \"${count}\"\n#define VD_COMMIT \"${commit}\"\n// What --version prints after the program's name.\n#define VD_VERSION_TEXT \"${VERSION} (${count}, commit ${commit})\"\n")
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" previous)
+endif()
+if(NOT previous STREQUAL content)
+  file(WRITE "${OUTPUT}" "${content}")
+endif()
