@@ -1,7 +1,6 @@
 #include "VDTunnelFilter.h"
 
 #include <algorithm>
-#include <functional>
 
 #include <QString>
 
@@ -19,41 +18,48 @@ bool isMark(QChar c)
     return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining || category == QChar::Mark_Enclosing;
 }
 
-} // namespace
-
-std::string foldForSearch(std::string_view text)
+void appendFolded(std::string& out, std::string_view text)
 {
     if (isAscii(text)) {
-        std::string lowered(text);
-        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+        std::transform(text.begin(), text.end(), std::back_inserter(out),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        return lowered;
+        return;
     }
     // Decomposed, a letter with an accent is the letter followed by marks, which are dropped.
     QString decomposed = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).normalized(QString::NormalizationForm_D);
     decomposed.removeIf(isMark);
-    return decomposed.toCaseFolded().toStdString();
+    out += decomposed.toCaseFolded().toStdString();
 }
 
-const std::string& VDTunnelFilter::foldedHostOf(const VDTunnelInfo& tunnel)
+} // namespace
+
+std::string foldForSearch(std::string_view text)
 {
-    const std::size_t hash = std::hash<std::string_view>{}(tunnel.host());
-    auto [it, added] = folded_.try_emplace(tunnel.id_());
-    Folded& entry = it->second;
-    // Ids start again when the service restarts: the host tells a new tunnel from the old one.
-    if (added || entry.hostHash != hash) {
-        entry.hostHash = hash;
-        entry.host = foldForSearch(tunnel.host());
+    std::string folded;
+    appendFolded(folded, text);
+    return folded;
+}
+
+void VDTunnelFilter::foldHostsOf(const TunnelList& all)
+{
+    std::size_t shared = 0;
+    const std::size_t common = std::min(all.size(), records_.size());
+    while (shared < common && all[shared] == records_[shared])
+        ++shared;
+    records_.resize(shared);
+    ends_.resize(shared);
+    hosts_.resize(shared == 0 ? 0 : ends_.back());
+    for (std::size_t row = shared; row < all.size(); ++row) {
+        records_.push_back(all[row]);
+        appendFolded(hosts_, all[row]->host());
+        ends_.push_back(static_cast<std::uint32_t>(hosts_.size()));
     }
-    entry.seen = generation_;
-    return entry.host;
 }
 
-void VDTunnelFilter::forgetUnseen(std::size_t reported)
+std::string_view VDTunnelFilter::foldedHost(std::size_t row) const
 {
-    if (folded_.size() <= 2 * reported + 1024)
-        return;
-    std::erase_if(folded_, [&](const auto& entry) { return entry.second.seen != generation_; });
+    const std::uint32_t begin = row == 0 ? 0 : ends_[row - 1];
+    return std::string_view(hosts_).substr(begin, ends_[row] - begin);
 }
 
 TunnelList VDTunnelFilter::apply(const TunnelList& all, std::string_view filterString, std::string_view bundleId)
@@ -61,21 +67,24 @@ TunnelList VDTunnelFilter::apply(const TunnelList& all, std::string_view filterS
     const bool byClient = bundleId != kAllClients;
     TunnelList kept;
     if (filterString.empty()) {
+        // Nothing to fold: the records and the buffers are let go.
+        records_ = {};
+        hosts_ = {};
+        ends_ = {};
         if (!byClient)
             return all;
         std::copy_if(all.begin(), all.end(), std::back_inserter(kept),
                      [&](const auto& t) { return t->bundleIdentifier() == bundleId; });
         return kept;
     }
-    ++generation_;
+    foldHostsOf(all);
     const std::string needle = foldForSearch(filterString);
-    for (const auto& tunnel : all) {
-        if (byClient && tunnel->bundleIdentifier() != bundleId)
+    for (std::size_t row = 0; row < all.size(); ++row) {
+        if (foldedHost(row).find(needle) == std::string_view::npos)
             continue;
-        if (foldedHostOf(*tunnel).find(needle) != std::string::npos)
-            kept.push_back(tunnel);
+        if (!byClient || all[row]->bundleIdentifier() == bundleId)
+            kept.push_back(all[row]);
     }
-    forgetUnseen(all.size());
     return kept;
 }
 

@@ -54,25 +54,21 @@ TEST(TunnelFilterTest, FoldingHandlesDecomposedAndPlainText)
     EXPECT_EQ(foldForSearch("Ωmega"), "ωmega");
 }
 
-TEST(TunnelFilterTest, AHostKeptByIdIsFoldedAgainWhenTheIdNowNamesAnotherHost)
+TEST(TunnelFilterTest, FoldedHostsFollowTheRecordsNotTheirPositions)
 {
     VDTunnelFilter filter;
-    EXPECT_EQ(idsOf(filter.apply({tunnel({.id = 1, .host = "old.example"})}, "old", "-1")), Ids{1});
-    // The service restarted and gave the id to another tunnel.
-    EXPECT_EQ(idsOf(filter.apply({tunnel({.id = 1, .host = "new.example"})}, "old", "-1")), Ids{});
-    EXPECT_EQ(idsOf(filter.apply({tunnel({.id = 1, .host = "new.example"})}, "new", "-1")), Ids{1});
-}
-
-TEST(TunnelFilterTest, TunnelsNoLongerReportedAreForgotten)
-{
-    VDTunnelFilter filter;
-    TunnelList many;
-    for (std::int64_t id = 0; id < 3000; ++id)
-        many.push_back(tunnel({.id = id, .host = "h" + std::to_string(id)}));
-    filter.apply(many, "h", "-1");
-    EXPECT_EQ(filter.cachedHosts(), 3000u);
-    filter.apply({tunnel({.id = 5000, .host = "h"})}, "h", "-1");
-    EXPECT_EQ(filter.cachedHosts(), 1u);
+    const TunnelList first = {tunnel({.id = 1, .host = "one.example"}), tunnel({.id = 2, .host = "two.example"})};
+    EXPECT_EQ(idsOf(filter.apply(first, "one", "-1")), Ids{1});
+    // A grown list keeps its start; the same places holding other records are folded anew.
+    TunnelList grown = first;
+    grown.push_back(tunnel({.id = 3, .host = "Three.example"}));
+    EXPECT_EQ(idsOf(filter.apply(grown, "three", "-1")), Ids{3});
+    EXPECT_EQ(filter.foldedHosts(), 3u);
+    const TunnelList replaced = {tunnel({.id = 1, .host = "uno.example"}), tunnel({.id = 2, .host = "one.example"})};
+    EXPECT_EQ(idsOf(filter.apply(replaced, "one", "-1")), Ids{2});
+    // Without a filter text nothing is kept.
+    filter.apply(replaced, "", "-1");
+    EXPECT_EQ(filter.foldedHosts(), 0u);
 }
 
 } // namespace
