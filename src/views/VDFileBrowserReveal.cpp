@@ -54,7 +54,8 @@ void revealInFileBrowser(const QString& path)
     }
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                                        "org.freedesktop.FileManager1", "ShowItems");
-    call << QStringList{QUrl::fromLocalFile(clean).toString()} << QString();
+    // File managers take URIs, so a space or a non-ASCII letter goes percent-encoded.
+    call << QStringList{QString::fromLatin1(QUrl::fromLocalFile(clean).toEncoded())} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kShowItemsTimeoutMs));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [clean](QDBusPendingCallWatcher* finished) {
         if (finished->isError())
