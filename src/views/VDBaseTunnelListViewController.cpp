@@ -46,7 +46,6 @@ void VDBaseTunnelListViewController::setUpTable()
     tableView_->setShowGrid(false);
     tableView_->setWordWrap(false);
     tableView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    tableView_->setMinimumHeight(400);
     tableView_->setContextMenuPolicy(Qt::CustomContextMenu);
 
     QHeaderView* rows = tableView_->verticalHeader();
@@ -74,6 +73,8 @@ void VDBaseTunnelListViewController::setUpTable()
     });
     connect(tableView_, &QWidget::customContextMenuRequested, this, &VDBaseTunnelListViewController::openContextMenu);
 
+    // The scrolling area fills this view; a split view holding the list may allow less.
+    setMinimumHeight(400);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tableView_);

@@ -43,16 +43,11 @@ VDTableCellView::Placement VDTableCellView::placementOf(Layout layout, const QRe
 
 void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    // The row background (selection, alternating colours) as the style draws it, then only the
-    // parts of this cell's layout: nothing left over from another row can show through.
-    QStyleOptionViewItem background = option;
-    initStyleOption(&background, index);
-    background.text.clear();
-    background.icon = QIcon();
-    background.features &= ~QStyleOptionViewItem::HasDecoration;
+    // The table has drawn the row's background (alternating colours); the style adds the
+    // selection, then only the parts of this cell's layout are drawn.
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
 
     const auto layout = static_cast<Layout>(index.data(LayoutRole).toInt());
     const Placement place = placementOf(layout, option.rect);
