@@ -1,5 +1,7 @@
 #include "VDTableCellView.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -41,6 +43,12 @@ VDTableCellView::Placement VDTableCellView::placementOf(Layout layout, const QRe
     }
 }
 
+int VDTableCellView::wrappedTextHeight(const QFont& base, const QString& text, int cellWidth)
+{
+    const int width = placementOf(textOnlyTop, QRect(0, 0, cellWidth, 0)).text.width();
+    return QFontMetrics(cellFont(base)).boundingRect(QRect(0, 0, std::max(width, 1), 0), Qt::TextWordWrap, text).height();
+}
+
 void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     // The table has drawn the row's background (alternating colours); the style adds the
@@ -65,8 +73,14 @@ void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->setFont(font);
         const bool selected = option.state & QStyle::State_Selected;
         painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->drawText(place.text, static_cast<int>(place.textAlignment),
-                          QFontMetrics(font).elidedText(text, Qt::ElideRight, place.text.width()));
+        if (index.data(WrapRole).toBool()) {
+            // A word longer than the cell must not spill into its neighbours.
+            painter->setClipRect(option.rect);
+            painter->drawText(place.text, static_cast<int>(place.textAlignment) | Qt::TextWordWrap, text);
+        } else {
+            painter->drawText(place.text, static_cast<int>(place.textAlignment),
+                              QFontMetrics(font).elidedText(text, Qt::ElideRight, place.text.width()));
+        }
     }
     // Solid vertical grid lines between columns; rows are told apart by their backgrounds.
     painter->setPen(option.palette.color(QPalette::Midlight));

@@ -7,12 +7,15 @@ namespace vd {
 // The one cell of every table: paints a row's text and image in one of four layouts, so a table
 // of any length costs one painter per visible cell and no widget per row. The model names the
 // layout of each cell under `LayoutRole` (textOnly when it does not), its text under
-// Qt::DisplayRole and its image (a QPixmap) under Qt::DecorationRole.
+// Qt::DisplayRole and its image (a QPixmap) under Qt::DecorationRole. A text is one line cut off
+// with an ellipsis, unless the model answers true under `WrapRole`: it then wraps over as many
+// lines as the cell's width needs (the row must be tall enough, see wrappedTextHeight).
 class VDTableCellView : public QStyledItemDelegate {
     Q_OBJECT
 public:
     enum Layout : int { textOnly, textOnlyTop, imageOnly, imageAndText };
     static constexpr int LayoutRole = Qt::UserRole + 100;
+    static constexpr int WrapRole = Qt::UserRole + 101;
     static constexpr int kRowHeight = 20;
 
     explicit VDTableCellView(QObject* parent = nullptr);
@@ -30,6 +33,8 @@ public:
         Qt::Alignment textAlignment;
     };
     static Placement placementOf(Layout layout, const QRect& cell);
+    // The height a wrapping text takes in a cell of this width, in the cell's font.
+    static int wrappedTextHeight(const QFont& base, const QString& text, int cellWidth);
 };
 
 } // namespace vd

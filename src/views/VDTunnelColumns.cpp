@@ -13,14 +13,19 @@ std::string byteCount(std::int64_t value)
 
 } // namespace
 
+std::string policyText(std::string_view policyName, std::string_view ruleInfo)
+{
+    if (policyName.empty())
+        return "--";
+    std::string text(policyName);
+    if (!ruleInfo.empty())
+        text.append(" (").append(ruleInfo).append(")");
+    return text;
+}
+
 std::string tunnelPolicyText(const VDTunnelInfo& tunnel)
 {
-    if (tunnel.policyName().empty())
-        return "--";
-    std::string text(tunnel.policyName());
-    if (!tunnel.ruleInfo().empty())
-        text.append(" (").append(tunnel.ruleInfo()).append(")");
-    return text;
+    return policyText(tunnel.policyName(), tunnel.ruleInfo());
 }
 
 std::string tunnelCellText(const VDTunnelInfo& tunnel, int column)

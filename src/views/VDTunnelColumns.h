@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "VDTableCellView.h"
 #include "data/VDTunnelInfo.h"
@@ -44,6 +45,8 @@ inline constexpr std::array<TunnelColumn, tunnelcolumn::kCount> kTunnelColumns{{
 // The text a column shows for a record; empty for the image-only status column.
 std::string tunnelCellText(const VDTunnelInfo& tunnel, int column);
 // "--" without a policy; else the policy, with the matched rule in parentheses when there is one.
+// The UDP table shows its records' policies the same way.
+std::string policyText(std::string_view policyName, std::string_view ruleInfo);
 std::string tunnelPolicyText(const VDTunnelInfo& tunnel);
 
 } // namespace vd
