@@ -528,11 +528,14 @@ void VDDataProcesser::serviceInfo(const Dictionary& data)
                 addresses->push_back(address.get<std::string>());
         }
     }
-    std::lock_guard lock(mutex_);
-    initTime_ = json::toDouble(json::member(data, "service_start_time"));
-    mitmEnabled_ = json::toInt64(json::member(data, "mitm_enable")) != 0;
-    recorderEnabled_ = json::toInt64(json::member(data, "record_traffic")) != 0;
-    localIPs_ = std::move(addresses);
+    {
+        std::lock_guard lock(mutex_);
+        initTime_ = json::toDouble(json::member(data, "service_start_time"));
+        mitmEnabled_ = json::toInt64(json::member(data, "mitm_enable")) != 0;
+        recorderEnabled_ = json::toInt64(json::member(data, "record_traffic")) != 0;
+        localIPs_ = std::move(addresses);
+    }
+    post(kVDServiceInfoRefreshed);
 }
 
 void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const

@@ -13,6 +13,9 @@ inline constexpr const char* kVDRecentTunnelRefreshed = "kVDRecentTunnelRefreshe
 inline constexpr const char* kVDDNSRefreshed = "kVDDNSRefreshed";
 inline constexpr const char* kVDUDPRefreshed = "kVDUDPRefreshed";
 inline constexpr const char* kVDFilterStringChanged = "kVDFilterStringChanged";
+// The service told its own state (switches, local addresses), which it does after each login:
+// whatever shows the switches reads them again.
+inline constexpr const char* kVDServiceInfoRefreshed = "kVDServiceInfoRefreshed";
 inline constexpr const char* kDumpRequestReceive = "dump_request_receive";
 inline constexpr const char* kDumpResponseReceive = "dump_response_receive";
 

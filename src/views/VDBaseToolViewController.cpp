@@ -7,8 +7,10 @@
 #include <QStyleOption>
 #include <QToolButton>
 
+#include "GuiThread.h"
 #include "VDToggleButton.h"
 #include "VDToolStripDelegate.h"
+#include "data/VDNotifications.h"
 
 namespace vd {
 namespace {
@@ -43,6 +45,13 @@ VDBaseToolViewController::VDBaseToolViewController(bool withClean, QWidget* pare
     : QWidget(parent), layout_(new QHBoxLayout(this))
 {
     setFixedHeight(kHeight);
+    // The first section is often on screen before the service has said how its switches stand.
+    serviceInfoToken_ = NotificationCenter::defaultCenter()->addObserver(kVDServiceInfoRefreshed, nullptr, [this](const Notification&) {
+        runOnGuiThread(this, [this] {
+            if (isVisible())
+                readSwitchStates();
+        });
+    });
     layout_->setContentsMargins(kLeftMargin, 0, kRightMargin, 0);
     layout_->setSpacing(kSpacing);
 
@@ -98,6 +107,11 @@ void VDBaseToolViewController::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // A click earlier may have been refused, or the switches changed by another client's
     // command: each showing starts from what the processor knows.
+    readSwitchStates();
+}
+
+void VDBaseToolViewController::readSwitchStates()
+{
     if (delegate_) {
         trafficButton_->setState(delegate_->trafficRecordState());
         mitmButton_->setState(delegate_->mitemState());

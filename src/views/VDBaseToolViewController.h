@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "platform/NotificationCenter.h"
+
 class QPushButton;
 class QToolButton;
 class QHBoxLayout;
@@ -14,8 +16,8 @@ class VDToolStripDelegate;
 // The thin strip between a tunnel list and its detail pane: the section's buttons from the left
 // ("Clean" where the section has it, "Reload", the traffic-recording and MitM switches) and the
 // button that folds the detail pane away at the right. The switches show the processor's state
-// each time the strip is shown; a click shows the asked-for state at once, without waiting for
-// the service.
+// each time the strip is shown and when the service reports its state after a login; a click
+// shows the asked-for state at once, without waiting for the service.
 class VDBaseToolViewController : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +37,7 @@ protected:
 
 private:
     QPushButton* addButton(const QString& title);
+    void readSwitchStates();
     void collapseClicked();
     void switchClicked(VDToggleButton& button, void (VDToolStripDelegate::*enable)(bool));
 
@@ -43,6 +46,7 @@ private:
     VDToggleButton* trafficButton_ = nullptr;
     VDToggleButton* mitmButton_ = nullptr;
     QToolButton* collapseButton_ = nullptr;
+    ObservationToken serviceInfoToken_;
 };
 
 } // namespace vd

@@ -136,6 +136,23 @@ TEST_F(TunnelSplitViewTest, SwitchesSendTheAskedStateAndAreReadAgainEachTimeTheS
     EXPECT_EQ(switchCommands().size(), sent);
 }
 
+TEST_F(TunnelSplitViewTest, SwitchesFollowTheStateTheServiceSendsAfterALogin)
+{
+    VDCurTunViewController section(idString);
+    section.show();
+    auto* strip = section.tableVC()->toolViewController();
+    // A click with the link down leaves the title at the asked-for state...
+    processer->disconnect();
+    const bool mitm = processer->mitmEnabled();
+    QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
+    ASSERT_EQ(strip->mitmButton()->text(), mitm ? "Enable MitM" : "Disable MitM");
+
+    // ...until the service, after the next login, says how its switches stand; the strip stays
+    // on screen all along.
+    processer->connectToSocketPath((dir_ / "db.connect").string());
+    EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == 1 && strip->mitmButton()->text() == (mitm ? "Disable MitM" : "Enable MitM"); }));
+}
+
 TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway)
 {
     VDCurTunViewController section(idString);
