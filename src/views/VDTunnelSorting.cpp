@@ -27,14 +27,9 @@ public:
         case TunnelSortKey::rx: each([](const VDTunnelInfo& t) { return t.rx(); }, ints_); break;
         case TunnelSortKey::startTime: each([](const VDTunnelInfo& t) { return t.startTime(); }, reals_); break;
         case TunnelSortKey::duration: each([](const VDTunnelInfo& t) { return t.duration(); }, reals_); break;
-        case TunnelSortKey::policyName: each([](const VDTunnelInfo& t) { return t.policyName(); }, texts_); break;
-        case TunnelSortKey::host: each([](const VDTunnelInfo& t) { return t.host(); }, texts_); break;
-        case TunnelSortKey::method:
-            // Method names are a handful of short texts, so these strings never allocate.
-            each([](const VDTunnelInfo& t) { return t.method(); }, methods_);
-            for (const auto& method : methods_)
-                texts_.emplace_back(method);
-            break;
+        case TunnelSortKey::policyName: copyTexts(rows, [](const VDTunnelInfo& t) { return t.policyName(); }); break;
+        case TunnelSortKey::host: copyTexts(rows, [](const VDTunnelInfo& t) { return t.host(); }); break;
+        case TunnelSortKey::method: copyTexts(rows, [](const VDTunnelInfo& t) { return t.method(); }); break;
         }
     }
 
@@ -52,6 +47,25 @@ public:
     }
 
 private:
+    // The texts side by side in one buffer: a sort compares each text many times, and texts
+    // scattered over a hundred thousand records would make most comparisons cache misses.
+    template <typename Read>
+    void copyTexts(const TunnelList& rows, Read read)
+    {
+        std::vector<std::size_t> ends;
+        ends.reserve(rows.size());
+        for (const auto& row : rows) {
+            buffer_ += read(*row);
+            ends.push_back(buffer_.size());
+        }
+        texts_.reserve(rows.size());
+        std::size_t begin = 0;
+        for (const auto end : ends) {
+            texts_.push_back(std::string_view(buffer_).substr(begin, end - begin));
+            begin = end;
+        }
+    }
+
     template <typename T>
     static int threeWay(const T& a, const T& b)
     {
@@ -61,7 +75,7 @@ private:
     bool ascending_;
     std::vector<std::int64_t> ints_;
     std::vector<double> reals_;
-    std::vector<std::string> methods_;
+    std::string buffer_;
     std::vector<std::string_view> texts_;
 };
 
