@@ -81,9 +81,9 @@ protected:
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
     }
-    void report(std::uint64_t cmd, const std::vector<TunnelSpec>& specs)
+    void report(std::uint64_t cmd, const std::vector<TunnelFields>& records)
     {
-        processer->processPacket(test::report(cmd, specs));
+        processer->processPacket(test::report(cmd, records));
         settle();
     }
     std::vector<std::int64_t> shownIds() const { return idsOf(list.mainArray()); }

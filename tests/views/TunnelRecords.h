@@ -14,7 +14,7 @@ namespace vd::test {
 
 // Tunnel records built from JSON texts like the service's, with only the keys a test cares
 // about set apart from a plausible rest.
-struct TunnelSpec {
+struct TunnelFields {
     std::int64_t id = 1;
     std::string host = "example.com";
     std::int64_t port = 443;
@@ -31,31 +31,31 @@ struct TunnelSpec {
     double start = 10;
 };
 
-inline std::string tunnelText(const TunnelSpec& spec)
+inline std::string tunnelText(const TunnelFields& fields)
 {
-    return nlohmann::ordered_json{{"id", spec.id},
-                                  {"endId", spec.id},
-                                  {"type", spec.type},
-                                  {"closeReason", spec.closeReason},
-                                  {"t_start", spec.start},
-                                  {"t_end", spec.active ? 0.0 : spec.start + 1.5},
-                                  {"host", spec.host},
-                                  {"port", spec.port},
-                                  {"processName", spec.processName},
-                                  {"processIdentifier", spec.processId},
-                                  {"bundleIdentifier", spec.bundleId},
+    return nlohmann::ordered_json{{"id", fields.id},
+                                  {"endId", fields.id},
+                                  {"type", fields.type},
+                                  {"closeReason", fields.closeReason},
+                                  {"t_start", fields.start},
+                                  {"t_end", fields.active ? 0.0 : fields.start + 1.5},
+                                  {"host", fields.host},
+                                  {"port", fields.port},
+                                  {"processName", fields.processName},
+                                  {"processIdentifier", fields.processId},
+                                  {"bundleIdentifier", fields.bundleId},
                                   {"fromHost", "127.0.0.1"},
-                                  {"fromPort", 50000 + spec.id},
-                                  {"policyName", spec.policyName},
-                                  {"ruleInfo", spec.ruleInfo},
-                                  {"tx", spec.tx},
-                                  {"rx", spec.rx}}
+                                  {"fromPort", 50000 + fields.id},
+                                  {"policyName", fields.policyName},
+                                  {"ruleInfo", fields.ruleInfo},
+                                  {"tx", fields.tx},
+                                  {"rx", fields.rx}}
         .dump();
 }
 
-inline std::shared_ptr<const VDTunnelInfo> tunnel(const TunnelSpec& spec)
+inline std::shared_ptr<const VDTunnelInfo> tunnel(const TunnelFields& fields)
 {
-    return VDTunnelInfo::initWithJSONString(tunnelText(spec), 1.7e9);
+    return VDTunnelInfo::initWithJSONString(tunnelText(fields), 1.7e9);
 }
 
 // Records with these ids, everything else alike.
@@ -68,13 +68,13 @@ inline TunnelList tunnels(const std::vector<std::int64_t>& ids)
 }
 
 // A report of the service as the processor receives it: cmd 7 (current) or 8 (recent).
-inline QNComPacket report(std::uint64_t cmd, const std::vector<TunnelSpec>& specs)
+inline QNComPacket report(std::uint64_t cmd, const std::vector<TunnelFields>& records)
 {
     QNComPacket packet;
     packet.setCmd(cmd);
     auto texts = nlohmann::ordered_json::array();
-    for (const auto& spec : specs)
-        texts.push_back(tunnelText(spec));
+    for (const auto& fields : records)
+        texts.push_back(tunnelText(fields));
     packet.setData(QNComPacket::Dictionary{{"tunnels", texts}});
     return packet;
 }

@@ -13,15 +13,15 @@
 namespace vd {
 namespace {
 
-using test::TunnelSpec;
+using test::TunnelFields;
 using Ids = std::vector<std::int64_t>;
 namespace col = tunnelcolumn;
 
 const auto* const environment = testing::AddGlobalTestEnvironment(new test::ViewsEnvironment);
 
-std::vector<TunnelSpec> specs(const Ids& ids)
+std::vector<TunnelFields> records(const Ids& ids)
 {
-    std::vector<TunnelSpec> out;
+    std::vector<TunnelFields> out;
     for (const auto id : ids)
         out.push_back({.id = id, .host = "host" + std::to_string(id) + ".example", .active = id % 2 == 0});
     return out;
@@ -32,7 +32,7 @@ protected:
     void SetUp() override
     {
         list.show();
-        report(7, specs({1, 2, 3, 4, 5}));
+        report(7, records({1, 2, 3, 4, 5}));
         ASSERT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
         delegate.calls.clear();
     }
@@ -62,7 +62,7 @@ TEST_F(CurrentListTest, RefreshesAreIgnoredOffScreenAndCaughtUpWhenShownAgain)
 {
     list.hide();
     EXPECT_FALSE(list.viewAppeared());
-    report(7, specs({7, 8}));
+    report(7, records({7, 8}));
     EXPECT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
     list.show();
     EXPECT_TRUE(list.viewAppeared());
@@ -76,7 +76,7 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
     const auto first = delegate.shown;
 
-    report(7, specs({5, 9, 3, 1, 2, 4}));
+    report(7, records({5, 9, 3, 1, 2, 4}));
     EXPECT_EQ(selectedRow(), 2);
     EXPECT_EQ(list.detailTunnelInfoId(), 3);
     EXPECT_EQ(delegate.calls.back(), "update 3");
@@ -86,7 +86,7 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
 
     list.tableView()->horizontalHeader()->setSortIndicator(col::kServer, Qt::DescendingOrder);
     EXPECT_EQ(selectedId(), 3);
-    report(7, specs({3, 1}));
+    report(7, records({3, 1}));
     EXPECT_EQ(shownIds(), (Ids{3, 1}));
     EXPECT_EQ(selectedId(), 3);
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
@@ -95,11 +95,11 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
 TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnReturn)
 {
     select(4);
-    report(7, specs({1, 2, 3, 5}));
+    report(7, records({1, 2, 3, 5}));
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(selectedRow(), -1);
-    report(7, specs({4, 1, 2}));
+    report(7, records({4, 1, 2}));
     EXPECT_EQ(selectedRow(), -1);
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
@@ -111,7 +111,7 @@ TEST_F(CurrentListTest, ClearingTheSelectionLeavesThePaneOpenUntilTheNextReload)
     list.tableView()->clearSelection();
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
-    report(7, specs({1, 2}));
+    report(7, records({1, 2}));
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(selectedRow(), -1);
 }
@@ -121,7 +121,7 @@ TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotS
     auto* header = list.tableView()->horizontalHeader();
     header->setSortIndicator(col::kId, Qt::DescendingOrder);
     EXPECT_EQ(shownIds(), (Ids{5, 4, 3, 2, 1}));
-    report(7, specs({2, 7, 1}));
+    report(7, records({2, 7, 1}));
     EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
     header->setSortIndicator(col::kStatus, Qt::AscendingOrder);
     EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
@@ -131,10 +131,10 @@ TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotS
 
 TEST_F(CurrentListTest, FilterTextAndClientComeFromTheProcessor)
 {
-    std::vector<TunnelSpec> records = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
+    std::vector<TunnelFields> mixed = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
                                        {.id = 2, .host = "cdn.example.net", .bundleId = "com.b"},
                                        {.id = 3, .host = "ÉXAMPLE.org", .bundleId = "com.b"}};
-    report(7, records);
+    report(7, mixed);
     processer->setFilterString("example.ORG");
     settle();
     EXPECT_EQ(shownIds(), (Ids{1, 3}));
@@ -165,7 +165,7 @@ TEST_F(CurrentListTest, ContextMenuOfACompletedRecordHasNoKillAndActsOnItsOwnRec
     rightClick(3);
     EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "", "Set Filter to host3.example"}));
     // Rows move under the open menu; its item still names the record it was opened for.
-    report(7, specs({5, 1, 3}));
+    report(7, records({5, 1, 3}));
     menuItem("Set Filter to host3.example")->trigger();
     EXPECT_EQ(processer->filterString(), "host3.example");
     settle();
@@ -194,9 +194,9 @@ TEST_F(CurrentListTest, ReportsFromTheProcessorsThreadArriveWholeOnTheGuiThread)
             for (std::int64_t id = round % 7; id < 40; id += 1 + round % 3)
                 ids.push_back(id);
             ids.push_back(1);
-            processer->processPacket(test::report(7, specs(ids)));
+            processer->processPacket(test::report(7, records(ids)));
         }
-        processer->processPacket(test::report(7, specs({9, 1, 8})));
+        processer->processPacket(test::report(7, records({9, 1, 8})));
         done = true;
     });
     while (!done) {
@@ -219,7 +219,7 @@ TEST_F(CurrentListTest, ADelegateThatIsGoneIsNotCalled)
     }
     EXPECT_EQ(list.basicDelegate(), nullptr);
     select(2);
-    report(7, specs({1}));
+    report(7, records({1}));
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
 }
 
@@ -228,9 +228,9 @@ using RecentListTest = test::ListFixture<VDRecTunListViewController>;
 TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
 {
     list.show();
-    report(8, specs({3, 1, 2}));
+    report(8, records({3, 1, 2}));
     EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
-    report(7, specs({9}));
+    report(7, records({9}));
     EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
     processer->cleanRecentRecord();
     settle();
