@@ -17,9 +17,10 @@
 #include "platform/MainQueue.h"
 #include "views/GuiThread.h"
 #include "views/VDCurTunViewController.h"
+#include "views/VDDNSViewController.h"
 #include "views/VDRecTunViewController.h"
-#include "views/VDSectionPlaceholder.h"
 #include "views/VDSegmentedControl.h"
+#include "views/VDUDPTunListViewController.h"
 
 namespace vd {
 namespace {
@@ -33,19 +34,6 @@ const QStringList& sectionLabels()
 {
     static const QStringList labels{"Recent Requests", "Active Connections", "DNS", "UDP"};
     return labels;
-}
-
-struct PlaceholderInfo {
-    const char* refreshNotification;
-    VDSectionPlaceholder::Counter count;
-};
-
-// The sections whose views are still to come.
-PlaceholderInfo placeholderInfo(int segment)
-{
-    if (segment == VDMainWindowsController::DNS)
-        return {kVDDNSRefreshed, [](const VDDataProcesser& p) { return p.dnsInfos().size(); }};
-    return {kVDUDPRefreshed, [](const VDDataProcesser& p) { return p.udpTunnelInfos().size(); }};
 }
 
 } // namespace
@@ -262,11 +250,10 @@ QWidget* VDMainWindowsController::makeSection(int segment)
         return new VDRecTunViewController(idString_, stack_);
     case ActiveConnections:
         return new VDCurTunViewController(idString_, stack_);
-    default: {
-        auto info = placeholderInfo(segment);
-        return new VDSectionPlaceholder(idString_, sectionLabels().at(segment), info.refreshNotification,
-                                        std::move(info.count), stack_);
-    }
+    case DNS:
+        return new VDDNSViewController(idString_, stack_);
+    default:
+        return new VDUDPTunListViewController(idString_, stack_);
     }
 }
 

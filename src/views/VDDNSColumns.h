@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+
+#include <QPixmap>
+#include <QString>
+
+#include "VDColumnSorting.h"
+#include "VDRecordColumn.h"
+#include "data/VDDNSInfo.h"
+
+namespace vd {
+
+// The six columns of the DNS table and how each shows and sorts a name-table entry.
+struct VDDNSColumns {
+    using Row = VDDNSInfo;
+    enum Index : int { kType, kDomain, kIps, kTtl, kDns, kComment, kCount };
+    static constexpr bool kSelectable = true;
+    static constexpr std::array<VDRecordColumn, kCount> kColumns{{
+        {"type_column", "Type", 70, 0, true, VDTableCellView::textOnlyTop, false},
+        {"domain_column", "Domain", 250, 250, true, VDTableCellView::textOnlyTop, false},
+        {"ips_column", "IPs", 250, 250, true, VDTableCellView::textOnlyTop, true},
+        {"ttl_column", "TTL", 70, 30, true, VDTableCellView::textOnlyTop, false},
+        {"dns_column", "DNS / DoH", 120, 30, true, VDTableCellView::textOnlyTop, false},
+        {"comment_column", "Comment", 120, 30, true, VDTableCellView::textOnlyTop, false},
+    }};
+
+    static QString text(const Row& record, int column);
+    static QPixmap image(const Row&, int) { return {}; }
+    // The IPs column sorts by the first address (none sorts first).
+    static SortValue sortValue(const Row& record, int column);
+};
+
+} // namespace vd

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+#include "VDDNSColumns.h"
+#include "VDRecordTableModel.h"
+#include "VDReloadObserver.h"
+#include "data/VDDataProcesser.h"
+
+class QPushButton;
+class QTableView;
+class QToolButton;
+
+namespace vd {
+
+// The DNS table of a window with its bottom bar (delete, refresh, "Purge DNS Cache") and its
+// context menu. It shows the processor's name table (by `idString`, through the registry)
+// filtered by the window's filter text and the type chosen in the sidebar, in the order chosen
+// in the header, and keeps the selection on its domain across reloads.
+//
+// Commands change nothing here: the service's next DNS report does. While the table is on screen
+// the service pushes its DNS changes; hidden, it does not.
+class VDDNSListViewController : public QWidget {
+    Q_OBJECT
+public:
+    using Model = VDRecordTableModel<VDDNSColumns>;
+
+    explicit VDDNSListViewController(std::string idString, QWidget* parent = nullptr);
+
+    const std::string& idString() const { return idString_; }
+    // 0 every type, else only configured (1), hosts-file (2) or dynamic (3) entries.
+    std::uint64_t filterType() const { return filterType_; }
+    void setFilterType(std::uint64_t type) { filterType_ = type; }
+    const std::string& selectedDomain() const { return selectedDomain_; }
+
+    // Rebuilds the rows from the processor, redraws and selects the remembered domain again.
+    void reloadData();
+    // Deletes the chosen record when it is a dynamic one; nothing without one.
+    void delAction();
+    void refreshAction();
+    void purgeAction();
+
+    QTableView* tableView() const { return tableView_; }
+    Model* model() const { return model_; }
+    QToolButton* delButton() const { return delButton_; }
+    QToolButton* refreshButton() const { return refreshButton_; }
+    QPushButton* purgeButton() const { return purgeButton_; }
+    const std::vector<VDDNSInfo>& mainArray() const { return model_->mainArray(); }
+
+    // The context menu for a row, which becomes the selection first; its actions keep that
+    // row's record. Null for a place without a row.
+    QMenu* menuNeedsUpdate(int row);
+    QMenu* contextMenu() const { return contextMenu_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    std::shared_ptr<VDDataProcesser> processer() const;
+    QWidget* makeBottomBar();
+    void tableViewRowChangeAction();
+    void reselect();
+    // Each row is as tall as its addresses wrapped to the IPs column's width.
+    void updateRowHeights();
+    void removeDomain(const std::string& domain);
+    void filterByDomain(const std::string& domain);
+
+    const std::string idString_;
+    std::uint64_t filterType_ = 0;
+    std::string selectedDomain_;
+    // The record the user chose, as it was when chosen (or last reselected).
+    std::optional<VDDNSInfo> chosen_;
+    // Rows being replaced: the selection the model drops then is not the user's doing.
+    bool publishing_ = false;
+    Model* model_;
+    QTableView* tableView_;
+    QToolButton* delButton_ = nullptr;
+    QToolButton* refreshButton_ = nullptr;
+    QPushButton* purgeButton_ = nullptr;
+    QPointer<QMenu> contextMenu_;
+    VDReloadObserver reloads_;
+};
+
+} // namespace vd

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include <QWidget>
+
+#include "VDDNSSectionDelegate.h"
+#include "VDSplitAutosave.h"
+
+class QSplitter;
+
+namespace vd {
+
+class VDDNSListViewController;
+class VDDNSSectionViewController;
+
+// The DNS section of a main window: the type sidebar beside the DNS list, in a split view
+// remembered under "com.lumenforge.vantordashboard.dns.splitview".
+class VDDNSViewController : public QWidget, public VDDNSSectionDelegate {
+    Q_OBJECT
+public:
+    static constexpr const char* kSplitAutosaveName = "com.lumenforge.vantordashboard.dns.splitview";
+    static constexpr int kSidebarMinimumWidth = 200;
+    static constexpr int kListMinimumWidth = 700;
+
+    explicit VDDNSViewController(std::string idString, QWidget* parent = nullptr);
+    ~VDDNSViewController() override;
+
+    const std::string& idString() const { return idString_; }
+    QSplitter* splitView() const { return splitView_; }
+    VDDNSSectionViewController* sectionVC() const { return sectionVC_; }
+    VDDNSListViewController* listVC() const { return listVC_; }
+
+    // Shows only records of the type (0: all) and reloads the list.
+    void selectDNSType(std::uint64_t type) override;
+
+private:
+    const std::string idString_;
+    QSplitter* splitView_;
+    VDDNSSectionViewController* sectionVC_;
+    VDDNSListViewController* listVC_;
+    VDSplitAutosave autosave_;
+};
+
+} // namespace vd

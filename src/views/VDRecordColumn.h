@@ -1,0 +1,20 @@
+#pragma once
+
+#include "VDTableCellView.h"
+
+namespace vd {
+
+// One column of a record table (DNS, UDP): how it is named, sized, sorted and drawn.
+struct VDRecordColumn {
+    const char* identifier;
+    const char* title;
+    int width;
+    // The narrowest the user may make it; 0 when the column cannot be resized at all.
+    int minimumWidth;
+    bool sortable;
+    VDTableCellView::Layout layout;
+    // The text wraps over as many lines as the column's width needs, instead of being cut off.
+    bool wraps;
+};
+
+} // namespace vd

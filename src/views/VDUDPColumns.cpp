@@ -1,0 +1,41 @@
+#include "VDUDPColumns.h"
+
+#include "VDStatusImages.h"
+#include "VDTunnelColumns.h"
+#include "data/VDUtils.h"
+
+namespace vd {
+QString VDUDPColumns::text(const Row& record, int column)
+{
+    switch (column) {
+    case kId: return QString::number(record->id_());
+    case kDate: return QString::fromStdString(VDUtils::formatTunnelStartTime(record->startTime()));
+    case kClient: return QString::fromStdString(record->fromString());
+    case kStatusString: return QString::fromStdString(record->statusString());
+    case kPolicy: return QString::fromStdString(policyText(record->policyName(), record->ruleInfo()));
+    case kServer: return QString::fromStdString(record->serverString());
+    default: return {};
+    }
+}
+
+QPixmap VDUDPColumns::image(const Row& record, int column)
+{
+    if (column != kStatus)
+        return {};
+    return record->direction() == 1 ? VDStatusImages::named("complete") : VDStatusImages::forStatus(record->status());
+}
+
+SortValue VDUDPColumns::sortValue(const Row& record, int column)
+{
+    switch (column) {
+    case kId: return record->id_();
+    case kDate: return record->startTime();
+    case kClient: return std::string(record->fromHost());
+    case kStatusString: return static_cast<std::int64_t>(record->status());
+    case kPolicy: return std::string(record->policyName());
+    case kServer: return std::string(record->host());
+    default: return std::int64_t{0};
+    }
+}
+
+} // namespace vd

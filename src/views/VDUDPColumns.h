@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include <QPixmap>
+#include <QString>
+
+#include "VDColumnSorting.h"
+#include "VDRecordColumn.h"
+#include "data/VDUDPTunnelInfo.h"
+
+namespace vd {
+
+// The seven columns of the UDP table and how each shows and sorts a UDP record.
+struct VDUDPColumns {
+    using Row = std::shared_ptr<const VDUDPTunnelInfo>;
+    enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kServer, kCount };
+    // The table only shows what the service relays; there is nothing to act on in a row.
+    static constexpr bool kSelectable = false;
+    static constexpr std::array<VDRecordColumn, kCount> kColumns{{
+        {"status_column", "", 20, 0, false, VDTableCellView::imageOnly, false},
+        {"id_column", "ID", 50, 30, true, VDTableCellView::textOnly, false},
+        {"date_column", "Date", 100, 30, true, VDTableCellView::textOnly, false},
+        {"client_column", "Host", 200, 30, true, VDTableCellView::textOnly, false},
+        {"status_string_column", "Status", 100, 30, true, VDTableCellView::textOnly, false},
+        {"policy_column", "Policy", 150, 30, true, VDTableCellView::textOnly, false},
+        {"server_column", "Server", 200, 30, true, VDTableCellView::textOnly, false},
+    }};
+
+    static QString text(const Row& record, int column);
+    // A received record counts as complete, whatever its status.
+    static QPixmap image(const Row& record, int column);
+    // The client column sorts by the client address and the server column by the host, while
+    // they show address and port.
+    static SortValue sortValue(const Row& record, int column);
+};
+
+} // namespace vd

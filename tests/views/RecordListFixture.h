@@ -1,0 +1,96 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "data/VDDataManager.h"
+#include "integration/SimHarness.h"
+#include "link/QNComPacket.h"
+
+namespace vd::test {
+
+using namespace std::chrono_literals;
+
+inline QNComPacket recordPacket(std::uint64_t cmd, QNComPacket::Dictionary data)
+{
+    QNComPacket packet;
+    packet.setCode(1);
+    packet.setCmd(cmd);
+    packet.setData(std::move(data));
+    return packet;
+}
+
+// A window's processor registered under a fresh id, fed reports directly or connected to the
+// simulated service; lists reload through the queued hops of their observers.
+class RecordListFixture : public ::testing::Test {
+protected:
+    ~RecordListFixture() override { VDDataManager::sharedInstance().removeId(idString); }
+
+    static std::string freshId()
+    {
+        static int count = 0;
+        return "TEST-RECORDS-" + std::to_string(++count);
+    }
+    static void settle()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
+    }
+    void feed(std::uint64_t cmd, QNComPacket::Dictionary data)
+    {
+        processer->processPacket(recordPacket(cmd, std::move(data)));
+        settle();
+    }
+
+    const std::string idString = freshId();
+    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
+};
+
+// The same, connected to the simulated service over its local socket.
+class RecordListServiceFixture : public RecordListFixture {
+protected:
+    // Zero: the service's time stands still, so its tables change only by commands.
+    explicit RecordListServiceFixture(std::chrono::milliseconds tick) : sim_(options(dir_, tick)) {}
+
+    static sim::SimulatorOptions options(const TempDir& dir, std::chrono::milliseconds tick)
+    {
+        sim::SimulatorOptions options;
+        options.socketPath = dir / "db.connect";
+        options.tickInterval = tick;
+        return options;
+    }
+    void SetUp() override
+    {
+        processer->connectToSocketPath((dir_ / "db.connect").string());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == 1; }, 5000));
+    }
+    void TearDown() override { processer->disconnect(); }
+
+    // The commands with this number the service has received so far, in order.
+    std::vector<nlohmann::json> commands(int cmd)
+    {
+        std::vector<nlohmann::json> found;
+        for (const auto& packet : sim_.received()) {
+            if (packet.value("t", -1) == cmd)
+                found.push_back(packet);
+        }
+        return found;
+    }
+    // The last push switch of this command the service received; null when none arrived.
+    nlohmann::json lastSwitch(int cmd)
+    {
+        const auto found = commands(cmd);
+        return found.empty() ? nlohmann::json() : found.back()["d"]["switch"];
+    }
+
+    TempDir dir_;
+    SimHarness sim_;
+};
+
+} // namespace vd::test

@@ -1,0 +1,414 @@
+#include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "RecordListFixture.h"
+#include "views/VDDNSListViewController.h"
+#include "views/VDDNSSectionViewController.h"
+#include "views/VDDNSViewController.h"
+
+namespace vd {
+namespace {
+
+using Json = QNComPacket::Dictionary;
+using namespace std::chrono_literals;
+using col = VDDNSColumns;
+
+Json entry(const std::string& domain, std::vector<std::string> ips, Json more = Json::object())
+{
+    Json object{{"domain", domain}, {"ips", std::move(ips)}};
+    object.update(more);
+    return object;
+}
+
+// Two hosts-file names, one configured and three cached, in an order none of the views keeps.
+Json sixRecords()
+{
+    return Json{{"record", Json::array({entry("cdn.abc.net", {"203.0.113.9"}, {{"dns", "9.9.9.9"}, {"ttl", 300}}),
+                                        entry("ads.example", {}, {{"dns", ""}, {"doh", "https://doh.example/q"}, {"ttl", 5}}),
+                                        entry("api.example", {"10.1.0.2", "10.1.0.1"}, {{"dns", "1.1.1.1"}, {"ttl", 59}})})},
+                {"host_config", Json::array({entry("router.lan", {"192.168.1.1"}, {{"comment", "Home router"}})})},
+                {"host_file", Json::array({entry("localhost", {"127.0.0.1", "::1"}), entry("printer.local", {"192.168.1.30"})})}};
+}
+
+std::vector<std::string> domainsOf(const std::vector<VDDNSInfo>& rows)
+{
+    std::vector<std::string> domains;
+    for (const auto& r : rows)
+        domains.push_back(r.domain);
+    return domains;
+}
+
+// --- the table's rows --------------------------------------------------------------------------
+
+class DNSTableModelTest : public ::testing::Test {
+protected:
+    QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
+    static std::vector<VDDNSInfo> rows()
+    {
+        std::vector<VDDNSInfo> rows;
+        const Json report = sixRecords();
+        const std::pair<const char*, std::uint64_t> kinds[] = {{"host_file", 2}, {"host_config", 1}, {"record", 3}};
+        for (const auto& [key, type] : kinds) {
+            for (const auto& object : report[key])
+                rows.push_back(VDDNSInfo::initWithDictionary(object, type));
+        }
+        return rows;
+    }
+
+    VDDNSListViewController::Model model;
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+};
+
+TEST_F(DNSTableModelTest, ColumnsShowTheEntriesTexts)
+{
+    QStringList titles;
+    for (int c = 0; c < model.columnCount(); ++c)
+        titles << model.headerData(c, Qt::Horizontal).toString();
+    EXPECT_EQ(titles, QStringList({"Type", "Domain", "IPs", "TTL", "DNS / DoH", "Comment"}));
+    EXPECT_STREQ(col::kColumns[col::kDns].identifier, "dns_column");
+
+    model.setRows(rows());
+    // localhost, printer.local, router.lan, cdn.abc.net, ads.example, api.example
+    EXPECT_EQ(cell(0, col::kType), "System");
+    EXPECT_EQ(cell(2, col::kType), "Config");
+    EXPECT_EQ(cell(3, col::kType), "Dynamic");
+    EXPECT_EQ(cell(0, col::kIps), "127.0.0.1, [::1]");
+    EXPECT_EQ(cell(4, col::kIps), "--");
+    EXPECT_EQ(cell(0, col::kTtl), "") << "names that never expire show no time to live";
+    EXPECT_EQ(cell(3, col::kTtl), "5.0 m");
+    EXPECT_EQ(cell(4, col::kDns), "https://doh.example/q");
+    EXPECT_EQ(cell(2, col::kComment), "Home router");
+    // Only the addresses wrap; every other cell is one line.
+    EXPECT_TRUE(model.data(model.index(0, col::kIps), VDTableCellView::WrapRole).toBool());
+    EXPECT_FALSE(model.data(model.index(0, col::kDomain), VDTableCellView::WrapRole).toBool());
+    EXPECT_FALSE(model.data(model.index(6, 0)).isValid()) << "no row past the end";
+}
+
+TEST_F(DNSTableModelTest, HeaderClicksSortByTypedKeysWithEarlierClicksBreakingTies)
+{
+    model.setRows(rows());
+    // The IPs column sorts by the first address as a text; an entry without one comes first.
+    model.sort(col::kIps);
+    EXPECT_EQ(domainsOf(model.mainArray()),
+              (std::vector<std::string>{"ads.example", "api.example", "localhost", "router.lan", "printer.local", "cdn.abc.net"}));
+    // TTL numerically (59 before 300), the hosts-file and configured names (-1) first.
+    model.sort(col::kTtl, Qt::DescendingOrder);
+    EXPECT_EQ(domainsOf(model.mainArray()).front(), "cdn.abc.net");
+    EXPECT_EQ(domainsOf(model.mainArray())[1], "api.example");
+    // Equal types keep the order of the TTL sort, and equal times to live that of the IPs sort.
+    model.sort(col::kType);
+    EXPECT_EQ(domainsOf(model.mainArray()),
+              (std::vector<std::string>{"router.lan", "localhost", "printer.local", "cdn.abc.net", "api.example", "ads.example"}));
+
+    // What a reload hands in gets the same order.
+    auto fresh = rows();
+    std::reverse(fresh.begin(), fresh.end());
+    EXPECT_EQ(domainsOf(model.sorted(fresh)), domainsOf(model.mainArray()));
+}
+
+TEST_F(DNSTableModelTest, ASortKeepsPersistentIndexesOnTheirEntries)
+{
+    model.setRows(rows());
+    const QPersistentModelIndex router(model.index(2, col::kDomain));
+    model.sort(col::kDomain, Qt::DescendingOrder);
+    ASSERT_TRUE(router.isValid());
+    EXPECT_EQ(router.data().toString(), "router.lan");
+    EXPECT_EQ(router.row(), 0);
+}
+
+// --- the list, fed reports directly --------------------------------------------------------------
+
+class DNSListTest : public test::RecordListFixture {
+protected:
+    DNSListTest()
+    {
+        section.resize(1000, 600);
+        section.show();
+        feed(13, sixRecords());
+    }
+    VDDNSListViewController& list() { return *section.listVC(); }
+    void chooseType(int row)
+    {
+        auto* outline = section.sectionVC()->outlineView();
+        const QModelIndex entry = outline->model()->index(row, 0, outline->model()->index(0, 0));
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(entry).center());
+        settle();
+    }
+    void select(const std::string& domain)
+    {
+        const auto& rows = list().mainArray();
+        const auto it = std::find_if(rows.begin(), rows.end(), [&](const VDDNSInfo& r) { return r.domain == domain; });
+        ASSERT_NE(it, rows.end()) << domain;
+        list().tableView()->selectRow(static_cast<int>(it - rows.begin()));
+    }
+    QStringList menuTexts(QMenu* menu)
+    {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << (action->isSeparator() ? "-" : action->text());
+        return texts;
+    }
+    QAction* menuItem(QMenu* menu, const QString& text)
+    {
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text)
+                return action;
+        }
+        return nullptr;
+    }
+
+    VDDNSViewController section{idString};
+};
+
+TEST_F(DNSListTest, HostsFileThenConfiguredThenCachedAndTheSidebarNarrowsByType)
+{
+    EXPECT_EQ(domainsOf(list().mainArray()),
+              (std::vector<std::string>{"localhost", "printer.local", "router.lan", "cdn.abc.net", "ads.example", "api.example"}));
+    EXPECT_EQ(processer->filterString(), "");
+
+    const auto* model = &section.sectionVC()->model();
+    const QModelIndex group = model->index(0, 0);
+    EXPECT_EQ(group.data().toString(), "Type");
+    EXPECT_FALSE(model->flags(group) & Qt::ItemIsSelectable);
+    EXPECT_EQ(section.sectionVC()->outlineView()->selectionModel()->selectedIndexes().first().data().toString(), "All");
+
+    chooseType(3);
+    EXPECT_EQ(list().filterType(), 3u);
+    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"cdn.abc.net", "ads.example", "api.example"}));
+    chooseType(2);
+    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"localhost", "printer.local"}));
+    // The type stays in force for later reports.
+    feed(52, sixRecords());
+    EXPECT_EQ(list().mainArray().size(), 2u);
+    chooseType(0);
+    EXPECT_EQ(list().mainArray().size(), 6u);
+}
+
+TEST_F(DNSListTest, TheWindowFilterMatchesDomainsIgnoringCase)
+{
+    processer->setFilterString("ABC");
+    settle();
+    EXPECT_EQ(domainsOf(list().mainArray()), std::vector<std::string>{"cdn.abc.net"});
+    processer->setFilterString("Éxample");
+    settle();
+    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"ads.example", "api.example"}));
+    processer->setFilterString("");
+    settle();
+    EXPECT_EQ(list().mainArray().size(), 6u);
+}
+
+TEST_F(DNSListTest, RowsAreAsTallAsTheirWrappedAddresses)
+{
+    auto* table = list().tableView();
+    const int none = 4; // ads.example: "--"
+    const int two = 0;  // localhost: two addresses
+    EXPECT_EQ(table->rowHeight(none), VDTableCellView::kRowHeight);
+    const int wide = table->rowHeight(two);
+    EXPECT_GE(wide, VDTableCellView::kRowHeight);
+
+    // More addresses than one line holds wrap, and the row grows to show them all.
+    std::vector<std::string> many;
+    for (int i = 1; i <= 40; ++i)
+        many.push_back("10.0.0." + std::to_string(i));
+    feed(13, Json{{"host_file", Json::array({entry("many.lan", many)})}});
+    const int tall = table->rowHeight(0);
+    EXPECT_GT(tall, 3 * VDTableCellView::kRowHeight);
+    // A wider IPs column needs fewer lines.
+    table->horizontalHeader()->resizeSection(col::kIps, 900);
+    EXPECT_LT(table->rowHeight(0), tall);
+    EXPECT_GE(table->rowHeight(0), VDTableCellView::kRowHeight);
+    // The column never gets narrower than its minimum.
+    table->horizontalHeader()->resizeSection(col::kIps, 40);
+    EXPECT_EQ(table->columnWidth(col::kIps), 250);
+}
+
+TEST_F(DNSListTest, DeleteIsOfferedForChosenDynamicEntriesOnly)
+{
+    auto* del = list().delButton();
+    EXPECT_FALSE(del->isEnabled());
+    select("router.lan");
+    EXPECT_EQ(list().selectedDomain(), "router.lan");
+    EXPECT_FALSE(del->isEnabled());
+    select("api.example");
+    EXPECT_TRUE(del->isEnabled());
+    list().tableView()->clearSelection();
+    EXPECT_EQ(list().selectedDomain(), "");
+    EXPECT_FALSE(del->isEnabled());
+
+    QMenu* menu = list().menuNeedsUpdate(2);
+    EXPECT_EQ(menuTexts(menu), QStringList({"Set Filter to router.lan", "-", "Copy Domain", "Copy IPs", "Copy DNS / DoH"}));
+    EXPECT_EQ(list().selectedDomain(), "router.lan") << "the row under the pointer is selected first";
+    menu = list().menuNeedsUpdate(5);
+    EXPECT_EQ(menuTexts(menu).mid(0, 3), QStringList({"Delete DNS Record of api.example", "-", "Set Filter to api.example"}));
+    EXPECT_TRUE(del->isEnabled());
+    EXPECT_EQ(list().menuNeedsUpdate(6), nullptr) << "below the last row there is no menu";
+
+    menuItem(menu, "Set Filter to api.example")->trigger();
+    settle();
+    EXPECT_EQ(processer->filterString(), "api.example");
+    EXPECT_EQ(domainsOf(list().mainArray()), std::vector<std::string>{"api.example"});
+}
+
+TEST_F(DNSListTest, SelectionFollowsItsDomainAcrossReloads)
+{
+    select("api.example");
+    // The same table in another order, then without the entry.
+    Json moved = sixRecords();
+    std::swap(moved["record"][0], moved["record"][2]);
+    feed(52, moved);
+    ASSERT_EQ(list().mainArray()[3].domain, "api.example");
+    EXPECT_EQ(list().tableView()->selectionModel()->selectedRows().first().row(), 3);
+    EXPECT_TRUE(list().delButton()->isEnabled());
+
+    Json gone = sixRecords();
+    gone["record"].erase(2);
+    feed(52, gone);
+    EXPECT_TRUE(list().tableView()->selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(list().selectedDomain(), "");
+    EXPECT_FALSE(list().delButton()->isEnabled());
+}
+
+TEST_F(DNSListTest, TheSplitViewIsRememberedUnderItsName)
+{
+    EXPECT_EQ(section.splitView()->objectName(), "com.lumenforge.vantordashboard.dns.splitview");
+    EXPECT_GE(section.splitView()->sizes().first(), VDDNSViewController::kSidebarMinimumWidth);
+    section.splitView()->setSizes({250, 749});
+    emit section.splitView()->splitterMoved(250, 1);
+    QTest::qWait(400);
+    VDDNSViewController again{idString};
+    again.resize(section.size());
+    again.show();
+    settle();
+    EXPECT_EQ(again.splitView()->sizes().first(), 250);
+}
+
+// --- the list and the simulated service ------------------------------------------------------------
+
+class DNSListWithServiceTest : public test::RecordListServiceFixture {
+protected:
+    DNSListWithServiceTest() : RecordListServiceFixture(0ms) {}
+
+    VDDNSListViewController& list() { return *section->listVC(); }
+    bool waitForRows()
+    {
+        return QTest::qWaitFor([&] { return !list().mainArray().empty(); }, 5000);
+    }
+    // The rows of the cached (dynamic) entries.
+    std::vector<int> dynamicRows()
+    {
+        std::vector<int> rows;
+        for (std::size_t r = 0; r < list().mainArray().size(); ++r) {
+            if (list().mainArray()[r].type == 3)
+                rows.push_back(static_cast<int>(r));
+        }
+        return rows;
+    }
+
+    std::unique_ptr<VDDNSViewController> section = std::make_unique<VDDNSViewController>(idString);
+};
+
+TEST_F(DNSListWithServiceTest, ShowingAsksForTheTableAndSwitchesThePushWhileShown)
+{
+    EXPECT_TRUE(lastSwitch(15).is_null()) << "nothing is asked before the section is shown";
+    section->show();
+    ASSERT_TRUE(waitForRows());
+    EXPECT_FALSE(commands(13).empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == true; }, 5000));
+
+    // The service's hosts file, then its configured names, then its cache.
+    std::vector<std::uint64_t> types;
+    for (const auto& r : list().mainArray())
+        types.push_back(r.type);
+    ASSERT_GT(types.size(), 6u);
+    EXPECT_EQ(std::vector<std::uint64_t>(types.begin(), types.begin() + 6), (std::vector<std::uint64_t>{2, 2, 2, 1, 1, 1}));
+    EXPECT_TRUE(std::all_of(types.begin() + 6, types.end(), [](auto t) { return t == 3; }));
+    EXPECT_EQ(list().mainArray()[0].domain, "localhost");
+    EXPECT_EQ(list().mainArray()[3].domain, "router.lan");
+
+    section->hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == false; }, 5000));
+    section->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == true; }, 5000));
+    EXPECT_EQ(commands(15).size(), 3u);
+}
+
+TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithItsDomain)
+{
+    section->show();
+    ASSERT_TRUE(waitForRows());
+    const auto cached = dynamicRows();
+    ASSERT_GE(cached.size(), 2u);
+    const std::string first = list().mainArray()[static_cast<std::size_t>(cached[0])].domain;
+    const std::string second = list().mainArray()[static_cast<std::size_t>(cached[1])].domain;
+
+    // A configured name cannot be deleted: nothing is sent.
+    list().tableView()->selectRow(3);
+    list().delAction();
+    // The second cached name stays chosen while the first one is deleted from the menu.
+    list().tableView()->selectRow(cached[1]);
+    QMenu* menu = list().menuNeedsUpdate(cached[0]);
+    ASSERT_EQ(menu->actions().first()->text(), QString::fromStdString("Delete DNS Record of " + first));
+    list().tableView()->selectRow(cached[1]);
+    menu->actions().first()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(17).empty(); }, 5000));
+    EXPECT_EQ(commands(17).size(), 1u);
+    EXPECT_EQ(commands(17).front()["d"]["domain"], first);
+
+    // The service pushes its table without the name; the chosen row moves up with its domain.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list().mainArray()[static_cast<std::size_t>(cached[0])].domain == second; }, 5000));
+    EXPECT_EQ(list().selectedDomain(), second);
+    EXPECT_EQ(list().tableView()->selectionModel()->selectedRows().first().row(), cached[0]);
+
+    // The delete button deletes the chosen one.
+    list().delAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(17).size() == 2; }, 5000));
+    EXPECT_EQ(commands(17).back()["d"]["domain"], second);
+}
+
+TEST_F(DNSListWithServiceTest, PurgeAsksTheServiceAndTheCacheLeavesTheList)
+{
+    section->show();
+    ASSERT_TRUE(waitForRows());
+    ASSERT_FALSE(dynamicRows().empty());
+    QTest::mouseClick(list().purgeButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(16).empty(); }, 5000));
+    EXPECT_TRUE(commands(17).empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dynamicRows().empty(); }, 5000));
+    EXPECT_EQ(list().mainArray().size(), 6u);
+
+    const auto asked = commands(13).size();
+    QTest::mouseClick(list().refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(13).size() > asked; }, 5000));
+}
+
+TEST_F(DNSListWithServiceTest, CopyItemsPutTheChosenEntrysTextsOnTheClipboard)
+{
+    section->show();
+    ASSERT_TRUE(waitForRows());
+    const int row = dynamicRows().front();
+    const VDDNSInfo record = list().mainArray()[static_cast<std::size_t>(row)];
+    QMenu* menu = list().menuNeedsUpdate(4); // nas.lan: two addresses
+    const auto copy = [&](QMenu* m, const char* item) {
+        for (QAction* action : m->actions()) {
+            if (action->text() == item)
+                action->trigger();
+        }
+        return QGuiApplication::clipboard()->text().toStdString();
+    };
+    EXPECT_EQ(copy(menu, "Copy Domain"), "nas.lan");
+    EXPECT_EQ(copy(menu, "Copy IPs"), "192.168.1.5, fd00::5");
+    menu = list().menuNeedsUpdate(row);
+    EXPECT_EQ(copy(menu, "Copy DNS / DoH"), record.dns);
+    EXPECT_FALSE(record.dns.empty());
+}
+
+} // namespace
+} // namespace vd

@@ -1,0 +1,188 @@
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QTableView>
+
+#include "RecordListFixture.h"
+#include "views/VDStatusImages.h"
+#include "views/VDUDPTunListViewController.h"
+
+namespace vd {
+namespace {
+
+using Json = QNComPacket::Dictionary;
+using namespace std::chrono_literals;
+using col = VDUDPColumns;
+
+struct UDPSpec {
+    std::int64_t id = 1;
+    std::uint64_t status = 0;
+    std::int64_t direction = 0;
+    std::string fromHost = "10.0.0.7";
+    std::string host = "dns.example";
+    std::string policyName = "";
+    std::string ruleInfo = "";
+};
+
+std::string textOf(const UDPSpec& s)
+{
+    return Json{{"id", s.id},           {"status", s.status},        {"direction", s.direction}, {"fromHost", s.fromHost},
+                {"fromPort", 50000},    {"host", s.host},            {"port", 53},               {"policyName", s.policyName},
+                {"ruleInfo", s.ruleInfo}, {"t_time", 1.5}}
+        .dump();
+}
+
+std::shared_ptr<const VDUDPTunnelInfo> record(const UDPSpec& spec)
+{
+    return VDUDPTunnelInfo::initWithJSONString(textOf(spec), 1.7e9);
+}
+
+std::vector<std::int64_t> idsOf(const UDPList& rows)
+{
+    std::vector<std::int64_t> ids;
+    for (const auto& r : rows)
+        ids.push_back(r->id_());
+    return ids;
+}
+
+// --- the table's rows --------------------------------------------------------------------------
+
+class UDPTableModelTest : public ::testing::Test {
+protected:
+    QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
+    QImage image(int row) const { return model.data(model.index(row, col::kStatus), Qt::DecorationRole).value<QPixmap>().toImage(); }
+
+    VDUDPTunListViewController::Model model;
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+};
+
+TEST_F(UDPTableModelTest, StatusImagesAndTextsTellReceivedSentAndFailed)
+{
+    QStringList titles;
+    for (int c = 0; c < model.columnCount(); ++c)
+        titles << model.headerData(c, Qt::Horizontal).toString();
+    EXPECT_EQ(titles, QStringList({"", "ID", "Date", "Host", "Status", "Policy", "Server"}));
+
+    model.setRows({record({.id = 1, .status = 2, .direction = 1}), record({.id = 2, .status = 0}), record({.id = 3, .status = 1}),
+                   record({.id = 4, .status = 2}), record({.id = 5, .status = 7})});
+    // Received wins over a failed status, in the image and in the text.
+    EXPECT_EQ(image(0), VDStatusImages::named("complete").toImage());
+    EXPECT_EQ(cell(0, col::kStatusString), "Recved");
+    EXPECT_EQ(image(1), VDStatusImages::named("connecting").toImage());
+    EXPECT_EQ(cell(1, col::kStatusString), "Active");
+    EXPECT_EQ(image(2), VDStatusImages::named("complete").toImage());
+    EXPECT_EQ(image(3), VDStatusImages::named("error").toImage());
+    EXPECT_EQ(cell(3, col::kStatusString), "Fail");
+    EXPECT_TRUE(image(4).isNull());
+    EXPECT_EQ(cell(4, col::kStatusString), "Unknown");
+
+    EXPECT_EQ(cell(0, col::kId), "1");
+    EXPECT_EQ(cell(0, col::kClient), "10.0.0.7:50000");
+    EXPECT_EQ(cell(0, col::kServer), "dns.example:53");
+    EXPECT_FALSE(model.flags(model.index(0, col::kId)) & Qt::ItemIsSelectable);
+    EXPECT_FALSE(model.data(model.index(5, col::kId)).isValid()) << "no row past the end";
+}
+
+TEST_F(UDPTableModelTest, PolicyTextNamesTheRuleWhenThereIsOne)
+{
+    model.setRows({record({.policyName = "Proxy", .ruleInfo = "FINAL"}), record({.policyName = "DIRECT"}), record({.ruleInfo = "FINAL"})});
+    EXPECT_EQ(cell(0, col::kPolicy), "Proxy (FINAL)");
+    EXPECT_EQ(cell(1, col::kPolicy), "DIRECT");
+    EXPECT_EQ(cell(2, col::kPolicy), "--");
+}
+
+TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
+{
+    model.setRows({record({.id = 1, .fromHost = "10.0.0.9", .host = "b.example"}), record({.id = 2, .fromHost = "10.0.0.10", .host = "a.example"}),
+                   record({.id = 3, .fromHost = "10.0.0.1", .host = ""})});
+    model.sort(col::kServer);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{3, 2, 1})) << "an empty host (shown as --) first";
+    model.sort(col::kClient, Qt::DescendingOrder);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 2, 3}));
+    model.sort(col::kStatus);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 2, 3})) << "the status image column does not sort";
+}
+
+// --- the list, fed pushes directly ---------------------------------------------------------------
+
+class UDPListTest : public test::RecordListFixture {
+protected:
+    void push(const UDPSpec& spec) { feed(54, Json{{"tunnel_info", textOf(spec)}}); }
+
+    VDUDPTunListViewController list{idString};
+};
+
+TEST_F(UDPListTest, NewestFirstFilteredByDestinationOnly)
+{
+    list.resize(1000, 600);
+    list.show();
+    push({.id = 1, .fromHost = "10.0.0.7", .host = "dns.example"});
+    push({.id = 2, .fromHost = "192.168.1.20", .host = "time.example"});
+    push({.id = 3, .fromHost = "10.0.0.8", .host = "10.0.0.53"});
+    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{3, 2, 1}));
+
+    // A client's address never matches; the destination's does, in any case.
+    processer->setFilterString("10.0.0");
+    settle();
+    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{3});
+    processer->setFilterString("TIME");
+    settle();
+    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{2});
+    processer->setFilterString("");
+    settle();
+
+    // A header order stays in force for later pushes; an update replaces its record.
+    list.tableView()->horizontalHeader()->setSortIndicator(col::kId, Qt::AscendingOrder);
+    push({.id = 2, .status = 2, .direction = 1, .host = "time.example"});
+    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(list.mainArray()[1]->statusString(), "Recved");
+    EXPECT_EQ(list.tableView()->selectionMode(), QAbstractItemView::NoSelection);
+    EXPECT_EQ(list.tableView()->rowHeight(0), VDTableCellView::kRowHeight);
+}
+
+TEST_F(UDPListTest, NothingChangesWhileHidden)
+{
+    list.show();
+    push({.id = 1});
+    ASSERT_EQ(list.mainArray().size(), 1u);
+    list.hide();
+    EXPECT_FALSE(list.viewAppeared());
+    push({.id = 2});
+    processer->setFilterString("nothing matches this");
+    settle();
+    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{1});
+    processer->setFilterString("");
+    list.show();
+    // What arrived meanwhile shows with the next push.
+    push({.id = 3});
+    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{3, 2, 1}));
+}
+
+// --- the list and the simulated service ------------------------------------------------------------
+
+class UDPListWithServiceTest : public test::RecordListServiceFixture {
+protected:
+    UDPListWithServiceTest() : RecordListServiceFixture(20ms) {}
+
+    VDUDPTunListViewController list{idString};
+};
+
+TEST_F(UDPListWithServiceTest, ThePushRunsOnlyWhileTheListIsShown)
+{
+    QTest::qWait(200);
+    EXPECT_TRUE(list.mainArray().empty());
+    EXPECT_TRUE(lastSwitch(22).is_null());
+    list.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(22) == true; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 3; }, 10000));
+    const auto ids = idsOf(list.mainArray());
+    EXPECT_TRUE(std::is_sorted(ids.rbegin(), ids.rend())) << "newest first";
+
+    list.hide();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(22) == false; }, 5000));
+    const auto shown = idsOf(list.mainArray());
+    QTest::qWait(300);
+    EXPECT_EQ(idsOf(list.mainArray()), shown);
+}
+
+} // namespace
+} // namespace vd
