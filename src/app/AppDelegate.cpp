@@ -8,6 +8,7 @@
 #include "VDAboutWindowController.h"
 #include "VDStartWindowController.h"
 #include "data/VDDumpDataManager.h"
+#include "data/VDEditorFiles.h"
 
 namespace vd {
 
@@ -33,6 +34,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& urls)
     // Bodies of an earlier run belong to links that no longer exist. This comes before any
     // window, so no new body is ever caught by the clean-up.
     VDDumpDataManager::cleanDumpFolder();
+    // Texts handed to an editor in an earlier run hold captured traffic too.
+    VDEditorFiles::cleanFolder();
     openURLs(urls);
     if (!localWindow_)
         showConnectWindow();

@@ -48,6 +48,15 @@ public:
     // non-folder sits there or it cannot be created.
     static std::optional<std::filesystem::path> getAndCreateTmpFolder();
 
+    // The two external editors the text views offer, found as executables on the PATH or in
+    // their usual places, or through their desktop entries; none when not installed.
+    static std::optional<std::filesystem::path> sublPath();
+    static std::optional<std::filesystem::path> vsCodePath();
+    static bool checkSublExist() { return sublPath().has_value(); }
+    static bool checkVSCodeExist() { return vsCodePath().has_value(); }
+    // Whether a desktop entry takes "vscode:" URLs.
+    static bool vsCodeURLHandlerExists();
+
     // " 00 01 ... 07  08 ... 0F  \n 10 ..." — sixteen bytes a line, a gap after eight.
     static std::string hexStringOfData(std::span<const std::uint8_t> data);
     static std::uint16_t uint16FromBytes(std::span<const std::uint8_t> data);

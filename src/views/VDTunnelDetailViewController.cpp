@@ -1,47 +1,203 @@
 #include "VDTunnelDetailViewController.h"
 
+#include <QAbstractButton>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPixmap>
+#include <QPointer>
 #include <QVBoxLayout>
 
+#include "VDLabel.h"
+#include "VDSegmentedControl.h"
+#include "VDTunnelDetailDataView.h"
+#include "VDTunnelDetailGeneralView.h"
+#include "VDTunnelDetailTextView.h"
+#include "data/VDICONImageManager.h"
+
 namespace vd {
+namespace {
+
+constexpr int kTopHeight = 60;
+constexpr int kTopInset = 20;
+constexpr int kTabInset = 30;
+constexpr int kContentInset = 25;
+constexpr int kContentBottom = 10;
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QFont sized(QFont font, int points, bool bold)
+{
+    font.setPointSize(points);
+    font.setBold(bold);
+    return font;
+}
+
+QFrame* rule()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFixedHeight(1);
+    line->setStyleSheet("background-color: #d8d8d8; border: none;");
+    return line;
+}
+
+} // namespace
 
 VDTunnelDetailViewController::VDTunnelDetailViewController(std::string idString, QWidget* parent)
-    : QWidget(parent), idString_(std::move(idString)), title_(new QLabel(this)), server_(new QLabel(this))
+    : QWidget(parent), idString_(std::move(idString)), generalView_(new VDTunnelDetailGeneralView)
 {
-    QFont font = title_->font();
-    font.setPointSizeF(font.pointSizeF() * 1.3);
-    font.setBold(true);
-    title_->setFont(font);
-    title_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    server_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(title_);
-    layout->addWidget(server_);
-    layout->addStretch();
+    layout->setContentsMargins(0, 0, 0, kContentBottom);
+    layout->setSpacing(6);
+    layout->addWidget(buildTopView());
+    layout->addWidget(buildTabBar());
+    bottomView_ = new QVBoxLayout;
+    bottomView_->setContentsMargins(kContentInset, 4, kContentInset, 0);
+    layout->addLayout(bottomView_, 1);
+    generalView_->hide();
+}
+
+QWidget* VDTunnelDetailViewController::buildTopView()
+{
+    auto* topView = new QWidget;
+    topView->setFixedHeight(kTopHeight);
+    iconView_ = new QLabel;
+    iconView_->setFixedSize(kIconSize, kIconSize);
+    iconView_->setScaledContents(true);
+
+    processNameLabel_ = new VDLabel;
+    processNameLabel_->setFont(sized(font(), 18, true));
+    urlLabel_ = new VDLabel;
+    auto* names = new QVBoxLayout;
+    names->setSpacing(0);
+    names->addStretch();
+    names->addWidget(processNameLabel_);
+    names->addWidget(urlLabel_);
+    names->addStretch();
+
+    statusLabel_ = new QLabel;
+    statusLabel_->setFont(sized(font(), 12, true));
+    statusLabel_->setStyleSheet("QLabel { color: white; background-color: #8e8e93; border-radius: 3px; padding: 2px 4px; }");
+    auto* status = new QVBoxLayout;
+    status->setContentsMargins(0, 10, 0, 0);
+    status->addWidget(statusLabel_);
+    status->addStretch();
+
+    auto* layout = new QHBoxLayout(topView);
+    layout->setContentsMargins(kTopInset, 0, kTopInset, 0);
+    layout->setSpacing(12);
+    layout->addWidget(iconView_, 0, Qt::AlignVCenter);
+    layout->addLayout(names, 1);
+    layout->addLayout(status);
+    return topView;
+}
+
+QWidget* VDTunnelDetailViewController::buildTabBar()
+{
+    auto* bar = new QWidget;
+    segmentedControl_ = new VDSegmentedControl(
+        {"General", "Time", "Request Header", "Response Header", "Request Data", "Response Data"});
+    segmentedControl_->setSelectedSegment(kGeneral);
+    connect(segmentedControl_, &VDSegmentedControl::segmentSelected, this, &VDTunnelDetailViewController::selectSegment);
+    auto* left = rule();
+    left->setFixedWidth(kTabInset);
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(left);
+    layout->addWidget(segmentedControl_);
+    layout->addWidget(rule(), 1);
+    return bar;
 }
 
 void VDTunnelDetailViewController::setTunnelInfo(std::shared_ptr<const VDTunnelInfo> tunnel)
 {
-    display(std::move(tunnel));
+    segmentedControl_->setSelectedSegment(kGeneral);
+    updateTunnelInfoAndResetDetail(std::move(tunnel));
+}
+
+void VDTunnelDetailViewController::updateTunnelInfoAndResetDetail(std::shared_ptr<const VDTunnelInfo> tunnel)
+{
+    if (!tunnel)
+        return;
+    const bool sameRecord = info && info->id_() == tunnel->id_();
+    updateTunnelInfo(tunnel);
+    processNameLabel_->setText(qs(info->processDetailTitle()));
+    urlLabel_->setText(info->host().empty() ? QString("--") : QString("%1:%2").arg(qs(info->host())).arg(info->port()));
+    statusLabel_->setText(" " + qs(info->statusString()) + " ");
+    if (!sameRecord || segmentedControl_->selectedSegment() == kGeneral)
+        selectSegment();
+    segmentedControl_->segment(kRequestHeader)->setEnabled(!info->requestHeaderString().empty());
+    segmentedControl_->segment(kResponseHeader)->setEnabled(!info->responseHeaderString().empty());
+    segmentedControl_->segment(kRequestData)->setEnabled(info->hasSend());
+    segmentedControl_->segment(kResponseData)->setEnabled(info->hasReceive());
 }
 
 void VDTunnelDetailViewController::updateTunnelInfo(std::shared_ptr<const VDTunnelInfo> tunnel)
 {
-    display(std::move(tunnel));
+    if (!tunnel)
+        return;
+    // A newer copy of the same record keeps its icon while the new one loads; only another
+    // record starts from an empty one.
+    if (!info || info->id_() != tunnel->id_())
+        iconView_->clear();
+    info = std::move(tunnel);
+    reloadIcon();
+    generalView_->setTunnelInfo(*info);
 }
 
-void VDTunnelDetailViewController::display(std::shared_ptr<const VDTunnelInfo> tunnel)
+void VDTunnelDetailViewController::reloadIcon()
 {
-    tunnelInfo_ = std::move(tunnel);
-    if (!tunnelInfo_) {
-        title_->clear();
-        server_->clear();
+    // An answer for a record no longer shown is dropped.
+    auto show = [guard = QPointer(this), id = info->id_()](const QImage& image) {
+        if (guard && guard->info && guard->info->id_() == id && !image.isNull())
+            guard->iconView_->setPixmap(QPixmap::fromImage(image));
+    };
+    const auto icons = VDICONImageManager::sharedInstance();
+    if (!info->bundleIdentifier().empty())
+        icons->loadICONofBundleId(std::string(info->bundleIdentifier()), kIconLoadSize, kIconLoadSize, show);
+    else if (!info->processIconPath().empty())
+        icons->loadImagePath(std::string(info->processIconPath()), kIconLoadSize, kIconLoadSize, show);
+    else
+        icons->returnDefaultImageSize(kIconLoadSize, kIconLoadSize, show);
+}
+
+void VDTunnelDetailViewController::selectSegment()
+{
+    if (tabView_ != generalView_)
+        delete tabView_;
+    tabView_ = nullptr;
+    bottomView_->removeWidget(generalView_);
+    generalView_->hide();
+    if (!info)
         return;
+
+    const int segment = segmentedControl_->selectedSegment();
+    if (segment == kGeneral) {
+        tabView_ = generalView_;
+    } else if (segment == kRequestData || segment == kResponseData) {
+        auto* dataView = new VDTunnelDetailDataView;
+        dataView->setId(idString_, info, segment == kRequestData);
+        tabView_ = dataView;
+    } else {
+        auto* textView = new VDTunnelDetailTextView;
+        if (segment == kTime)
+            textView->setAttributedText(info->timeAttributedString());
+        else
+            textView->setText(qs(segment == kRequestHeader ? info->requestHeaderString() : info->responseHeaderString()));
+        tabView_ = textView;
     }
-    title_->setText(QString("Tunnel %1").arg(tunnelInfo_->id_()));
-    server_->setText(QString::fromStdString(tunnelInfo_->serverString()));
+    bottomView_->addWidget(tabView_);
+    tabView_->show();
+}
+
+QWidget* VDTunnelDetailViewController::contentView() const
+{
+    return tabView_;
 }
 
 } // namespace vd

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+
+#include <QWidget>
+
+#include "data/TextRun.h"
+
+class QHBoxLayout;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedLayout;
+
+namespace vd {
+
+// The read-only, scrolling text of a detail tab, with buttons that open the shown text in an
+// external editor when one is installed. Subclasses add their own buttons left of these and
+// may show their text in a view of their own instead of the text area.
+class VDTunnelDetailTextView : public QWidget {
+    Q_OBJECT
+public:
+    explicit VDTunnelDetailTextView(QWidget* parent = nullptr);
+
+    // Replaces the whole text in the system font.
+    void setText(const QString& text);
+    // Appends styled text: bold or regular runs of the system font.
+    void setAttributedText(const StyledText& text);
+
+    QPlainTextEdit* textView() const { return textView_; }
+    // The rightmost button placed so far; none when there is no button.
+    QPushButton* lastButton() const { return lastButton_; }
+    // What the editor buttons hand over: the text that is shown.
+    virtual std::string shownText() const;
+
+public slots:
+    void openInSubl();
+    void openInVSC();
+
+protected:
+    // A button left of the ones placed so far (or in the corner when it is the first).
+    QPushButton* addButton(const QString& title);
+    // A view that can be shown in place of the text area.
+    void addContentView(QWidget* view);
+    // Shows an added view, or the text area again for none.
+    void showContentView(QWidget* view);
+    // The font of the text: the system font at 12 points.
+    static QFont textFont();
+
+private:
+    QPlainTextEdit* textView_;
+    QStackedLayout* content_;
+    QHBoxLayout* buttons_;
+    QPushButton* lastButton_ = nullptr;
+};
+
+} // namespace vd

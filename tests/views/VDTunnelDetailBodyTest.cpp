@@ -1,0 +1,320 @@
+#include <chrono>
+#include <fstream>
+#include <random>
+
+#include <algorithm>
+#include <iostream>
+
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "DetailFixture.h"
+#include "data/VDDataManager.h"
+#include "data/VDNotifications.h"
+#include "data/VDUtils.h"
+#include "integration/SimHarness.h"
+#include "views/VDHexDumpView.h"
+#include "views/VDTunnelDetailDataView.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new test::DetailEnvironment);
+
+std::string contentsOf(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string asString(const Bytes& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+Bytes asBytes(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+// The shown text of a body view: "Loading", "No Data", a body's text or its hex dump.
+std::string shown(const VDTunnelDetailDataView& view)
+{
+    return view.shownText();
+}
+
+// Exports through the save dialog as a user would, into `file`.
+void exportTo(VDTunnelDetailDataView& view, const std::filesystem::path& file)
+{
+    view.exportButton()->click();
+    auto* dialog = view.window()->findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(dialog->selectedFiles().value(0).endsWith(".bin"));
+    dialog->selectFile(QString::fromStdString(file.string()));
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+// A window whose processor is connected to the simulated service over its local socket.
+class BodyViewTest : public testing::Test {
+protected:
+    static sim::SimulatorOptions options(const test::TempDir& dir)
+    {
+        sim::SimulatorOptions options;
+        options.socketPath = dir / "db.connect";
+        options.scale = 40;
+        options.tickInterval = 40ms;
+        return options;
+    }
+    void SetUp() override
+    {
+        processer->connectToSocketPath((dir_ / "db.connect").string());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == 1; }, 5000));
+    }
+    ~BodyViewTest() override
+    {
+        processer->disconnect();
+        VDDataManager::sharedInstance().removeId(idString);
+    }
+
+    // A completed record whose response headers contain all of `wanted` and none of `unwanted`.
+    std::shared_ptr<const VDTunnelInfo> completedWith(std::initializer_list<const char*> wanted,
+                                                      std::initializer_list<const char*> unwanted = {})
+    {
+        std::shared_ptr<const VDTunnelInfo> found;
+        (void)QTest::qWaitFor([&] {
+            processer->requestRecentRecordCount(500);
+            QTest::qWait(100);
+            for (const auto& record : processer->recentTunnelInfos()) {
+                const std::string headers = record->responseHeaderString();
+                const auto has = [&](const char* text) { return headers.find(text) != std::string::npos; };
+                if (record->status() == 1 && record->hasReceive() && std::all_of(wanted.begin(), wanted.end(), has)
+                    && std::none_of(unwanted.begin(), unwanted.end(), has)) {
+                    found = record;
+                    return true;
+                }
+            }
+            return false;
+        }, 20000);
+        return found;
+    }
+    std::unique_ptr<VDTunnelDetailDataView> viewOf(const std::shared_ptr<const VDTunnelInfo>& record, bool direct)
+    {
+        auto view = std::make_unique<VDTunnelDetailDataView>();
+        view->resize(700, 400);
+        view->show();
+        view->setId(idString, record, direct);
+        return view;
+    }
+    static bool waitUntilShown(const VDTunnelDetailDataView& view)
+    {
+        return QTest::qWaitFor([&] { return shown(view) != "Loading" && shown(view) != "No Data"; }, 10000);
+    }
+
+    test::TempDir dir_;
+    test::SimHarness sim_{options(dir_)};
+    const std::string idString = "TEST-BODY-" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
+    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
+};
+
+TEST_F(BodyViewTest, JsonIsTextInTheSystemFontAndExportWritesExactlyTheShownBody)
+{
+    const auto record = completedWith({"application/json"}, {"gzip", "chunked"});
+    ASSERT_TRUE(record);
+    auto view = viewOf(record, false);
+    EXPECT_EQ(shown(*view), "Loading");
+    ASSERT_TRUE(waitUntilShown(*view));
+    EXPECT_FALSE(view->isShowingHex());
+    EXPECT_TRUE(nlohmann::json::accept(shown(*view)));
+    EXPECT_EQ(view->textView()->font().family(), QFont().family());
+    EXPECT_NE(view->textView()->font().family(), VDHexDumpView::fixedFont().family());
+    ASSERT_TRUE(view->storeData());
+    EXPECT_EQ(asString(*view->storeData()), shown(*view));
+
+    // The body, not the captured message with its headers.
+    const auto file = dir_ / "export.bin";
+    exportTo(*view, file);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(file); }, 5000));
+    EXPECT_EQ(contentsOf(file), shown(*view));
+}
+
+TEST_F(BodyViewTest, PngAndGzipBodiesAreHexDumpsInTheFixedFont)
+{
+    const auto png = completedWith({"image/png"});
+    const auto gzip = completedWith({"Content-Encoding: gzip"});
+    ASSERT_TRUE(png && gzip);
+    auto pngView = viewOf(png, false);
+    auto gzipView = viewOf(gzip, false);
+    ASSERT_TRUE(waitUntilShown(*pngView));
+    ASSERT_TRUE(waitUntilShown(*gzipView));
+
+    EXPECT_TRUE(pngView->isShowingHex());
+    EXPECT_EQ(pngView->hexView()->font().family(), VDHexDumpView::fixedFont().family());
+    EXPECT_EQ(shown(*pngView).substr(0, 13), " 89 50 4E 47 ");
+    EXPECT_EQ(shown(*pngView), VDUtils::hexStringOfData(*pngView->storeData()));
+    EXPECT_TRUE(pngView->hexView()->isVisible());
+    EXPECT_FALSE(pngView->textView()->isVisible());
+    // The gzip member is shown as it came: its magic bytes lead.
+    EXPECT_TRUE(gzipView->isShowingHex());
+    EXPECT_EQ(shown(*gzipView).substr(0, 7), " 1F 8B ");
+}
+
+TEST_F(BodyViewTest, ChunkedBodyIsJoinedAndACompletedRecordWaitsAtLoadingForItsArrival)
+{
+    const auto record = completedWith({"Transfer-Encoding: chunked"});
+    ASSERT_TRUE(record);
+    // Nothing is stored for it yet: the service is asked, and the view says "Loading" until the
+    // arrival is announced.
+    std::vector<std::string> atArrival;
+    std::unique_ptr<VDTunnelDetailDataView> view;
+    const auto token = NotificationCenter::defaultCenter()->addObserver(kDumpResponseReceive, nullptr, [&](const Notification&) {
+        if (view)
+            atArrival.push_back(shown(*view));
+    });
+    view = viewOf(record, false);
+    ASSERT_TRUE(waitUntilShown(*view));
+    EXPECT_EQ(atArrival, std::vector<std::string>{"Loading"});
+    // Newline-delimited JSON events, with none of the chunk sizes between them.
+    const std::string text = shown(*view);
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (end > start) {
+            EXPECT_TRUE(nlohmann::json::accept(text.substr(start, end - start))) << text.substr(start, end - start);
+            ++lines;
+        }
+        start = end + 1;
+    }
+    EXPECT_GT(lines, 1U);
+}
+
+TEST_F(BodyViewTest, ActiveRecordShowsNoDataAtOnceThenTheBodyWhenItArrives)
+{
+    std::shared_ptr<const VDTunnelInfo> record;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (const auto& candidate : processer->currentTunnelInfos()) {
+            if (candidate->status() == 0 && candidate->hasSend())
+                record = candidate;
+        }
+        return record != nullptr;
+    }, 20000));
+    std::vector<std::string> atArrival;
+    std::unique_ptr<VDTunnelDetailDataView> view;
+    const auto token = NotificationCenter::defaultCenter()->addObserver(kDumpRequestReceive, nullptr, [&](const Notification&) {
+        if (view)
+            atArrival.push_back(shown(*view));
+    });
+    view = viewOf(record, true);
+    ASSERT_TRUE(waitUntilShown(*view));
+    EXPECT_EQ(atArrival, std::vector<std::string>{"No Data"});
+    EXPECT_FALSE(shown(*view).empty());
+}
+
+TEST_F(BodyViewTest, ArrivalsOfOtherWindowsAreIgnoredAndANewArrivalReplacesTheBody)
+{
+    const auto record = completedWith({"application/json"}, {"gzip", "chunked"});
+    ASSERT_TRUE(record);
+    auto view = viewOf(record, false);
+    ASSERT_TRUE(waitUntilShown(*view));
+    const std::string first = shown(*view);
+
+    // Both windows now hold another body under the same record id.
+    const auto other = VDDataManager::sharedInstance().bindProcesserId(idString + "-other");
+    const std::string message = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHello";
+    other->dumpManager()->storeResponseData(asBytes(message), record->id_());
+    processer->dumpManager()->storeResponseData(asBytes(message), record->id_());
+    NotificationCenter::defaultCenter()->post(kDumpResponseReceive, nullptr, VDBodyArrival{other->dumpManager().get(), record->id_()});
+    NotificationCenter::defaultCenter()->post(kDumpRequestReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), record->id_()});
+    NotificationCenter::defaultCenter()->post(kDumpResponseReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), record->id_() + 1});
+    QTest::qWait(300);
+    EXPECT_EQ(shown(*view), first);
+    VDDataManager::sharedInstance().removeId(idString + "-other");
+
+    // Its own window's arrival is shown in place of the earlier body, not after it.
+    NotificationCenter::defaultCenter()->post(kDumpResponseReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), record->id_()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(*view) == "Hello"; }, 5000));
+    EXPECT_EQ(asString(*view->storeData()), "Hello");
+}
+
+// Views fed directly, without a service.
+class BodyViewLocalTest : public testing::Test {
+protected:
+    BodyViewLocalTest()
+    {
+        view.resize(700, 400);
+        view.show();
+    }
+    VDTunnelDetailDataView view;
+    test::TempDir dir_;
+};
+
+TEST_F(BodyViewLocalTest, NothingCapturedShowsNoDataAndExportsNothing)
+{
+    view.parserData(std::nullopt);
+    EXPECT_EQ(shown(view), "No Data");
+    const auto file = dir_ / "nothing.bin";
+    exportTo(view, file);
+    QTest::qWait(200);
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    // A message cut short gives no answer: the view keeps what it shows.
+    view.parserData(asBytes("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"));
+    EXPECT_EQ(shown(view), "No Data");
+    // Bytes that are nearly UTF-8 are never shown with replacement characters.
+    view.parserData(asBytes("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab\xC3("));
+    EXPECT_TRUE(view.isShowingHex());
+    EXPECT_EQ(shown(view), " 61 62 C3 28 ");
+}
+
+TEST_F(BodyViewLocalTest, SixteenMegabyteBinaryBodyNeverHoldsTheWindowLong)
+{
+    constexpr std::size_t kSize = 16 * 1024 * 1024;
+    std::string message = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n";
+    const std::size_t head = message.size();
+    message.resize(head + kSize);
+    std::mt19937 random(7);
+    for (std::size_t i = head; i < message.size(); ++i)
+        message[i] = static_cast<char>(random());
+
+    // A heartbeat every 5 ms: the longest gap between two beats is the longest time the GUI
+    // thread was held.
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(5);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    clock.start();
+    heartbeat.start();
+    QTest::qWait(50);
+
+    Bytes captured = asBytes(message);
+    const qint64 before = clock.elapsed();
+    view.parserData(std::move(captured));
+    const qint64 call = clock.elapsed() - before;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.isShowingHex(); }, 30000));
+    // Scroll to the end and paint there, as a user would.
+    view.hexView()->verticalScrollBar()->setValue(view.hexView()->verticalScrollBar()->maximum());
+    view.repaint();
+    QTest::qWait(50);
+    heartbeat.stop();
+
+    std::cout << "[ figure ] 16 MiB body: parserData returned after " << call << " ms; longest GUI gap " << longest << " ms\n";
+    EXPECT_LT(longest, 100);
+    EXPECT_EQ(view.storeData()->size(), kSize);
+    EXPECT_EQ(view.hexView()->lineCount(), static_cast<std::int64_t>(kSize / 16));
+    EXPECT_EQ(view.shownText().size(), VDUtils::hexStringOfData(*view.storeData()).size());
+}
+
+} // namespace
+} // namespace vd
