@@ -58,8 +58,11 @@ std::string htmlDocument(TrafficGenerator& random)
     for (std::int64_t p = 0; p < paragraphs; ++p) {
         html += "<p>";
         const auto words = random.between(12, 60);
-        for (std::int64_t w = 0; w < words; ++w)
-            html += (w ? " " : "") + word(random);
+        for (std::int64_t w = 0; w < words; ++w) {
+            if (w)
+                html += ' ';
+            html += word(random);
+        }
         html += ".</p>\n";
     }
     html += "<ul>\n";
