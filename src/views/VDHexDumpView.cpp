@@ -26,7 +26,7 @@ QFont VDHexDumpView::fixedFont()
 {
     QFont font = QFontDatabase::families().contains("Courier New") ? QFont("Courier New")
                                                                     : QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(12);
+    font.setPixelSize(12);
     return font;
 }
 

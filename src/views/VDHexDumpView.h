@@ -22,7 +22,7 @@ public:
     // The whole dump, as hexStringOfData gives it.
     std::string hexString() const;
     std::int64_t lineCount() const;
-    // "Courier New" where it is installed, else the system's fixed-width font; 12 points.
+    // "Courier New" where it is installed, else the system's fixed-width font; 12 pixels.
     static QFont fixedFont();
 
 protected:

@@ -11,7 +11,7 @@ VDLabel::VDLabel(QWidget* parent) : QLineEdit(parent)
     // The box behind it shows through; a read-only line edit would otherwise paint its base.
     setStyleSheet("QLineEdit { background: transparent; border: none; padding: 0px; }");
     QFont font = this->font();
-    font.setPointSize(13);
+    font.setPixelSize(13);
     setFont(font);
 }
 

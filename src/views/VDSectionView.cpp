@@ -33,7 +33,7 @@ protected:
 
 QFont sized(QFont font, bool bold)
 {
-    font.setPointSize(kFontSize);
+    font.setPixelSize(kFontSize);
     font.setBold(bold);
     return font;
 }
@@ -60,7 +60,7 @@ VDSectionView::VDSectionView(QWidget* parent)
     int row = 0;
     for (auto [caption, value] : {std::pair{section1Label_, text1Label_}, std::pair{section2Label_, text2Label_}}) {
         caption->setFont(sized(font(), false));
-        caption->setFixedWidth(kCaptionWidth);
+        caption->setMinimumWidth(kCaptionWidth);
         value->setFont(sized(font(), false));
         // The captions are greyed a little so the values stand out.
         caption->setForegroundRole(QPalette::PlaceholderText);

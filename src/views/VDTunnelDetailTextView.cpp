@@ -21,7 +21,7 @@ constexpr int kCornerRadius = 3;
 QFont VDTunnelDetailTextView::textFont()
 {
     QFont font;
-    font.setPointSize(12);
+    font.setPixelSize(12);
     return font;
 }
 

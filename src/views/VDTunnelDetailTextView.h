@@ -43,7 +43,7 @@ protected:
     void addContentView(QWidget* view);
     // Shows an added view, or the text area again for none.
     void showContentView(QWidget* view);
-    // The font of the text: the system font at 12 points.
+    // The font of the text: the system font at 12 pixels.
     static QFont textFont();
 
 private:

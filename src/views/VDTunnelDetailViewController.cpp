@@ -29,9 +29,9 @@ QString qs(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QFont sized(QFont font, int points, bool bold)
+QFont sized(QFont font, int pixels, bool bold)
 {
-    font.setPointSize(points);
+    font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
 }
@@ -55,9 +55,11 @@ VDTunnelDetailViewController::VDTunnelDetailViewController(std::string idString,
     layout->setSpacing(6);
     layout->addWidget(buildTopView());
     layout->addWidget(buildTabBar());
-    bottomView_ = new QVBoxLayout;
+    // A widget of its own, so the content area keeps its room even while it is empty.
+    auto* bottom = new QWidget;
+    bottomView_ = new QVBoxLayout(bottom);
     bottomView_->setContentsMargins(kContentInset, 4, kContentInset, 0);
-    layout->addLayout(bottomView_, 1);
+    layout->addWidget(bottom, 1);
     generalView_->hide();
 }
 
@@ -85,6 +87,8 @@ QWidget* VDTunnelDetailViewController::buildTopView()
     auto* status = new QVBoxLayout;
     status->setContentsMargins(0, 10, 0, 0);
     status->addWidget(statusLabel_);
+    // No badge until there is a status to show.
+    statusLabel_->hide();
     status->addStretch();
 
     auto* layout = new QHBoxLayout(topView);
@@ -108,9 +112,9 @@ QWidget* VDTunnelDetailViewController::buildTabBar()
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(left);
+    layout->addWidget(left, 0, Qt::AlignVCenter);
     layout->addWidget(segmentedControl_);
-    layout->addWidget(rule(), 1);
+    layout->addWidget(rule(), 1, Qt::AlignVCenter);
     return bar;
 }
 
@@ -129,6 +133,7 @@ void VDTunnelDetailViewController::updateTunnelInfoAndResetDetail(std::shared_pt
     processNameLabel_->setText(qs(info->processDetailTitle()));
     urlLabel_->setText(info->host().empty() ? QString("--") : QString("%1:%2").arg(qs(info->host())).arg(info->port()));
     statusLabel_->setText(" " + qs(info->statusString()) + " ");
+    statusLabel_->show();
     if (!sameRecord || segmentedControl_->selectedSegment() == kGeneral)
         selectSegment();
     segmentedControl_->segment(kRequestHeader)->setEnabled(!info->requestHeaderString().empty());
