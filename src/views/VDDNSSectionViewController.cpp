@@ -14,6 +14,8 @@ constexpr int kWidth = 200;
 constexpr int kMinimumWidth = 150;
 constexpr int kMaximumWidth = 500;
 constexpr int kIndentation = 16;
+// As tall as the rows of the client sidebars, whose icons set their height.
+constexpr int kRowHeight = 22;
 
 QStandardItem* groupRow(const QString& title)
 {
@@ -35,10 +37,12 @@ QStandardItem* groupRow(const QString& title)
 VDDNSSectionViewController::VDDNSSectionViewController(QWidget* parent) : QWidget(parent), outlineView_(new QTreeView(this))
 {
     QStandardItem* group = groupRow("Type");
+    group->setSizeHint(QSize(0, kRowHeight));
     // Entry i names the record type i, "All" being 0.
     for (const char* title : {"All", "Config", "System", "Dynamic"}) {
         auto* entry = new QStandardItem(title);
         entry->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren);
+        entry->setSizeHint(QSize(0, kRowHeight));
         group->appendRow(entry);
     }
     model_.appendRow(group);
