@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <span>
 
-#include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
 #include <QFontDatabase>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QPainter>
-#include <QScrollBar>
 
 #include "data/VDUtils.h"
 
@@ -18,7 +11,6 @@ namespace vd {
 namespace {
 
 constexpr std::int64_t kLineBytes = 16;
-constexpr int kMargin = 4;
 
 } // namespace
 
@@ -30,22 +22,15 @@ QFont VDHexDumpView::fixedFont()
     return font;
 }
 
-VDHexDumpView::VDHexDumpView(QWidget* parent) : QAbstractScrollArea(parent)
+VDHexDumpView::VDHexDumpView(QWidget* parent) : VDLazyLinesView(parent)
 {
     setFont(fixedFont());
-    setFrameShape(QFrame::NoFrame);
-    viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
-    setFocusPolicy(Qt::StrongFocus);
 }
 
 void VDHexDumpView::setBytes(std::shared_ptr<const Bytes> bytes)
 {
     bytes_ = std::move(bytes);
-    verticalScrollBar()->setValue(0);
-    horizontalScrollBar()->setValue(0);
-    updateScrollBars();
-    viewport()->update();
+    contentChanged();
 }
 
 std::string VDHexDumpView::hexString() const
@@ -69,62 +54,14 @@ QString VDHexDumpView::lineText(std::int64_t line) const
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void VDHexDumpView::updateScrollBars()
+int VDHexDumpView::widestLineChars() const
 {
-    const int lineHeight = fontMetrics().lineSpacing();
-    const int visibleLines = std::max(1, (viewport()->height() - 2 * kMargin) / lineHeight);
-    // Scrolled by whole lines; a dump of 16 MiB has a million of them, well inside an int.
-    const auto lines = static_cast<int>(std::min<std::int64_t>(lineCount(), INT32_MAX));
-    verticalScrollBar()->setRange(0, std::max(0, lines - visibleLines));
-    verticalScrollBar()->setPageStep(visibleLines);
-    verticalScrollBar()->setSingleStep(1);
-    const int lineWidth = fontMetrics().horizontalAdvance(QString(3 * kLineBytes + 2, QChar('0'))) + 2 * kMargin;
-    horizontalScrollBar()->setRange(0, std::max(0, lineWidth - viewport()->width()));
-    horizontalScrollBar()->setPageStep(viewport()->width());
+    return 3 * kLineBytes;
 }
 
-void VDHexDumpView::paintEvent(QPaintEvent*)
+QString VDHexDumpView::wholeText() const
 {
-    if (!bytes_)
-        return;
-    QPainter painter(viewport());
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::Text));
-    const QFontMetrics metrics = fontMetrics();
-    const int lineHeight = metrics.lineSpacing();
-    const int x = kMargin - horizontalScrollBar()->value();
-    int y = kMargin + metrics.ascent();
-    for (std::int64_t line = verticalScrollBar()->value(); line < lineCount() && y - metrics.ascent() < viewport()->height(); ++line) {
-        painter.drawText(x, y, lineText(line));
-        y += lineHeight;
-    }
-}
-
-void VDHexDumpView::resizeEvent(QResizeEvent* event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
-}
-
-void VDHexDumpView::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Copy)) {
-        copyAll();
-        return;
-    }
-    QAbstractScrollArea::keyPressEvent(event);
-}
-
-void VDHexDumpView::contextMenuEvent(QContextMenuEvent* event)
-{
-    QMenu menu(this);
-    menu.addAction("Copy", this, &VDHexDumpView::copyAll)->setEnabled(lineCount() > 0);
-    menu.exec(event->globalPos());
-}
-
-void VDHexDumpView::copyAll() const
-{
-    QApplication::clipboard()->setText(QString::fromStdString(hexString()));
+    return QString::fromStdString(hexString());
 }
 
 } // namespace vd

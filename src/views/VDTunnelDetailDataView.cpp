@@ -8,6 +8,7 @@
 
 #include "VDBodyDecoding.h"
 #include "VDHexDumpView.h"
+#include "VDLongTextView.h"
 #include "data/AtomicFile.h"
 #include "data/VDDataManager.h"
 #include "data/VDEditorFiles.h"
@@ -26,9 +27,12 @@ std::shared_ptr<VDDumpDataManager> dumpStoreOf(const std::string& idString)
 } // namespace
 
 VDTunnelDetailDataView::VDTunnelDetailDataView(QWidget* parent)
-    : VDTunnelDetailTextView(parent), hexView_(new VDHexDumpView), exportButton_(addButton("Export as bin"))
+    : VDTunnelDetailTextView(parent), hexView_(new VDHexDumpView), longTextView_(new VDLongTextView),
+      exportButton_(addButton("Export as bin"))
 {
+    longTextView_->setFont(textView()->font());
     addContentView(hexView_);
+    addContentView(longTextView_);
     connect(exportButton_, &QPushButton::clicked, this, &VDTunnelDetailDataView::exportData);
 }
 
@@ -104,19 +108,24 @@ void VDTunnelDetailDataView::setData(const VDShownBody& shown)
         // Export writes what is shown, so nothing is kept for it either.
         storeData_.reset();
         hexView_->setBytes(nullptr);
+        longTextView_->setText(QString());
         showContentView(nullptr);
         setText("No Data");
         return;
     }
     storeData_ = shown.body;
-    if (shown.text) {
-        hexView_->setBytes(nullptr);
-        showContentView(nullptr);
-        textView()->setPlainText(*shown.text);
-    } else {
-        textView()->clear();
+    hexView_->setBytes(nullptr);
+    longTextView_->setText(QString());
+    textView()->clear();
+    if (!shown.text) {
         hexView_->setBytes(storeData_);
         showContentView(hexView_);
+    } else if (VDLongTextView::needsLazyLayout(*shown.text)) {
+        longTextView_->setText(*shown.text);
+        showContentView(longTextView_);
+    } else {
+        showContentView(nullptr);
+        textView()->setPlainText(*shown.text);
     }
 }
 
@@ -128,7 +137,11 @@ bool VDTunnelDetailDataView::isShowingHex() const
 
 std::string VDTunnelDetailDataView::shownText() const
 {
-    return isShowingHex() ? hexView_->hexString() : VDTunnelDetailTextView::shownText();
+    if (isShowingHex())
+        return hexView_->hexString();
+    if (!longTextView_->text().isEmpty())
+        return longTextView_->text().toStdString();
+    return VDTunnelDetailTextView::shownText();
 }
 
 void VDTunnelDetailDataView::exportData()

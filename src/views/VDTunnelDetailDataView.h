@@ -14,6 +14,7 @@ class QPushButton;
 namespace vd {
 
 class VDHexDumpView;
+class VDLongTextView;
 class VDTunnelInfo;
 struct VDShownBody;
 struct VDBodyArrival;
@@ -40,6 +41,8 @@ public:
     const std::shared_ptr<const Bytes>& storeData() const { return storeData_; }
     bool isShowingHex() const;
     VDHexDumpView* hexView() const { return hexView_; }
+    // Where text too large for the editor widget is shown.
+    VDLongTextView* longTextView() const { return longTextView_; }
     QPushButton* exportButton() const { return exportButton_; }
 
 public slots:
@@ -57,6 +60,7 @@ private:
     std::uint64_t delivery_ = 0;
     std::shared_ptr<const Bytes> storeData_;
     VDHexDumpView* hexView_;
+    VDLongTextView* longTextView_;
     QPushButton* exportButton_;
     // Last: no arrival reaches a view that is being destroyed.
     ObservationToken arrivals_;

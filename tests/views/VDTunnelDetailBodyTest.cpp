@@ -19,6 +19,7 @@
 #include "data/VDUtils.h"
 #include "integration/SimHarness.h"
 #include "views/VDHexDumpView.h"
+#include "views/VDLongTextView.h"
 #include "views/VDTunnelDetailDataView.h"
 
 namespace vd {
@@ -314,6 +315,44 @@ TEST_F(BodyViewLocalTest, SixteenMegabyteBinaryBodyNeverHoldsTheWindowLong)
     EXPECT_EQ(view.storeData()->size(), kSize);
     EXPECT_EQ(view.hexView()->lineCount(), static_cast<std::int64_t>(kSize / 16));
     EXPECT_EQ(view.shownText().size(), VDUtils::hexStringOfData(*view.storeData()).size());
+}
+
+TEST_F(BodyViewLocalTest, MegabytesOfOneLineTextAreShownLazilyAndGivenWhole)
+{
+    // A minified body: one line of 4 MiB without a space, which an editor widget would take
+    // minutes to wrap.
+    constexpr std::size_t kSize = 4 * 1024 * 1024;
+    std::string body(kSize, 'x');
+    for (std::size_t i = 0; i < kSize; i += 97)
+        body[i] = static_cast<char>('a' + i % 26);
+    const std::string message = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n" + body;
+
+    QElapsedTimer clock;
+    clock.start();
+    view.parserData(asBytes(message));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.longTextView()->text().isEmpty(); }, 30000));
+    view.repaint();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_FALSE(view.isShowingHex());
+    EXPECT_EQ(view.longTextView()->lineCount(), static_cast<std::int64_t>((kSize + VDLongTextView::kSegmentChars - 1) / VDLongTextView::kSegmentChars));
+    EXPECT_EQ(view.shownText(), body);
+    EXPECT_TRUE(view.textView()->toPlainText().isEmpty());
+
+    // A small body after it goes back to the editor widget, where it can be selected.
+    view.parserData(asBytes("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n{\"a\":1}"));
+    EXPECT_TRUE(view.longTextView()->text().isEmpty());
+    EXPECT_EQ(view.shownText(), "{\"a\":1}");
+}
+
+TEST(LongTextView, LinesAreCutIntoSegmentsAndCrlfEndsALine)
+{
+    VDLongTextView view;
+    view.setText(QString(2500, QChar('a')) + "\r\nend\n");
+    // 1000 + 1000 + 500, "end", and the empty line after the last break.
+    EXPECT_EQ(view.lineCount(), 5);
+    EXPECT_FALSE(VDLongTextView::needsLazyLayout(QString(1000, QChar('a'))));
+    EXPECT_TRUE(VDLongTextView::needsLazyLayout(QString(70000, QChar('a'))));
+    EXPECT_TRUE(VDLongTextView::needsLazyLayout(QString(2 * 1024 * 1024, QChar('\n'))));
 }
 
 } // namespace

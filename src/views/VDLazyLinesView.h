@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QAbstractScrollArea>
+#include <QString>
+
+namespace vd {
+
+// A read-only view of many lines that makes and paints only the lines in sight, so a body of
+// many megabytes costs no more to show than a small one. Scrolled by whole lines. The user
+// copies the whole content (Copy, or the context menu).
+class VDLazyLinesView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit VDLazyLinesView(QWidget* parent = nullptr);
+
+    virtual std::int64_t lineCount() const = 0;
+
+protected:
+    virtual QString lineText(std::int64_t line) const = 0;
+    // The widest line, in characters, for the horizontal scroll range.
+    virtual int widestLineChars() const = 0;
+    virtual QString wholeText() const = 0;
+    // After the content changed: back to the top, new ranges, repaint.
+    void contentChanged();
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void updateScrollBars();
+    void copyAll() const;
+};
+
+} // namespace vd

@@ -1,0 +1,65 @@
+#include "VDLongTextView.h"
+
+#include <algorithm>
+
+namespace vd {
+
+namespace {
+
+constexpr qsizetype kLongestEditorLine = 64 * 1024;
+constexpr qsizetype kLargestEditorText = 1024 * 1024;
+
+} // namespace
+
+VDLongTextView::VDLongTextView(QWidget* parent) : VDLazyLinesView(parent) {}
+
+bool VDLongTextView::needsLazyLayout(const QString& text)
+{
+    if (text.size() > kLargestEditorText)
+        return true;
+    qsizetype lineStart = 0;
+    while (lineStart < text.size()) {
+        qsizetype lineEnd = text.indexOf(QChar('\n'), lineStart);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        if (lineEnd - lineStart > kLongestEditorLine)
+            return true;
+        lineStart = lineEnd + 1;
+    }
+    return false;
+}
+
+void VDLongTextView::setText(QString text)
+{
+    text_ = std::move(text);
+    segments_.clear();
+    widest_ = 0;
+    const qsizetype size = text_.size();
+    qsizetype lineStart = 0;
+    while (lineStart <= size) {
+        qsizetype lineEnd = text_.indexOf(QChar('\n'), lineStart);
+        if (lineEnd < 0)
+            lineEnd = size;
+        // A CRLF line ends before its CR.
+        const qsizetype contentEnd = lineEnd > lineStart && text_[lineEnd - 1] == QChar('\r') ? lineEnd - 1 : lineEnd;
+        qsizetype start = lineStart;
+        do {
+            const auto length = static_cast<int>(std::min<qsizetype>(kSegmentChars, contentEnd - start));
+            segments_.push_back({start, length});
+            widest_ = std::max(widest_, length);
+            start += length;
+        } while (start < contentEnd);
+        if (lineEnd == size)
+            break;
+        lineStart = lineEnd + 1;
+    }
+    contentChanged();
+}
+
+QString VDLongTextView::lineText(std::int64_t line) const
+{
+    const Segment& segment = segments_[static_cast<std::size_t>(line)];
+    return text_.mid(segment.start, segment.length);
+}
+
+} // namespace vd

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "VDLazyLinesView.h"
+
+namespace vd {
+
+// Text too large for an editor widget to lay out in one go (a minified body of a few megabytes
+// is one enormous line, which takes the toolkit minutes to wrap): lines are cut into segments
+// of a bounded length and painted as they come into sight. Copy gives the text as it is.
+class VDLongTextView : public VDLazyLinesView {
+    Q_OBJECT
+public:
+    // The longest segment painted as one line.
+    static constexpr int kSegmentChars = 1000;
+
+    explicit VDLongTextView(QWidget* parent = nullptr);
+
+    // Whether an editor widget would stall on this text. Measured here: a line of 256 K
+    // characters with spaces takes it about 0.1 s, one of 4 M without spaces minutes, and
+    // 4 M characters in many short lines 0.3 s.
+    static bool needsLazyLayout(const QString& text);
+
+    void setText(QString text);
+    const QString& text() const { return text_; }
+    std::int64_t lineCount() const override { return static_cast<std::int64_t>(segments_.size()); }
+
+protected:
+    QString lineText(std::int64_t line) const override;
+    int widestLineChars() const override { return widest_; }
+    QString wholeText() const override { return text_; }
+
+private:
+    struct Segment {
+        qsizetype start;
+        int length;
+    };
+
+    QString text_;
+    std::vector<Segment> segments_;
+    int widest_ = 0;
+};
+
+} // namespace vd
