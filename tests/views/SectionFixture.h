@@ -22,7 +22,7 @@
 namespace vd::test {
 
 // One client behind a tunnel, as the service reports it.
-struct ClientSpec {
+struct ClientFields {
     std::string fromHost = "127.0.0.1";
     std::string processName;
     std::string bundleId;
@@ -39,7 +39,7 @@ inline QNComPacket servicePacket(std::uint64_t cmd, QNComPacket::Dictionary data
 }
 
 // A tunnel report (7 current, 8 recent) with one tunnel per client.
-inline QNComPacket clientsReport(std::uint64_t cmd, const std::vector<ClientSpec>& clients)
+inline QNComPacket clientsReport(std::uint64_t cmd, const std::vector<ClientFields>& clients)
 {
     auto texts = nlohmann::ordered_json::array();
     std::int64_t id = 0;
@@ -72,7 +72,7 @@ protected:
     }
     // The service's info: 10.0.0.5 counts as this machine besides the usual addresses.
     void serviceInfo() { processer->processPacket(servicePacket(1, {{"service_start_time", 1.7e9}, {"local_address", {"10.0.0.5"}}})); }
-    void report(std::uint64_t cmd, const std::vector<ClientSpec>& clients)
+    void report(std::uint64_t cmd, const std::vector<ClientFields>& clients)
     {
         processer->processPacket(clientsReport(cmd, clients));
         settle();

@@ -68,7 +68,7 @@ protected:
     QAbstractItemModelTester tester{section.sectionVC()->tableView()->model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
-const std::vector<ClientSpec> kClients{
+const std::vector<ClientFields> kClients{
     {"127.0.0.1", "Mail", "com.example.mail", "/Applications/Mail.app/Contents/MacOS/Mail"},
     {"::1", "Notes", "com.example.notes", ""},
     {"192.168.1.20", "Mail", "com.example.mail", ""},

@@ -13,7 +13,7 @@ using Json = QNComPacket::Dictionary;
 using namespace std::chrono_literals;
 using col = VDUDPColumns;
 
-struct UDPSpec {
+struct UDPFields {
     std::int64_t id = 1;
     std::uint64_t status = 0;
     std::int64_t direction = 0;
@@ -23,7 +23,7 @@ struct UDPSpec {
     std::string ruleInfo = "";
 };
 
-std::string textOf(const UDPSpec& s)
+std::string textOf(const UDPFields& s)
 {
     return Json{{"id", s.id},           {"status", s.status},        {"direction", s.direction}, {"fromHost", s.fromHost},
                 {"fromPort", 50000},    {"host", s.host},            {"port", 53},               {"policyName", s.policyName},
@@ -31,9 +31,9 @@ std::string textOf(const UDPSpec& s)
         .dump();
 }
 
-std::shared_ptr<const VDUDPTunnelInfo> record(const UDPSpec& spec)
+std::shared_ptr<const VDUDPTunnelInfo> record(const UDPFields& fields)
 {
-    return VDUDPTunnelInfo::initWithJSONString(textOf(spec), 1.7e9);
+    return VDUDPTunnelInfo::initWithJSONString(textOf(fields), 1.7e9);
 }
 
 std::vector<std::int64_t> idsOf(const UDPList& rows)
@@ -106,7 +106,7 @@ TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
 
 class UDPListTest : public test::RecordListFixture {
 protected:
-    void push(const UDPSpec& spec) { feed(54, Json{{"tunnel_info", textOf(spec)}}); }
+    void push(const UDPFields& fields) { feed(54, Json{{"tunnel_info", textOf(fields)}}); }
 
     VDUDPTunListViewController list{idString};
 };
