@@ -12,6 +12,7 @@
 #include "VdVersion.h"
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
+#include "platform/WorkPool.h"
 #include "platform/UserPaths.h"
 
 namespace {
@@ -102,6 +103,8 @@ int main(int argc, char** argv)
         // The delegate goes first: every main window ends its link, and no callback of a link
         // reaches for the event loop once it is gone.
     }
+    // Background work (icons being loaded, files written) ends before the toolkit goes away.
+    vd::WorkPool::stopThreads();
     vd::MainQueue::uninstall();
     return result;
 }

@@ -20,14 +20,16 @@ public:
             threads_.emplace_back([this] { context_.run(); });
         }
     }
-    ~Pool()
+    ~Pool() { stopThreads(); }
+    asio::io_context& context() { return context_; }
+    void stopThreads()
     {
         guard_.reset();
         context_.stop();
         for (auto& thread : threads_)
             thread.join();
+        threads_.clear();
     }
-    asio::io_context& context() { return context_; }
 
 private:
     asio::io_context context_;
@@ -37,10 +39,24 @@ private:
 
 } // namespace
 
+namespace {
+
+Pool& pool()
+{
+    static Pool instance;
+    return instance;
+}
+
+} // namespace
+
 asio::io_context& WorkPool::context()
 {
-    static Pool pool;
-    return pool.context();
+    return pool().context();
+}
+
+void WorkPool::stopThreads()
+{
+    pool().stopThreads();
 }
 
 } // namespace vd

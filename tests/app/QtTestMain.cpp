@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/MainQueue.h"
+#include "platform/WorkPool.h"
 
 // Widget tests: an offscreen QApplication on this thread, the main queue posting through its
 // event loop, and user defaults in a folder of their own so no test touches the real ones.
@@ -25,6 +26,8 @@ int main(int argc, char** argv)
     });
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
+    // Background work (icons being loaded) must be over before the toolkit is torn down.
+    vd::WorkPool::stopThreads();
     vd::MainQueue::uninstall();
     return result;
 }
