@@ -11,6 +11,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
+#include "ChaosAgent.h"
 #include "SimResponder.h"
 #include "link/JsonValues.h"
 #include "link/QNComPacket.h"
@@ -23,6 +24,7 @@ using Dictionary = QNComPacket::Dictionary;
 using Socket = asio::generic::stream_protocol::socket;
 
 constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr auto kDripInterval = std::chrono::milliseconds(100);
 // Current tunnels are pushed once a second of the service's time, as often as clients poll.
 constexpr std::uint64_t kStepsPerTunnelPush = 1000 / TrafficModel::kStepMs;
 // A late timer catches up on at most this much; beyond it the service's time falls behind.
@@ -80,13 +82,16 @@ struct ServiceSimulator::Impl : std::enable_shared_from_this<ServiceSimulator::I
 };
 
 // One client connection: greeting, identity, password, then requests and pushes.
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public std::enable_shared_from_this<Session>, private ChaosLink {
 public:
     using Wire = std::shared_ptr<const Bytes>;
 
     Session(std::shared_ptr<ServiceSimulator::Impl> service, Socket socket, int number, std::string password)
-        : service_(std::move(service)), socket_(std::move(socket)), number_(number), password_(std::move(password))
+        : service_(std::move(service)), socket_(std::move(socket)), number_(number), password_(std::move(password)),
+          paceTimer_(socket_.get_executor()), chaosTimer_(socket_.get_executor())
     {
+        if (const auto seed = service_->options.chaosSeed)
+            chaos_ = std::make_unique<ChaosAgent>(*seed, number_, service_->model, service_->responder);
     }
 
     void start(const char* transport)
@@ -94,7 +99,9 @@ public:
         service_->writeLog({{"conn", number_}, {"event", "open"}, {"transport", transport}});
         QNComPacket greeting = QNComPacket::initWithId(0);
         greeting.setMessage(service_->options.greeting);
-        send(greeting);
+        const auto wire = greeting.toData();
+        if (!(wire && chaos_ && chaos_->disturbLogin(*wire, *this)))
+            send(greeting);
         receive();
     }
 
@@ -103,6 +110,8 @@ public:
         if (!socket_.is_open())
             return;
         std::error_code ignored;
+        paceTimer_.cancel();
+        chaosTimer_.cancel();
         socket_.shutdown(asio::socket_base::shutdown_both, ignored);
         socket_.close(ignored);
         service_->writeLog({{"conn", number_}, {"event", "close"}});
@@ -229,7 +238,10 @@ private:
             }
             stage_ = Stage::Ready;
             send(reply);
-            return send(service_->responder.serviceInfo());
+            send(service_->responder.serviceInfo());
+            if (chaos_)
+                scheduleChaos(ChaosAgent::kFirstActDelay);
+            return;
         }
         case Stage::Ready: {
             if (!packet)
@@ -237,13 +249,47 @@ private:
             auto outcome = service_->responder.reply(*packet, client_);
             if (outcome.protocolError)
                 protocolError(*outcome.protocolError);
-            for (auto& reply : outcome.replies)
+            if (chaos_)
+                chaos_->answer(*packet, outcome.replies, *this);
+            for (auto& reply : outcome.replies) {
+                logIfStorable(*packet, reply);
                 enqueue(std::make_shared<const Bytes>(std::move(reply)), false);
+            }
             if (outcome.dnsChanged)
                 service_->pushDns();
             return;
         }
         }
+    }
+
+    // Bodies and icons are what a client keeps in files: the log holds them as they went out,
+    // so what the client stored can be checked against them.
+    void logIfStorable(const QNComPacket& request, const Bytes& reply) const
+    {
+        const auto cmd = request.cmd();
+        if (cmd != 19 && cmd != 20 && cmd != 21)
+            return;
+        const auto sent = QNComPacket::initWithData(reply);
+        service_->writeLog({{"conn", number_}, {"sent", sent ? sent->dic() : Dictionary("undecodable")}});
+    }
+
+    void writeChaos(Bytes bytes, WritePace pace) override { enqueue(std::make_shared<const Bytes>(std::move(bytes)), false, pace); }
+
+    void logChaos(Dictionary line) override
+    {
+        Dictionary numbered = {{"conn", number_}};
+        for (auto& member : line.items())
+            numbered[member.key()] = std::move(member.value());
+        service_->writeLog(numbered);
+    }
+
+    void scheduleChaos(std::chrono::milliseconds pause)
+    {
+        chaosTimer_.expires_after(pause);
+        chaosTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
+            if (!ec && self->socket_.is_open())
+                self->scheduleChaos(self->chaos_->act(*self));
+        });
     }
 
     void send(const QNComPacket& packet)
@@ -253,33 +299,64 @@ private:
             enqueue(std::make_shared<const Bytes>(std::move(*wire)), false);
     }
 
-    void enqueue(Wire wire, bool tunnelPush)
+    void enqueue(Wire wire, bool tunnelPush, WritePace pace = {})
     {
         if (!socket_.is_open())
             return;
         tunnelPushesQueued_ += tunnelPush;
-        writes_.push_back({std::move(wire), tunnelPush});
+        writes_.push_back({std::move(wire), tunnelPush, pace});
         if (writes_.size() == 1)
             writeNext();
     }
 
     void writeNext()
     {
-        asio::async_write(socket_, asio::buffer(*writes_.front().wire), [self = shared_from_this()](const std::error_code& ec, std::size_t) {
-            if (ec)
-                return self->close();
-            self->tunnelPushesQueued_ -= self->writes_.front().tunnelPush;
-            self->writes_.pop_front();
-            if (!self->writes_.empty())
-                self->writeNext();
-            else if (self->closeAfterWrites_)
-                self->close();
-        });
+        const Write& front = writes_.front();
+        std::size_t length = front.wire->size() - front.offset;
+        if (front.pace.kind == WritePace::Kind::drip && front.offset < front.pace.count)
+            length = 1;
+        else if (front.pace.kind == WritePace::Kind::cut)
+            length = std::min(front.pace.count, front.wire->size()) - front.offset;
+        asio::async_write(socket_, asio::buffer(front.wire->data() + front.offset, length),
+                          [self = shared_from_this()](const std::error_code& ec, std::size_t count) {
+                              if (ec)
+                                  return self->close();
+                              self->wrote(count);
+                          });
+    }
+
+    void wrote(std::size_t count)
+    {
+        Write& front = writes_.front();
+        front.offset += count;
+        switch (front.pace.kind) {
+        case WritePace::Kind::whole: break;
+        case WritePace::Kind::endless: front.offset = 0; return writeNext();
+        case WritePace::Kind::cut: return close();
+        case WritePace::Kind::drip:
+            if (front.offset < front.wire->size()) {
+                paceTimer_.expires_after(kDripInterval);
+                paceTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
+                    if (!ec && self->socket_.is_open())
+                        self->writeNext();
+                });
+                return;
+            }
+            break;
+        }
+        tunnelPushesQueued_ -= front.tunnelPush;
+        writes_.pop_front();
+        if (!writes_.empty())
+            writeNext();
+        else if (closeAfterWrites_)
+            close();
     }
 
     struct Write {
         Wire wire;
         bool tunnelPush;
+        WritePace pace;
+        std::size_t offset = 0;
     };
 
     std::shared_ptr<ServiceSimulator::Impl> service_;
@@ -293,6 +370,9 @@ private:
     std::deque<Write> writes_;
     int tunnelPushesQueued_ = 0;
     bool closeAfterWrites_ = false;
+    asio::steady_timer paceTimer_;
+    asio::steady_timer chaosTimer_;
+    std::unique_ptr<ChaosAgent> chaos_;
 };
 
 std::optional<std::string> ServiceSimulator::Impl::listenLocal(const std::filesystem::path& path)

@@ -28,12 +28,16 @@ struct SimulatorOptions {
     // Real time between two steps of the traffic; each step is a quarter of a second of the
     // service's own time, so a shorter interval makes time run faster. Zero: time stands still.
     std::chrono::milliseconds tickInterval{250};
+    // A hostile service: besides the traffic, every connection gets acts of chaos chosen by a
+    // generator seeded with this and the connection number. None: a well-behaved service.
+    std::optional<std::uint64_t> chaosSeed;
 };
 
 // A Vantor service peer for demos and tests: greets, checks the identity and the password,
 // then serves a live, simulated proxy's traffic: answers requests, pushes what clients switched
 // on, and writes every packet it receives as one JSON line to its log, followed by a
-// {"conn":N,"protocol_error":"..."} line for each packet that breaks the contract.
+// {"conn":N,"protocol_error":"..."} line for each packet that breaks the contract. Every body and
+// icon reply it sends is logged as {"conn":N,"sent":packet}: what a client may store.
 // All of its work runs on the io_context it is given.
 class ServiceSimulator {
 public:

@@ -17,7 +17,8 @@ int main(int argc, char** argv)
                  "It serves the live traffic of a busy proxy: local processes and remote devices open,\n"
                  "use and close connections, names are resolved and cached, UDP exchanges come and go.\n"
                  "Every packet it receives is written as one JSON line to its log, and every packet that\n"
-                 "breaks the protocol adds a {\"conn\":N,\"protocol_error\":...} line."};
+                 "breaks the protocol adds a {\"conn\":N,\"protocol_error\":...} line; every body and icon reply\n"
+                 "it sends is logged as {\"conn\":N,\"sent\":packet}."};
     app.set_version_flag("--version", "vantor-sim " VD_VERSION_TEXT);
     std::string socketPath = vd::contract::localSocketPath(vd::paths::home()).string();
     bool noLocal = false;
@@ -29,6 +30,7 @@ int main(int argc, char** argv)
     std::uint64_t seed = 1;
     std::size_t scale = 0;
     unsigned tickMs = 250;
+    std::uint64_t chaosSeed = 0;
     app.add_option("--socket", socketPath, "Local socket path")->capture_default_str();
     app.add_flag("--no-local", noLocal, "Do not listen on the local socket");
     app.add_flag("--tcp", tcp, "Also listen on TCP (needs --password)");
@@ -47,6 +49,15 @@ int main(int argc, char** argv)
                    "Milliseconds between steps of the traffic; every step is a quarter second of the "
                    "service's time, so less makes time run faster (0: time stands still)")
         ->capture_default_str();
+    const auto* chaos = app.add_option(
+        "--chaos", chaosSeed,
+        "A hostile service for robustness tests: besides the traffic, every connection gets links closed "
+        "mid-packet, text that is not Base64, fields of the wrong JSON type, bodies announcing more bytes "
+        "than they carry or that are no HTTP, packets that never end or come one byte per 100 ms, repeated "
+        "and shuffled recent records, icons under bundle ids that are no file names, and floods of "
+        "pushes, at moments chosen by a generator seeded with SEED and the connection number. Each act "
+        "is logged as {\"conn\":N,\"chaos\":...}, so a failure replays from its seed")
+        ->type_name("SEED");
     CLI11_PARSE(app, argc, argv);
 
     if (tcp && password.empty()) {
@@ -75,6 +86,8 @@ int main(int argc, char** argv)
     options.seed = seed;
     options.scale = scale;
     options.tickInterval = std::chrono::milliseconds(tickMs);
+    if (chaos->count() > 0)
+        options.chaosSeed = chaosSeed;
     vd::sim::ServiceSimulator simulator(context, options, [&out](const std::string& line) { out << line << std::endl; });
     if (const auto error = simulator.start()) {
         std::cerr << "vantor-sim: " << *error << "\n";
