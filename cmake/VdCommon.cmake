@@ -10,7 +10,19 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(vd_common INTERFACE -Wno-restrict)
 endif()
 
-if(VD_SANITIZE STREQUAL "address,undefined")
+if(VD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VD_FUZZ needs clang (libFuzzer); configure with -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  if(NOT VD_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "VD_FUZZ brings its own sanitizers; leave VD_SANITIZE empty")
+  endif()
+  # Everything is instrumented for coverage and checked by ASan + UBSan; only the fuzz targets
+  # link libFuzzer's driver (-fsanitize=fuzzer). -O1 keeps the build short and the stacks readable.
+  target_compile_options(vd_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined -O1 -g)
+  target_link_options(vd_common INTERFACE -fsanitize=address,undefined)
+elseif(VD_SANITIZE STREQUAL "address,undefined")
   target_compile_options(vd_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                              -fno-sanitize-recover=undefined)
   target_link_options(vd_common INTERFACE -fsanitize=address,undefined)
