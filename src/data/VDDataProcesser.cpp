@@ -674,10 +674,13 @@ void VDDataProcesser::udpRecord(Dictionary& data)
     {
         std::lock_guard lock(mutex_);
         const auto same = std::find_if(udpIfs_.begin(), udpIfs_.end(), [&](const auto& held) { return held->id_() == record->id_(); });
-        if (same != udpIfs_.end())
+        if (same != udpIfs_.end()) {
             *same = std::move(record);
-        else
+        } else {
             udpIfs_.push_back(std::move(record));
+            if (udpIfs_.size() > kMaxUDPRecords)
+                udpIfs_.erase(udpIfs_.begin());
+        }
     }
     post(kVDUDPRefreshed);
 }

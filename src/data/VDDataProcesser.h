@@ -37,6 +37,10 @@ public:
     using ConnectCompleteBlock = std::function<void(const std::optional<Error>&)>;
     using DisconnectBlock = std::function<void(const std::optional<std::string>&)>;
 
+    // The UDP list keeps this many of the newest exchanges: a service pushing fresh ones without
+    // end must not grow it (and the search for a record to replace) without bound.
+    static constexpr std::size_t kMaxUDPRecords = 10000;
+
     // The refresh timer's cadence; tests shorten it.
     struct TimerSettings {
         Seconds firstFire{1.0};

@@ -222,6 +222,20 @@ TEST_F(VDDataProcesserTest, UdpRecordsAreReplacedInPlaceAndListedNewestFirst)
     EXPECT_TRUE(processer->udpTunnelInfos().empty());
 }
 
+TEST_F(VDDataProcesserTest, AFloodOfFreshUdpRecordsKeepsOnlyTheNewest)
+{
+    connect();
+    PostCounter posts(kVDUDPRefreshed);
+    const int total = static_cast<int>(VDDataProcesser::kMaxUDPRecords) + 500;
+    for (int id = 1; id <= total; ++id)
+        service.report(54, {{"tunnel_info", Json{{"id", id}, {"status", 0}}.dump()}});
+    ASSERT_TRUE(loop.runUntil([&] { return posts.count == total; }, 30s));
+    const auto list = processer->udpTunnelInfos();
+    ASSERT_EQ(list.size(), VDDataProcesser::kMaxUDPRecords);
+    EXPECT_EQ(list.front()->id_(), total);
+    EXPECT_EQ(list.back()->id_(), total - static_cast<int>(VDDataProcesser::kMaxUDPRecords) + 1);
+}
+
 TEST_F(VDDataProcesserTest, SwitchRepliesSetOrInvertTheSwitches)
 {
     connect();
