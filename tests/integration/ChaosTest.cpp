@@ -1,0 +1,261 @@
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "ChaosPlan.h"
+#include "SimHarness.h"
+#include "data/VDDataProcesser.h"
+#include "data/VDICONImageManager.h"
+#include "platform/MainLoop.h"
+
+namespace vd {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+// The icon cache is one per process and picks its folder once: a caches folder of the test
+// program's own, kept until it exits.
+const fs::path& cachesFolder()
+{
+    static const test::TempDir caches;
+    static const bool pointed = setenv("XDG_CACHE_HOME", caches.path().c_str(), 1) == 0;
+    EXPECT_TRUE(pointed);
+    return caches.path();
+}
+
+// A seed whose first connection meets `firstAct` before its login (none: is let in at once)
+// and whose second connection is let in.
+std::uint64_t seedWhere(std::optional<sim::ChaosAct> firstAct)
+{
+    for (std::uint64_t seed = 1;; ++seed) {
+        sim::ChaosPlan first(seed, 1, sim::ChaosPlan::Stream::acts);
+        sim::ChaosPlan second(seed, 2, sim::ChaosPlan::Stream::acts);
+        const bool disturbed = first.disturbsLogin();
+        if (disturbed != firstAct.has_value() || second.disturbsLogin())
+            continue;
+        if (!firstAct || first.loginAct() == *firstAct)
+            return seed;
+    }
+}
+
+std::vector<json> chaosActs(const std::vector<json>& lines, int connection)
+{
+    std::vector<json> acts;
+    for (const auto& line : lines) {
+        if (line.value("conn", 0) == connection && line.contains("chaos") && !line.contains("reply_to"))
+            acts.push_back(line);
+    }
+    return acts;
+}
+
+sim::SimulatorOptions chaosOptions(const fs::path& socket, std::optional<std::uint64_t> seed)
+{
+    sim::SimulatorOptions options;
+    options.socketPath = socket;
+    options.chaosSeed = seed;
+    options.tickInterval = 50ms;
+    return options;
+}
+
+// The dashboard's data side (processor, client manager, dump store, icon cache) against a
+// hostile service over the local socket, logging in again whenever the link goes.
+class ChaosTest : public ::testing::TestWithParam<std::uint64_t> {
+protected:
+    void SetUp() override
+    {
+        cachesFolder();
+        VDDumpDataManager::setUpDumpFolderIn(dir.path());
+        processer->setTimerSettings({Seconds{0.1}, Seconds{0.2}, Seconds{0.02}, Seconds{0.05}});
+        processer->setConnectCompleteBlock([this](const std::optional<Error>&) {
+            events.push_back('L');
+            ++logins;
+            processer->autoTunnelRefresh(true);
+            processer->autoDNSRefresh(true);
+            processer->autoUDPRefresh(true);
+            processer->reloadRecentRecord();
+        });
+        processer->setDisconnectBlock([this](const std::optional<std::string>&) { events.push_back('D'); });
+    }
+    void TearDown() override
+    {
+        processer->disconnect();
+        loop.runFor(20ms);
+    }
+
+    // Serves for `duration`, asking for bodies of recent records as a body view would, and
+    // logging in again after every loss, or when a login stalls (a wrong greeting leaves the
+    // link silent), as the user would.
+    void serve(std::chrono::milliseconds duration)
+    {
+        using Clock = std::chrono::steady_clock;
+        const auto end = Clock::now() + duration;
+        auto attempt = Clock::now();
+        std::size_t asked = 0;
+        while (Clock::now() < end) {
+            const auto status = processer->connectStatus();
+            if (status == 2 || (status == 0 && Clock::now() - attempt > 3s)) {
+                processer->connectToSocketPath(socket.string());
+                attempt = Clock::now();
+            }
+            const auto recent = processer->recentTunnelInfos();
+            if (asked < recent.size()) {
+                processer->getTunnelResponseData(recent[asked]->id_());
+                processer->getTunnelRequestData(recent[asked]->id_());
+                ++asked;
+            }
+            loop.runFor(50ms);
+        }
+    }
+
+    MainLoop loop;
+    test::TempDir dir;
+    fs::path socket = dir / "s.sock";
+    std::shared_ptr<VDDataProcesser> processer = VDDataProcesser::create();
+    std::atomic<int> logins{0};
+    // 'L' for a login, 'D' for a lost link, in order; written from the link's queue.
+    std::vector<char> events;
+};
+
+TEST_P(ChaosTest, TheDataSideSurvivesStaysBoundedAndLogsInAgain)
+{
+    test::SimHarness service(chaosOptions(socket, GetParam()));
+    processer->connectToSocketPath(socket.string());
+    serve(4s);
+    processer->disconnect();
+    loop.runFor(50ms);
+
+    const auto lines = service.lines();
+    std::size_t acts = 0;
+    for (const auto& line : lines)
+        acts += line.contains("chaos");
+    EXPECT_GE(acts, 5u) << "the service was not hostile enough to tell anything";
+    EXPECT_GE(logins.load(), 1);
+    // Every lost link was followed by a login, but for one lost in the last moments.
+    std::size_t lostThenLoggedIn = 0, lost = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i] != 'D')
+            continue;
+        ++lost;
+        lostThenLoggedIn += std::find(events.begin() + static_cast<std::ptrdiff_t>(i), events.end(), 'L') != events.end();
+    }
+    EXPECT_GE(lostThenLoggedIn + 1, lost);
+
+    // Floods of fresh UDP ids and repeated records do not grow the tables without bound.
+    EXPECT_LE(processer->udpTunnelInfos().size(), VDDataProcesser::kMaxUDPRecords);
+    const auto recent = processer->recentTunnelInfos();
+    std::set<std::int64_t> ids;
+    for (const auto& record : recent)
+        ids.insert(record->id_());
+    EXPECT_EQ(ids.size(), recent.size()) << "a repeated record was kept twice";
+    EXPECT_TRUE(std::is_sorted(recent.begin(), recent.end(), [](const auto& a, const auto& b) { return a->id_() < b->id_(); }));
+
+    // Stored files are only where they belong, under names of the expected form.
+    const std::regex dumpName("[A-Za-z0-9]{6}_(req|rsp)_-?[0-9]+_dumpfile\\.bin");
+    for (const auto& entry : fs::directory_iterator(dir / "Dump"))
+        EXPECT_TRUE(std::regex_match(entry.path().filename().string(), dumpName)) << entry.path();
+    const fs::path icons = VDICONImageManager::sharedInstance()->localIconFolderPath();
+    for (const auto& root : {cachesFolder(), dir.path()}) {
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const auto name = entry.path().filename().string();
+            EXPECT_EQ(name.find("vantor-chaos"), std::string::npos) << "an icon escaped its folder: " << entry.path();
+            if (entry.path().parent_path() == icons) {
+                EXPECT_TRUE(VDICONImageManager::isSafeBundleId(name)) << entry.path();
+            }
+        }
+    }
+    EXPECT_FALSE(fs::exists("/tmp/vantor-chaos-absolute.png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, ChaosTest, ::testing::Values(1u, 2u, 3u, 5u, 8u));
+
+TEST(ChaosLog, TheSameSeedGivesTheSameActsOnEveryConnection)
+{
+    const auto seed = seedWhere(std::nullopt);
+    std::vector<std::vector<json>> runs;
+    for (int run = 0; run < 2; ++run) {
+        test::TempDir dir;
+        test::SimHarness service(chaosOptions(dir / "s.sock", seed));
+        auto manager = QNComClientManager::create();
+        test::ManagerProbe probe(*manager);
+        manager->startWithSocketPath((dir / "s.sock").string());
+        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
+        std::this_thread::sleep_for(1500ms);
+        manager->stop();
+        runs.push_back(chaosActs(service.lines(), 1));
+    }
+    const auto common = std::min(runs[0].size(), runs[1].size());
+    ASSERT_GE(common, 3u);
+    for (std::size_t i = 0; i < common; ++i)
+        EXPECT_EQ(runs[0][i], runs[1][i]) << "act " << i;
+}
+
+TEST(ChaosLog, AnEndlessPacketBeforeTheLoginIsCutOffAndTheNextConnectionLogsIn)
+{
+    test::TempDir dir;
+    const auto socket = dir / "s.sock";
+    test::SimHarness service(chaosOptions(socket, seedWhere(sim::ChaosAct::endless)));
+    auto manager = QNComClientManager::create();
+    test::ManagerProbe probe(*manager);
+    manager->startWithSocketPath(socket.string());
+    ASSERT_TRUE(probe.waitFor([&] { return probe.disconnects.size() == 1; }));
+    EXPECT_NE(probe.disconnects[0].value_or("").find("No packet end"), std::string::npos) << probe.disconnects[0].value_or("");
+    EXPECT_EQ(probe.completions, 0);
+    manager->startWithSocketPath(socket.string());
+    EXPECT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
+    manager->stop();
+    const auto first = chaosActs(service.lines(), 1);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first[0]["chaos"], "endless");
+    EXPECT_EQ(first[0]["detail"]["before_login"], true);
+}
+
+// What the service sent that a client may keep, in both modes: each body and icon reply once,
+// exactly as it went out.
+TEST(ChaosLog, BodyAndIconRepliesAreLoggedAsSent)
+{
+    for (const auto seed : {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(seedWhere(std::nullopt))}) {
+        test::TempDir dir;
+        test::SimHarness service(chaosOptions(dir / "s.sock", seed));
+        auto manager = QNComClientManager::create();
+        test::ManagerProbe probe(*manager);
+        manager->startWithSocketPath((dir / "s.sock").string());
+        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
+        manager->requestIcon("com.example.nothing");
+        for (int tunnel = 1; tunnel <= 5; ++tunnel) {
+            manager->getTunnelRequestData(tunnel);
+            manager->getTunnelResponseData(tunnel);
+        }
+        ASSERT_TRUE(service.waitForReceived(2 + 11));
+        std::this_thread::sleep_for(300ms);
+        manager->stop();
+
+        std::vector<json> sentReplies;
+        for (const auto& line : service.lines()) {
+            if (line.contains("sent") && line["sent"].value("i", 0) != 0)
+                sentReplies.push_back(line["sent"]);
+        }
+        EXPECT_EQ(sentReplies.size(), 11u) << (seed ? "chaos" : "normal");
+        // Every reply that arrived is one of the logged ones; in normal mode all of them arrive.
+        std::lock_guard lock(probe.mutex);
+        std::size_t arrived = 0;
+        for (const auto& packet : probe.packets) {
+            const auto cmd = packet.cmd();
+            if ((cmd != 19 && cmd != 20 && cmd != 21) || packet.id_() == 0)
+                continue;
+            ++arrived;
+            const auto received = json::parse(packet.dic().dump(-1, ' ', false, json::error_handler_t::replace));
+            EXPECT_NE(std::find(sentReplies.begin(), sentReplies.end(), received), sentReplies.end()) << received.dump().substr(0, 200);
+        }
+        if (!seed) {
+            EXPECT_EQ(arrived, 11u);
+        }
+    }
+}
+
+} // namespace
+} // namespace vd
