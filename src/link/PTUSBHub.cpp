@@ -6,6 +6,7 @@
 
 #include <plist/plist.h>
 
+#include "link/JsonValues.h"
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
@@ -184,9 +185,11 @@ std::uint32_t portNumberOnWire(std::uint32_t port)
 
 std::optional<Error> errorFromResult(const PTPlistMessage& message)
 {
-    if (!message.is_object() || !message.contains("Number") || !message["Number"].is_number())
+    const auto* value = json::member(message, "Number");
+    if (!value || !value->is_number())
         return hubError(0, "");
-    const long long number = message["Number"].get<long long>();
+    // A real out of the integers' range saturates rather than overflow the conversion.
+    const long long number = json::toInt64(value);
     switch (number) {
     case 0:
         return std::nullopt;
@@ -406,7 +409,8 @@ void PTUSBHub::handleBroadcast(const PTPlistMessage& message)
         ? message["MessageType"].get<std::string>()
         : std::string();
     const auto deviceID = [&]() -> long long {
-        return message.contains("DeviceID") && message["DeviceID"].is_number() ? message["DeviceID"].get<long long>() : 0;
+        const auto* value = json::member(message, "DeviceID");
+        return value && value->is_number() ? json::toInt64(value) : 0;
     };
     if (type == "Attached") {
         devices_[deviceID()] = message;

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -307,6 +308,27 @@ TEST_F(PTUSBHubTest, BadPacketsEndTheConnectionOnceAndFailPendingReplies)
         loop_.runFor(20ms);
         EXPECT_EQ(ends, 1);
     }
+}
+
+// A daemon may send any property-list number where an integer belongs; a real beyond the
+// integers' range once made the conversion overflow.
+TEST_F(PTUSBHubTest, RealNumbersBeyondTheIntegersSaturate)
+{
+    std::vector<Notification> attached;
+    auto observer = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { attached.push_back(n); });
+    std::optional<std::optional<Error>> started;
+    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, nullptr);
+    const int conn = daemon_.accept();
+    ASSERT_TRUE(daemon_.readPacket(conn));
+    daemon_.sendMessage(conn, 1, R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>MessageType</key>)"
+                                 R"(<string>Result</string><key>Number</key><real>1e300</real></dict></plist>)");
+    daemon_.sendMessage(conn, 0, R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>MessageType</key>)"
+                                 R"(<string>Attached</string><key>DeviceID</key><real>1e300</real></dict></plist>)");
+    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value() && attached.size() == 1; }, 5s));
+    ASSERT_TRUE(*started);
+    EXPECT_EQ((*started)->code, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ((*started)->description, "Unspecified error");
+    EXPECT_EQ(hub_->attachedDevices().count(std::numeric_limits<std::int64_t>::max()), 1u);
 }
 
 TEST_F(PTUSBHubTest, WrongProtocolOrTypeFailsThatReply)
