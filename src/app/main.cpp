@@ -7,6 +7,7 @@
 
 #include "AppDelegate.h"
 #include "Copypast.h"
+#include "GuiHeartbeat.h"
 #include "SingleInstance.h"
 #include "AppIcon.h"
 #include "VdVersion.h"
@@ -86,6 +87,8 @@ int main(int argc, char** argv)
     vd::MainQueue::install([](vd::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); });
     vd::Copypast copypast;
     app.installEventFilter(&copypast);
+    // A frozen window leaves no trace of its own; this logs every time the GUI thread was held.
+    vd::GuiHeartbeat heartbeat;
     int result = 0;
     {
         vd::AppDelegate::Options options;
