@@ -31,8 +31,16 @@ Error hubError(long long code, std::string text)
     return Error{kPTUSBHubErrorDomain, code, std::move(text)};
 }
 
-PTPlistMessage fromPlist(plist_t node)
+// Daemon messages nest a few levels; a deeper one is refused rather than converted, because the
+// conversion (and every later walk of the result) recurses once per level.
+constexpr int kMaxPlistDepth = 32;
+
+PTPlistMessage fromPlist(plist_t node, int depth, bool& tooDeep)
 {
+    if (depth > kMaxPlistDepth) {
+        tooDeep = true;
+        return nullptr;
+    }
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         std::uint8_t value = 0;
@@ -79,7 +87,7 @@ PTPlistMessage fromPlist(plist_t node)
     case PLIST_ARRAY: {
         PTPlistMessage array = PTPlistMessage::array();
         for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            array.push_back(fromPlist(plist_array_get_item(node, i)));
+            array.push_back(fromPlist(plist_array_get_item(node, i), depth + 1, tooDeep));
         return array;
     }
     case PLIST_DICT: {
@@ -94,7 +102,7 @@ PTPlistMessage fromPlist(plist_t node)
                 std::free(key);
                 break;
             }
-            object[key ? key : ""] = fromPlist(value);
+            object[key ? key : ""] = fromPlist(value, depth + 1, tooDeep);
             std::free(key);
         }
         std::free(iter);
@@ -157,12 +165,14 @@ std::optional<PTPlistMessage> parsePlist(const std::uint8_t* bytes, std::size_t 
     plist_t root = nullptr;
     if (length > 0 && length <= UINT32_MAX)
         plist_from_memory(reinterpret_cast<const char*>(bytes), static_cast<std::uint32_t>(length), &root);
-    if (!root) {
+    bool tooDeep = false;
+    PTPlistMessage message = root ? fromPlist(root, 0, tooDeep) : nullptr;
+    if (root)
+        plist_free(root);
+    if (!root || tooDeep) {
         error = hubError(0, "Could not parse the property list");
         return std::nullopt;
     }
-    PTPlistMessage message = fromPlist(root);
-    plist_free(root);
     return message;
 }
 

@@ -192,6 +192,28 @@ TEST(PTUSBPacket, ParsesXmlAndBinaryPlists)
     EXPECT_TRUE(error);
 }
 
+// Each level of a message costs a level of recursion when it is converted and logged, so a
+// daemon sending 100,000 nested arrays once overflowed the stack.
+TEST(PTUSBPacket, RefusesPlistsNestedTooDeep)
+{
+    const auto nested = [](int depth) {
+        std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>MessageType</key><string>Attached</string><key>Properties</key>)";
+        for (int i = 0; i < depth; ++i)
+            xml += "<array>";
+        for (int i = 0; i < depth; ++i)
+            xml += "</array>";
+        return xml + "</dict></plist>";
+    };
+    std::optional<Error> error;
+    const std::string shallow = nested(8);
+    EXPECT_TRUE(usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(shallow.data()), shallow.size(), error));
+    EXPECT_FALSE(error);
+    const std::string deep = nested(100000);
+    EXPECT_FALSE(usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(deep.data()), deep.size(), error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description, "Could not parse the property list");
+}
+
 class PTUSBHubTest : public ::testing::Test {
 protected:
     MainLoop loop_;
