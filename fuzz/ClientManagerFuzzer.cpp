@@ -60,10 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         vd::fuzz::FuzzPeer peer(fd);
         peer.send(std::span(data + 1, size - 1), chunk, nullptr);
         peer.shutdownWrite();
-        // A manager still waiting for the greeting reads nothing after a wrong first packet,
-        // so it may never notice the close; a short wait covers every other state.
+        // A manager past the greeting has a read waiting and notices the close at once. One
+        // still waiting for the greeting reads nothing after a wrong first packet, so it may
+        // never notice: it is stopped after a moment instead.
+        const auto disconnected = [&] { return reports.disconnects > 0; };
         std::unique_lock lock(reports.mutex);
-        reports.changed.wait_for(lock, 20ms, [&] { return reports.disconnects > 0; });
+        if (!reports.changed.wait_for(lock, 2ms, disconnected)) {
+            lock.unlock();
+            const bool greeted = manager->state() > 1;
+            lock.lock();
+            if (greeted)
+                reports.changed.wait_for(lock, 50ms, disconnected);
+        }
     }
     manager->stop();
     std::lock_guard lock(reports.mutex);
