@@ -140,6 +140,13 @@ plist_t toPlist(const PTPlistMessage& value)
     return plist_new_string("");
 }
 
+// A daemon's strings need not be UTF-8; the log shows replacement characters for bad bytes
+// rather than let the writer throw.
+std::string logText(const PTPlistMessage& message)
+{
+    return message.dump(-1, ' ', false, PTPlistMessage::error_handler_t::replace);
+}
+
 std::mutex identityMutex;
 std::string applicationName;
 std::string applicationVersion;
@@ -338,7 +345,7 @@ void PTUSBChannel::deliver(std::optional<Error> error, const PTPlistMessage& mes
     }
     auto found = responseQueue_.find(tag);
     if (found == responseQueue_.end()) {
-        log::info("Warning: Ignoring reply packet for which there is no registered callback. Packet => " + message.dump());
+        log::info("Warning: Ignoring reply packet for which there is no registered callback. Packet => " + logText(message));
         return;
     }
     auto callback = std::move(found->second);
@@ -429,7 +436,7 @@ void PTUSBHub::handleBroadcast(const PTPlistMessage& message)
         devices_.erase(deviceID());
         center_->post(kPTUSBDeviceDidDetachNotification, this, message);
     } else {
-        log::info("Warning: Unhandled broadcast message: " + message.dump());
+        log::info("Warning: Unhandled broadcast message: " + logText(message));
     }
 }
 

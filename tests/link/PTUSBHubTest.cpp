@@ -353,6 +353,27 @@ TEST_F(PTUSBHubTest, RealNumbersBeyondTheIntegersSaturate)
     EXPECT_EQ(hub_->attachedDevices().count(std::numeric_limits<std::int64_t>::max()), 1u);
 }
 
+// Strings that are not UTF-8 once made the log line's JSON writer throw, ending the program.
+TEST_F(PTUSBHubTest, MessagesWithBytesThatAreNotUTF8AreLoggedAndTheHubGoesOn)
+{
+    log::Capture capture;
+    std::vector<Notification> attached;
+    auto observer = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { attached.push_back(n); });
+    hub_->listenOnQueue(MainQueue::shared(), [](std::optional<Error>) {}, nullptr);
+    const int conn = daemon_.accept();
+    ASSERT_TRUE(daemon_.readPacket(conn));
+    const std::string message = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>DeviceID</key>\n"
+                                "\t<integer>1</integer>\n\t<key>MessageType</key>\n\t<string>Deta\xee\xff\xff\xff</string>\n</dict>\n</plist>\n";
+    daemon_.sendMessage(conn, 0, message);
+    daemon_.sendMessage(conn, 42, message);
+    daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", 3}}));
+    ASSERT_TRUE(loop_.runUntil([&] { return attached.size() == 1; }, 5s));
+    int replaced = 0;
+    for (const auto& line : capture.lines())
+        replaced += line.find("Deta\xef\xbf\xbd") != std::string::npos;
+    EXPECT_EQ(replaced, 2);
+}
+
 TEST_F(PTUSBHubTest, WrongProtocolOrTypeFailsThatReply)
 {
     std::optional<std::optional<Error>> started;
