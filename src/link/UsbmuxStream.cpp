@@ -1,5 +1,6 @@
 #include "link/UsbmuxStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -109,23 +110,37 @@ void UsbmuxStream::read(std::size_t size, ReadCallback callback)
     asio::post(strandQueue_->executor(), [self = shared_from_this(), size, callback = std::move(callback)]() mutable {
         if (self->closed_)
             return;
-        auto buffer = std::make_shared<std::vector<std::uint8_t>>(size);
-        asio::async_read(self->socket_, asio::buffer(*buffer), asio::transfer_exactly(size),
-            [self, buffer, callback = std::move(callback)](const std::error_code& ec, std::size_t got) mutable {
-                if (self->closed_)
-                    return;
-                buffer->resize(got);
-                std::optional<Error> error;
-                bool ended = false;
-                if (ec == asio::error::eof)
-                    ended = true;
-                else if (ec)
-                    error = posixError(ec);
-                self->report([callback = std::move(callback), error, bytes = std::move(*buffer), ended]() mutable {
-                    callback(error, std::move(bytes), ended);
-                });
-            });
+        self->readInto(std::make_shared<std::vector<std::uint8_t>>(), size, std::move(callback));
     });
+}
+
+void UsbmuxStream::readInto(std::shared_ptr<std::vector<std::uint8_t>> buffer, std::size_t size, ReadCallback callback)
+{
+    // The buffer grows with the bytes that arrive (a slice, then doubling), so a peer that
+    // announces a large size and sends little costs little.
+    constexpr std::size_t kFirstSlice = 64 * 1024;
+    const std::size_t have = buffer->size();
+    const std::size_t slice = std::min(size - have, std::max(kFirstSlice, have));
+    buffer->resize(have + slice);
+    asio::async_read(socket_, asio::buffer(buffer->data() + have, slice), asio::transfer_exactly(slice),
+        [self = shared_from_this(), buffer, size, have, callback = std::move(callback)](const std::error_code& ec, std::size_t got) mutable {
+            if (self->closed_)
+                return;
+            buffer->resize(have + got);
+            if (!ec && buffer->size() < size) {
+                self->readInto(std::move(buffer), size, std::move(callback));
+                return;
+            }
+            std::optional<Error> error;
+            bool ended = false;
+            if (ec == asio::error::eof)
+                ended = true;
+            else if (ec)
+                error = posixError(ec);
+            self->report([callback = std::move(callback), error, bytes = std::move(*buffer), ended]() mutable {
+                callback(error, std::move(bytes), ended);
+            });
+        });
 }
 
 void UsbmuxStream::write(std::vector<std::uint8_t> bytes, WriteCallback callback)

@@ -56,6 +56,8 @@ public:
 
 private:
     UsbmuxStream(std::shared_ptr<DispatchQueue> reportQueue, EndHandler onEnd);
+    // Reads on the strand until `buffer` holds `size` bytes or the stream fails.
+    void readInto(std::shared_ptr<std::vector<std::uint8_t>> buffer, std::size_t size, ReadCallback callback);
     void startNextWrite();
     void closeOnStrand();
     void report(Task task);

@@ -2,8 +2,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -241,6 +243,47 @@ TEST_F(PTChannelTest, PayloadAboveTheCapEndsWithProtocolError)
     ASSERT_TRUE(waitForEnd());
     ASSERT_TRUE(endError_);
     EXPECT_EQ(endError_->domain, "PTProtocolError");
+}
+
+// Resident memory of this process in KiB, from the kernel's own account.
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:" && status >> value)
+            return value;
+    }
+    return 0;
+}
+
+// A 16-byte header announcing the largest allowed payload once made the reader allocate (and
+// zero) all 256 MB at once, before a single payload byte came.
+TEST_F(PTChannelTest, AnnouncedPayloadCostsMemoryOnlyAsItsBytesArrive)
+{
+    start();
+    const long before = residentKiB();
+    peerSend(frameBytes(1, 3004, 1, Bytes(100, 7), static_cast<std::uint32_t>(contract::kMaxPacketBytes)));
+    loop_.runFor(200ms);
+    EXPECT_LT(residentKiB() - before, 32 * 1024);
+    ::shutdown(peer_, SHUT_WR);
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_TRUE(received_.empty());
+}
+
+TEST_F(PTChannelTest, PayloadsLargerThanOneReadSliceArriveWhole)
+{
+    start();
+    Bytes payload(300000);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    const Bytes wire = frameBytes(1, 3004, 5, payload);
+    std::thread writer([&] { peerSend(wire); });
+    const bool arrived = loop_.runUntil([&] { return received_.size() == 1; }, 10s);
+    writer.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(received_[0].payload, payload);
 }
 
 TEST_F(PTChannelTest, TypeZeroEndsReadingWithoutError)
