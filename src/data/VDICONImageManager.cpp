@@ -1,5 +1,6 @@
 #include "VDICONImageManager.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cerrno>
 #include <filesystem>
@@ -174,9 +175,12 @@ VDICONImageManager::VDICONImageManager() : queue_(ConcurrentQueue::create("VD.Ta
 bool VDICONImageManager::isSafeBundleId(std::string_view bundleId)
 {
     // A leading dot covers "." and ".." and keeps hidden files (our own temporaries among them)
-    // out of reach.
+    // out of reach. Control characters make no path escape, but a file name holding line breaks
+    // or terminal escapes is a trap for whoever lists the folder, and no real bundle id has one.
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
     return !bundleId.empty() && bundleId.front() != '.' && bundleId.size() + kIconSuffix.size() <= kMaxFileName &&
-           bundleId.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+           bundleId.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos &&
+           std::none_of(bundleId.begin(), bundleId.end(), control);
 }
 
 void VDICONImageManager::setIconFolderPath(std::string path)

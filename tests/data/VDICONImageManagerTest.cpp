@@ -200,6 +200,7 @@ TEST_F(VDICONImageManagerTest, IdsThatAreNoPlainFileNameNeverBecomePaths)
     writeFile(base_ / "victim.png", pngOf(Qt::blue));
     const std::vector<std::string> unsafe = {
         ".", "..", "../victim", "../escape", "a/b", "a\\b", std::string("a\0b", 3), ".hidden", std::string(252, 'x'),
+        "com.example.\x01", "line\nbreak", "tab\there", "esc\x1b[31mred", "del\x7f",
     };
     const QImage fallback = resourceAt(":/default_icon", 20);
     for (const auto& id : unsafe) {
