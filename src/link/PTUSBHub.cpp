@@ -57,13 +57,15 @@ PTPlistMessage fromPlist(plist_t node, int depth, bool& tooDeep)
         plist_get_real_val(node, &value);
         return value;
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+        // The copying getter asserts that the stored length matches the text up to its first
+        // NUL, which a malformed message can break; the pointer getter only reads the text.
+        const char* text = plist_get_string_ptr(node, nullptr);
+        return std::string(text ? text : "");
+    }
     case PLIST_KEY: {
         char* text = nullptr;
-        if (plist_get_node_type(node) == PLIST_KEY)
-            plist_get_key_val(node, &text);
-        else
-            plist_get_string_val(node, &text);
+        plist_get_key_val(node, &text);
         std::string value = text ? text : "";
         std::free(text);
         return value;

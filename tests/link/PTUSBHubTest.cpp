@@ -214,6 +214,35 @@ TEST(PTUSBPacket, RefusesPlistsNestedTooDeep)
     EXPECT_EQ(error->description, "Could not parse the property list");
 }
 
+// A malformed closing tag leaves libplist with a string whose stored length disagrees with its
+// text; its copying getter then failed an assertion and aborted the program.
+TEST(PTUSBPacket, MalformedXmlStringsDoNotAbort)
+{
+    const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>DeviceID</ke9>
+	<integer>1</integer>
+	<key>MessageType</key>
+	<string>Attached</string>
+	<key>Properties</key>
+	<dict>
+		<key>ConnectionType</key>
+		<string>USB</string>
+		<key>DeviceID</key>
+		<integer>1</integer>
+		<key>SerialNumber</key>
+		<string>seed-device-1</string>
+	</dict>
+</dict>
+</plist>
+)";
+    std::optional<Error> error;
+    const auto message = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size(), error);
+    EXPECT_TRUE(message || error);
+}
+
 class PTUSBHubTest : public ::testing::Test {
 protected:
     MainLoop loop_;
