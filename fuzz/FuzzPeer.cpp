@@ -32,19 +32,26 @@ int FuzzPeer::socketPair(int& peerFd)
 
 bool FuzzPeer::send(std::span<const std::uint8_t> bytes, std::size_t chunk, const std::function<void()>& pump)
 {
+    // A reader that stopped reading (a refused handshake, a link it ended) never makes room.
+    constexpr auto kGiveUpAfter = std::chrono::milliseconds(50);
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     std::size_t sent = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
     while (sent < bytes.size()) {
         const std::size_t piece = std::min(chunk, bytes.size() - sent);
         const ssize_t n = ::send(fd_, bytes.data() + sent, piece, MSG_NOSIGNAL);
-        if (n > 0)
+        if (n > 0) {
             sent += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            lastProgress = std::chrono::steady_clock::now();
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return false;
+        }
         discardIncoming();
         if (pump)
             pump();
         if (n <= 0) {
+            if (std::chrono::steady_clock::now() - lastProgress > kGiveUpAfter)
+                return false;
             pollfd waiting{fd_, POLLOUT, 0};
             ::poll(&waiting, 1, 1);
         }

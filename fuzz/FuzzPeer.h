@@ -22,7 +22,8 @@ public:
 
     // Sends every byte, in pieces of at most `chunk` bytes. Between pieces, and whenever the
     // socket is full, it reads what came back and runs `pump`, so a reader that only goes on
-    // when its queue is drained never waits on us. False when the other end went away.
+    // when its queue is drained never waits on us. False when the other end went away or
+    // stopped reading.
     bool send(std::span<const std::uint8_t> bytes, std::size_t chunk, const std::function<void()>& pump);
     // Tells the other end nothing more comes.
     void shutdownWrite();
