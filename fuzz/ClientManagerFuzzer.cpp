@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <span>
 
@@ -19,12 +20,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Shared with the callbacks, so one that broke the promise of stop() (no callback once it has
+// returned) finds live memory and is counted instead of corrupting a finished run.
 struct Reports {
     std::mutex mutex;
     std::condition_variable changed;
     int completions = 0;
     int disconnects = 0;
     int packetsBeforeLogin = 0;
+    bool stopped = false;
+    int afterStop = 0;
 };
 
 } // namespace
@@ -37,20 +42,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::size_t chunk = 1 + data[0] * 16u;
 
-    Reports reports;
+    static std::shared_ptr<Reports> previous;
+    if (previous) {
+        std::lock_guard lock(previous->mutex);
+        if (previous->afterStop > 0)
+            std::abort();
+    }
+    const auto shared = std::make_shared<Reports>();
+    previous = shared;
+    Reports& reports = *shared;
     auto manager = vd::QNComClientManager::create();
-    manager->setConnectCompleteBlock([&] {
-        std::lock_guard lock(reports.mutex);
-        ++reports.completions;
+    manager->setConnectCompleteBlock([shared] {
+        std::lock_guard lock(shared->mutex);
+        ++shared->completions;
+        shared->afterStop += shared->stopped;
     });
-    manager->setReceiveBlock([&](vd::QNComPacket&&) {
-        std::lock_guard lock(reports.mutex);
-        reports.packetsBeforeLogin += reports.completions == 0;
+    manager->setReceiveBlock([shared](vd::QNComPacket&&) {
+        std::lock_guard lock(shared->mutex);
+        shared->packetsBeforeLogin += shared->completions == 0;
+        shared->afterStop += shared->stopped;
     });
-    manager->setDisconnectBlock([&](const std::optional<std::string>&) {
-        std::lock_guard lock(reports.mutex);
-        ++reports.disconnects;
-        reports.changed.notify_all();
+    manager->setDisconnectBlock([shared](const std::optional<std::string>&) {
+        std::lock_guard lock(shared->mutex);
+        ++shared->disconnects;
+        shared->afterStop += shared->stopped;
+        shared->changed.notify_all();
     });
     manager->startWithSocketPath(service.path().string());
     const int fd = service.accept(5s);
@@ -75,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     manager->stop();
     std::lock_guard lock(reports.mutex);
+    reports.stopped = true;
     if (reports.disconnects > 1 || reports.completions > 1 || reports.packetsBeforeLogin > 0)
         std::abort();
     return 0;
