@@ -31,6 +31,13 @@ Bytes concatenated(const Bytes& packet, std::size_t times)
     return all;
 }
 
+// Bodies and icons are what a client keeps in files, so the log holds each one that goes out whole.
+bool isStored(const Dictionary& packet)
+{
+    const auto* t = json::member(packet, "t");
+    return t && t->is_number_unsigned() && (*t == 19 || *t == 20 || *t == 21);
+}
+
 Bytes cutOf(const Bytes& wire, ChaosPlan& plan, Dictionary& detail, WritePace& pace)
 {
     pace = {Kind::cut, 1 + plan.below(wire.size() - 1)};
@@ -127,9 +134,7 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
         }
     case ChaosAct::wrongTypes: {
         Dictionary packet = chaos::withWrongType(templatePacket(plan, detail), plan, detail);
-        const auto* t = json::member(packet, "t");
-        const bool stored = t && t->is_number_unsigned() && (*t == 19 || *t == 20 || *t == 21);
-        return stored ? sendStored(packet, link) : link.writeChaos(chaos::wireOf(packet), {});
+        return isStored(packet) ? sendStored(packet, link) : link.writeChaos(chaos::wireOf(packet), {});
     }
     case ChaosAct::hugeSize: {
         const std::uint64_t cmd = plan.percent(50) ? 20 : 21;
@@ -140,10 +145,10 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
         detail["chunk"] = kEndlessChunk;
         return link.writeChaos(Bytes(kEndlessChunk, 'A'), {Kind::endless, 0});
     case ChaosAct::drip: {
-        auto wire = chaos::wireOf(templatePacket(plan, detail));
-        const WritePace pace{Kind::drip, std::min(wire.size(), 5 + plan.below(25))};
+        const Dictionary packet = templatePacket(plan, detail);
+        const WritePace pace{Kind::drip, 5 + plan.below(25)};
         detail["bytes"] = pace.count;
-        return link.writeChaos(std::move(wire), pace);
+        return isStored(packet) ? sendStored(packet, link, pace) : link.writeChaos(chaos::wireOf(packet), pace);
     }
     case ChaosAct::duplicateRecent: {
         const auto texts = recentTexts(static_cast<std::int64_t>(5 + plan.below(40)));
@@ -207,9 +212,9 @@ void ChaosAgent::answer(const QNComPacket& request, std::vector<Bytes>& replies,
     link.logChaos({{"chaos", nameOf(act)}, {"reply_to", request.id_()}, {"detail", std::move(detail)}});
 }
 
-void ChaosAgent::sendStored(const Dictionary& packet, ChaosLink& link) const
+void ChaosAgent::sendStored(const Dictionary& packet, ChaosLink& link, WritePace pace) const
 {
-    link.writeChaos(chaos::wireOf(packet), {});
+    link.writeChaos(chaos::wireOf(packet), pace);
     link.logChaos({{"sent", packet}});
 }
 
