@@ -617,10 +617,26 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
         const auto byId = [](const auto& a, const auto& b) { return a->id_() < b->id_(); };
         std::stable_sort(recTuns_.begin() + firstNew, recTuns_.end(), byId);
         std::inplace_merge(recTuns_.begin(), recTuns_.begin() + firstNew, recTuns_.end(), byId);
+        trimRecentLocked(bundleIds);
         sortClients(recent_);
     }
     requestMissingIcons(bundleIds);
     post(kVDRecentTunnelRefreshed);
+}
+
+void VDDataProcesser::trimRecentLocked(std::set<std::string>& bundleIds)
+{
+    // Trimmed a tenth below the cap at a time, so the client lists are rebuilt once per
+    // thousands of records rather than on every reply.
+    if (recTuns_.size() <= kMaxRecentRecords)
+        return;
+    const auto dropped = static_cast<std::ptrdiff_t>(recTuns_.size() - kMaxRecentRecords + kMaxRecentRecords / 10);
+    for (auto it = recTuns_.begin(); it != recTuns_.begin() + dropped; ++it)
+        recentIds_.erase((*it)->id_());
+    recTuns_.erase(recTuns_.begin(), recTuns_.begin() + dropped);
+    recent_.clear();
+    for (const auto& tunnel : recTuns_)
+        extractClient(*tunnel, recent_, bundleIds);
 }
 
 void VDDataProcesser::requestMissingIcons(const std::set<std::string>& bundleIds)

@@ -40,6 +40,9 @@ public:
     // The UDP list keeps this many of the newest exchanges: a service pushing fresh ones without
     // end must not grow it (and the search for a record to replace) without bound.
     static constexpr std::size_t kMaxUDPRecords = 10000;
+    // The recent list keeps this many of the newest records (by id). A busy service closes a
+    // hundred connections a second, and a window left open for hours must not hold them all.
+    static constexpr std::size_t kMaxRecentRecords = 50000;
 
     // The refresh timer's cadence; tests shorten it.
     struct TimerSettings {
@@ -159,6 +162,9 @@ private:
     void extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const;
     void requestMissingIcons(const std::set<std::string>& bundleIds);
     static void sortClients(ClientLists& lists);
+    // Drops the oldest recent records beyond the cap, and the clients only they had. Called
+    // with the lock held.
+    void trimRecentLocked(std::set<std::string>& bundleIds);
     void logPacket(const QNComPacket& packet) const;
 
     const std::string dumpId_;

@@ -236,6 +236,31 @@ TEST_F(VDDataProcesserTest, AFloodOfFreshUdpRecordsKeepsOnlyTheNewest)
     EXPECT_EQ(list.back()->id_(), total - static_cast<int>(VDDataProcesser::kMaxUDPRecords) + 1);
 }
 
+TEST_F(VDDataProcesserTest, RecentRecordsBeyondTheCapDropTheOldestAndClientsOnlyTheyHad)
+{
+    connect();
+    PostCounter posts(kVDRecentTunnelRefreshed);
+    constexpr std::int64_t kBatch = 5000;
+    const auto batches = static_cast<std::int64_t>(VDDataProcesser::kMaxRecentRecords) / kBatch + 1;
+    for (std::int64_t batch = 0; batch < batches; ++batch) {
+        Json texts = Json::array();
+        for (std::int64_t id = batch * kBatch + 1; id <= (batch + 1) * kBatch; ++id)
+            texts.push_back(batch == 0 ? tunnelText(id, "::1", "Old", "com.example.old") : tunnelText(id, "::1", "New", "com.example.new"));
+        service.report(8, {{"tunnels", std::move(texts)}});
+    }
+    ASSERT_TRUE(loop.runUntil([&] { return posts.count == batches; }, 60s));
+
+    const auto recent = processer->recentTunnelInfos();
+    ASSERT_LE(recent.size(), VDDataProcesser::kMaxRecentRecords);
+    ASSERT_GE(recent.size(), VDDataProcesser::kMaxRecentRecords * 9 / 10);
+    EXPECT_EQ(recent.back()->id_(), batches * kBatch);
+    EXPECT_EQ(recent.front()->id_(), batches * kBatch - static_cast<std::int64_t>(recent.size()) + 1);
+    EXPECT_EQ(processer->lastRecentId(), batches * kBatch);
+    const auto clients = processer->recentLocalProcess();
+    ASSERT_EQ(clients.size(), 1u);
+    EXPECT_EQ(clients[0].processName, "New");
+}
+
 TEST_F(VDDataProcesserTest, SwitchRepliesSetOrInvertTheSwitches)
 {
     connect();
