@@ -40,10 +40,11 @@ TEST(GuiHeartbeatTest, ABlockedGuiThreadIsReportedWithHowLongItWasHeld)
     // Long enough that the loop runs on after the hold and the late tick is handled.
     QTest::qWait(1000);
 
-    const std::vector<long> stalls = loggedStalls(capture);
+    // Held 600 ms; the tick due during it was at most one interval into the hold. A busy
+    // machine may add a short stall of its own, never one this long.
+    std::vector<long> stalls = loggedStalls(capture);
+    std::erase_if(stalls, [](long stall) { return stall < 500; });
     ASSERT_EQ(stalls.size(), 1u) << "lines: " << capture.lines().size();
-    // Held 600 ms; the tick due during it was at most one interval into the hold.
-    EXPECT_GE(stalls[0], 500);
     EXPECT_LT(stalls[0], 1500);
 }
 
