@@ -184,7 +184,10 @@ TEST(ChaosLog, TheSameSeedGivesTheSameActsOnEveryConnection)
         test::ManagerProbe probe(*manager);
         manager->startWithSocketPath((dir / "s.sock").string());
         ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
-        std::this_thread::sleep_for(1500ms);
+        // Acts come on the service's clock; a slow machine (or a sanitizer) only delays them.
+        for (const auto until = std::chrono::steady_clock::now() + 10s;
+             chaosActs(service.lines(), 1).size() < 3 && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(50ms);
         manager->stop();
         runs.push_back(chaosActs(service.lines(), 1));
     }
