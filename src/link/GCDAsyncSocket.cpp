@@ -230,6 +230,16 @@ struct GCDAsyncSocket::Impl {
         });
     }
 
+    // Doubles, for few copies on the way to a large packet, but never past what the front read
+    // may hold: a peer that never ends its packet costs its cap, not twice that, zero-filled.
+    std::size_t grownSize() const
+    {
+        const std::size_t doubled = std::max(buffer.size() * 2, end_ + kReceiveChunk);
+        if (reads.empty() || reads.front().maxLength == 0)
+            return doubled;
+        return std::min(doubled, std::max(end_, reads.front().maxLength) + kReceiveChunk);
+    }
+
     void receive()
     {
         if (receiving)
@@ -241,7 +251,7 @@ struct GCDAsyncSocket::Impl {
                 begin = 0;
             }
             if (buffer.size() - end_ < kReceiveChunk)
-                buffer.resize(std::max(buffer.size() * 2, end_ + kReceiveChunk));
+                buffer.resize(grownSize());
         }
         receiving = true;
         socket.async_read_some(asio::buffer(buffer.data() + end_, buffer.size() - end_),

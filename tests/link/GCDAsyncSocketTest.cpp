@@ -140,6 +140,34 @@ TEST_F(SocketTest, LargePacketArrivingInPiecesComesWhole)
     EXPECT_EQ(recorder->reads[0].first, expected);
 }
 
+TEST_F(SocketTest, PacketOfExactlyTheReadsLimitArrivesAndOneByteMoreEndsTheConnection)
+{
+    // A limit that is no multiple of the receive buffer's steps, so the buffer stops growing
+    // short of a doubling.
+    constexpr std::size_t kLimit = 300'001;
+    connect();
+    socket->readDataToData(kTerminator, -1, 0, kLimit);
+    Bytes exact(kLimit - kTerminator.size(), 'x');
+    exact.insert(exact.end(), kTerminator.begin(), kTerminator.end());
+    std::thread sender([&] { peer->send(exact); });
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->reads.size() == 1; }, 20s));
+    sender.join();
+    {
+        std::lock_guard lock(recorder->mutex);
+        EXPECT_EQ(recorder->reads[0].first, exact);
+    }
+
+    socket->readDataToData(kTerminator, -1, 0, kLimit);
+    Bytes over(kLimit + 1, 'y');
+    std::thread overSender([&] { peer->send(over); });
+    ASSERT_TRUE(recorder->waitFor([&] { return recorder->disconnects == 1; }, 20s));
+    overSender.join();
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->lastError);
+    EXPECT_EQ(recorder->lastError->code, GCDAsyncSocket::kReadMaxedOutError);
+    EXPECT_EQ(recorder->reads.size(), 1u);
+}
+
 TEST_F(SocketTest, ReadBeyondItsLimitEndsTheConnection)
 {
     connect();
