@@ -96,6 +96,13 @@ simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text)
     return parsePadded(threadState(), text).get_object();
 }
 
+simdjson::simdjson_result<simdjson::dom::object> parse(const std::string& text)
+{
+    if (text.capacity() - text.size() < simdjson::SIMDJSON_PADDING)
+        return parse(std::string_view(text));
+    return threadState().parser.parse(text.data(), text.size(), false).get_object();
+}
+
 void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targets& targets, std::string& shortStrings)
 {
     switch (entry.kind) {

@@ -115,9 +115,11 @@ std::string hostPortText(std::string_view host, std::int64_t port);
 std::string serverText(std::string_view host, std::int64_t port);
 
 namespace detail {
-// Parses a copy of the text padded for the parser, with this thread's parser; the result stays
-// valid until the thread parses again.
+// Parses the text with this thread's parser; the result stays valid until the thread parses
+// again. A string with room for the parser to read past its end (as the packet decoder leaves
+// after long strings) is parsed where it is, any other text from a padded copy.
 simdjson::simdjson_result<simdjson::dom::object> parse(std::string_view text);
+simdjson::simdjson_result<simdjson::dom::object> parse(const std::string& text);
 void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targets& targets, std::string& shortStrings);
 } // namespace detail
 
@@ -125,7 +127,7 @@ void readValue(const FieldEntry& entry, simdjson::dom::element value, const Targ
 // `shortStrings` (one exact allocation), and their slices point there. False when the text is
 // not one JSON object.
 template <std::size_t N>
-bool parseRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
+bool parseRecord(const std::string& text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
 {
     if (text.size() >= Slice::kAbsent)
         return false;

@@ -25,6 +25,23 @@ constexpr std::size_t kParserCapacityToKeep = 64u << 20;
 
 void convert(simdjson::dom::element element, Dictionary& out);
 
+// Long strings are most often record texts, themselves JSON: zeroed room after the end lets the
+// record parser read them where they are rather than from a padded copy.
+std::string paddedString(std::string_view text)
+{
+    constexpr std::size_t kRecordSizedText = 256;
+    std::string out;
+    if (text.size() >= kRecordSizedText) {
+        out.reserve(text.size() + simdjson::SIMDJSON_PADDING);
+        out.append(text);
+        out.append(simdjson::SIMDJSON_PADDING, '\0');
+        out.resize(text.size());
+    } else {
+        out.assign(text);
+    }
+    return out;
+}
+
 void convertObject(simdjson::dom::object object, Dictionary& out)
 {
     out = Dictionary::object();
@@ -72,7 +89,7 @@ void convert(simdjson::dom::element element, Dictionary& out)
             convert(item, items.emplace_back());
         break;
     }
-    case Type::STRING: out = std::string(element.get_string().value_unsafe()); break;
+    case Type::STRING: out = paddedString(element.get_string().value_unsafe()); break;
     case Type::INT64: out = element.get_int64().value_unsafe(); break;
     case Type::UINT64: out = element.get_uint64().value_unsafe(); break;
     case Type::DOUBLE: out = element.get_double().value_unsafe(); break;

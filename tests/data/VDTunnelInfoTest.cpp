@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "data/VDTunnelInfo.h"
 
@@ -91,6 +92,29 @@ TEST(VDTunnelInfo, RefusesTextThatIsNotAnObject)
 {
     for (const char* text : {"", "[]", "5", "\"text\"", "{\"id\":", "{\"id\":1} trailing", "{\"id\":1,}", "null"})
         EXPECT_FALSE(VDTunnelInfo::initWithJSONString(text, 0)) << text;
+}
+
+// The packet decoder leaves room after long texts so they are parsed where they lie; whatever
+// sits in that room is not part of the record.
+std::string withRoomAfter(const std::string& text, const std::string& room)
+{
+    std::string roomy = text + room + std::string(simdjson::SIMDJSON_PADDING, ' ');
+    roomy.resize(text.size());
+    return roomy;
+}
+
+TEST(VDTunnelInfo, TextWithRoomAfterItIsReadOnlyToItsEnd)
+{
+    std::string whole = withRoomAfter(R"({"id":7,"host":"a.example"})", R"(,"id":8,"host":"b.example"})");
+    ASSERT_GE(whole.capacity() - whole.size(), simdjson::SIMDJSON_PADDING);
+    const auto t = VDTunnelInfo::initWithJSONString(std::move(whole), 0);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->id_(), 7);
+    EXPECT_EQ(t->host(), "a.example");
+    EXPECT_EQ(t->rawData(), R"({"id":7,"host":"a.example"})");
+
+    // Cut short, the text is no object, though the room would complete it.
+    EXPECT_FALSE(VDTunnelInfo::initWithJSONString(withRoomAfter(R"({"id":7,"host":"a.ex)", R"(ample"})"), 0));
 }
 
 TEST(VDTunnelInfo, LooseValuesConvertAndWrongKindsReadAsAbsent)
