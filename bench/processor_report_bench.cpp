@@ -30,6 +30,7 @@
 #include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 #include "platform/Base64.h"
+#include "platform/LargeBuffers.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
@@ -208,6 +209,8 @@ Figures measure(std::size_t scale, std::chrono::seconds duration)
 
 int main()
 {
+    // As the dashboard runs it.
+    vd::returnLargeBuffersToTheSystem();
     // The processor's debug lines would measure the terminal, not the processor.
     vd::log::setSink([](vd::log::Level, std::string_view) {});
     std::printf("Processor per report, polled every second over a unix socket\n"

@@ -12,6 +12,7 @@
 #include "AppIcon.h"
 #include "VdVersion.h"
 #include "link/ServiceContract.h"
+#include "platform/LargeBuffers.h"
 #include "platform/MainQueue.h"
 #include "platform/WorkPool.h"
 #include "platform/UserPaths.h"
@@ -62,6 +63,7 @@ std::optional<LaunchOptions> parseOptions(int argc, char** argv, int& exitCode)
 
 int main(int argc, char** argv)
 {
+    vd::returnLargeBuffersToTheSystem();
     int exitCode = 0;
     const auto launch = parseOptions(argc, argv, exitCode);
     if (!launch)

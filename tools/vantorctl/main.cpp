@@ -7,6 +7,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "Session.h"
+#include "platform/LargeBuffers.h"
 #include "platform/MainLoop.h"
 
 namespace {
@@ -26,6 +27,8 @@ std::string oneLine(std::string text)
 // vantorctl: the dashboard's data layer on a terminal, for people and for scripts.
 int main(int argc, char** argv)
 {
+    // `watch` may run for hours on a busy service, like the dashboard.
+    vd::returnLargeBuffersToTheSystem();
     using namespace vd::ctl;
     auto parsed = parseArguments(argc, argv);
     if (const int* code = std::get_if<int>(&parsed))
