@@ -8,6 +8,11 @@
 
 namespace vd::fuzz {
 
+void dropLogLines()
+{
+    log::setSink([](log::Level, std::string_view) {});
+}
+
 const std::filesystem::path& setUpFuzzEnvironment()
 {
     static const std::filesystem::path folder = [] {
@@ -15,7 +20,7 @@ const std::filesystem::path& setUpFuzzEnvironment()
         if (!::mkdtemp(name.data()))
             throw std::runtime_error("mkdtemp failed");
         ::setenv("XDG_CACHE_HOME", name.c_str(), 1);
-        log::setSink([](log::Level, std::string_view) {});
+        dropLogLines();
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(setUpFuzzEnvironment(), ignored);

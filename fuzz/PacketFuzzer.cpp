@@ -4,7 +4,14 @@
 #include <cstdint>
 #include <span>
 
+#include "FuzzEnvironment.h"
 #include "link/QNComPacket.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    vd::fuzz::dropLogLines();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
