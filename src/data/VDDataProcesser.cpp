@@ -39,19 +39,33 @@ Dictionary* arrayMember(Dictionary& data, const char* key)
     return const_cast<Dictionary*>(arrayMember(std::as_const(data), key));
 }
 
-// Record texts, taken out of the packet: the records keep them without a copy.
-template <typename Record>
-std::vector<std::shared_ptr<const Record>> recordsFrom(Dictionary& texts, double initTime)
+// Record texts, taken out of the packet: the records keep them without a copy. Each new record
+// is shown to `visit` at once, while it is still in the cache.
+template <typename Record, typename Visit>
+std::vector<std::shared_ptr<const Record>> recordsFrom(Dictionary& texts, double initTime, Visit&& visit)
 {
     std::vector<std::shared_ptr<const Record>> records;
     records.reserve(texts.size());
     for (auto& text : texts) {
         if (!text.is_string())
             continue;
-        if (auto record = Record::initWithJSONString(std::move(text.get_ref<std::string&>()), initTime))
+        if (auto record = Record::initWithJSONString(std::move(text.get_ref<std::string&>()), initTime)) {
+            visit(*record);
             records.push_back(std::move(record));
+        }
     }
     return records;
+}
+
+// Adds a name the set does not hold yet; one already there, the common case, is found without
+// building a string.
+template <typename Set>
+bool insertNew(Set& set, std::string_view name)
+{
+    if (set.find(name) != set.end())
+        return false;
+    set.emplace(name);
+    return true;
 }
 
 // The command of a packet; a "t" that is not a whole number counts as absent.
@@ -538,29 +552,30 @@ void VDDataProcesser::serviceInfo(const Dictionary& data)
     post(kVDServiceInfoRefreshed);
 }
 
-void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const
+void VDDataProcesser::extractClient(const VDTunnelInfo& tunnel, const LocalAddresses& localIPs, ClientLists& lists,
+                                   BundleIdSet& bundleIds)
 {
     // Most tunnels belong to a client already listed: look the client up by its key before
     // building its entry.
     const std::string_view fromHost = tunnel.fromHost();
-    const bool local = localIPs_ && std::find(localIPs_->begin(), localIPs_->end(), fromHost) != localIPs_->end();
+    const bool local = localIPs && std::find(localIPs->begin(), localIPs->end(), fromHost) != localIPs->end();
     if (!local) {
-        if (!lists.remoteHosts.emplace(fromHost).second)
+        if (!insertNew(lists.remoteHosts, fromHost))
             return;
         VDProcessInfo client = tunnel.processInfo();
-        client._localIPs = localIPs_;
+        client._localIPs = localIPs;
         client.processName = client.fromHost;
         lists.remote.push_back(std::move(client));
         return;
     }
     const std::string_view bundleId = tunnel.bundleIdentifier();
     if (!bundleId.empty())
-        bundleIds.emplace(bundleId);
+        insertNew(bundleIds, bundleId);
     const std::string_view name = bundleId.empty() ? std::string_view("Local") : tunnel.processName();
-    if (!lists.localNames.emplace(name).second)
+    if (!insertNew(lists.localNames, name))
         return;
     VDProcessInfo client = tunnel.processInfo();
-    client._localIPs = localIPs_;
+    client._localIPs = localIPs;
     client.processName = std::string(name);
     lists.local.push_back(std::move(client));
 }
@@ -578,17 +593,27 @@ void VDDataProcesser::sortClients(ClientLists& lists)
 
 void VDDataProcesser::currentTunnels(Dictionary& data)
 {
-    TunnelList tunnels;
-    if (auto* texts = arrayMember(data, "tunnels"))
-        tunnels = recordsFrom<VDTunnelInfo>(*texts, initTime());
-    ClientLists clients;
-    std::set<std::string> bundleIds;
+    LocalAddresses localIPs;
+    double initTime = 0;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& tunnel : tunnels)
-            extractClient(*tunnel, clients, bundleIds);
-        sortClients(clients);
-        curTuns_ = std::move(tunnels);
+        localIPs = localIPs_;
+        initTime = initTime_;
+    }
+    TunnelList tunnels;
+    ClientLists clients;
+    BundleIdSet bundleIds;
+    if (auto* texts = arrayMember(data, "tunnels")) {
+        tunnels = recordsFrom<VDTunnelInfo>(*texts, initTime, [&](const VDTunnelInfo& tunnel) {
+            extractClient(tunnel, localIPs, clients, bundleIds);
+        });
+    }
+    sortClients(clients);
+    {
+        std::lock_guard lock(mutex_);
+        // The previous report's records go when `tunnels` does, after the lock: readers taking
+        // a copy do not wait for thousands of records to be freed.
+        std::swap(curTuns_, tunnels);
         current_ = std::move(clients);
     }
     requestMissingIcons(bundleIds);
@@ -600,8 +625,8 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
     auto* texts = arrayMember(data, "tunnels");
     if (!texts || texts->empty())
         return;
-    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, initTime());
-    std::set<std::string> bundleIds;
+    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, initTime(), [](const VDTunnelInfo&) {});
+    BundleIdSet bundleIds;
     {
         std::lock_guard lock(mutex_);
         const auto firstNew = static_cast<std::ptrdiff_t>(recTuns_.size());
@@ -609,7 +634,7 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
             if (!recentIds_.insert(tunnel->id_()).second)
                 continue;
             recLstId_ = std::max(recLstId_, tunnel->endId_());
-            extractClient(*tunnel, recent_, bundleIds);
+            extractClient(*tunnel, localIPs_, recent_, bundleIds);
             recTuns_.push_back(std::move(tunnel));
         }
         // The held part is sorted already: sorting the newcomers and merging keeps each reply
@@ -624,7 +649,7 @@ void VDDataProcesser::recentTunnels(Dictionary& data)
     post(kVDRecentTunnelRefreshed);
 }
 
-void VDDataProcesser::trimRecentLocked(std::set<std::string>& bundleIds)
+void VDDataProcesser::trimRecentLocked(BundleIdSet& bundleIds)
 {
     // Trimmed a tenth below the cap at a time, so the client lists are rebuilt once per
     // thousands of records rather than on every reply.
@@ -636,10 +661,10 @@ void VDDataProcesser::trimRecentLocked(std::set<std::string>& bundleIds)
     recTuns_.erase(recTuns_.begin(), recTuns_.begin() + dropped);
     recent_.clear();
     for (const auto& tunnel : recTuns_)
-        extractClient(*tunnel, recent_, bundleIds);
+        extractClient(*tunnel, localIPs_, recent_, bundleIds);
 }
 
-void VDDataProcesser::requestMissingIcons(const std::set<std::string>& bundleIds)
+void VDDataProcesser::requestMissingIcons(const BundleIdSet& bundleIds)
 {
     // Looking for an icon may touch the disk: once per app and report, and never while the
     // views wait for the lists.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -136,12 +137,22 @@ private:
     // A port no link can reach: reported as a failed connection, never cut to 16 bits.
     void refuseConnection(std::int64_t port);
 
+    // Looked up by a view into a record: a name already held costs no allocation, and a report
+    // repeats the same few clients over thousands of tunnels.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+    };
+    using NameSet = std::unordered_set<std::string, NameHash, std::equal_to<>>;
+    using BundleIdSet = std::set<std::string, std::less<>>;
+    using LocalAddresses = std::shared_ptr<const std::vector<std::string>>;
+
     struct ClientLists {
         ProcessList local;
         ProcessList remote;
         // Which clients are already listed, so each report costs one pass.
-        std::unordered_set<std::string> localNames;
-        std::unordered_set<std::string> remoteHosts;
+        NameSet localNames;
+        NameSet remoteHosts;
         void clear();
     };
 
@@ -159,12 +170,13 @@ private:
     void iconReply(const QNComPacket::Dictionary& data);
     void bodyData(const QNComPacket::Dictionary& data, bool request);
     // Lists the tunnel's client, and collects the app (bundle id) whose icon it shows.
-    void extractClient(const VDTunnelInfo& tunnel, ClientLists& lists, std::set<std::string>& bundleIds) const;
-    void requestMissingIcons(const std::set<std::string>& bundleIds);
+    static void extractClient(const VDTunnelInfo& tunnel, const LocalAddresses& localIPs, ClientLists& lists,
+                              BundleIdSet& bundleIds);
+    void requestMissingIcons(const BundleIdSet& bundleIds);
     static void sortClients(ClientLists& lists);
     // Drops the oldest recent records beyond the cap, and the clients only they had. Called
     // with the lock held.
-    void trimRecentLocked(std::set<std::string>& bundleIds);
+    void trimRecentLocked(BundleIdSet& bundleIds);
     void logPacket(const QNComPacket& packet) const;
 
     const std::string dumpId_;
@@ -187,7 +199,7 @@ private:
     ClientLists current_;
     ClientLists recent_;
     double initTime_ = 0;
-    std::shared_ptr<const std::vector<std::string>> localIPs_;
+    LocalAddresses localIPs_;
     std::int64_t recLstId_ = -1;
     std::int64_t recRefreshCount_ = 0;
     bool mitmEnabled_ = false;
