@@ -1,5 +1,7 @@
 #include "VDBaseTunnelListViewController.h"
 
+#include <utility>
+
 #include <QHeaderView>
 #include <QMenu>
 #include <QMetaObject>
@@ -128,6 +130,7 @@ void VDBaseTunnelListViewController::reloadData()
     TunnelList rows = filter_.apply(tunnelsOf(*source), source->filterString(), clientFilterOf(*source));
     sortTunnels(rows, sortDescriptors());
     publish(std::move(rows));
+    restoreTopRow();
 }
 
 void VDBaseTunnelListViewController::publish(TunnelList rows)
@@ -136,6 +139,29 @@ void VDBaseTunnelListViewController::publish(TunnelList rows)
     model_->setRows(std::move(rows));
     publishing_ = false;
     reloadTableView();
+}
+
+void VDBaseTunnelListViewController::releaseRows()
+{
+    if (const auto top = model_->recordAt(tableView_->rowAt(0)))
+        topTunnelInfoId_ = top->id_();
+    // The selection goes with the rows but the choice stays: the next reload selects the
+    // record again, and the pane keeps showing it meanwhile.
+    publishing_ = true;
+    model_->setRows({});
+    publishing_ = false;
+    filter_.release();
+}
+
+void VDBaseTunnelListViewController::restoreTopRow()
+{
+    const std::int64_t id = std::exchange(topTunnelInfoId_, -1);
+    const int row = id == -1 ? -1 : model_->rowOfId(id);
+    if (row < 0)
+        return;
+    // The rows have only just come back: the scroll range must know them before it can move.
+    tableView_->doItemsLayout();
+    tableView_->scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtTop);
 }
 
 void VDBaseTunnelListViewController::reloadTableView()
@@ -277,6 +303,9 @@ void VDBaseTunnelListViewController::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     viewAppeared_ = false;
+    // A recent list left in another section for an hour would otherwise hold a second list of
+    // records the processor has long dropped.
+    releaseRows();
 }
 
 } // namespace vd

@@ -80,6 +80,10 @@ private:
     // Called from the notifying thread: queues one reload on this object's thread.
     void scheduleReload();
     void publish(TunnelList rows);
+    // Off screen the list does not follow its processor, so it lets its records go rather than
+    // keep a snapshot alive beside the processor's newer lists.
+    void releaseRows();
+    void restoreTopRow();
     std::shared_ptr<const VDTunnelInfo> selectedRecord() const;
     int selectedRow() const;
     void openContextMenu(const QPoint& position);
@@ -94,6 +98,8 @@ private:
     VDTunnelTableModel* model_ = nullptr;
     VDTunnelFilter filter_;
     std::int64_t detailTunnelInfoId_ = -1;
+    // The record at the top of the list when it was let go: it is brought back there.
+    std::int64_t topTunnelInfoId_ = -1;
     bool viewAppeared_ = false;
     // Rows being replaced: selection changes then are not the user's.
     bool publishing_ = false;

@@ -56,6 +56,13 @@ void VDTunnelFilter::foldHostsOf(const TunnelList& all)
     }
 }
 
+void VDTunnelFilter::release()
+{
+    records_ = {};
+    hosts_ = {};
+    ends_ = {};
+}
+
 std::string_view VDTunnelFilter::foldedHost(std::size_t row) const
 {
     const std::uint32_t begin = row == 0 ? 0 : ends_[row - 1];
@@ -67,10 +74,7 @@ TunnelList VDTunnelFilter::apply(const TunnelList& all, std::string_view filterS
     const bool byClient = bundleId != kAllClients;
     TunnelList kept;
     if (filterString.empty()) {
-        // Nothing to fold: the records and the buffers are let go.
-        records_ = {};
-        hosts_ = {};
-        ends_ = {};
+        release();
         if (!byClient)
             return all;
         std::copy_if(all.begin(), all.end(), std::back_inserter(kept),

@@ -27,6 +27,9 @@ public:
 
     TunnelList apply(const TunnelList& all, std::string_view filterString, std::string_view bundleId);
 
+    // Lets the kept records and their folded hosts go; the next list is folded from scratch.
+    void release();
+
     // How many records' folded hosts are kept.
     std::size_t foldedHosts() const { return records_.size(); }
 

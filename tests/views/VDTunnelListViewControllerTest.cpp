@@ -1,3 +1,4 @@
+#include <numeric>
 #include <thread>
 
 #include <QAbstractItemModelTester>
@@ -58,15 +59,39 @@ protected:
     }
 };
 
-TEST_F(CurrentListTest, RefreshesAreIgnoredOffScreenAndCaughtUpWhenShownAgain)
+TEST_F(CurrentListTest, OffScreenTheListHoldsNoRecordsAndCatchesUpWhenShownAgain)
 {
+    const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);
     list.hide();
     EXPECT_FALSE(list.viewAppeared());
+    EXPECT_EQ(shownIds(), Ids{});
     report(7, records({7, 8}));
-    EXPECT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
+    EXPECT_EQ(shownIds(), Ids{});
+    // Only the processor held the old report; the hidden list kept nothing of it alive.
+    EXPECT_TRUE(shownBefore.expired());
     list.show();
     EXPECT_TRUE(list.viewAppeared());
     EXPECT_EQ(shownIds(), (Ids{7, 8}));
+}
+
+TEST_F(CurrentListTest, ASelectionMadeBeforeGoingOffScreenIsThereAgainWithoutReopeningThePane)
+{
+    select(3);
+    list.hide();
+    EXPECT_EQ(list.detailTunnelInfoId(), 3);
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
+    report(7, records({1, 2, 3}));
+    list.show();
+    EXPECT_EQ(selectedId(), 3);
+    EXPECT_EQ(delegate.calls.back(), "update 3");
+    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
+
+    // A record that left while the list was off screen closes the pane once it is back.
+    list.hide();
+    report(7, records({1, 2}));
+    list.show();
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+    EXPECT_EQ(delegate.calls.back(), "collapse");
 }
 
 TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt)
@@ -235,6 +260,29 @@ TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
     processer->cleanRecentRecord();
     settle();
     EXPECT_EQ(shownIds(), Ids{});
+}
+
+TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingNothingMeanwhile)
+{
+    list.show();
+    processer->setFilterString("example");
+    Ids ids(300);
+    std::iota(ids.begin(), ids.end(), 1);
+    report(8, records(ids));
+    ASSERT_EQ(shownIds().size(), 300U);
+    const auto topId = [this] { return list.model()->recordAt(list.tableView()->rowAt(0))->id_(); };
+    list.tableView()->scrollTo(list.model()->index(list.model()->rowOfId(120), 0), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(topId(), 120);
+
+    const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);
+    list.hide();
+    // The service's list starts over with new copies of the same records.
+    processer->cleanRecentRecord();
+    report(8, records(ids));
+    EXPECT_TRUE(shownBefore.expired());
+    list.show();
+    EXPECT_EQ(shownIds().size(), 300U);
+    EXPECT_EQ(topId(), 120);
 }
 
 } // namespace
