@@ -114,9 +114,10 @@ std::pair<double, double> breakdownSeconds(const std::vector<vd::Bytes>& wires)
         auto processer = vd::VDDataProcesser::create();
         for (std::size_t i = 0; i < wires.size(); ++i) {
             const double start = threadCpu(pthread_self());
-            auto packet = vd::QNComPacket::initWithData(wires[i]);
+            // As the link hands a packet over: decoded, then given to the processor.
+            const auto received = vd::ReceivedPacket::decode(wires[i]);
             const double decoded = threadCpu(pthread_self());
-            processer->processPacket(std::move(*packet));
+            processer->processReceived(*received);
             if (i == 0)
                 continue;
             handle += threadCpu(pthread_self()) - decoded;

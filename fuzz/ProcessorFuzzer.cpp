@@ -1,6 +1,7 @@
 // The processor's packet dispatch: each line of the input is one packet's dictionary as JSON
-// ("t", "c", "d" with whatever types the peer chose), handed to a fresh processor in order,
-// so later packets meet the lists earlier ones built.
+// ("t", "c", "d" with whatever types the peer chose), put on the wire and handed to a fresh
+// processor in order as the link hands it over, so later packets meet the lists earlier ones
+// built.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -8,6 +9,8 @@
 #include "FuzzEnvironment.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDDumpDataManager.h"
+#include "link/QNComPacket.h"
+#include "platform/Base64.h"
 #include "platform/MainLoop.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -23,12 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t end = rest.find('\n');
         const std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        auto dictionary = vd::QNComPacket::Dictionary::parse(line, nullptr, false);
-        if (dictionary.is_discarded())
-            continue;
-        vd::QNComPacket packet;
-        packet.dic() = std::move(dictionary);
-        processer->processPacket(std::move(packet));
+        auto wire = vd::base64::encode({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+        wire.append(std::begin(vd::QNComPacket::kTerminator), std::end(vd::QNComPacket::kTerminator));
+        if (const auto received = vd::ReceivedPacket::decode({reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()}))
+            processer->processReceived(*received);
     }
     // Reading the lists is what the views do next.
     (void)processer->currentTunnelInfos();

@@ -22,10 +22,7 @@ struct Slice {
 
     static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
     bool present() const { return length != kAbsent; }
-    std::string_view in(const std::string& buffer) const
-    {
-        return present() ? std::string_view(buffer).substr(offset, length) : std::string_view();
-    }
+    std::string_view in(std::string_view buffer) const { return present() ? buffer.substr(offset, length) : std::string_view(); }
 };
 
 // Text is kept unescaped in the record; Derived text is not kept at all and is read again
@@ -58,6 +55,9 @@ public:
         }
     }
 
+    constexpr const FieldEntry& entry(std::size_t index) const { return entries_[index]; }
+    constexpr std::size_t indexOf(const FieldEntry& entry) const { return static_cast<std::size_t>(&entry - entries_.data()); }
+
     constexpr const FieldEntry* find(std::string_view key) const
     {
         for (std::size_t at = hash(key);; at = (at + 1) & (kSize - 1)) {
@@ -68,8 +68,6 @@ public:
         }
     }
 
-private:
-    static constexpr std::uint8_t kEmpty = 0xFF;
     // Keys are a few bytes long: an inline loop beats a call into the C library per field.
     static constexpr bool equal(std::string_view a, std::string_view b)
     {
@@ -81,6 +79,9 @@ private:
         }
         return true;
     }
+
+private:
+    static constexpr std::uint8_t kEmpty = 0xFF;
     static constexpr std::size_t hash(std::string_view key)
     {
         if (key.empty())
@@ -141,6 +142,37 @@ bool parseRecord(const std::string& text, const FieldTable<N>& table, const Targ
             detail::readValue(*entry, field.value, targets, scratch);
     }
     shortStrings = scratch;
+    return true;
+}
+
+// The same for a text wherever it lies: it is read from this thread's padded copy. The text
+// fields are appended, unescaped, to `shortStrings`, and their slices point there.
+template <std::size_t N>
+bool readRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
+{
+    if (text.size() >= Slice::kAbsent)
+        return false;
+    simdjson::dom::object object;
+    if (detail::parse(text).get(object))
+        return false;
+    // The service writes the keys of every record in one order: the key that came after this
+    // one in the last record is tried before the table. following[i] is one more than the index
+    // of that key (0 for none yet), and following[N] is about the first key.
+    thread_local std::array<std::uint8_t, N + 1> following{};
+    std::size_t previous = N;
+    for (const auto field : object) {
+        const FieldEntry* entry = nullptr;
+        if (const std::size_t guess = following[previous]; guess != 0 && table.equal(table.entry(guess - 1).key, field.key)) {
+            entry = &table.entry(guess - 1);
+        } else {
+            entry = table.find(field.key);
+            if (!entry)
+                continue;
+            following[previous] = static_cast<std::uint8_t>(table.indexOf(*entry) + 1);
+        }
+        previous = table.indexOf(*entry);
+        detail::readValue(*entry, field.value, targets, shortStrings);
+    }
     return true;
 }
 

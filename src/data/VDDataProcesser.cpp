@@ -34,27 +34,37 @@ const Dictionary* arrayMember(const Dictionary& data, const char* key)
     return value && value->is_array() ? value : nullptr;
 }
 
-Dictionary* arrayMember(Dictionary& data, const char* key)
-{
-    return const_cast<Dictionary*>(arrayMember(std::as_const(data), key));
-}
+constexpr const char* kTunnelsKey = "tunnels";
 
-// Record texts, taken out of the packet: the records keep them without a copy. Each new record
-// is shown to `visit` at once, while it is still in the cache.
+// The records of a report's texts: those of the received packet when there is one (its
+// dictionary holds only their places), else those of the dictionary. Each new record is shown to
+// `visit` at once, while it is still in the cache.
 template <typename Record, typename Visit>
-std::vector<std::shared_ptr<const Record>> recordsFrom(Dictionary& texts, double initTime, Visit&& visit)
+std::vector<std::shared_ptr<const Record>> recordsFrom(const Dictionary& texts, const ReceivedPacket* received, double initTime,
+                                                       Visit&& visit)
 {
     std::vector<std::shared_ptr<const Record>> records;
     records.reserve(texts.size());
-    for (auto& text : texts) {
-        if (!text.is_string())
-            continue;
-        if (auto record = Record::initWithJSONString(std::move(text.get_ref<std::string&>()), initTime)) {
+    const auto build = [&](std::string_view text) {
+        if (auto record = Record::initWithJSONString(text, initTime)) {
             visit(*record);
             records.push_back(std::move(record));
         }
+    };
+    if (received) {
+        received->forEachString(kTunnelsKey, build);
+        return records;
+    }
+    for (const auto& text : texts) {
+        if (text.is_string())
+            build(text.get_ref<const std::string&>());
     }
     return records;
+}
+
+bool isTunnelReport(std::uint64_t cmd)
+{
+    return cmd == 7 || cmd == 8 || cmd == 51 || cmd == 53;
 }
 
 // Adds a name the set does not hold yet; one already there, the common case, is found without
@@ -69,10 +79,14 @@ bool insertNew(Set& set, std::string_view name)
 }
 
 // The command of a packet; a "t" that is not a whole number counts as absent.
+std::uint64_t commandOf(const Dictionary* t)
+{
+    return t && (t->is_number_integer() || t->is_number_unsigned()) ? json::toUInt64(t) : 0;
+}
+
 std::uint64_t commandOf(const QNComPacket& packet)
 {
-    const auto* t = json::member(packet.dic(), "t");
-    return t && (t->is_number_integer() || t->is_number_unsigned()) ? json::toUInt64(t) : 0;
+    return commandOf(json::member(packet.dic(), "t"));
 }
 
 // What the debug line shows of data that may hold captured bodies, headers or images: the keys
@@ -154,9 +168,9 @@ void VDDataProcesser::installCallbacks()
         if (block)
             block(std::nullopt);
     });
-    clientManager_->setReceiveBlock([weak](QNComPacket&& packet) {
+    clientManager_->setReceiveBlock([weak](const ReceivedPacket& received) {
         if (const auto self = weak.lock())
-            self->processPacket(std::move(packet));
+            self->processReceived(received);
     });
     clientManager_->setDisconnectBlock([weak](const std::optional<std::string>& error) {
         const auto self = weak.lock();
@@ -487,7 +501,23 @@ void VDDataProcesser::timerFired()
 
 // --- packets ---------------------------------------------------------------------------------
 
+void VDDataProcesser::processReceived(const ReceivedPacket& received)
+{
+    // Reports are most of what a busy service sends, and nearly all of a report is its record
+    // texts: those are read from the received packet, not copied into a dictionary first.
+    const Dictionary t = received.member("t");
+    if (isTunnelReport(commandOf(&t)))
+        handlePacket(received.packetWithoutStrings(kTunnelsKey), &received);
+    else
+        handlePacket(received.packet(), nullptr);
+}
+
 void VDDataProcesser::processPacket(QNComPacket packet)
+{
+    handlePacket(std::move(packet), nullptr);
+}
+
+void VDDataProcesser::handlePacket(QNComPacket packet, const ReceivedPacket* received)
 {
     const std::uint64_t cmd = commandOf(packet);
     Dictionary* data = packet.data();
@@ -496,8 +526,8 @@ void VDDataProcesser::processPacket(QNComPacket packet)
         case 1: serviceInfo(*data); break;
         case 7:
         case 51:
-        case 53: currentTunnels(*data); break;
-        case 8: recentTunnels(*data); break;
+        case 53: currentTunnels(*data, received); break;
+        case 8: recentTunnels(*data, received); break;
         case 10: switchReply(*data, false); break;
         case 11: switchReply(*data, true); break;
         case 13:
@@ -591,7 +621,7 @@ void VDDataProcesser::sortClients(ClientLists& lists)
     std::stable_sort(lists.remote.begin(), lists.remote.end(), order);
 }
 
-void VDDataProcesser::currentTunnels(Dictionary& data)
+void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacket* received)
 {
     LocalAddresses localIPs;
     double initTime = 0;
@@ -603,8 +633,8 @@ void VDDataProcesser::currentTunnels(Dictionary& data)
     TunnelList tunnels;
     ClientLists clients;
     BundleIdSet bundleIds;
-    if (auto* texts = arrayMember(data, "tunnels")) {
-        tunnels = recordsFrom<VDTunnelInfo>(*texts, initTime, [&](const VDTunnelInfo& tunnel) {
+    if (const auto* texts = arrayMember(data, kTunnelsKey)) {
+        tunnels = recordsFrom<VDTunnelInfo>(*texts, received, initTime, [&](const VDTunnelInfo& tunnel) {
             extractClient(tunnel, localIPs, clients, bundleIds);
         });
     }
@@ -620,12 +650,12 @@ void VDDataProcesser::currentTunnels(Dictionary& data)
     post(kVDCurrentTunnelRefreshed);
 }
 
-void VDDataProcesser::recentTunnels(Dictionary& data)
+void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket* packet)
 {
-    auto* texts = arrayMember(data, "tunnels");
+    const auto* texts = arrayMember(data, kTunnelsKey);
     if (!texts || texts->empty())
         return;
-    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, initTime(), [](const VDTunnelInfo&) {});
+    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, packet, initTime(), [](const VDTunnelInfo&) {});
     BundleIdSet bundleIds;
     {
         std::lock_guard lock(mutex_);

@@ -126,8 +126,9 @@ public:
     const std::string& dumpId() const { return dumpId_; }
     const std::shared_ptr<QNComClientManager>& clientManager() const { return clientManager_; }
 
-    // Handles one packet from the service (on the link's queue); record texts are moved out
-    // of it into the records.
+    // Handles one packet from the service, as the link received it (on the link's queue).
+    void processReceived(const ReceivedPacket& received);
+    // The same for a packet already in dictionary form.
     void processPacket(QNComPacket packet);
     // (Re)starts the polling timer.
     void startTimer();
@@ -162,8 +163,11 @@ private:
     void timerFired();
 
     void serviceInfo(const QNComPacket::Dictionary& data);
-    void currentTunnels(QNComPacket::Dictionary& data);
-    void recentTunnels(QNComPacket::Dictionary& data);
+    // With a received packet, the record texts are read from it; `data` then holds only their
+    // places.
+    void handlePacket(QNComPacket packet, const ReceivedPacket* received);
+    void currentTunnels(const QNComPacket::Dictionary& data, const ReceivedPacket* received);
+    void recentTunnels(const QNComPacket::Dictionary& data, const ReceivedPacket* packet);
     void switchReply(const QNComPacket::Dictionary& data, bool mitm);
     void dnsRecords(const QNComPacket::Dictionary& data);
     void udpRecord(QNComPacket::Dictionary& data);

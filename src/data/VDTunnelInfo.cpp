@@ -78,14 +78,21 @@ void appendSection(std::string& out, const char* title, const std::string& body)
 
 } // namespace
 
-std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string text, double initTime)
+std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string_view text, double initTime)
 {
     auto info = std::make_shared<VDTunnelInfo>();
     const record::Targets targets{info->ints_.data(), &info->closeReason_, info->times_.data(), info->flags_.data(),
                                   info->texts_.data()};
-    if (!record::parseRecord(text, kFields, targets, info->shortStrings_))
+    thread_local std::string shortStrings;
+    shortStrings.clear();
+    // Read before the copy is made: the text is then still in the cache, and the record's one
+    // buffer gets its exact size.
+    if (!record::readRecord(text, kFields, targets, shortStrings) ||
+        text.size() + shortStrings.size() >= record::Slice::kAbsent)
         return nullptr;
-    info->text_ = std::move(text);
+    info->buffer_.reserve(text.size() + shortStrings.size());
+    info->buffer_.append(text).append(shortStrings);
+    info->textSize_ = static_cast<std::uint32_t>(text.size());
     info->initTime_ = initTime;
     return info;
 }

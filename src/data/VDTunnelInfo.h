@@ -18,9 +18,9 @@ namespace vd {
 // when asked for (the detail pane), which keeps a record about as large as its text.
 class VDTunnelInfo {
 public:
-    // None when the text is not a JSON object. The record keeps the text itself: hand it over
-    // with std::move where it is not needed any more, and it is never copied.
-    static std::shared_ptr<const VDTunnelInfo> initWithJSONString(std::string text, double initTime);
+    // None when the text is not a JSON object. The record keeps a copy of the text, with its
+    // unescaped short texts after it in the same buffer.
+    static std::shared_ptr<const VDTunnelInfo> initWithJSONString(std::string_view text, double initTime);
     // A fixed set of sample records for interface work.
     static std::vector<std::shared_ptr<const VDTunnelInfo>> testData();
 
@@ -71,7 +71,7 @@ public:
     std::int64_t tx_speed() const { return ints_[kTxSpeed]; }
     std::int64_t rx_max_speed() const { return ints_[kRxMaxSpeed]; }
     std::int64_t tx_max_speed() const { return ints_[kTxMaxSpeed]; }
-    std::string_view rawData() const { return text_; }
+    std::string_view rawData() const { return std::string_view(buffer_).substr(0, textSize_); }
 
     // 0 active, 1 completed, 2 suspended.
     std::uint64_t status() const;
@@ -96,7 +96,7 @@ public:
     std::string responseDataString() const { return {}; }
 
     // The bytes this record keeps alive, for memory accounting.
-    std::size_t heldBytes() const { return sizeof(*this) + text_.capacity() + shortStrings_.capacity(); }
+    std::size_t heldBytes() const { return sizeof(*this) + buffer_.capacity(); }
 
     enum IntSlot : std::uint8_t { kId, kEndId, kType, kPort, kProcessId, kFromPort, kRx, kTx, kRxSpeed, kTxSpeed,
                                   kRxMaxSpeed, kTxMaxSpeed, kIntCount };
@@ -109,12 +109,13 @@ public:
                                      kSSLModifiedHeaderString, kSSLResponseHeader, kHeaderCount };
 
 private:
-    std::string_view text(TextSlot slot) const { return texts_[slot].in(shortStrings_); }
+    std::string_view text(TextSlot slot) const { return texts_[slot].in(std::string_view(buffer_).substr(textSize_)); }
     std::string header(HeaderSlot slot) const;
 
-    std::string text_;
-    // The unescaped short texts (names, addresses, codes) one after another.
-    std::string shortStrings_;
+    // The text, then the unescaped short texts (names, addresses, codes) one after another: one
+    // allocation, made once its size is known.
+    std::string buffer_;
+    std::uint32_t textSize_ = 0;
     double initTime_ = 0;
     std::uint64_t closeReason_ = 0;
     std::array<std::int64_t, kIntCount> ints_{};

@@ -318,8 +318,18 @@ void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes
 
 void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source)
 {
-    auto packet = QNComPacket::initWithData(bytes);
+    const auto received = ReceivedPacket::decode(bytes);
     std::unique_lock lock(mutex_);
+    if (state_ == 4) {
+        const auto receive = receiveBlock_;
+        lock.unlock();
+        // A packet that does not decode costs only itself.
+        if (received && receive)
+            receive(*received);
+        return queueRead(source);
+    }
+    // The handshake's few small packets are read as dictionaries.
+    const auto packet = received ? std::optional<QNComPacket>(received->packet()) : std::nullopt;
     switch (state_) {
     case 1:
         // Anything but the greeting leaves the link open and silent: no read follows.
@@ -354,14 +364,6 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSo
         lock.unlock();
         if (connectComplete)
             connectComplete();
-        return queueRead(source);
-    }
-    case 4: {
-        const auto receive = receiveBlock_;
-        lock.unlock();
-        // A packet that does not decode costs only itself.
-        if (packet && receive)
-            receive(std::move(*packet));
         return queueRead(source);
     }
     default:

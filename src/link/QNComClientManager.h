@@ -29,7 +29,8 @@ class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_sha
 public:
     using ConnectCompleteBlock = std::function<void()>;
     using DisconnectBlock = std::function<void(const std::optional<std::string>& errorDescription)>;
-    using ReceiveBlock = std::function<void(QNComPacket&&)>;
+    // The packet is good only for the length of the call: see ReceivedPacket.
+    using ReceiveBlock = std::function<void(const ReceivedPacket&)>;
 
     static std::shared_ptr<QNComClientManager> create();
     // Makes a new "QNCM.Communication" queue for the sockets made from now on, by any manager.

@@ -42,7 +42,10 @@ std::string paddedString(std::string_view text)
     return out;
 }
 
-void convertObject(simdjson::dom::object object, Dictionary& out)
+// `convertMember(value, slot)` fills each member's slot; a repeated key converts into the same
+// slot again.
+template <typename ConvertMember>
+void convertObject(simdjson::dom::object object, Dictionary& out, ConvertMember&& convertMember)
 {
     out = Dictionary::object();
     auto& members = static_cast<Dictionary::object_t::Container&>(out.get_ref<Dictionary::object_t&>());
@@ -71,7 +74,30 @@ void convertObject(simdjson::dom::object object, Dictionary& out)
             if (!index.empty())
                 index.emplace(members.back().first, members.size() - 1);
         }
-        convert(field.value, *slot);
+        convertMember(field.key, field.value, *slot);
+    }
+}
+
+void convertObject(simdjson::dom::object object, Dictionary& out)
+{
+    convertObject(object, out, [](std::string_view, simdjson::dom::element value, Dictionary& slot) { convert(value, slot); });
+}
+
+// An array whose strings a reader takes from the received packet itself: each keeps its place,
+// as a null, so the dictionary still tells how many elements there were and of what kind.
+void convertLeavingStrings(simdjson::dom::element element, Dictionary& out)
+{
+    if (!element.is_array())
+        return convert(element, out);
+    out = Dictionary::array();
+    auto& items = out.get_ref<Dictionary::array_t&>();
+    const auto array = element.get_array().value_unsafe();
+    items.reserve(array.size());
+    for (const auto item : array) {
+        if (item.is_string())
+            items.emplace_back();
+        else
+            convert(item, items.emplace_back());
     }
 }
 
@@ -137,39 +163,10 @@ QNComPacket QNComPacket::initWithId(std::int64_t id)
 
 std::optional<QNComPacket> QNComPacket::initWithData(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.size() < sizeof kTerminator) {
-        log::error("Wrong COM MSG");
+    const auto received = ReceivedPacket::decode(bytes);
+    if (!received)
         return std::nullopt;
-    }
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size() - sizeof kTerminator);
-
-    // simdjson reads a little past the end of its input, so the decoded JSON gets that slack.
-    const std::size_t bound = base64::decodedSizeBound(text.size());
-    std::uint8_t* const json = threadDecodeBuffer(bound + simdjson::SIMDJSON_PADDING);
-    const auto jsonSize = base64::decodeStrict(text, json);
-    if (!jsonSize) {
-        // Base64 text is ASCII, so text that is not even UTF-8 fails the decoder too; telling
-        // the two apart only on failure keeps the common path to one pass.
-        log::error(simdjson::validate_utf8(text.data(), text.size()) ? "Communication decode fail" : "Wrong COM MSG");
-        return std::nullopt;
-    }
-    std::memset(json + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
-
-    simdjson::dom::element root;
-    if (const auto error = threadParser().parse(json, *jsonSize, false).get(root)) {
-        log::error(std::string("Communication decode fail with error: ") + simdjson::error_message(error));
-        return std::nullopt;
-    }
-    // Every reader of a packet expects an object; anything else is as unreadable as bad JSON.
-    if (!root.is_object()) {
-        log::error("Communication decode fail");
-        return std::nullopt;
-    }
-
-    QNComPacket packet;
-    convert(root, packet.dic_);
-    packet.oriDataLength_ = static_cast<std::int64_t>(bytes.size());
-    return packet;
+    return received->packet();
 }
 
 std::optional<Bytes> QNComPacket::toData() const
@@ -237,6 +234,97 @@ void QNComPacket::setData(std::optional<Dictionary> value)
         dic_["d"] = std::move(*value);
     else
         dic_.erase("d");
+}
+
+// --- received packets ------------------------------------------------------------------------
+
+std::optional<ReceivedPacket> ReceivedPacket::decode(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < sizeof QNComPacket::kTerminator) {
+        log::error("Wrong COM MSG");
+        return std::nullopt;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size() - sizeof QNComPacket::kTerminator);
+
+    // simdjson reads a little past the end of its input, so the decoded JSON gets that slack.
+    const std::size_t bound = base64::decodedSizeBound(text.size());
+    std::uint8_t* const json = threadDecodeBuffer(bound + simdjson::SIMDJSON_PADDING);
+    const auto jsonSize = base64::decodeStrict(text, json);
+    if (!jsonSize) {
+        // Base64 text is ASCII, so text that is not even UTF-8 fails the decoder too; telling
+        // the two apart only on failure keeps the common path to one pass.
+        log::error(simdjson::validate_utf8(text.data(), text.size()) ? "Communication decode fail" : "Wrong COM MSG");
+        return std::nullopt;
+    }
+    std::memset(json + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
+
+    simdjson::dom::element root;
+    if (const auto error = threadParser().parse(json, *jsonSize, false).get(root)) {
+        log::error(std::string("Communication decode fail with error: ") + simdjson::error_message(error));
+        return std::nullopt;
+    }
+    // Every reader of a packet expects an object; anything else is as unreadable as bad JSON.
+    if (!root.is_object()) {
+        log::error("Communication decode fail");
+        return std::nullopt;
+    }
+    return ReceivedPacket(root.get_object().value_unsafe(), static_cast<std::int64_t>(bytes.size()));
+}
+
+QNComPacket ReceivedPacket::packet() const
+{
+    QNComPacket packet;
+    convertObject(root_, packet.dic_);
+    packet.oriDataLength_ = length_;
+    return packet;
+}
+
+QNComPacket ReceivedPacket::packetWithoutStrings(std::string_view key) const
+{
+    QNComPacket packet;
+    convertObject(root_, packet.dic_, [key](std::string_view name, simdjson::dom::element value, Dictionary& slot) {
+        if (name != "d" || !value.is_object())
+            return convert(value, slot);
+        const auto data = value.get_object().value_unsafe();
+        convertObject(data, slot, [key](std::string_view inner, simdjson::dom::element item, Dictionary& itemSlot) {
+            if (inner == key)
+                convertLeavingStrings(item, itemSlot);
+            else
+                convert(item, itemSlot);
+        });
+    });
+    packet.oriDataLength_ = length_;
+    return packet;
+}
+
+QNComPacket::Dictionary ReceivedPacket::member(std::string_view key) const
+{
+    Dictionary value;
+    for (const auto field : root_) {
+        if (field.key == key)
+            convert(field.value, value);
+    }
+    return value;
+}
+
+bool ReceivedPacket::stringsArray(std::string_view key, simdjson::dom::array& array) const
+{
+    // The last of a repeated key, as the dictionary keeps it; a "d" that is not an object has
+    // no members at all, and a later "d" of another kind hides an earlier object.
+    std::optional<simdjson::dom::element> data;
+    for (const auto field : root_) {
+        if (field.key == "d")
+            data = field.value;
+    }
+    if (!data || !data->is_object())
+        return false;
+    const simdjson::dom::object members = data->get_object().value_unsafe();
+    std::optional<simdjson::dom::element> found;
+    for (const auto field : members) {
+        if (field.key == key)
+            found = field.value;
+    }
+    return found && !found->get_array().get(array);
 }
 
 } // namespace vd

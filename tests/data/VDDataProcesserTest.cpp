@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -135,6 +136,65 @@ TEST_F(VDDataProcesserTest, CurrentReportsReplaceTheListAndAnEmptyOneEmptiesIt)
     ASSERT_TRUE(eventually([&] { return posts.count == 3; }));
     ASSERT_EQ(processer->currentTunnelInfos().size(), 1u);
     EXPECT_EQ(processer->currentTunnelInfos()[0]->id_(), 3);
+}
+
+// A report as the link hands it over: its records are read from the received packet itself, and
+// must be the very records its texts make one by one.
+TEST_F(VDDataProcesserTest, ReceivedReportsMakeTheRecordsTheirTextsMake)
+{
+    Json escaped = Json::parse(tunnelText(4, "10.0.0.9", "na\"me\\", "com.example.app"));
+    escaped["host"] = "h\u00f4st\n\t\"q\"";
+    escaped["headerString"] = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    escaped["rx"] = "12abc";
+    escaped["hasSend"] = "yes";
+    const std::vector<Json> texts{tunnelText(1, "127.0.0.1", "b", "com.b"), escaped.dump(), "not json", 42, "[1,2]",
+                                  R"({"id":7,"host":"unterminated)", nullptr, Json{{"id", 8}}, tunnelText(3, "::1", "c", ""),
+                                  R"({"id":9,"port":1e400})", ""};
+    std::vector<std::shared_ptr<const VDTunnelInfo>> expected;
+    for (const auto& text : texts) {
+        if (!text.is_string())
+            continue;
+        if (auto record = VDTunnelInfo::initWithJSONString(text.get<std::string>(), 0))
+            expected.push_back(std::move(record));
+    }
+    ASSERT_EQ(expected.size(), 3u);
+
+    for (const std::uint64_t cmd : {7u, 8u}) {
+        QNComPacket report = QNComPacket::initWithId(3);
+        report.setCmd(cmd);
+        report.setData(Json{{"tunnels", texts}, {"other", "x"}});
+        const auto wire = report.toData();
+        ASSERT_TRUE(wire);
+        const auto received = ReceivedPacket::decode(*wire);
+        ASSERT_TRUE(received);
+        processer->processReceived(*received);
+        const auto made = cmd == 7 ? processer->currentTunnelInfos() : processer->recentTunnelInfos();
+        ASSERT_EQ(made.size(), expected.size()) << cmd;
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            const auto& a = *made[i];
+            // The recent list is kept in id order, the current one in the report's.
+            const auto& b = *(cmd == 7 ? expected[i] : *std::find_if(expected.begin(), expected.end(), [&](const auto& e) {
+                return e->id_() == a.id_();
+            }));
+            EXPECT_EQ(a.rawData(), b.rawData());
+            EXPECT_EQ(a.id_(), b.id_());
+            EXPECT_EQ(a.host(), b.host());
+            EXPECT_EQ(a.processName(), b.processName());
+            EXPECT_EQ(a.bundleIdentifier(), b.bundleIdentifier());
+            EXPECT_EQ(a.fromHost(), b.fromHost());
+            EXPECT_EQ(a.rx(), b.rx());
+            EXPECT_EQ(a.hasSend(), b.hasSend());
+            EXPECT_EQ(a.t_end(), b.t_end());
+            EXPECT_EQ(a.headerString(), b.headerString());
+            EXPECT_EQ(a.processInfo().processName, b.processInfo().processName);
+        }
+    }
+    EXPECT_EQ(processer->currentTunnelInfos()[1]->host(), "h\xC3\xB4st\n\t\"q\"");
+    EXPECT_EQ(processer->currentTunnelInfos()[1]->processName(), "na\"me\\");
+    EXPECT_EQ(processer->currentTunnelInfos()[1]->rx(), 12);
+    // The clients come from the same records: before the service's info, every one is remote.
+    EXPECT_TRUE(processer->currentLocalProcess().empty());
+    EXPECT_EQ(processer->currentRemoteProcess().size(), 3u);
 }
 
 TEST_F(VDDataProcesserTest, OverlappingRecentRepliesKeepOneSortedCopyOfEachRecord)

@@ -170,7 +170,7 @@ TEST_P(ClientManagerTest, NoCallbackRunsOnceStopHasReturned)
     std::atomic<bool> stopped{false};
     std::atomic<int> received{0};
     std::atomic<int> late{0};
-    manager->setReceiveBlock([&](const QNComPacket&) {
+    manager->setReceiveBlock([&](const ReceivedPacket&) {
         ++received;
         std::this_thread::sleep_for(1ms);
         if (stopped)

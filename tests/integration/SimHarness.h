@@ -105,9 +105,9 @@ public:
             disconnects.push_back(error);
             changed.notify_all();
         });
-        manager.setReceiveBlock([this](const QNComPacket& packet) {
+        manager.setReceiveBlock([this](const ReceivedPacket& received) {
             std::lock_guard lock(mutex);
-            packets.push_back(packet);
+            packets.push_back(received.packet());
             changed.notify_all();
         });
     }
