@@ -2,11 +2,11 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <span>
 
 #include "AtomicFile.h"
 #include "VDUtils.h"
+#include "platform/Numbers.h"
 
 namespace vd {
 
@@ -62,9 +62,7 @@ std::optional<fs::path> VDEditorFiles::writeText(std::string_view text)
 std::string VDEditorFiles::timeStampFileName(std::string_view extension)
 {
     const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    char number[32];
-    std::snprintf(number, sizeof number, "%.0f", (now - kReferenceDate) * 1000.0);
-    return std::string(number) + "." + std::string(extension);
+    return numbers::fixed((now - kReferenceDate) * 1000.0, 0) + "." + std::string(extension);
 }
 
 } // namespace vd

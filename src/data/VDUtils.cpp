@@ -21,13 +21,14 @@
 #include "QNIPAddress.h"
 #include "platform/Base64.h"
 #include "platform/MainQueue.h"
+#include "platform/Numbers.h"
 #include "platform/UserPaths.h"
 
 namespace vd {
 namespace {
 
-// printf into a string of exactly the needed length: a duration or a size can be any double,
-// and "%.0f" of 1e300 is three hundred digits, which a fixed buffer would cut short.
+// printf into a string of exactly the needed length. Only for integers, which print alike in
+// every locale: reals go through numbers::fixed.
 [[gnu::format(printf, 1, 2)]] std::string format(const char* pattern, ...)
 {
     std::va_list args;
@@ -348,18 +349,18 @@ std::pair<std::string, std::string> VDUtils::transformedValue(std::int64_t value
             ++unit;
         } while (x >= 1000.0 && unit + 1 < kUnits.size());
     }
-    return {x > 100.0 ? format("%3.0f", x) : format("%3.1f", x), kUnits[unit]};
+    return {x > 100.0 ? numbers::fixed(x, 0, 3) : numbers::fixed(x, 1, 3), kUnits[unit]};
 }
 
 std::string VDUtils::formatDuration(double seconds)
 {
     if (seconds < 10.0)
-        return format("%.0f ms", seconds * 1000.0);
+        return numbers::fixed(seconds * 1000.0, 0) + " ms";
     if (seconds < 1000.0)
-        return format("%.2f s", seconds);
+        return numbers::fixed(seconds, 2) + " s";
     if (seconds < 3600.0)
-        return format("%.1f s", seconds);
-    return format("%.2f h", seconds / 3600.0);
+        return numbers::fixed(seconds, 1) + " s";
+    return numbers::fixed(seconds / 3600.0, 2) + " h";
 }
 
 std::string VDUtils::formatTTL(std::int64_t seconds)
@@ -369,8 +370,8 @@ std::string VDUtils::formatTTL(std::int64_t seconds)
     if (seconds < 60)
         return std::to_string(seconds) + " s";
     if (seconds < 3600)
-        return format("%.1f m", static_cast<double>(seconds) / 60.0);
-    return format("%.1f h", static_cast<double>(seconds) / 3600.0);
+        return numbers::fixed(static_cast<double>(seconds) / 60.0, 1) + " m";
+    return numbers::fixed(static_cast<double>(seconds) / 3600.0, 1) + " h";
 }
 
 std::optional<Bytes> VDUtils::base64DecodeData(std::string_view text, bool urlSafe)

@@ -3,8 +3,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <string>
 #include <string_view>
 
+// Numbers in texts always use a dot, whatever locale the process runs in: the toolkit applies
+// the user's locale to the C library, and printf and strtod would follow it ("1,5KB/s", and
+// "1.5" from the service read as 1).
 namespace vd::numbers {
 
 // A real as an integer the way the service's loosely typed numbers mean it: truncated toward
@@ -24,7 +29,19 @@ Int saturatingCast(double value)
 // The leading decimal number of a text (after spaces, with an optional sign), clamped to the
 // range; 0 when the text does not start with one.
 std::int64_t leadingInteger(std::string_view text);
-// The same for a real number.
+
+// The leading real number of a text, read as the C library reads it in its own locale: after
+// white space, an optional sign, then decimal notation with an optional exponent, or "inf",
+// "infinity" or "nan". Beyond the range it is an infinity, too close to zero it is 0; 0 when the
+// text does not start with a number.
 double leadingDouble(std::string_view text);
+// The same when the text holds that number and nothing after it; none otherwise.
+std::optional<double> wholeDouble(std::string_view text);
+
+// printf's "%<width>.<decimals>f" (decimals from 0): correctly rounded, padded with spaces on
+// the left up to `width` characters.
+std::string fixed(double value, int decimals, int width = 0);
+// printf's "%.<digits>g".
+std::string general(double value, int digits = 6);
 
 } // namespace vd::numbers
