@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <ctime>
 #include <deque>
 #include <map>
@@ -261,8 +262,14 @@ struct TrafficModel::State {
         const std::time_t seconds = 1714039200 + ms / 1000;
         std::tm calendar{};
         gmtime_r(&seconds, &calendar);
+        // HTTP dates name days and months in English; strftime would follow the locale's names.
+        static constexpr std::array<const char*, 7> kDays{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        static constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
         char text[48];
-        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &calendar);
+        std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d GMT", kDays[static_cast<std::size_t>(calendar.tm_wday)],
+                      calendar.tm_mday, kMonths[static_cast<std::size_t>(calendar.tm_mon)], calendar.tm_year + 1900,
+                      calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
         return text;
     }
 

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
 #include "ExitCodes.h"
 #include "VdVersion.h"
 #include "link/ServiceContract.h"
+#include "platform/Numbers.h"
 #include "platform/UserPaths.h"
 
 namespace vd::ctl {
@@ -50,15 +51,30 @@ const CLI::Validator kWholeNumber(
     },
     "N");
 
-const CLI::Validator kSeconds(
-    [](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0)
-            return "expected a number of seconds of at least 0, got '" + text + "'";
-        return {};
-    },
-    "SECONDS");
+// Seconds are read here rather than by CLI11, which reads reals with the C library and so with
+// the decimal separator of whatever locale the process runs in: "0.5" must mean half a second
+// everywhere. The bounds are inclusive; without `most` there is no upper one.
+CLI::Validator seconds(double least, std::optional<double> most = std::nullopt)
+{
+    const std::string wanted = most ? "from " + numbers::general(least) + " to " + numbers::general(*most)
+                                    : "of at least " + numbers::general(least);
+    return CLI::Validator(
+        [least, most, wanted](std::string& text) -> std::string {
+            const auto value = numbers::wholeDouble(text);
+            if (!value || !std::isfinite(*value) || *value < least || (most && *value > *most))
+                return "expected a number of seconds " + wanted + ", got '" + text + "'";
+            return {};
+        },
+        most ? "SECONDS in [" + numbers::general(least) + " - " + numbers::general(*most) + "]" : "SECONDS");
+}
+
+// An option of seconds, checked by `check` before it is stored in `target`.
+CLI::Option* addSeconds(CLI::App& app, const std::string& name, double& target, const std::string& help,
+                        const CLI::Validator& check)
+{
+    const auto store = [&target](const std::string& text) { target = numbers::wholeDouble(text).value_or(0); };
+    return app.add_option_function<std::string>(name, store, help)->type_name("FLOAT")->check(check);
+}
 
 } // namespace
 
@@ -97,10 +113,9 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     socket->excludes(host);
     usb->excludes(socket)->excludes(host);
     app.add_flag("--json", options.json, "One JSON object per line instead of a table");
-    app.add_option("--timeout", options.timeoutSeconds, "Seconds to wait for the login and for each answer")
-        ->capture_default_str()
-        ->check(kSeconds)
-        ->check(CLI::Range(0.001, 86400.0));
+    addSeconds(app, "--timeout", options.timeoutSeconds, "Seconds to wait for the login and for each answer",
+               seconds(0.001, 86400.0))
+        ->default_str(numbers::general(options.timeoutSeconds));
     app.add_flag("--verbose", options.verbose, "Show the link's own log lines on stderr");
 
     const auto command = [&](const char* name, const char* help, Command which) {
@@ -123,17 +138,15 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
                         Command::Udp);
     udp->add_flag("--watch", options.udpWatch, "Print each record as it arrives until interrupted");
     udp->add_option("--count", udpCount, "Stop after this many records")->check(kWholeNumber);
-    udp->add_option("--seconds", udpSeconds, "Stop after this many seconds")->check(kSeconds);
+    addSeconds(*udp, "--seconds", udpSeconds, "Stop after this many seconds", seconds(0));
 
     std::int64_t watchCount = 0;
     double watchSeconds = 0;
     auto* watch = command("watch", "Show the active tunnels, refreshed until interrupted", Command::Watch);
-    watch->add_option("--interval", options.interval, "Seconds between refreshes")
-        ->capture_default_str()
-        ->check(kSeconds)
-        ->check(CLI::Range(0.05, 3600.0));
+    addSeconds(*watch, "--interval", options.interval, "Seconds between refreshes", seconds(0.05, 3600.0))
+        ->default_str(numbers::general(options.interval));
     watch->add_option("--count", watchCount, "Stop after this many refreshes")->check(kWholeNumber);
-    watch->add_option("--seconds", watchSeconds, "Stop after this many seconds")->check(kSeconds);
+    addSeconds(*watch, "--seconds", watchSeconds, "Stop after this many seconds", seconds(0));
 
     auto* close = command("close", "Close an active tunnel", Command::Close);
     close->add_option("id", options.id, "The tunnel's id")->required()->check(kWholeNumber);

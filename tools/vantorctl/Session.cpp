@@ -1,7 +1,6 @@
 #include "Session.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "ExitCodes.h"
 #include "Interrupt.h"
@@ -10,6 +9,7 @@
 #include "data/VDNotifications.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Numbers.h"
 
 namespace vd::ctl {
 namespace {
@@ -23,10 +23,7 @@ constexpr auto kFlushLimit = 5s;
 
 std::string secondsText(std::chrono::milliseconds duration)
 {
-    const double seconds = static_cast<double>(duration.count()) / 1000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%g s", seconds);
-    return text;
+    return numbers::general(static_cast<double>(duration.count()) / 1000) + " s";
 }
 
 } // namespace
