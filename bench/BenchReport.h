@@ -16,6 +16,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "platform/Numbers.h"
+
 namespace vd::bench {
 
 inline constexpr double kMiB = 1024.0 * 1024.0;
@@ -59,9 +61,7 @@ inline std::string throughput(std::optional<double> seconds, std::size_t bytes, 
 {
     if (!seconds || *seconds <= 0)
         return "n/a";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.0f", static_cast<double>(bytes) / *seconds / unit);
-    return buffer;
+    return vd::numbers::fixed(static_cast<double>(bytes) / *seconds / unit, 0);
 }
 
 // How many times faster the measured code is than its baseline, from their seconds per
@@ -71,12 +71,10 @@ inline std::string ratio(std::optional<double> baseline, std::optional<double> m
     if (!baseline || !measured || *measured <= 0)
         return "n/a";
     const double value = *baseline / *measured;
-    char buffer[64];
+    std::string text = vd::numbers::fixed(value, decimals) + "x";
     if (target > 0)
-        std::snprintf(buffer, sizeof buffer, "%.*fx (%s %.1fx)", decimals, value, value >= target ? "meets" : "MISSES", target);
-    else
-        std::snprintf(buffer, sizeof buffer, "%.*fx", decimals, value);
-    return buffer;
+        text += std::string(" (") + (value >= target ? "meets" : "MISSES") + " " + vd::numbers::fixed(target, 1) + "x)";
+    return text;
 }
 
 // The frame of every program here: the command line as Google Benchmark reads it, then
