@@ -35,7 +35,7 @@
 namespace {
 
 using namespace vd;
-namespace col = tunnelcolumn;
+using col = VDTunnelColumns;
 
 constexpr int kActive = 10000;
 constexpr int kRecent = 100000;

@@ -2,13 +2,10 @@
 
 #include <utility>
 
-#include <QHeaderView>
 #include <QMenu>
 #include <QMetaObject>
-#include <QTableView>
 #include <QVBoxLayout>
 
-#include "VDTableCellView.h"
 #include "VDTunnelTableModel.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -38,36 +35,12 @@ VDBaseTunnelListViewController::~VDBaseTunnelListViewController()
 
 void VDBaseTunnelListViewController::setUpTable()
 {
-    tableView_ = new QTableView(this);
+    tableView_ = new VDRecordTableView(VDTunnelColumns::kColumns, this);
     model_ = new VDTunnelTableModel(VDICONImageManager::sharedInstance(), this);
     tableView_->setModel(model_);
-    tableView_->setItemDelegate(new VDTableCellView(tableView_));
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
-    tableView_->setAlternatingRowColors(true);
-    tableView_->setShowGrid(false);
-    tableView_->setWordWrap(false);
-    tableView_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     tableView_->setContextMenuPolicy(Qt::CustomContextMenu);
-
-    QHeaderView* rows = tableView_->verticalHeader();
-    rows->hide();
-    rows->setMinimumSectionSize(VDTableCellView::kRowHeight);
-    rows->setDefaultSectionSize(VDTableCellView::kRowHeight);
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-
-    QHeaderView* header = tableView_->horizontalHeader();
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(true);
-    for (int column = 0; column < tunnelcolumn::kCount; ++column) {
-        header->resizeSection(column, kTunnelColumns[static_cast<std::size_t>(column)].width);
-        header->setSectionResizeMode(column, column == tunnelcolumn::kStatus ? QHeaderView::Fixed : QHeaderView::Interactive);
-    }
-    // No order until the user picks one: rows keep the processor's order.
-    header->setSortIndicator(-1, Qt::AscendingOrder);
-    header->setSortIndicatorShown(true);
-    header->setSectionsClickable(true);
-    connect(header, &QHeaderView::sortIndicatorChanged, this, &VDBaseTunnelListViewController::sortIndicatorChanged);
 
     connect(tableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!publishing_)
@@ -99,7 +72,7 @@ const TunnelList& VDBaseTunnelListViewController::mainArray() const
     return model_->mainArray();
 }
 
-const TunnelSortDescriptors& VDBaseTunnelListViewController::sortDescriptors() const
+const ColumnSortDescriptors& VDBaseTunnelListViewController::sortDescriptors() const
 {
     return model_->sortDescriptors();
 }
@@ -127,17 +100,18 @@ void VDBaseTunnelListViewController::reloadData()
     const auto source = processer();
     if (!source)
         return;
-    TunnelList rows = filter_.apply(tunnelsOf(*source), source->filterString(), clientFilterOf(*source));
-    sortTunnels(rows, sortDescriptors());
-    publish(std::move(rows));
+    publish(model_->sorted(filter_.apply(tunnelsOf(*source), source->filterString(), clientFilterOf(*source))));
     restoreTopRow();
 }
 
 void VDBaseTunnelListViewController::publish(TunnelList rows)
 {
-    publishing_ = true;
-    model_->setRows(std::move(rows));
-    publishing_ = false;
+    {
+        const auto place = tableView_->keepPlace();
+        publishing_ = true;
+        model_->setRows(std::move(rows));
+        publishing_ = false;
+    }
     reloadTableView();
 }
 
@@ -156,7 +130,7 @@ void VDBaseTunnelListViewController::releaseRows()
 void VDBaseTunnelListViewController::restoreTopRow()
 {
     const std::int64_t id = std::exchange(topTunnelInfoId_, -1);
-    const int row = id == -1 ? -1 : model_->rowOfId(id);
+    const int row = id == -1 ? -1 : model_->rowOfKey(id);
     if (row < 0)
         return;
     // The rows have only just come back: the scroll range must know them before it can move.
@@ -170,7 +144,7 @@ void VDBaseTunnelListViewController::reloadTableView()
         collapseDetail();
         return;
     }
-    const int row = model_->rowOfId(detailTunnelInfoId_);
+    const int row = model_->rowOfKey(detailTunnelInfoId_);
     if (row < 0) {
         detailTunnelInfoId_ = -1;
         collapseDetail();
@@ -178,7 +152,8 @@ void VDBaseTunnelListViewController::reloadTableView()
         // The selection moved with its record: the pane takes the record's new copy.
         tableViewRowChangeAction();
     } else {
-        tableView_->selectRow(row);
+        // Back after the rows were let go: selected again where it is, without scrolling there.
+        tableView_->selectRowInPlace(row);
     }
 }
 
@@ -244,19 +219,6 @@ void VDBaseTunnelListViewController::filterByHost(const std::string& host)
 {
     if (const auto source = processer())
         source->setFilterString(host);
-}
-
-void VDBaseTunnelListViewController::sortIndicatorChanged(int section, Qt::SortOrder order)
-{
-    if (section < 0 || section >= tunnelcolumn::kCount || !kTunnelColumns[static_cast<std::size_t>(section)].sortKey) {
-        // A column without a sort key leaves the order (and its indicator) as it was.
-        const QSignalBlocker quiet(tableView_->horizontalHeader());
-        tableView_->horizontalHeader()->setSortIndicator(sortSection_, sortOrder_);
-        return;
-    }
-    sortSection_ = section;
-    sortOrder_ = order;
-    model_->sort(section, order);
 }
 
 void VDBaseTunnelListViewController::openContextMenu(const QPoint& position)

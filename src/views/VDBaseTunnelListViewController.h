@@ -9,13 +9,12 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "VDColumnSorting.h"
+#include "VDRecordTableView.h"
 #include "VDTunnelFilter.h"
 #include "VDTunnelListDelegate.h"
-#include "VDTunnelSorting.h"
 #include "data/VDDataProcesser.h"
 #include "platform/NotificationCenter.h"
-
-class QTableView;
 
 namespace vd {
 
@@ -24,7 +23,8 @@ class VDTunnelTableModel;
 // The table of tunnels of one section of a main window. It reads its window's processor (by
 // `idString`, through the registry) when a refresh arrives while it is on screen, shows the
 // records that pass the window's filter and client filter in the order chosen in the header,
-// and keeps the detail pane of its split view (`basicDelegate`) on the selected record.
+// and keeps the detail pane of its split view (`basicDelegate`) on the selected record. Reloads
+// keep the selected record selected and the record at the top of the table at the top.
 //
 // The subclasses say which of the processor's lists they show and what they ask the service
 // for when they come on screen; "on screen" is this widget's own show and hide events.
@@ -53,10 +53,10 @@ public:
     void tunnelCurlCommand() {}
     void tableViewRowChangeAction();
 
-    QTableView* tableView() const { return tableView_; }
+    VDRecordTableView* tableView() const { return tableView_; }
     VDTunnelTableModel* model() const { return model_; }
     const TunnelList& mainArray() const;
-    const TunnelSortDescriptors& sortDescriptors() const;
+    const ColumnSortDescriptors& sortDescriptors() const;
     std::int64_t detailTunnelInfoId() const { return detailTunnelInfoId_; }
     bool viewAppeared() const { return viewAppeared_; }
     // The menu built for the last secondary click on a row, while it exists.
@@ -76,7 +76,6 @@ protected:
 private:
     std::shared_ptr<VDDataProcesser> processer() const;
     void setUpTable();
-    void sortIndicatorChanged(int section, Qt::SortOrder order);
     // Called from the notifying thread: queues one reload on this object's thread.
     void scheduleReload();
     void publish(TunnelList rows);
@@ -94,7 +93,7 @@ private:
     void collapseDetail();
 
     const std::string idString_;
-    QTableView* tableView_ = nullptr;
+    VDRecordTableView* tableView_ = nullptr;
     VDTunnelTableModel* model_ = nullptr;
     VDTunnelFilter filter_;
     std::int64_t detailTunnelInfoId_ = -1;
@@ -107,8 +106,6 @@ private:
     QPointer<QObject> delegateObject_;
     bool delegateIsObject_ = false;
     QPointer<QMenu> contextMenu_;
-    int sortSection_ = -1;
-    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     std::atomic<bool> reloadQueued_{false};
     ObservationToken refreshObservation_;
     ObservationToken filterObservation_;

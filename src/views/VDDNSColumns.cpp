@@ -17,15 +17,15 @@ QString VDDNSColumns::text(const Row& record, int column)
     }
 }
 
-SortValue VDDNSColumns::sortValue(const Row& record, int column)
+SortKey VDDNSColumns::sortKey(const Row& record, int column)
 {
     switch (column) {
     case kType: return static_cast<std::int64_t>(record.type);
-    case kDomain: return record.domain;
-    case kIps: return record.ips.empty() ? std::string() : record.ips.front();
+    case kDomain: return std::string_view(record.domain);
+    case kIps: return record.ips.empty() ? std::string_view() : std::string_view(record.ips.front());
     case kTtl: return record.ttl;
-    case kDns: return record.dns;
-    case kComment: return record.comment;
+    case kDns: return std::string_view(record.dns);
+    case kComment: return std::string_view(record.comment);
     default: return std::int64_t{0};
     }
 }

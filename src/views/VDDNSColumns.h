@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include <QPixmap>
 #include <QString>
@@ -28,7 +29,9 @@ struct VDDNSColumns {
     static QString text(const Row& record, int column);
     static QPixmap image(const Row&, int) { return {}; }
     // The IPs column sorts by the first address (none sorts first).
-    static SortValue sortValue(const Row& record, int column);
+    static SortKey sortKey(const Row& record, int column);
+    // A name can be both configured and cached: each is a record of its own.
+    static std::string key(const Row& record) { return std::to_string(record.type) + ' ' + record.domain; }
 };
 
 } // namespace vd

@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "VDBarIcons.h"
-#include "VDRecordTableView.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -58,6 +57,10 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
         if (section == VDDNSColumns::kIps)
             updateRowHeights();
     });
+    // Heights go by row: rows that change or move take the height of what they now show.
+    // Both signals come inside the place the table keeps, so the top record stays put.
+    connect(model_, &QAbstractItemModel::dataChanged, this, &VDDNSListViewController::updateRowHeights);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, &VDDNSListViewController::updateRowHeights);
     connect(tableView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
         if (QMenu* menu = menuNeedsUpdate(tableView_->indexAt(position).row()))
             menu->popup(tableView_->viewport()->mapToGlobal(position));
@@ -118,31 +121,14 @@ void VDDNSListViewController::reloadData()
     }
     if (filterType_ != 0)
         std::erase_if(rows, [&](const VDDNSInfo& r) { return r.type != filterType_; });
-    publishing_ = true;
-    model_->setRows(model_->sorted(std::move(rows)));
-    publishing_ = false;
-    updateRowHeights();
-    reselect();
-}
-
-void VDDNSListViewController::reselect()
-{
-    if (selectedDomain_.empty()) {
-        tableViewRowChangeAction();
-        return;
+    {
+        const auto place = tableView_->keepPlace();
+        publishing_ = true;
+        model_->setRows(model_->sorted(std::move(rows)));
+        publishing_ = false;
     }
-    // A name can be both configured and cached: the entry of the kind chosen comes first.
-    const auto& rows = model_->mainArray();
-    const auto sameDomain = [&](const VDDNSInfo& r) { return r.domain == selectedDomain_; };
-    auto found = std::find_if(rows.begin(), rows.end(), [&](const VDDNSInfo& r) { return sameDomain(r) && chosen_ && r.type == chosen_->type; });
-    if (found == rows.end())
-        found = std::find_if(rows.begin(), rows.end(), sameDomain);
-    if (found == rows.end()) {
-        selectedDomain_.clear();
-        tableViewRowChangeAction();
-        return;
-    }
-    tableView_->selectRow(static_cast<int>(found - rows.begin()));
+    // The selection went with its record, or left with it.
+    tableViewRowChangeAction();
 }
 
 void VDDNSListViewController::updateRowHeights()

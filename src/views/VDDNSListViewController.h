@@ -11,11 +11,11 @@
 
 #include "VDDNSColumns.h"
 #include "VDRecordTableModel.h"
+#include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
 #include "data/VDDataProcesser.h"
 
 class QPushButton;
-class QTableView;
 class QToolButton;
 
 namespace vd {
@@ -23,7 +23,8 @@ namespace vd {
 // The DNS table of a window with its bottom bar (delete, refresh, "Purge DNS Cache") and its
 // context menu. It shows the processor's name table (by `idString`, through the registry)
 // filtered by the window's filter text and the type chosen in the sidebar, in the order chosen
-// in the header, and keeps the selection on its domain across reloads.
+// in the header. Reloads keep the selected record (by domain and type) selected and the record at
+// the top of the table at the top.
 //
 // Commands change nothing here: the service's next DNS report does. While the table is on screen
 // the service pushes its DNS changes; hidden, it does not.
@@ -40,14 +41,14 @@ public:
     void setFilterType(std::uint64_t type) { filterType_ = type; }
     const std::string& selectedDomain() const { return selectedDomain_; }
 
-    // Rebuilds the rows from the processor, redraws and selects the remembered domain again.
+    // Rebuilds the rows from the processor and redraws, in place.
     void reloadData();
     // Deletes the chosen record when it is a dynamic one; nothing without one.
     void delAction();
     void refreshAction();
     void purgeAction();
 
-    QTableView* tableView() const { return tableView_; }
+    VDRecordTableView* tableView() const { return tableView_; }
     Model* model() const { return model_; }
     QToolButton* delButton() const { return delButton_; }
     QToolButton* refreshButton() const { return refreshButton_; }
@@ -67,7 +68,6 @@ private:
     std::shared_ptr<VDDataProcesser> processer() const;
     QWidget* makeBottomBar();
     void tableViewRowChangeAction();
-    void reselect();
     // Each row is as tall as its addresses wrapped to the IPs column's width.
     void updateRowHeights();
     void removeDomain(const std::string& domain);
@@ -76,12 +76,12 @@ private:
     const std::string idString_;
     std::uint64_t filterType_ = 0;
     std::string selectedDomain_;
-    // The record the user chose, as it was when chosen (or last reselected).
+    // The record the user chose, as the last reload showed it.
     std::optional<VDDNSInfo> chosen_;
     // Rows being replaced: the selection the model drops then is not the user's doing.
     bool publishing_ = false;
     Model* model_;
-    QTableView* tableView_;
+    VDRecordTableView* tableView_;
     QToolButton* delButton_ = nullptr;
     QToolButton* refreshButton_ = nullptr;
     QPushButton* purgeButton_ = nullptr;

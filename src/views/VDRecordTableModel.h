@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -17,13 +20,23 @@ namespace vd {
 // one of them:
 //   using Row; static constexpr std::array<VDRecordColumn, N> kColumns; static constexpr bool
 //   kSelectable; static QString text(const Row&, int); static QPixmap image(const Row&, int);
-//   static SortValue sortValue(const Row&, int).
-// Cell texts are made only when the view asks for a visible cell.
+//   static SortKey sortKey(const Row&, int); static Key key(const Row&), the record's identity
+//   across reports (hashable).
+// Cell texts are made only when the view asks for a visible cell; the model keeps no text per row.
+//
+// New rows never reset the model: records added before or after an unchanged list arrive with
+// rowsInserted, any other change is one layout change that moves persistent indexes to their
+// records' new rows, and the values refresh with one ranged dataChanged. So the selection stays
+// on its record and a refresh of thousands of rows costs the view only its visible cells.
 template <typename Columns>
 class VDRecordTableModel : public QAbstractTableModel {
 public:
     using Row = typename Columns::Row;
+    using Key = decltype(Columns::key(std::declval<const Row&>()));
     static constexpr int kColumnCount = static_cast<int>(Columns::kColumns.size());
+    // The typed key a column sorts by (a number, a date as seconds, or a text), for views and
+    // proxies that sort or filter through the model's roles.
+    static constexpr int SortKeyRole = Qt::UserRole + 1;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -45,6 +58,7 @@ public:
         }
         case VDTableCellView::LayoutRole: return static_cast<int>(column.layout);
         case VDTableCellView::WrapRole: return column.wraps;
+        case SortKeyRole: return column.sortable ? variantOf(Columns::sortKey(*row, index.column())) : QVariant();
         default: return {};
         }
     }
@@ -79,7 +93,7 @@ public:
         if (column < 0 || column >= kColumnCount || !Columns::kColumns[static_cast<std::size_t>(column)].sortable)
             return;
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
-        const auto permutation = sortedOrder(rows_);
+        const auto permutation = sortedOrder(rows_, sortDescriptors_, &Columns::sortKey);
         std::vector<int> newRowOf(permutation.size());
         std::vector<Row> rows;
         rows.reserve(permutation.size());
@@ -87,15 +101,8 @@ public:
             newRowOf[permutation[row]] = static_cast<int>(row);
             rows.push_back(rows_[permutation[row]]);
         }
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        const QModelIndexList before = persistentIndexList();
-        QModelIndexList after;
-        after.reserve(before.size());
-        for (const QModelIndex& index : before)
-            after.push_back(this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column()));
-        rows_ = std::move(rows);
-        changePersistentIndexList(before, after);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        relayout(std::move(rows), [&](int oldRow) { return newRowOf[static_cast<std::size_t>(oldRow)]; },
+                 QAbstractItemModel::VerticalSortHint);
     }
 
     // `rows` in the order chosen in the header; unchanged while none is chosen.
@@ -105,18 +112,23 @@ public:
             return rows;
         std::vector<Row> sortedRows;
         sortedRows.reserve(rows.size());
-        for (const auto row : sortedOrder(rows))
+        for (const auto row : sortedOrder(rows, sortDescriptors_, &Columns::sortKey))
             sortedRows.push_back(std::move(rows[row]));
         return sortedRows;
     }
 
-    // Replaces every row. The view's selection goes with the old rows; a list that keeps one
-    // selects again by what it remembers of the record.
-    void setRows(std::vector<Row> rows)
+    // Replaces the rows, keeping every persistent index (the selection, the view's top row) on
+    // its record.
+    virtual void setRows(std::vector<Row> rows)
     {
-        beginResetModel();
-        rows_ = std::move(rows);
-        endResetModel();
+        if (!insertAround(rows)) {
+            // Anything else is one layout change: a filter keystroke can drop thousands of rows
+            // scattered over the table, which as separate removals would cost the view one pass
+            // over all rows each.
+            relayout(std::move(rows), newRowsByKey(rows));
+        }
+        if (!rows_.empty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
     }
 
     const std::vector<Row>& mainArray() const { return rows_; }
@@ -126,11 +138,108 @@ public:
     {
         return row >= 0 && static_cast<std::size_t>(row) < rows_.size() ? &rows_[static_cast<std::size_t>(row)] : nullptr;
     }
+    // The first row of the record with this identity, or -1.
+    int rowOfKey(const Key& key) const
+    {
+        const auto found = std::find_if(rows_.begin(), rows_.end(), [&](const Row& row) { return Columns::key(row) == key; });
+        return found == rows_.end() ? -1 : static_cast<int>(found - rows_.begin());
+    }
+
+    // Bytes the model itself holds; records the rows share with others are not counted.
+    virtual std::size_t heldBytes() const
+    {
+        return sizeof(*this) + rows_.capacity() * sizeof(Row) + sortDescriptors_.capacity() * sizeof(ColumnSortDescriptor);
+    }
 
 private:
-    std::vector<std::uint32_t> sortedOrder(const std::vector<Row>& rows) const
+    static QVariant variantOf(const SortKey& key)
     {
-        return sortedOrderOf(rows, sortDescriptors_, [](const Row& row, int column) { return Columns::sortValue(row, column); });
+        switch (key.index()) {
+        case 0: return QVariant::fromValue<qint64>(std::get<std::int64_t>(key));
+        case 1: return std::get<double>(key);
+        case 2: {
+            const auto text = std::get<std::string_view>(key);
+            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        }
+        default: return QString::fromStdString(std::get<std::string>(key));
+        }
+    }
+
+    static bool sameRecord(const Row& a, const Row& b) { return Columns::key(a) == Columns::key(b); }
+
+    // The usual refresh: the same records in the same order, maybe with new ones before them (a
+    // list kept newest first) or after them (a growing recent list). The view then only
+    // repaints and, maybe, inserts. False when the rows changed otherwise.
+    bool insertAround(std::vector<Row>& rows)
+    {
+        const std::size_t held = rows_.size();
+        if (held > rows.size())
+            return false;
+        std::size_t before = 0;
+        if (held > 0) {
+            const auto lastStart = rows.begin() + static_cast<std::ptrdiff_t>(rows.size() - held);
+            const auto start = std::find_if(rows.begin(), lastStart + 1, [&](const Row& row) { return sameRecord(row, rows_.front()); });
+            if (start == lastStart + 1 || !std::equal(rows_.begin(), rows_.end(), start, sameRecord))
+                return false;
+            before = static_cast<std::size_t>(start - rows.begin());
+        }
+        if (before > 0) {
+            beginInsertRows({}, 0, static_cast<int>(before) - 1);
+            rows_.insert(rows_.begin(), rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(before));
+            endInsertRows();
+        }
+        if (rows.size() > rows_.size()) {
+            beginInsertRows({}, static_cast<int>(rows_.size()), static_cast<int>(rows.size()) - 1);
+            rows_ = std::move(rows);
+            endInsertRows();
+        } else {
+            rows_ = std::move(rows);
+        }
+        return true;
+    }
+
+    // Where each current row's record is in `rows`, by identity. A record listed twice: its
+    // k-th row goes to its k-th row, since two persistent indexes must never land on one place,
+    // or the model would lose track of one of them. Asked only while both lists are whole.
+    auto newRowsByKey(const std::vector<Row>& rows) const
+    {
+        std::unordered_map<Key, int> firstRows;
+        // Without persistent indexes nothing is asked.
+        if (!persistentIndexList().isEmpty()) {
+            firstRows.reserve(rows.size());
+            for (std::size_t row = 0; row < rows.size(); ++row)
+                firstRows.try_emplace(Columns::key(rows[row]), static_cast<int>(row));
+        }
+        return [this, &rows, firstRows = std::move(firstRows)](int oldRow) {
+            const Key key = Columns::key(rows_[static_cast<std::size_t>(oldRow)]);
+            const auto first = firstRows.find(key);
+            if (first == firstRows.end())
+                return -1;
+            auto copies = std::count_if(rows_.begin(), rows_.begin() + oldRow, [&](const Row& r) { return Columns::key(r) == key; });
+            int row = first->second;
+            while (copies > 0 && ++row < static_cast<int>(rows.size()))
+                copies -= Columns::key(rows[static_cast<std::size_t>(row)]) == key;
+            return copies == 0 ? row : -1;
+        };
+    }
+
+    // Replaces the rows in one layout change; `newRowOf` tells where an old row's record went
+    // (-1: gone), and is asked before the rows change.
+    template <typename NewRowOf>
+    void relayout(std::vector<Row>&& rows, const NewRowOf& newRowOf,
+                  QAbstractItemModel::LayoutChangeHint hint = QAbstractItemModel::NoLayoutChangeHint)
+    {
+        emit layoutAboutToBeChanged({}, hint);
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& index : before) {
+            const int row = newRowOf(index.row());
+            after.push_back(row < 0 ? QModelIndex() : this->index(row, index.column()));
+        }
+        rows_ = std::move(rows);
+        changePersistentIndexList(before, after);
+        emit layoutChanged({}, hint);
     }
 
     std::vector<Row> rows_;

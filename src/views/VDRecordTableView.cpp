@@ -1,10 +1,33 @@
 #include "VDRecordTableView.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 
 #include "VDTableCellView.h"
 
 namespace vd {
+
+VDRecordTableView::KeptPlace::KeptPlace(VDRecordTableView& view) : view_(view)
+{
+    const int scrolled = view.verticalScrollBar()->value();
+    const int row = view.rowAt(0);
+    if (scrolled == 0 || row < 0 || !view.model())
+        return;
+    top_ = view.model()->index(row, 0);
+    hiddenPixels_ = scrolled - view.verticalHeader()->sectionPosition(row);
+}
+
+VDRecordTableView::KeptPlace::~KeptPlace()
+{
+    if (!top_.isValid())
+        return;
+    const int position = view_.verticalHeader()->sectionPosition(top_.row()) + hiddenPixels_;
+    if (view_.verticalScrollBar()->value() == position)
+        return;
+    // The scroll range must know rows that have only just arrived before it can reach them.
+    view_.updateGeometries();
+    view_.verticalScrollBar()->setValue(position);
+}
 
 VDRecordTableView::VDRecordTableView(std::span<const VDRecordColumn> columns, QWidget* parent)
     : QTableView(parent), columns_(columns)
@@ -14,7 +37,9 @@ VDRecordTableView::VDRecordTableView(std::span<const VDRecordColumn> columns, QW
     // The cell draws the vertical grid lines; rows are told apart by their backgrounds.
     setShowGrid(false);
     setWordWrap(false);
+    setTabKeyNavigation(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // A place kept across changes of rows is a pixel offset, also within rows of many lines.
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     QHeaderView* rows = verticalHeader();
@@ -44,6 +69,13 @@ void VDRecordTableView::setModel(QAbstractItemModel* model)
     }
 }
 
+void VDRecordTableView::selectRowInPlace(int row)
+{
+    const QModelIndex index = model() ? model()->index(row, 0) : QModelIndex();
+    if (index.isValid())
+        selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
 void VDRecordTableView::sectionResized(int section, int, int newSize)
 {
     // The header has one minimum for all sections; each column keeps its own.
@@ -64,8 +96,10 @@ void VDRecordTableView::sortIndicatorChanged(int section, Qt::SortOrder order)
     }
     sortSection_ = section;
     sortOrder_ = order;
-    if (model())
+    if (model()) {
+        const auto place = keepPlace();
         model()->sort(section, order);
+    }
 }
 
 } // namespace vd

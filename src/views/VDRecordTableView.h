@@ -2,24 +2,48 @@
 
 #include <span>
 
+#include <QPersistentModelIndex>
 #include <QTableView>
 
 #include "VDRecordColumn.h"
 
 namespace vd {
 
-// The table of a record list (DNS, UDP): every cell drawn by the shared table cell, rows 20 high
-// with alternating backgrounds, columns that keep their order, sized and clamped as their
+// The table of a record list (tunnels, DNS, UDP): every cell drawn by the shared table cell, rows
+// 20 high with alternating backgrounds, columns that keep their order, sized and clamped as their
 // columns say. A header click sorts the model (through its sort()), starting from no order, so
 // rows first keep the order they were given in; a click on a column without a sort key changes
-// nothing.
+// nothing. Tab leaves the table rather than walking its cells.
+//
+// The table keeps its place while its rows change: the record at the top stays at the top (and
+// the view at the very start stays there, showing what arrives first), and the selection, which
+// goes with its record, neither moves the current row nor scrolls.
 class VDRecordTableView : public QTableView {
     Q_OBJECT
 public:
+    // The record at the top of the view and how much of it is scrolled out of sight, taken
+    // before the rows change and put back where it was when this goes out of scope, wherever
+    // the change moved it.
+    class KeptPlace {
+    public:
+        explicit KeptPlace(VDRecordTableView& view);
+        ~KeptPlace();
+        KeptPlace(const KeptPlace&) = delete;
+        KeptPlace& operator=(const KeptPlace&) = delete;
+
+    private:
+        VDRecordTableView& view_;
+        QPersistentModelIndex top_;
+        int hiddenPixels_ = 0;
+    };
+
     VDRecordTableView(std::span<const VDRecordColumn> columns, QWidget* parent);
 
     // Also sizes the columns, which the header knows only once it has a model.
     void setModel(QAbstractItemModel* model) override;
+    [[nodiscard]] KeptPlace keepPlace() { return KeptPlace(*this); }
+    // Selects the row as the only selection, leaving the current row and the scroll position.
+    void selectRowInPlace(int row);
 
 private:
     void sortIndicatorChanged(int section, Qt::SortOrder order);

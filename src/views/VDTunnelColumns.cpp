@@ -1,14 +1,20 @@
 #include "VDTunnelColumns.h"
 
+#include "VDStatusImages.h"
 #include "data/VDUtils.h"
 
 namespace vd {
 namespace {
 
-std::string byteCount(std::int64_t value)
+QString qText(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString byteCount(std::int64_t value)
 {
     auto [number, unit] = VDUtils::transformedValue(value, false);
-    return number + unit;
+    return qText(number + unit);
 }
 
 } // namespace
@@ -23,26 +29,42 @@ std::string policyText(std::string_view policyName, std::string_view ruleInfo)
     return text;
 }
 
-std::string tunnelPolicyText(const VDTunnelInfo& tunnel)
+QString VDTunnelColumns::text(const Row& tunnel, int column)
 {
-    return policyText(tunnel.policyName(), tunnel.ruleInfo());
+    switch (column) {
+    case kId: return QString::number(tunnel->id_());
+    case kDate: return qText(VDUtils::formatTunnelStartTime(tunnel->startTime()));
+    case kClient: return qText(tunnel->processTitle());
+    case kStatusString: return qText(tunnel->statusString());
+    case kPolicy: return qText(policyText(tunnel->policyName(), tunnel->ruleInfo()));
+    case kTx: return byteCount(tunnel->tx());
+    case kRx: return byteCount(tunnel->rx());
+    case kDuration: return qText(VDUtils::formatDuration(tunnel->duration()));
+    case kMethod: return qText(tunnel->method());
+    case kServer: return qText(tunnel->serverString());
+    default: return {};
+    }
 }
 
-std::string tunnelCellText(const VDTunnelInfo& tunnel, int column)
+QPixmap VDTunnelColumns::image(const Row& tunnel, int column)
 {
-    using namespace tunnelcolumn;
+    return column == kStatus ? VDStatusImages::forStatus(tunnel->status()) : QPixmap();
+}
+
+SortKey VDTunnelColumns::sortKey(const Row& tunnel, int column)
+{
     switch (column) {
-    case kId: return std::to_string(tunnel.id_());
-    case kDate: return VDUtils::formatTunnelStartTime(tunnel.startTime());
-    case kClient: return tunnel.processTitle();
-    case kStatusString: return tunnel.statusString();
-    case kPolicy: return tunnelPolicyText(tunnel);
-    case kTx: return byteCount(tunnel.tx());
-    case kRx: return byteCount(tunnel.rx());
-    case kDuration: return VDUtils::formatDuration(tunnel.duration());
-    case kMethod: return tunnel.method();
-    case kServer: return tunnel.serverString();
-    default: return {};
+    case kId: return tunnel->id_();
+    case kDate: return tunnel->startTime();
+    case kClient: return tunnel->processId();
+    case kStatusString: return static_cast<std::int64_t>(tunnel->status());
+    case kPolicy: return tunnel->policyName();
+    case kTx: return tunnel->tx();
+    case kRx: return tunnel->rx();
+    case kDuration: return tunnel->duration();
+    case kMethod: return tunnel->method();
+    case kServer: return tunnel->host();
+    default: return std::int64_t{0};
     }
 }
 

@@ -1,52 +1,52 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "VDTableCellView.h"
+#include <QPixmap>
+#include <QString>
+
+#include "VDColumnSorting.h"
+#include "VDRecordColumn.h"
 #include "data/VDTunnelInfo.h"
 
 namespace vd {
 
-// The record property a column sorts by. The client column sorts by the process id and the
-// server column by the host, while they show other texts.
-enum class TunnelSortKey : std::uint8_t { id_, startTime, processId, status, policyName, tx, rx, duration, method, host };
+// The eleven columns of a tunnel table and how each shows and sorts a tunnel record. The client
+// column's icon comes from the icon cache, which the tunnel model asks.
+struct VDTunnelColumns {
+    using Row = std::shared_ptr<const VDTunnelInfo>;
+    enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kTx, kRx, kDuration, kMethod, kServer, kCount };
+    static constexpr bool kSelectable = true;
+    // Every column but the status column can be made as narrow as the header allows.
+    static constexpr int kNarrowest = 1;
+    static constexpr std::array<VDRecordColumn, kCount> kColumns{{
+        {"status_column", "", 20, 0, false, VDTableCellView::imageOnly, false},
+        {"id_column", "ID", 50, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"date_column", "Date", 100, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"client_column", "Client", 150, kNarrowest, true, VDTableCellView::imageAndText, false},
+        {"status_string_column", "Status", 100, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"policy_column", "Policy", 150, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"tx_column", "Upload", 60, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"rx_column", "Download", 60, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"duration_column", "Duration", 70, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"method_column", "Method", 50, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"server_column", "Server", 100, kNarrowest, true, VDTableCellView::textOnly, false},
+    }};
 
-// One column of a tunnel table: how it is named, sized, sorted and drawn.
-struct TunnelColumn {
-    const char* identifier;
-    const char* title;
-    int width;
-    std::optional<TunnelSortKey> sortKey;
-    VDTableCellView::Layout layout;
+    static QString text(const Row& tunnel, int column);
+    // The status image; the client icon is the model's.
+    static QPixmap image(const Row& tunnel, int column);
+    // The client column sorts by the process id and the server column by the host, while they
+    // show other texts.
+    static SortKey sortKey(const Row& tunnel, int column);
+    static std::int64_t key(const Row& tunnel) { return tunnel->id_(); }
 };
 
-namespace tunnelcolumn {
-enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kTx, kRx, kDuration, kMethod, kServer, kCount };
-}
-
-inline constexpr std::array<TunnelColumn, tunnelcolumn::kCount> kTunnelColumns{{
-    {"status_column", "", 20, std::nullopt, VDTableCellView::imageOnly},
-    {"id_column", "ID", 50, TunnelSortKey::id_, VDTableCellView::textOnly},
-    {"date_column", "Date", 100, TunnelSortKey::startTime, VDTableCellView::textOnly},
-    {"client_column", "Client", 150, TunnelSortKey::processId, VDTableCellView::imageAndText},
-    {"status_string_column", "Status", 100, TunnelSortKey::status, VDTableCellView::textOnly},
-    {"policy_column", "Policy", 150, TunnelSortKey::policyName, VDTableCellView::textOnly},
-    {"tx_column", "Upload", 60, TunnelSortKey::tx, VDTableCellView::textOnly},
-    {"rx_column", "Download", 60, TunnelSortKey::rx, VDTableCellView::textOnly},
-    {"duration_column", "Duration", 70, TunnelSortKey::duration, VDTableCellView::textOnly},
-    {"method_column", "Method", 50, TunnelSortKey::method, VDTableCellView::textOnly},
-    {"server_column", "Server", 100, TunnelSortKey::host, VDTableCellView::textOnly},
-}};
-
-// The text a column shows for a record; empty for the image-only status column.
-std::string tunnelCellText(const VDTunnelInfo& tunnel, int column);
 // "--" without a policy; else the policy, with the matched rule in parentheses when there is one.
 // The UDP table shows its records' policies the same way.
 std::string policyText(std::string_view policyName, std::string_view ruleInfo);
-std::string tunnelPolicyText(const VDTunnelInfo& tunnel);
 
 } // namespace vd

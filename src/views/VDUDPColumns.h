@@ -33,7 +33,8 @@ struct VDUDPColumns {
     static QPixmap image(const Row& record, int column);
     // The client column sorts by the client address and the server column by the host, while
     // they show address and port.
-    static SortValue sortValue(const Row& record, int column);
+    static SortKey sortKey(const Row& record, int column);
+    static std::int64_t key(const Row& record) { return record->id_(); }
 };
 
 } // namespace vd

@@ -4,7 +4,6 @@
 
 #include <QVBoxLayout>
 
-#include "VDRecordTableView.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -46,6 +45,7 @@ void VDUDPTunListViewController::reloadData()
         const std::string needle = foldForSearch(filter);
         std::erase_if(rows, [&](const auto& r) { return foldForSearch(r->host()).find(needle) == std::string::npos; });
     }
+    const auto place = tableView_->keepPlace();
     model_->setRows(model_->sorted(std::move(rows)));
 }
 

@@ -5,18 +5,18 @@
 #include <QWidget>
 
 #include "VDRecordTableModel.h"
+#include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
 #include "VDUDPColumns.h"
 #include "data/VDDataProcesser.h"
-
-class QTableView;
 
 namespace vd {
 
 // The UDP section of a main window: the UDP records the service pushes while the section is on
 // screen, newest first (or in the order chosen in the header), whose destination contains the
-// window's filter text. Rows are only shown, never selected. Off screen the service pushes
-// nothing and the list does not change.
+// window's filter text. Rows are only shown, never selected; the record at the top of the table
+// stays there as new ones arrive. Off screen the service pushes nothing and the list does not
+// change.
 class VDUDPTunListViewController : public QWidget {
     Q_OBJECT
 public:
@@ -29,7 +29,7 @@ public:
     // Rebuilds the rows from the processor; nothing while off screen.
     void reloadData();
 
-    QTableView* tableView() const { return tableView_; }
+    VDRecordTableView* tableView() const { return tableView_; }
     Model* model() const { return model_; }
     const UDPList& mainArray() const { return model_->mainArray(); }
 
@@ -43,7 +43,7 @@ private:
     const std::string idString_;
     bool viewAppeared_ = false;
     Model* model_;
-    QTableView* tableView_;
+    VDRecordTableView* tableView_;
     VDReloadObserver reloads_;
 };
 

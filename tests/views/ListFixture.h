@@ -97,7 +97,7 @@ protected:
         const auto record = list.model()->recordAt(selectedRow());
         return record ? record->id_() : -1;
     }
-    void select(std::int64_t id) { list.tableView()->selectRow(list.model()->rowOfId(id)); }
+    void select(std::int64_t id) { list.tableView()->selectRow(list.model()->rowOfKey(id)); }
 
     const std::string idString = freshId();
     const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);

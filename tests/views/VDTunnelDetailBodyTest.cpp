@@ -3,15 +3,12 @@
 #include <random>
 
 #include <algorithm>
-#include <iostream>
 
-#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include "DetailFixture.h"
 #include "data/VDDataManager.h"
@@ -282,7 +279,8 @@ TEST_F(BodyViewLocalTest, NothingCapturedShowsNoDataAndExportsNothing)
     EXPECT_EQ(shown(view), " 61 62 C3 28 ");
 }
 
-TEST_F(BodyViewLocalTest, SixteenMegabyteBinaryBodyNeverHoldsTheWindowLong)
+// How long such bodies hold the GUI thread is measured by the detail body benchmark.
+TEST_F(BodyViewLocalTest, SixteenMegabyteBinaryBodyIsDumpedWhole)
 {
     constexpr std::size_t kSize = 16 * 1024 * 1024;
     std::string message = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n";
@@ -292,34 +290,11 @@ TEST_F(BodyViewLocalTest, SixteenMegabyteBinaryBodyNeverHoldsTheWindowLong)
     for (std::size_t i = head; i < message.size(); ++i)
         message[i] = static_cast<char>(random());
 
-    // A heartbeat every 5 ms: the longest gap between two beats is the longest time the GUI
-    // thread was held.
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(5);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    clock.start();
-    heartbeat.start();
-    QTest::qWait(50);
-
-    Bytes captured = asBytes(message);
-    const qint64 before = clock.elapsed();
-    view.parserData(std::move(captured));
-    const qint64 call = clock.elapsed() - before;
+    view.parserData(asBytes(message));
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.isShowingHex(); }, 30000));
     // Scroll to the end and paint there, as a user would.
     view.hexView()->verticalScrollBar()->setValue(view.hexView()->verticalScrollBar()->maximum());
     view.repaint();
-    QTest::qWait(50);
-    heartbeat.stop();
-
-    std::cout << "[ figure ] 16 MiB body: parserData returned after " << call << " ms; longest GUI gap " << longest << " ms\n";
-    EXPECT_LT(longest, 100);
     EXPECT_EQ(view.storeData()->size(), kSize);
     EXPECT_EQ(view.hexView()->lineCount(), static_cast<std::int64_t>(kSize / 16));
     EXPECT_EQ(view.shownText().size(), VDUtils::hexStringOfData(*view.storeData()).size());
@@ -335,12 +310,9 @@ TEST_F(BodyViewLocalTest, MegabytesOfOneLineTextAreShownLazilyAndGivenWhole)
         body[i] = static_cast<char>('a' + i % 26);
     const std::string message = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n" + body;
 
-    QElapsedTimer clock;
-    clock.start();
     view.parserData(asBytes(message));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.longTextView()->text().isEmpty(); }, 30000));
     view.repaint();
-    EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(view.isShowingHex());
     EXPECT_EQ(view.longTextView()->lineCount(), static_cast<std::int64_t>((kSize + VDLongTextView::kSegmentChars - 1) / VDLongTextView::kSegmentChars));
     EXPECT_EQ(view.shownText(), body);

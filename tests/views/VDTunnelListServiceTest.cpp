@@ -53,7 +53,7 @@ TEST_F(CurrentListWithServiceTest, ShowingAnEmptyListAsksForTunnelsAndKillCloses
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 30; }, 5000));
     EXPECT_FALSE(commands(7).empty());
 
-    list.tableView()->horizontalHeader()->setSortIndicator(tunnelcolumn::kId, Qt::AscendingOrder);
+    list.tableView()->horizontalHeader()->setSortIndicator(VDTunnelColumns::kId, Qt::AscendingOrder);
     list.tableView()->selectRow(3);
     const std::int64_t chosen = list.detailTunnelInfoId();
     ASSERT_EQ(list.model()->recordAt(3)->id_(), chosen);
@@ -61,7 +61,7 @@ TEST_F(CurrentListWithServiceTest, ShowingAnEmptyListAsksForTunnelsAndKillCloses
     ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(18).empty(); }, 5000));
     EXPECT_EQ(commands(18).front()["d"]["tunnel_id"], chosen);
     // The service ends it; as an active connection it leaves the list and the pane collapses.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.model()->rowOfId(chosen) < 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.model()->rowOfKey(chosen) < 0; }, 5000));
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(delegate.calls.back(), "collapse");
 }

@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
 
 #include "ListFixture.h"
 #include "data/VDNotifications.h"
@@ -16,7 +18,7 @@ namespace {
 
 using test::TunnelFields;
 using Ids = std::vector<std::int64_t>;
-namespace col = tunnelcolumn;
+using col = VDTunnelColumns;
 
 const auto* const environment = testing::AddGlobalTestEnvironment(new test::ViewsEnvironment);
 
@@ -46,7 +48,7 @@ protected:
     }
     void rightClick(std::int64_t id)
     {
-        const QRect cell = list.tableView()->visualRect(list.model()->index(list.model()->rowOfId(id), col::kServer));
+        const QRect cell = list.tableView()->visualRect(list.model()->index(list.model()->rowOfKey(id), col::kServer));
         emit list.tableView()->customContextMenuRequested(cell.center());
     }
     QAction* menuItem(const QString& text) const
@@ -115,6 +117,46 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
     EXPECT_EQ(shownIds(), (Ids{3, 1}));
     EXPECT_EQ(selectedId(), 3);
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
+}
+
+TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRecordAndTheSelection)
+{
+    QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(list.model(), &QAbstractItemModel::modelAboutToBeReset);
+    Ids ids(300);
+    std::iota(ids.begin(), ids.end(), 1);
+    report(7, records(ids));
+    select(5);
+    auto* table = list.tableView();
+    table->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
+    // Part of the top row is scrolled out of sight; that part stays out of sight.
+    table->verticalScrollBar()->setValue(table->verticalScrollBar()->value() + 7);
+    const auto topId = [&] { return list.model()->recordAt(table->rowAt(0))->id_(); };
+    const auto topOffset = [&] { return table->rowViewportPosition(table->rowAt(0)); };
+    ASSERT_EQ(topId(), 120);
+    ASSERT_EQ(topOffset(), -7);
+    const auto currentId = [&] { return list.model()->recordAt(table->currentIndex().row())->id_(); };
+    ASSERT_EQ(currentId(), 5);
+
+    // Reversed, ten records gone and ten new ones: every row moves.
+    Ids next(ids.rbegin(), ids.rend());
+    std::erase_if(next, [](std::int64_t id) { return id >= 50 && id < 60; });
+    for (std::int64_t id = 301; id <= 310; ++id)
+        next.insert(next.begin() + id % 7 * 20, id);
+    report(7, records(next));
+    ASSERT_EQ(shownIds(), next);
+    EXPECT_EQ(topId(), 120);
+    EXPECT_EQ(topOffset(), -7);
+    EXPECT_EQ(selectedId(), 5);
+    EXPECT_EQ(currentId(), 5);
+
+    // A header click moves the rows too.
+    table->horizontalHeader()->setSortIndicator(col::kServer, Qt::AscendingOrder);
+    EXPECT_NE(shownIds(), next);
+    EXPECT_EQ(topId(), 120);
+    EXPECT_EQ(selectedId(), 5);
+    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 5"), 1);
+    EXPECT_EQ(resets.count(), 0);
 }
 
 TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnReturn)
@@ -271,7 +313,7 @@ TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingN
     report(8, records(ids));
     ASSERT_EQ(shownIds().size(), 300U);
     const auto topId = [this] { return list.model()->recordAt(list.tableView()->rowAt(0))->id_(); };
-    list.tableView()->scrollTo(list.model()->index(list.model()->rowOfId(120), 0), QAbstractItemView::PositionAtTop);
+    list.tableView()->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
     ASSERT_EQ(topId(), 120);
 
     const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);

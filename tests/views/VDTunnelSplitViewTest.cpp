@@ -1,4 +1,5 @@
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
@@ -9,6 +10,7 @@
 #include "views/VDCurTunViewController.h"
 #include "views/VDRecTunViewController.h"
 #include "views/VDToggleButton.h"
+#include "views/VDTunnelTableModel.h"
 #include "views/VDTunnelDetailViewController.h"
 #include "views/VDUserDefaults.h"
 
@@ -172,10 +174,16 @@ TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway
     EXPECT_FALSE(table->isDetailOpen());
     EXPECT_FALSE(table->toolViewController()->collapseButton()->isVisible());
     EXPECT_TRUE(table->listViewController()->tableView()->selectionModel()->selectedRows().isEmpty());
-    // The next refresh keeps it folded.
-    const auto seen = processer->currentTunnelInfos().size();
-    QTest::qWait(1200);
-    EXPECT_FALSE(table->isDetailOpen()) << seen;
+    // The next refresh keeps it folded: a reload replaces every row's values at once.
+    auto* model = table->listViewController()->model();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    const auto reloaded = [&] {
+        return std::any_of(changed.begin(), changed.end(), [&](const QList<QVariant>& signal) {
+            return signal[0].toModelIndex().column() == 0 && signal[1].toModelIndex().column() == model->columnCount() - 1;
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor(reloaded, 5000));
+    EXPECT_FALSE(table->isDetailOpen());
 
     selectFirstRow(section);
     EXPECT_TRUE(paneOpen(section));

@@ -17,7 +17,7 @@ namespace {
 using test::idsOf;
 using test::tunnel;
 using test::tunnels;
-namespace col = tunnelcolumn;
+using col = VDTunnelColumns;
 
 class TunnelTableModelTest : public ::testing::Test {
 protected:
@@ -27,9 +27,12 @@ protected:
         return model.data(model.index(row, column), Qt::DecorationRole).value<QPixmap>().toImage();
     }
     void click(int column, Qt::SortOrder order = Qt::AscendingOrder) { model.sort(column, order); }
+    // Whatever a test does to the rows, the model is never reset.
+    void TearDown() override { EXPECT_EQ(resets.count(), 0); }
 
     VDTunnelTableModel model{VDICONImageManager::create()};
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+    QSignalSpy resets{&model, &QAbstractItemModel::modelAboutToBeReset};
 };
 
 TEST_F(TunnelTableModelTest, HeaderNamesElevenColumnsInOrder)
@@ -39,7 +42,7 @@ TEST_F(TunnelTableModelTest, HeaderNamesElevenColumnsInOrder)
         titles << model.headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(titles, QStringList({"", "ID", "Date", "Client", "Status", "Policy", "Upload", "Download", "Duration",
                                    "Method", "Server"}));
-    EXPECT_STREQ(kTunnelColumns[col::kServer].identifier, "server_column");
+    EXPECT_STREQ(col::kColumns[col::kServer].identifier, "server_column");
     EXPECT_EQ(model.headerData(col::kTx, Qt::Horizontal, Qt::InitialSortOrderRole).toInt(), Qt::AscendingOrder);
 }
 
@@ -66,6 +69,10 @@ TEST_F(TunnelTableModelTest, CellsShowTheRecordsTexts)
     EXPECT_EQ(model.data(model.index(0, col::kClient), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageAndText);
     EXPECT_EQ(model.data(model.index(0, col::kServer), VDTableCellView::LayoutRole).toInt(), VDTableCellView::textOnly);
     EXPECT_FALSE(model.index(3, 0).isValid());
+    // Proxies sort by the typed keys: the host, not the shown server text; nothing for the status.
+    EXPECT_EQ(model.data(model.index(0, col::kServer), VDTunnelTableModel::SortKeyRole).toString(), "::1");
+    EXPECT_EQ(model.data(model.index(0, col::kTx), VDTunnelTableModel::SortKeyRole).toLongLong(), 1536);
+    EXPECT_FALSE(model.data(model.index(0, col::kStatus), VDTunnelTableModel::SortKeyRole).isValid());
 }
 
 TEST_F(TunnelTableModelTest, StatusImageFollowsTheStatus)
@@ -105,7 +112,7 @@ TEST_F(TunnelTableModelTest, NumbersSortNumericallyAndLaterClicksLeadWithEarlier
     click(col::kServer, Qt::DescendingOrder);
     EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{3, 1, 2, 4}));
     ASSERT_EQ(model.sortDescriptors().size(), 2u);
-    EXPECT_EQ(model.sortDescriptors()[0], (TunnelSortDescriptor{TunnelSortKey::host, false}));
+    EXPECT_EQ(model.sortDescriptors()[0], (ColumnSortDescriptor{col::kServer, false}));
     // Choosing upload again makes it lead once more, the host now breaking its ties.
     click(col::kTx, Qt::DescendingOrder);
     EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 4, 3, 2}));
@@ -126,7 +133,6 @@ TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAcrossReloads)
     model.setRows(tunnels({1, 2, 3, 4, 5}));
     const QPersistentModelIndex four(model.index(3, col::kServer));
     const QPersistentModelIndex two(model.index(1, 0));
-    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
 
     // Reordered, one record gone and two new ones, the same record objects replaced by copies.
     model.setRows(tunnels({6, 4, 1, 3, 5, 7}));
@@ -140,8 +146,7 @@ TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAcrossReloads)
     EXPECT_FALSE(four.isValid());
     model.setRows(tunnels({4, 2}));
     EXPECT_FALSE(four.isValid());
-    EXPECT_EQ(model.rowOfId(2), 1);
-    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(model.rowOfKey(2), 1);
 }
 
 TEST_F(TunnelTableModelTest, ATunnelListedTwiceKeepsEachIndexOnItsOwnCopy)
@@ -169,6 +174,28 @@ TEST_F(TunnelTableModelTest, NewRecordsAfterAnUnchangedListAreAppendedWithoutALa
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted[0][1].toInt(), 2);
     EXPECT_EQ(inserted[0][2].toInt(), 3);
+    EXPECT_EQ(layouts.count(), 0);
+}
+
+TEST_F(TunnelTableModelTest, NewRecordsBeforeAndAfterAnUnchangedListAreInsertedWhereTheyArrive)
+{
+    model.setRows(tunnels({3, 4}));
+    const QPersistentModelIndex three(model.index(0, col::kServer));
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    // A list kept newest first grows at its top.
+    model.setRows(tunnels({1, 2, 3, 4}));
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted[0][1].toInt(), 0);
+    EXPECT_EQ(inserted[0][2].toInt(), 1);
+    EXPECT_EQ(three.row(), 2);
+    // Both ends at once: the rows above first, then those below.
+    model.setRows(tunnels({0, 1, 2, 3, 4, 5}));
+    ASSERT_EQ(inserted.count(), 3);
+    EXPECT_EQ(inserted[1][1].toInt(), 0);
+    EXPECT_EQ(inserted[2][1].toInt(), 5);
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(three.row(), 3);
     EXPECT_EQ(layouts.count(), 0);
 }
 

@@ -1,6 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
-#include <QTableView>
+#include <QScrollBar>
+#include <QSignalSpy>
 
 #include "RecordListFixture.h"
 #include "views/VDStatusImages.h"
@@ -107,6 +108,7 @@ TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
 class UDPListTest : public test::RecordListFixture {
 protected:
     void push(const UDPFields& fields) { feed(54, Json{{"tunnel_info", textOf(fields)}}); }
+    std::int64_t topId() const { return (*list.model()->rowAt(list.tableView()->rowAt(0)))->id_(); }
 
     VDUDPTunListViewController list{idString};
 };
@@ -137,6 +139,38 @@ TEST_F(UDPListTest, NewestFirstFilteredByDestinationOnly)
     EXPECT_EQ(list.mainArray()[1]->statusString(), "Recved");
     EXPECT_EQ(list.tableView()->selectionMode(), QAbstractItemView::NoSelection);
     EXPECT_EQ(list.tableView()->rowHeight(0), VDTableCellView::kRowHeight);
+}
+
+TEST_F(UDPListTest, NewRecordsArriveAboveWhileTheTopRecordStaysAtTheTop)
+{
+    QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(list.model(), &QAbstractItemModel::modelAboutToBeReset);
+    QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+    list.resize(1000, 600);
+    list.show();
+    for (std::int64_t id = 1; id <= 60; ++id)
+        push({.id = id});
+    // At the very start the list shows the newest record as it arrives.
+    EXPECT_EQ(topId(), 60);
+    auto* table = list.tableView();
+    table->scrollTo(list.model()->index(30, 0), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(topId(), 30);
+
+    const auto pushes = inserted.count();
+    push({.id = 61});
+    push({.id = 62});
+    EXPECT_EQ(inserted.count(), pushes + 2) << "new records are inserted, the rows below them stay";
+    EXPECT_EQ(list.mainArray().front()->id_(), 62);
+    EXPECT_EQ(topId(), 30);
+    EXPECT_EQ(table->rowViewportPosition(table->rowAt(0)), 0);
+
+    // In the order of a header click the record stays at the top too.
+    table->horizontalHeader()->setSortIndicator(col::kId, Qt::AscendingOrder);
+    EXPECT_EQ(topId(), 30);
+    push({.id = 63});
+    EXPECT_EQ(list.mainArray().back()->id_(), 63);
+    EXPECT_EQ(topId(), 30);
+    EXPECT_EQ(resets.count(), 0);
 }
 
 TEST_F(UDPListTest, NothingChangesWhileHidden)
