@@ -7,8 +7,10 @@
 
 #include "VDAboutWindowController.h"
 #include "VDStartWindowController.h"
+#include "VdVersion.h"
 #include "data/VDDumpDataManager.h"
 #include "data/VDEditorFiles.h"
+#include "link/PTUSBHub.h"
 
 namespace vd {
 
@@ -17,6 +19,8 @@ AppDelegate::AppDelegate(Options options, QObject* parent) : QObject(parent), op
     connect(&menu_, &AppMenu::aboutRequested, this, &AppDelegate::about);
     connect(&menu_, &AppMenu::connectRequested, this, &AppDelegate::showConnectWindow);
     connect(&menu_, &AppMenu::quitRequested, this, [this] { options_.quit(); });
+    connect(&menu_, &AppMenu::hideRequested, this, &AppDelegate::hide);
+    connect(&menu_, &AppMenu::showAllRequested, this, &AppDelegate::showAll);
 }
 
 AppDelegate::~AppDelegate()
@@ -31,6 +35,8 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& urls)
 {
+    // The USB daemon is told in every message which program asks, and which build of it.
+    PTUSBChannel::setApplicationIdentity("vantor-dashboard", VD_VERSION_TEXT);
     // Bodies of an earlier run belong to links that no longer exist. This comes before any
     // window, so no new body is ever caught by the clean-up.
     VDDumpDataManager::cleanDumpFolder();
@@ -56,6 +62,38 @@ void AppDelegate::showConnectWindow()
         menu_.addShortcutsTo(*connectWindow_->window());
     }
     connectWindow_->showWindow();
+}
+
+void AppDelegate::showConnectWindowFor(ConnectionKind kind, const QString& host, std::int64_t port)
+{
+    showConnectWindow();
+    connectWindow_->fillIn(kind, host, port);
+}
+
+std::vector<VDMainWindowsController*> AppDelegate::mainWindows() const
+{
+    std::vector<VDMainWindowsController*> windows;
+    if (localWindow_)
+        windows.push_back(localWindow_.get());
+    for (const auto& controller : windowControllers_)
+        windows.push_back(controller.get());
+    return windows;
+}
+
+void AppDelegate::hide()
+{
+    for (VDMainWindowsController* controller : mainWindows()) {
+        if (QWidget* window = controller->window(); window && window->isVisible())
+            window->showMinimized();
+    }
+}
+
+void AppDelegate::showAll()
+{
+    for (VDMainWindowsController* controller : mainWindows()) {
+        if (QWidget* window = controller->window(); window && window->isMinimized())
+            window->showNormal();
+    }
 }
 
 void AppDelegate::about()
@@ -117,6 +155,7 @@ std::unique_ptr<VDMainWindowsController> AppDelegate::makeMainWindow(const Windo
     controller->loadWindow();
     auto* window = static_cast<QMainWindow*>(controller->window());
     window->setMenuBar(menu_.makeMenuBar(window));
+    connect(controller.get(), &VDMainWindowsController::connectWindowRequested, this, &AppDelegate::showConnectWindowFor);
     // Shown before it connects, so a link that fails at once has a window for its sheet.
     controller->showWindow();
     return controller;

@@ -43,7 +43,12 @@ public:
     void openURLs(const QStringList& urls);
 
     void showConnectWindow();
+    // The connect window, with a link's kind, host and port filled in and no password.
+    void showConnectWindowFor(ConnectionKind kind, const QString& host, std::int64_t port);
     void about();
+    // Hide minimises the main windows only: the connect and About windows stay on screen.
+    void hide();
+    void showAll();
     void createLocalWindow() override;
     void createRemoteWindowWithHost(const std::string& host, std::int64_t port, const std::string& password) override;
     void createRemoteWindowWithUSBPort(std::int64_t port, const std::string& password) override;
@@ -59,6 +64,7 @@ private:
     void watch(VDWindowController& controller);
     void windowWillClose(VDWindowController* closing);
     bool hasMainWindow() const { return localWindow_ || !windowControllers_.empty(); }
+    std::vector<VDMainWindowsController*> mainWindows() const;
     // A controller leaves the registry while its window is still closing; it goes once that
     // event is over.
     void retire(std::unique_ptr<VDWindowController> controller);

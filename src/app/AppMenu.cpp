@@ -14,17 +14,6 @@ QAction* makeAction(QObject* parent, const QString& text, const QKeySequence& ke
     return action;
 }
 
-// The application's own windows, leaving out sheets and other dialogs that travel with them.
-QList<QWidget*> mainLevelWindows()
-{
-    QList<QWidget*> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->windowType() == Qt::Window)
-            windows << widget;
-    }
-    return windows;
-}
-
 } // namespace
 
 AppMenu::AppMenu(QObject* parent)
@@ -43,18 +32,8 @@ AppMenu::AppMenu(QObject* parent)
     connect(about_, &QAction::triggered, this, &AppMenu::aboutRequested);
     connect(connect_, &QAction::triggered, this, &AppMenu::connectRequested);
     connect(quit_, &QAction::triggered, this, &AppMenu::quitRequested);
-    connect(hide_, &QAction::triggered, this, [] {
-        for (QWidget* window : mainLevelWindows()) {
-            if (window->isVisible())
-                window->showMinimized();
-        }
-    });
-    connect(showAll_, &QAction::triggered, this, [] {
-        for (QWidget* window : mainLevelWindows()) {
-            if (window->isMinimized())
-                window->showNormal();
-        }
-    });
+    connect(hide_, &QAction::triggered, this, &AppMenu::hideRequested);
+    connect(showAll_, &QAction::triggered, this, &AppMenu::showAllRequested);
     connect(close_, &QAction::triggered, this, [] {
         if (QWidget* window = QApplication::activeWindow())
             window->close();

@@ -22,6 +22,8 @@ signals:
     void aboutRequested();
     void connectRequested();
     void quitRequested();
+    void hideRequested();
+    void showAllRequested();
 
 private:
     QAction* about_;

@@ -14,7 +14,9 @@
 #include "VDWindowLook.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
+#include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
+#include "platform/UserPaths.h"
 #include "views/GuiThread.h"
 #include "views/VDCurTunViewController.h"
 #include "views/VDDNSViewController.h"
@@ -152,13 +154,24 @@ void VDMainWindowsController::open()
                 weak->connectComplete(attempt);
         });
     });
-    processer->setDisconnectBlock([weak, attempt](const std::optional<std::string>& reason) {
-        const QString text = reason ? QString::fromStdString(*reason) : QString();
-        runBlockInMainThread([weak, attempt, text] {
+    processer->setDisconnectBlock([weak, attempt](const LinkEnd& end) {
+        runBlockInMainThread([weak, attempt, end] {
             if (weak)
-                weak->disconnected(attempt, text);
+                weak->disconnected(attempt, end);
         });
     });
+    usbDaemonDetail_.clear();
+    if (type_ == ConnectionKind::USB) {
+        processer->clientManager()->setUSBDaemonBlock(
+            [weak, attempt](const std::optional<QNComClientManager::USBDaemonUnreachable>& unreachable) {
+                const QString detail =
+                    unreachable ? usbDaemonUnreachableDetail(unreachable->address, unreachable->error.description) : QString();
+                runBlockInMainThread([weak, attempt, detail] {
+                    if (weak)
+                        weak->usbDaemonChanged(attempt, detail);
+                });
+            });
+    }
 
     switch (type_) {
     case ConnectionKind::Local:
@@ -187,7 +200,16 @@ void VDMainWindowsController::connectingCheck(std::uint64_t attempt)
     const auto processer = this->processer();
     if (closed_ || attempt != attempt_ || !processer || processer->connectStatus() != 0)
         return;
-    showSheet(makeConnectingSheet(window(), this, [this] { close(); }));
+    showSheet(makeConnectingSheet(window(), usbDaemonDetail_, this, [this] { close(); }));
+}
+
+void VDMainWindowsController::usbDaemonChanged(std::uint64_t attempt, const QString& detail)
+{
+    if (closed_ || attempt != attempt_)
+        return;
+    usbDaemonDetail_ = detail;
+    if (sheet_ && sheet_->objectName() == "connectingSheet")
+        setSheetDetail(*sheet_, detail);
 }
 
 void VDMainWindowsController::connectComplete(std::uint64_t attempt)
@@ -197,11 +219,27 @@ void VDMainWindowsController::connectComplete(std::uint64_t attempt)
     dismissSheet();
 }
 
-void VDMainWindowsController::disconnected(std::uint64_t attempt, const QString& reason)
+void VDMainWindowsController::disconnected(std::uint64_t attempt, const LinkEnd& end)
 {
     if (closed_ || attempt != attempt_)
         return;
-    showSheet(makeConnectClosedSheet(window(), reason, this, [this] { open(); }, [this] { close(); }));
+    ConnectClosedActions actions{[this] { open(); }, [this] { close(); }, {}};
+    // Another password is typed in the connect window; the service itself is as it was.
+    if (end.cause == LinkEndCause::LoginRefused && type_ != ConnectionKind::Local)
+        actions.changePassword = [this] { backToConnectWindow(); };
+    showSheet(makeConnectClosedSheet(window(), linkEndReason(end), linkEndDetail(end, place()), this, std::move(actions)));
+}
+
+void VDMainWindowsController::backToConnectWindow()
+{
+    emit connectWindowRequested(type_, QString::fromStdString(host_), port_);
+    close();
+}
+
+LinkPlace VDMainWindowsController::place() const
+{
+    const std::string socket = socketPath_.empty() ? contract::localSocketPath(paths::home()).string() : socketPath_;
+    return {type_, socket, host_, port_};
 }
 
 void VDMainWindowsController::showSheet(QDialog* sheet)
@@ -216,6 +254,7 @@ void VDMainWindowsController::dismissSheet()
     if (!sheet_)
         return;
     // Its buttons' actions belong to the situation it was shown for, not to whatever comes now.
+    sheet_->disconnect(this);
     for (auto* child : sheet_->findChildren<QObject*>())
         child->disconnect(this);
     sheet_->hide();
@@ -292,6 +331,7 @@ void VDMainWindowsController::tearDown()
         return;
     processer->setConnectCompleteBlock({});
     processer->setDisconnectBlock({});
+    processer->clientManager()->setUSBDaemonBlock({});
     // A newer window with the same id may have bound its own processor meanwhile; that one stays.
     auto& registry = VDDataManager::sharedInstance();
     if (registry.getProcesserOfId(idString_) == processer)

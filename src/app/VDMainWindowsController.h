@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QPointer>
 
+#include "LinkEndTexts.h"
 #include "VDWindowController.h"
 #include "WindowId.h"
 #include "platform/NotificationCenter.h"
@@ -59,6 +60,11 @@ public:
     // The sheet on the window, if any.
     QDialog* sheet() const { return sheet_; }
 
+signals:
+    // After a refused login: the user wants the connect window back, filled in with this
+    // service but for the password. The window closes right after.
+    void connectWindowRequested(vd::ConnectionKind kind, const QString& host, qint64 port);
+
 private:
     void bindProcesser(ConnectionKind kind);
     const std::shared_ptr<VDDataProcesser>& processer() const { return processer_; }
@@ -67,7 +73,10 @@ private:
 
     void connectingCheck(std::uint64_t attempt);
     void connectComplete(std::uint64_t attempt);
-    void disconnected(std::uint64_t attempt, const QString& reason);
+    void disconnected(std::uint64_t attempt, const LinkEnd& end);
+    void usbDaemonChanged(std::uint64_t attempt, const QString& detail);
+    void backToConnectWindow();
+    LinkPlace place() const;
     void showSheet(QDialog* sheet);
     void dismissSheet();
 
@@ -88,6 +97,8 @@ private:
     std::shared_ptr<VDDataProcesser> processer_;
     // Each open() is one attempt; callbacks and checks of an earlier attempt change nothing.
     std::uint64_t attempt_ = 0;
+    // Why a USB link still waits, while the daemon cannot be reached; empty otherwise.
+    QString usbDaemonDetail_;
     bool closed_ = false;
 
     QStackedWidget* stack_ = nullptr;

@@ -446,6 +446,34 @@ void VDStartViewController::connectAction()
     window()->close();
 }
 
+void VDStartViewController::fillIn(ConnectionKind kind, const QString& host, std::int64_t port)
+{
+    QLineEdit* password = nullptr;
+    switch (kind) {
+    case ConnectionKind::Remote:
+        remoteButton->setChecked(true);
+        remoteSegments_->button(0)->setChecked(true);
+        remoteHost->setText(host);
+        remotePort->setText(QString::number(port));
+        password = remotePassword;
+        break;
+    case ConnectionKind::USB:
+        usbButton->setChecked(true);
+        usbPort->setText(QString::number(port));
+        password = usbPassword;
+        break;
+    case ConnectionKind::Local:
+    case ConnectionKind::None:
+        localButton->setChecked(true);
+        break;
+    }
+    if (password)
+        password->clear();
+    updateState();
+    if (password)
+        password->setFocus();
+}
+
 void VDStartViewController::cancelAction()
 {
     window()->close();

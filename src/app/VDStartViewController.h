@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "WindowId.h"
+
 class QButtonGroup;
 class QComboBox;
 class QLabel;
@@ -27,6 +29,10 @@ class VDStartViewController : public QWidget {
     Q_OBJECT
 public:
     explicit VDStartViewController(WindowOpener& opener, QWidget* parent = nullptr);
+
+    // Chooses the kind of link and fills in its host and port, with the password field emptied
+    // and focused: the way back after the service refused a password.
+    void fillIn(ConnectionKind kind, const QString& host, std::int64_t port);
 
 private:
     void setupUI();

@@ -20,10 +20,17 @@ void VDStartWindowController::loadWindow()
     window->setWindowTitle("Vantor New Dashboard");
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new VDStartViewController(opener_, window));
+    startVC_ = new VDStartViewController(opener_, window);
+    layout->addWidget(startVC_);
     window->setFixedSize(560, 500);
     centreOnScreen(*window);
     setWindow(window);
+}
+
+void VDStartWindowController::fillIn(ConnectionKind kind, const QString& host, std::int64_t port)
+{
+    if (startVC_)
+        startVC_->fillIn(kind, host, port);
 }
 
 } // namespace vd

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdint>
+
 #include "VDWindowController.h"
+#include "WindowId.h"
 
 namespace vd {
 
+class VDStartViewController;
 class WindowOpener;
 
 // The connect window: fixed 560 x 500, titled "Vantor New Dashboard", centred. Build it with
@@ -15,9 +19,12 @@ public:
     explicit VDStartWindowController(WindowOpener& opener, QObject* parent = nullptr);
 
     void loadWindow() override;
+    // See VDStartViewController::fillIn.
+    void fillIn(ConnectionKind kind, const QString& host, std::int64_t port);
 
 private:
     WindowOpener& opener_;
+    VDStartViewController* startVC_ = nullptr;
 };
 
 } // namespace vd

@@ -172,7 +172,7 @@ void VDDataProcesser::installCallbacks()
         if (const auto self = weak.lock())
             self->processReceived(received);
     });
-    clientManager_->setDisconnectBlock([weak](const std::optional<std::string>& error) {
+    clientManager_->setDisconnectBlock([weak](const LinkEnd& end) {
         const auto self = weak.lock();
         if (!self)
             return;
@@ -185,7 +185,7 @@ void VDDataProcesser::installCallbacks()
             block = self->disconnectBlock_;
         }
         if (block)
-            block(error);
+            block(end);
     });
 }
 
@@ -244,7 +244,7 @@ void VDDataProcesser::refuseConnection(std::int64_t port)
         block = disconnectBlock_;
     }
     if (block)
-        block("Invalid port " + std::to_string(port));
+        block({LinkEndCause::Unreachable, "Invalid port " + std::to_string(port)});
 }
 
 void VDDataProcesser::disconnect()

@@ -36,7 +36,7 @@ using ProcessList = std::vector<VDProcessInfo>;
 class VDDataProcesser : public std::enable_shared_from_this<VDDataProcesser> {
 public:
     using ConnectCompleteBlock = std::function<void(const std::optional<Error>&)>;
-    using DisconnectBlock = std::function<void(const std::optional<std::string>&)>;
+    using DisconnectBlock = std::function<void(const LinkEnd&)>;
 
     // The UDP list keeps this many of the newest exchanges: a service pushing fresh ones without
     // end must not grow it (and the search for a record to replace) without bound.

@@ -15,6 +15,8 @@ constexpr double kWriteTimeout = 20;
 constexpr double kNoTimeout = -1;
 constexpr long kReadTag = 0;
 constexpr Seconds kUSBRetryDelay{1.0};
+// How long a channel's own end waits for the news that its device was detached.
+constexpr Seconds kDetachNewsDelay{0.5};
 
 // The device a hub notification is about, when it names one.
 std::optional<long long> deviceIDOf(const Notification& notification)
@@ -88,6 +90,12 @@ void QNComClientManager::setReceiveBlock(ReceiveBlock block)
     receiveBlock_ = std::move(block);
 }
 
+void QNComClientManager::setUSBDaemonBlock(USBDaemonBlock block)
+{
+    std::lock_guard lock(mutex_);
+    usbDaemonBlock_ = std::move(block);
+}
+
 std::uint64_t QNComClientManager::state() const
 {
     std::lock_guard lock(mutex_);
@@ -143,6 +151,7 @@ void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
     ObservationToken attachWatch;
     ObservationToken detachWatch;
     std::shared_ptr<SerialQueue> usbQueue;
+    std::optional<PendingUSBEnd> pendingEnd;
     {
         std::lock_guard lock(mutex_);
         socket = std::move(socket_);
@@ -158,7 +167,10 @@ void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
         connectingToDeviceID_.reset();
         channel = std::move(connectedChannel_);
         connectedChannel_.reset();
+        pendingEnd = std::move(pendingUSBEnd_);
+        pendingUSBEnd_.reset();
         if (endUSBWatch) {
+            usbWatch_ = 0;
             attachWatch = std::move(usbNC1_);
             detachWatch = std::move(usbNC2_);
             usbQueue = std::move(notConnectedQueue_);
@@ -174,9 +186,12 @@ void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
         runBlockInMainThread([weak = weak_from_this(), channel, reportChannelEnd] {
             channel->close();
             if (const auto self = weak.lock(); self && reportChannelEnd)
-                self->reportUSBEnd(std::nullopt);
+                self->reportTransportEnd(LinkEndCause::Stopped, std::nullopt);
         });
     }
+    // A channel that ended just before is told now as it was, before anything that follows.
+    if (pendingEnd && reportChannelEnd)
+        reportTransportEnd(LinkEndCause::Closed, pendingEnd->error);
 }
 
 // --- sending ---------------------------------------------------------------------------------
@@ -377,14 +392,26 @@ void QNComClientManager::handshakeFailed(const std::optional<QNComPacket>& reply
     log::error("Error: " + message.value_or("(null)"));
     // The owner hears of this end once, with the service's reason, below.
     stopLink(true, false);
+    // Tell the owner, or it would wait for a link that is already gone.
+    reportEnd({LinkEndCause::LoginRefused, message && !message->empty() ? *message : std::string("Authentication failed")});
+}
+
+void QNComClientManager::reportTransportEnd(LinkEndCause cause, const std::optional<Error>& error)
+{
+    log::info("disconnect: " + logText(error));
+    reportEnd({cause, error ? std::optional<std::string>(error->description) : std::nullopt});
+}
+
+void QNComClientManager::reportEnd(const LinkEnd& end)
+{
+    std::lock_guard gate(callbackGate_);
     DisconnectBlock disconnect;
     {
         std::lock_guard lock(mutex_);
         disconnect = disconnectBlock_;
     }
-    // Tell the owner, or it would wait for a link that is already gone.
     if (disconnect)
-        disconnect(message && !message->empty() ? *message : std::string("Authentication failed"));
+        disconnect(end);
 }
 
 // --- socket reports (on the communication queue) -----------------------------------------------
@@ -432,20 +459,20 @@ void QNComClientManager::socketDidWriteDataWithTag(GCDAsyncSocket& socket, long 
 void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error)
 {
     std::lock_guard gate(callbackGate_);
-    DisconnectBlock disconnect;
+    LinkEndCause cause = LinkEndCause::Closed;
     {
         std::lock_guard lock(mutex_);
         // A late end of a socket already replaced is not the end of the current link.
         if (&socket != socket_.get())
             return;
+        // A socket that never connected leaves the state where the start put it.
+        if (state_ == 0)
+            cause = LinkEndCause::Unreachable;
         socket_.reset();
         state_ = 0;
         held_.clear();
-        disconnect = disconnectBlock_;
     }
-    log::info("disconnect: " + logText(error));
-    if (disconnect)
-        disconnect(error ? std::optional<std::string>(error->description) : std::nullopt);
+    reportTransportEnd(cause, error);
 }
 
 // --- USB link (main queue) ---------------------------------------------------------------------
@@ -458,11 +485,13 @@ void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& 
         log::error("Connect fail with error: invalid port " + std::to_string(port));
         return;
     }
+    std::uint64_t watch = 0;
     {
         std::lock_guard lock(mutex_);
         port_ = port + 1;
         password_ = password;
         usbRetry_ = true;
+        watch = usbWatch_ = ++usbWatchCount_;
         if (!usbHub_)
             usbHub_ = PTUSBHub::create();
         if (!notConnectedQueue_) {
@@ -487,29 +516,91 @@ void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& 
                                           handleLater(&QNComClientManager::usbDeviceDidDetach));
         }
     }
-    runBlockInMainThread([weak = weak_from_this()] {
+    runBlockInMainThread([weak = weak_from_this(), watch] {
         if (const auto self = weak.lock())
-            self->watchUSBDevices();
+            self->watchUSBDevices(watch);
     });
 }
 
-void QNComClientManager::watchUSBDevices()
+void QNComClientManager::watchUSBDevices(std::uint64_t watch)
 {
     std::shared_ptr<PTUSBHub> hub;
     {
         std::lock_guard lock(mutex_);
-        if (!usbRetry_)
+        if (watch != usbWatch_)
             return;
         hub = usbHub_;
     }
     // Listening again is free while the daemon connection lasts, and picks up a daemon that
     // was not running at the last start.
-    hub->listenOnQueue(MainQueue::shared(), [](const std::optional<Error>&) {}, {});
+    const std::weak_ptr<QNComClientManager> weak = weak_from_this();
+    hub->listenOnQueue(MainQueue::shared(),
+        [weak, watch](const std::optional<Error>& error) {
+            if (const auto self = weak.lock())
+                self->usbListenFinished(watch, error);
+        },
+        // Only the first listen's end handler is kept, so it serves whichever watch is current.
+        [weak](const std::optional<Error>&) {
+            if (const auto self = weak.lock())
+                self->usbListenEnded();
+        });
     // A hub that has listened before has already announced its devices; nothing will announce
     // them again, so the link starts with the last one it knows.
     const auto devices = hub->attachedDevices();
     if (!devices.empty())
         usbDeviceDidAttach(devices.rbegin()->first);
+}
+
+void QNComClientManager::usbListenFinished(std::uint64_t watch, const std::optional<Error>& error)
+{
+    USBDaemonBlock tell;
+    std::optional<USBDaemonUnreachable> unreachable;
+    {
+        std::lock_guard lock(mutex_);
+        if (watch != usbWatch_)
+            return;
+        usbDaemonListening_ = !error;
+        // Told once when the daemon goes missing and once when it answers again, not at every try.
+        if (usbDaemonUnreachable_ == error.has_value()) {
+            if (error)
+                retryUSBWatchLater(watch);
+            return;
+        }
+        usbDaemonUnreachable_ = error.has_value();
+        if (error)
+            unreachable = USBDaemonUnreachable{UsbmuxStream::daemonAddress(), *error};
+        tell = usbDaemonBlock_;
+    }
+    if (unreachable) {
+        log::error("USB daemon cannot be reached at " + unreachable->address + ": " + unreachable->error.description);
+        retryUSBWatchLater(watch);
+    } else {
+        log::info("USB daemon reached at " + UsbmuxStream::daemonAddress());
+    }
+    if (tell)
+        tell(unreachable);
+}
+
+void QNComClientManager::usbListenEnded()
+{
+    std::uint64_t watch = 0;
+    {
+        std::lock_guard lock(mutex_);
+        // A listen that failed has its retry already; one that was up is started again.
+        if (!usbWatch_ || !usbDaemonListening_)
+            return;
+        usbDaemonListening_ = false;
+        watch = usbWatch_;
+    }
+    retryUSBWatchLater(watch);
+}
+
+void QNComClientManager::retryUSBWatchLater(std::uint64_t watch)
+{
+    asyncAfter(MainQueue::shared(), kUSBRetryDelay, [weak = weak_from_this(), watch] {
+        if (const auto self = weak.lock())
+            self->watchUSBDevices(watch);
+    });
 }
 
 void QNComClientManager::usbDeviceDidAttach(long long deviceID)
@@ -534,15 +625,23 @@ void QNComClientManager::usbDeviceDidDetach(long long deviceID)
 {
     log::info("PTUSBDeviceDidDetachNotification: " + std::to_string(deviceID));
     std::shared_ptr<PTChannel> channel;
+    std::optional<PendingUSBEnd> pendingEnd;
     {
         std::lock_guard lock(mutex_);
-        if (connectingToDeviceID_ != deviceID)
-            return;
-        connectingToDeviceID_.reset();
-        ++usbGeneration_;
-        channel = connectedChannel_;
+        if (pendingUSBEnd_ && pendingUSBEnd_->deviceID == deviceID) {
+            pendingEnd = std::move(pendingUSBEnd_);
+            pendingUSBEnd_.reset();
+        }
+        if (connectingToDeviceID_ == deviceID) {
+            connectingToDeviceID_.reset();
+            ++usbGeneration_;
+            channel = connectedChannel_;
+        }
     }
-    // Its end is reported as the end of the current channel.
+    // The channel ended first; this is why.
+    if (pendingEnd)
+        reportTransportEnd(LinkEndCause::DeviceDetached, pendingEnd->error);
+    // Its end is reported as the end of the current channel, the device no longer awaited.
     if (channel)
         channel->close();
 }
@@ -658,6 +757,8 @@ void QNComClientManager::usbChannelDidReceiveFrame(PTChannel& channel, std::uint
 
 void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error)
 {
+    std::uint64_t generation = 0;
+    bool stillAwaited = false;
     {
         std::lock_guard lock(mutex_);
         if (!connectedDeviceID_ || &channel != connectedChannel_.get())
@@ -665,21 +766,32 @@ void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optiona
         connectedChannel_.reset();
         state_ = 0;
         held_.clear();
+        generation = usbGeneration_;
+        // Still awaited: the device may be on its way out, with the daemon's word still coming.
+        stillAwaited = connectingToDeviceID_ == connectedDeviceID_;
+        if (stillAwaited)
+            pendingUSBEnd_ = PendingUSBEnd{*connectedDeviceID_, error, generation};
     }
-    reportUSBEnd(error);
+    // No longer awaited: its detach came first and closed the channel.
+    if (!stillAwaited)
+        return reportTransportEnd(LinkEndCause::DeviceDetached, error);
+    asyncAfter(MainQueue::shared(), kDetachNewsDelay, [weak = weak_from_this(), generation] {
+        if (const auto self = weak.lock())
+            self->reportPendingUSBEnd(generation);
+    });
 }
 
-void QNComClientManager::reportUSBEnd(const std::optional<Error>& error)
+void QNComClientManager::reportPendingUSBEnd(std::uint64_t generation)
 {
-    std::lock_guard gate(callbackGate_);
-    DisconnectBlock disconnect;
+    std::optional<PendingUSBEnd> pendingEnd;
     {
         std::lock_guard lock(mutex_);
-        disconnect = disconnectBlock_;
+        if (!pendingUSBEnd_ || pendingUSBEnd_->generation != generation)
+            return;
+        pendingEnd = std::move(pendingUSBEnd_);
+        pendingUSBEnd_.reset();
     }
-    log::info("disconnect: " + logText(error));
-    if (disconnect)
-        disconnect(error ? std::optional<std::string>(error->description) : std::nullopt);
+    reportTransportEnd(LinkEndCause::Closed, pendingEnd->error);
 }
 
 void QNComClientManager::usbSendFailed(const std::shared_ptr<PTChannel>& channel)
@@ -689,7 +801,9 @@ void QNComClientManager::usbSendFailed(const std::shared_ptr<PTChannel>& channel
         if (channel != connectedChannel_)
             return;
     }
-    stop();
+    // A send fails when the channel is going, most often because its device is: the channel's
+    // end then tells the owner why, and the link keeps following the devices.
+    channel->close();
 }
 
 } // namespace vd

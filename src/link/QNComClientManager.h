@@ -10,6 +10,7 @@
 #include <string>
 
 #include "GCDAsyncSocket.h"
+#include "LinkEnd.h"
 #include "PTChannel.h"
 #include "PTUSBHub.h"
 #include "QNComPacket.h"
@@ -28,9 +29,17 @@ namespace vd {
 class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<QNComClientManager> {
 public:
     using ConnectCompleteBlock = std::function<void()>;
-    using DisconnectBlock = std::function<void(const std::optional<std::string>& errorDescription)>;
+    using DisconnectBlock = std::function<void(const LinkEnd& end)>;
     // The packet is good only for the length of the call: see ReceivedPacket.
     using ReceiveBlock = std::function<void(const ReceivedPacket&)>;
+    // The USB daemon could not be reached at `address`.
+    struct USBDaemonUnreachable {
+        std::string address;
+        Error error;
+    };
+    // Called on the main queue when a USB link finds the daemon unreachable, and with none once
+    // it answers again.
+    using USBDaemonBlock = std::function<void(const std::optional<USBDaemonUnreachable>&)>;
 
     static std::shared_ptr<QNComClientManager> create();
     // Makes a new "QNCM.Communication" queue for the sockets made from now on, by any manager.
@@ -43,6 +52,7 @@ public:
     void setConnectCompleteBlock(ConnectCompleteBlock block);
     void setDisconnectBlock(DisconnectBlock block);
     void setReceiveBlock(ReceiveBlock block);
+    void setUSBDaemonBlock(USBDaemonBlock block);
 
     // The service on this computer, with its built-in password and a 10-second connect timeout.
     void startWithSocketPath(const std::string& path);
@@ -50,6 +60,7 @@ public:
     // The service on a device attached by USB, which listens one port above the given one. The
     // link follows the devices: it connects to a device when it attaches (or at once when one is
     // already attached), retries every second while attempts fail, and ends when it detaches.
+    // A daemon that cannot be reached is logged once and tried again every second.
     void startWithUSBPort(std::int64_t port, const std::string& password);
     // Ends the link and drops commands waiting for the login. A socket link ends without a
     // disconnect callback: once stop returns no callback is running or will start, unless it
@@ -111,7 +122,10 @@ private:
     void stopLink(bool endUSBWatch, bool reportChannelEnd);
 
     // USB link, all on the main queue.
-    void watchUSBDevices();
+    void watchUSBDevices(std::uint64_t watch);
+    void usbListenFinished(std::uint64_t watch, const std::optional<Error>& error);
+    void usbListenEnded();
+    void retryUSBWatchLater(std::uint64_t watch);
     void usbDeviceDidAttach(long long deviceID);
     void usbDeviceDidDetach(long long deviceID);
     void enqueueConnectToUSBDevice(std::uint64_t generation);
@@ -121,11 +135,14 @@ private:
     bool usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const;
     void usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload);
     void usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error);
-    void reportUSBEnd(const std::optional<Error>& error);
+    void reportPendingUSBEnd(std::uint64_t generation);
     void usbSendFailed(const std::shared_ptr<PTChannel>& channel);
     void transportConnected(GCDAsyncSocket& socket);
     void process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source);
     void handshakeFailed(const std::optional<QNComPacket>& reply);
+    // The transport's end: logged, then told to the owner.
+    void reportTransportEnd(LinkEndCause cause, const std::optional<Error>& error);
+    void reportEnd(const LinkEnd& end);
     void queueRead(GCDAsyncSocket* source);
     void issue(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
 
@@ -142,6 +159,7 @@ private:
     ConnectCompleteBlock connectCompleteBlock_;
     DisconnectBlock disconnectBlock_;
     ReceiveBlock receiveBlock_;
+    USBDaemonBlock usbDaemonBlock_;
     std::string password_;
     std::uint64_t state_ = 0;
     std::deque<HeldCommand> held_;
@@ -159,6 +177,19 @@ private:
     // Every attempt belongs to a generation; stop, a detach and a switch of devices start a new
     // one, so late results and retries of older attempts change nothing.
     std::uint64_t usbGeneration_ = 0;
+    // A channel that ended on its own, while the news of its device's detach may still be on
+    // its way: the daemon tells it on the listening connection, in either order with the end.
+    struct PendingUSBEnd {
+        long long deviceID;
+        std::optional<Error> error;
+        std::uint64_t generation;
+    };
+    std::optional<PendingUSBEnd> pendingUSBEnd_;
+    // Each start of a USB link watches the daemon under a new number; 0: not watching.
+    std::uint64_t usbWatch_ = 0;
+    std::uint64_t usbWatchCount_ = 0;
+    bool usbDaemonListening_ = false;
+    bool usbDaemonUnreachable_ = false;
     std::int64_t port_ = 0;
 };
 

@@ -4,14 +4,20 @@
 
 #include <cstring>
 
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 
 #include "ShellFixture.h"
+#include "VdVersion.h"
 #include "app/SingleInstance.h"
 #include "app/VDAboutWindowController.h"
 #include "app/VDStartWindowController.h"
 #include "app/WindowId.h"
 #include "data/VDDataManager.h"
+#include "link/FakeUsbDaemon.h"
 
 namespace vd::test {
 namespace {
@@ -58,7 +64,97 @@ protected:
 
     int quits_ = 0;
     AppDelegate delegate_{options()};
+
+    // A menu item of a main window, as the user picks it.
+    static QAction* menuItem(VDWindowController& controller, const QString& text)
+    {
+        for (QMenu* menu : controller.window()->findChildren<QMenu*>()) {
+            for (QAction* action : menu->actions()) {
+                if (action->text() == text)
+                    return action;
+            }
+        }
+        return nullptr;
+    }
+
+    template <typename Field>
+    static Field* field(VDWindowController& controller, const char* name)
+    {
+        return controller.window()->findChild<Field*>(name);
+    }
 };
+
+TEST_F(AppDelegateTest, HideMinimisesTheMainWindowsAndLeavesConnectAndAboutOnScreen)
+{
+    delegate_.applicationDidFinishLaunching();
+    delegate_.createLocalWindow();
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    delegate_.about();
+    delegate_.showConnectWindow();
+    QWidget* local = delegate_.localWindow()->window();
+    QWidget* remote = delegate_.windowControllers().front()->window();
+
+    QAction* hide = menuItem(*delegate_.localWindow(), "Hide");
+    ASSERT_NE(hide, nullptr);
+    EXPECT_EQ(hide->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+    hide->trigger();
+    EXPECT_TRUE(local->isMinimized());
+    EXPECT_TRUE(remote->isMinimized());
+    for (VDWindowController* stays : {static_cast<VDWindowController*>(delegate_.connectWindow()),
+                                      static_cast<VDWindowController*>(delegate_.aboutWindow())}) {
+        EXPECT_TRUE(stays->window()->isVisible()) << stays->window()->windowTitle().toStdString();
+        EXPECT_FALSE(stays->window()->isMinimized()) << stays->window()->windowTitle().toStdString();
+    }
+
+    menuItem(*delegate_.localWindow(), "Show All")->trigger();
+    EXPECT_FALSE(local->isMinimized());
+    EXPECT_FALSE(remote->isMinimized());
+}
+
+TEST_F(AppDelegateTest, RefusedLoginLeadsBackToTheConnectWindowWithTheServiceFilledIn)
+{
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "wrong");
+    VDMainWindowsController& refused = *delegate_.windowControllers().front();
+    ASSERT_TRUE(waitFor([&] { return sheetText(refused) == "Connect Closed"; }));
+    EXPECT_TRUE(sheetDetail(refused).contains(QString("127.0.0.1:%1").arg(sim_.tcpPort()))) << sheetDetail(refused).toStdString();
+    QAbstractButton* back = sheetButton(refused, "Change Password...");
+    ASSERT_NE(back, nullptr);
+    EXPECT_FALSE(back->accessibleName().isEmpty());
+    EXPECT_EQ(back->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_EQ(remotes(), 0u) << "the refused window goes";
+    ASSERT_NE(delegate_.connectWindow(), nullptr);
+    VDStartWindowController& connect = *delegate_.connectWindow();
+    EXPECT_TRUE(connect.window()->isVisible());
+    EXPECT_TRUE(field<QRadioButton>(connect, "remoteButton")->isChecked());
+    EXPECT_EQ(field<QLineEdit>(connect, "remoteHost")->text(), "127.0.0.1");
+    EXPECT_EQ(field<QLineEdit>(connect, "remotePort")->text(), QString::number(sim_.tcpPort()));
+    auto* password = field<QLineEdit>(connect, "remotePassword");
+    EXPECT_TRUE(password->text().isEmpty());
+    EXPECT_EQ(connect.window()->focusWidget(), password);
+
+    // The right password now reaches the service.
+    password->setText(kPassword);
+    QTest::mouseClick(field<QPushButton>(connect, "connectButton"), Qt::LeftButton);
+    ASSERT_EQ(remotes(), 1u);
+    EXPECT_TRUE(waitFor([&] { return connected(*delegate_.windowControllers().front()); }));
+}
+
+TEST_F(AppDelegateTest, UsbWindowsTellTheDaemonTheProgramsNameAndVersion)
+{
+    test::FakeDaemon daemon(dir_ / "usbmuxd");
+    delegate_.applicationDidFinishLaunching();
+    delegate_.createRemoteWindowWithUSBPort(6170, kPassword);
+    const int conn = daemon.accept();
+    ASSERT_GE(conn, 0);
+    const auto listen = daemon.readPacket(conn);
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->message["MessageType"], "Listen");
+    EXPECT_EQ(listen->message["ProgName"], "vantor-dashboard");
+    EXPECT_EQ(listen->message["ClientVersionString"], VD_VERSION_TEXT);
+    closeWindow(delegate_.windowControllers().front().get());
+}
 
 TEST_F(AppDelegateTest, ConnectWindowClosingQuitsOnlyWithoutAMainWindow)
 {

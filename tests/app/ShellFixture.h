@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -62,17 +61,19 @@ protected:
         return processer && processer->connectStatus() == 1;
     }
 
-    // The text of the sheet on the window, or empty while none is shown.
-    static QString sheetText(const VDMainWindowsController& window)
+    // A text of the sheet on the window ("message", "informativeText" or "detailText"), or
+    // empty while no sheet is shown.
+    static QString sheetLabel(const VDMainWindowsController& window, const char* name)
     {
         QDialog* sheet = window.sheet();
         if (!sheet || !sheet->isVisible())
             return {};
-        if (auto* box = qobject_cast<QMessageBox*>(sheet))
-            return box->text();
-        const auto* label = sheet->findChild<QLabel*>();
-        return label ? label->text() : QString();
+        const auto* label = sheet->findChild<QLabel*>(name);
+        return label && label->isVisibleTo(sheet) ? label->text() : QString();
     }
+    static QString sheetText(const VDMainWindowsController& window) { return sheetLabel(window, "message"); }
+    static QString sheetReason(const VDMainWindowsController& window) { return sheetLabel(window, "informativeText"); }
+    static QString sheetDetail(const VDMainWindowsController& window) { return sheetLabel(window, "detailText"); }
 
     static QAbstractButton* sheetButton(const VDMainWindowsController& window, const QString& text)
     {

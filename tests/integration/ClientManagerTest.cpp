@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
 #include "SimHarness.h"
+#include "platform/Waiting.h"
 #include "platform/Log.h"
 
 namespace vd {
@@ -259,6 +263,51 @@ TEST_P(ClientManagerTest, RejectedPasswordReportsTheServiceMessage)
     EXPECT_EQ(probe->completions, 0);
     EXPECT_TRUE(capture.contains("Error: Wrong password"));
     EXPECT_EQ(manager->state(), 0u);
+}
+
+// Each end carries its cause, so an owner never has to read one from a text.
+TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefusedTheLogin)
+{
+    std::mutex mutex;
+    std::vector<LinkEnd> ends;
+    manager->setDisconnectBlock([&](const LinkEnd& end) {
+        std::lock_guard lock(mutex);
+        ends.push_back(end);
+    });
+    const auto endCount = [&] {
+        std::lock_guard lock(mutex);
+        return ends.size();
+    };
+    // Nothing listens yet: at the socket path, or at a TCP port that was just free.
+    if (GetParam() == Transport::Unix) {
+        manager->startWithSocketPath(socketPath.string());
+    } else {
+        asio::io_context context;
+        asio::ip::tcp::acceptor free(context, {asio::ip::make_address("127.0.0.1"), 0});
+        const auto port = free.local_endpoint().port();
+        free.close();
+        manager->startWithHost("127.0.0.1", port, kPassword);
+    }
+    ASSERT_TRUE(test::eventually([&] { return endCount() == 1; }));
+    EXPECT_EQ(ends[0].cause, LinkEndCause::Unreachable);
+    ASSERT_TRUE(ends[0].errorDescription);
+    if (GetParam() == Transport::Unix) {
+        EXPECT_EQ(*ends[0].errorDescription, "No such file or directory");
+    }
+
+    startSimulator();
+    start("not-the-password");
+    if (GetParam() == Transport::Tcp) {
+        ASSERT_TRUE(test::eventually([&] { return endCount() == 2; }));
+        EXPECT_EQ(ends[1].cause, LinkEndCause::LoginRefused);
+        EXPECT_EQ(ends[1].errorDescription, "Wrong password");
+        start();
+    }
+    ASSERT_TRUE(test::eventually([&] { return manager->state() == 4; }));
+    simulator->closeAllConnections();
+    ASSERT_TRUE(test::eventually([&] { return endCount() == (GetParam() == Transport::Tcp ? 3u : 2u); }));
+    EXPECT_EQ(ends.back().cause, LinkEndCause::Closed);
+    EXPECT_EQ(ends.back().errorDescription, "The service closed the connection");
 }
 
 TEST_P(ClientManagerTest, LocalSocketAlwaysSendsTheBuiltInPassword)

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -144,6 +146,72 @@ TEST_F(UsbLinkTest, DetachEndsTheLinkOnceAndReattachReconnects)
     EXPECT_EQ(disconnects(), 1u);
 }
 
+TEST_F(UsbLinkTest, EndsTellADetachAStopAndARefusedLoginApart)
+{
+    std::vector<LinkEnd> ends;
+    manager_->setDisconnectBlock([&](const LinkEnd& end) { ends.push_back(end); });
+    const auto endCount = [&](std::size_t count) { return loop_.runUntil([&] { return ends.size() >= count; }, 10s); };
+
+    manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
+    mux_.attach(kPhone);
+    ASSERT_TRUE(loggedIn());
+    mux_.detach(kPhone);
+    ASSERT_TRUE(endCount(1));
+    EXPECT_EQ(ends[0].cause, LinkEndCause::DeviceDetached);
+
+    mux_.attach(kPhone);
+    ASSERT_TRUE(loggedIn(2));
+    manager_->stop();
+    ASSERT_TRUE(endCount(2));
+    EXPECT_EQ(ends[1].cause, LinkEndCause::Stopped);
+
+    manager_->startWithUSBPort(kEnteredPort, "not the password");
+    ASSERT_TRUE(endCount(3));
+    EXPECT_EQ(ends[2].cause, LinkEndCause::LoginRefused);
+    EXPECT_EQ(ends.size(), 3u);
+}
+
+// A daemon started after the link is found by the link's own retries, and its absence is
+// logged once, not at every try.
+TEST_F(UsbLinkTest, ADaemonStartedLaterIsFoundWithoutRestartingTheLink)
+{
+    const std::string address = (dir_ / "later-usbmuxd").string();
+    setenv("USBMUXD_SOCKET_ADDRESS", address.c_str(), 1);
+    std::vector<std::optional<QNComClientManager::USBDaemonUnreachable>> told;
+    manager_->setUSBDaemonBlock([&](const auto& unreachable) { told.push_back(unreachable); });
+    log::Capture capture;
+    manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
+    ASSERT_TRUE(loop_.runUntil([&] { return !told.empty(); }, 5s));
+    ASSERT_TRUE(told[0]);
+    EXPECT_EQ(told[0]->address, address);
+    EXPECT_EQ(told[0]->error.code, ENOENT);
+    EXPECT_TRUE(capture.contains("USB daemon cannot be reached at " + address + ": No such file or directory"));
+
+    // Listening on a second simulator socket brings the daemon to where the link looks.
+    sim::UsbmuxSimulator later(muxContext_, address);
+    asio::post(muxContext_, [&] {
+        EXPECT_FALSE(later.start());
+        later.forwardPort(kPhone, kEnteredPort + 1, dir_ / "service");
+        later.attach(kPhone);
+    });
+    ASSERT_TRUE(loggedIn());
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_FALSE(told[1]);
+    std::size_t unreachableLines = 0;
+    for (const auto& line : capture.lines())
+        unreachableLines += line.starts_with("USB daemon cannot be reached at ");
+    EXPECT_EQ(unreachableLines, 1u);
+
+    manager_->stop();
+    loop_.runFor(50ms);
+    std::promise<void> stopped;
+    asio::post(muxContext_, [&] {
+        later.stop();
+        stopped.set_value();
+    });
+    stopped.get_future().wait();
+}
+
 TEST_F(UsbLinkTest, SecondAttachOfTheSameDeviceChangesNothing)
 {
     manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
@@ -263,10 +331,15 @@ TEST_F(UsbLinkTest, ProcessorGetsRecordsOverUSB)
     ASSERT_TRUE(loop_.runUntil([&] { return !processer->currentTunnelInfos().empty(); }, 10s));
 
     std::atomic<int> lost = 0;
-    processer->setDisconnectBlock([&](const std::optional<std::string>&) { ++lost; });
+    std::atomic<LinkEndCause> cause = LinkEndCause::Closed;
+    processer->setDisconnectBlock([&](const LinkEnd& end) {
+        cause = end.cause;
+        ++lost;
+    });
     mux_.detach(kPhone);
     ASSERT_TRUE(loop_.runUntil([&] { return lost > 0; }, 10s));
     EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(cause, LinkEndCause::DeviceDetached) << "the processor hands the cause on";
     processer->disconnect();
 }
 

@@ -7,6 +7,8 @@
 #include "Options.h"
 #include "Output.h"
 #include "Session.h"
+#include "VdVersion.h"
+#include "link/PTUSBHub.h"
 #include "platform/LargeBuffers.h"
 #include "platform/MainLoop.h"
 
@@ -35,6 +37,8 @@ int main(int argc, char** argv)
         return *code;
     const Options& options = std::get<Options>(parsed);
     installInterruptHandlers();
+    // The USB daemon is told in every message which program asks, and which build of it.
+    vd::PTUSBChannel::setApplicationIdentity("vantorctl", VD_VERSION_TEXT);
 
     try {
         // Body arrivals and read completions come on the main queue: this thread drains it.

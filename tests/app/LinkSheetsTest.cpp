@@ -1,0 +1,117 @@
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
+
+#include "ShellFixture.h"
+#include "UsbmuxSimulator.h"
+#include "app/WindowId.h"
+#include "link/ServiceContract.h"
+#include "platform/Log.h"
+
+namespace vd::test {
+namespace {
+
+constexpr std::uint32_t kPhone = 3;
+constexpr std::int64_t kEnteredPort = 6170;
+
+// The sheets that tell why a link is down, and where it went, on real windows.
+class LinkSheetsTest : public ShellTest {
+protected:
+    std::unique_ptr<VDMainWindowsController> makeWindow(const WindowId& id)
+    {
+        auto window = std::make_unique<VDMainWindowsController>(id.idString, fastTiming());
+        window->loadWindow();
+        window->showWindow();
+        return window;
+    }
+    static int count(const log::Capture& capture, const std::string& start)
+    {
+        int found = 0;
+        for (const auto& line : capture.lines())
+            found += line.starts_with(start);
+        return found;
+    }
+};
+
+TEST_F(LinkSheetsTest, MissingLocalSocketKeepsTheSystemsTextAndNamesThePathAndAWayToStartAService)
+{
+    const std::string socket = (dir_ / "absent" / "db.connect").string();
+    auto window = makeWindow(WindowId::local());
+    window->openLocalWindow(socket);
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    EXPECT_EQ(sheetReason(*window), "No such file or directory");
+    const QString detail = sheetDetail(*window);
+    EXPECT_TRUE(detail.contains(QString::fromStdString(socket))) << detail.toStdString();
+    EXPECT_TRUE(detail.contains(QString::fromStdString("\"vantor-sim --socket " + socket + "\""))) << detail.toStdString();
+}
+
+TEST_F(LinkSheetsTest, UnreachableRemoteServiceIsNamedByHostAndPort)
+{
+    // A port that was just free: nothing listens there.
+    asio::io_context context;
+    asio::ip::tcp::acceptor probe(context, {asio::ip::make_address("127.0.0.1"), 0});
+    const auto port = probe.local_endpoint().port();
+    probe.close();
+
+    auto window = makeWindow(WindowId::remote("127.0.0.1", port, kPassword));
+    window->openRemoteWindowWithHost("127.0.0.1", port, kPassword);
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    EXPECT_FALSE(sheetReason(*window).isEmpty());
+    EXPECT_TRUE(sheetDetail(*window).contains(QString("127.0.0.1:%1").arg(port))) << sheetDetail(*window).toStdString();
+    EXPECT_EQ(sheetButton(*window, "Change Password..."), nullptr) << "only a refused login leads back";
+}
+
+// The daemon is started only after the window waits for it, and found without any action.
+TEST_F(LinkSheetsTest, UsbWindowSaysTheDaemonIsMissingFindsItLaterAndTellsADetach)
+{
+    const std::string address = (dir_ / "usbmuxd").string();
+    const std::optional<std::string> earlier =
+        std::getenv("USBMUXD_SOCKET_ADDRESS") ? std::optional<std::string>(std::getenv("USBMUXD_SOCKET_ADDRESS")) : std::nullopt;
+    setenv("USBMUXD_SOCKET_ADDRESS", address.c_str(), 1);
+    log::Capture capture;
+
+    auto window = makeWindow(WindowId::usb(kEnteredPort, contract::kLocalPassword));
+    window->openRemoteWindowWithUSBPort(kEnteredPort, contract::kLocalPassword);
+    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
+    ASSERT_TRUE(waitFor([&] { return sheetDetail(*window).contains(QString::fromStdString(address)); }));
+    EXPECT_TRUE(sheetDetail(*window).contains("USB daemon cannot be reached")) << sheetDetail(*window).toStdString();
+
+    asio::io_context context;
+    auto guard = asio::make_work_guard(context);
+    sim::UsbmuxSimulator mux(context, address);
+    ASSERT_FALSE(mux.start());
+    mux.forwardPort(kPhone, kEnteredPort + 1, dir_ / "db.connect");
+    std::thread muxThread([&] { context.run(); });
+    mux.attach(kPhone);
+
+    EXPECT_TRUE(waitFor([&] { return connected(*window) && sheetText(*window).isEmpty(); }, 10000));
+    EXPECT_EQ(count(capture, "USB daemon cannot be reached at " + address + ": "), 1) << "told once, not at every try";
+    EXPECT_EQ(count(capture, "USB daemon reached at " + address), 1);
+
+    mux.detach(kPhone);
+    EXPECT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
+    EXPECT_EQ(sheetReason(*window), "The device was disconnected");
+    EXPECT_FALSE(sheetDetail(*window).isEmpty());
+
+    // Attached again, the window connects by itself.
+    mux.attach(kPhone);
+    EXPECT_TRUE(waitFor([&] { return connected(*window) && sheetText(*window).isEmpty(); }, 10000));
+
+    window->window()->close();
+    asio::post(context, [&] { mux.stop(); });
+    guard.reset();
+    muxThread.join();
+    if (earlier)
+        setenv("USBMUXD_SOCKET_ADDRESS", earlier->c_str(), 1);
+    else
+        unsetenv("USBMUXD_SOCKET_ADDRESS");
+}
+
+} // namespace
+} // namespace vd::test

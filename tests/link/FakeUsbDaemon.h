@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "link/PTUSBHub.h"
+
+namespace vd::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::uint32_t le32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t type, std::uint32_t tag)
+{
+    Bytes out;
+    for (std::uint32_t v : {size, protocol, type, tag})
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    return out;
+}
+
+struct DaemonPacket {
+    std::uint32_t size = 0, protocol = 0, type = 0, tag = 0;
+    std::string payload;
+    PTPlistMessage message;
+
+    // The packet as it came over the wire.
+    Bytes bytes() const
+    {
+        Bytes all = header(size, protocol, type, tag);
+        all.insert(all.end(), payload.begin(), payload.end());
+        return all;
+    }
+};
+
+// Plays usbmuxd on a unix socket in a temporary folder that USBMUXD_SOCKET_ADDRESS points at,
+// byte by byte, so a test sees exactly what a client sends.
+class FakeDaemon {
+public:
+    explicit FakeDaemon(const std::filesystem::path& path)
+    {
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 8), 0);
+        if (const char* earlier = std::getenv("USBMUXD_SOCKET_ADDRESS"))
+            earlierAddress_ = earlier;
+        ::setenv("USBMUXD_SOCKET_ADDRESS", path.c_str(), 1);
+    }
+    ~FakeDaemon()
+    {
+        for (int fd : connections_)
+            ::close(fd);
+        ::close(listener_);
+        if (earlierAddress_)
+            ::setenv("USBMUXD_SOCKET_ADDRESS", earlierAddress_->c_str(), 1);
+        else
+            ::unsetenv("USBMUXD_SOCKET_ADDRESS");
+    }
+
+    // Index of the accepted connection, or -1.
+    int accept()
+    {
+        pollfd pfd{listener_, POLLIN, 0};
+        if (::poll(&pfd, 1, 5000) <= 0)
+            return -1;
+        connections_.push_back(::accept(listener_, nullptr, nullptr));
+        return static_cast<int>(connections_.size()) - 1;
+    }
+
+    bool readExactly(int index, std::uint8_t* out, std::size_t count)
+    {
+        std::size_t got = 0;
+        while (got < count) {
+            pollfd pfd{connections_[index], POLLIN, 0};
+            if (::poll(&pfd, 1, 5000) <= 0)
+                return false;
+            const ssize_t n = ::read(connections_[index], out + got, count - got);
+            if (n <= 0)
+                return false;
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    std::optional<DaemonPacket> readPacket(int index)
+    {
+        std::uint8_t head[16];
+        if (!readExactly(index, head, 16))
+            return std::nullopt;
+        DaemonPacket packet{le32(head), le32(head + 4), le32(head + 8), le32(head + 12), {}, {}};
+        packet.payload.resize(packet.size - 16);
+        if (!readExactly(index, reinterpret_cast<std::uint8_t*>(packet.payload.data()), packet.payload.size()))
+            return std::nullopt;
+        std::optional<Error> error;
+        if (auto parsed = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(packet.payload.data()), packet.payload.size(), error))
+            packet.message = *parsed;
+        return packet;
+    }
+
+    void send(int index, const Bytes& bytes) { ::send(connections_[index], bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void sendMessage(int index, std::uint32_t tag, const std::string& payload)
+    {
+        Bytes bytes = header(static_cast<std::uint32_t>(16 + payload.size()), 1, 8, tag);
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+        send(index, bytes);
+    }
+    void closeConnection(int index) { ::shutdown(connections_[index], SHUT_RDWR); }
+
+private:
+    int listener_ = -1;
+    std::vector<int> connections_;
+    std::optional<std::string> earlierAddress_;
+};
+
+} // namespace vd::test
