@@ -11,7 +11,7 @@
 namespace vd {
 namespace {
 
-constexpr int kTextWidth = 360;
+constexpr int kTextWidth = 420;
 
 void makeSheet(QDialog* sheet)
 {

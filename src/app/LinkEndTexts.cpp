@@ -32,7 +32,7 @@ QString unreachableDetail(const LinkPlace& place)
 {
     switch (place.kind) {
     case ConnectionKind::Local:
-        return QString("Nothing is listening at %1. Start the Vantor service on this computer, or run \"%2\" for a demo.")
+        return QString("Nothing is listening at %1.\nStart the Vantor service on this computer, or run \"%2\" for a demo.")
             .arg(whereText(place), demoCommand(place));
     case ConnectionKind::Remote:
         return QString("No service could be reached at %1. Check the host and the port, and that the service there "
