@@ -216,7 +216,8 @@ void printMemory()
     proxy.setFilterFixedString("gat");
     const double proxyFiltered = perRow(before);
     std::printf("\nMemory added per row of %d (bytes), shared records not counted:\n", kRecent);
-    std::printf("  sorted:   own model %4.0f   proxy %4.0f\n", sorted, proxySorted);
+    std::printf("  sorted:   own model %4.0f (by its own count %4.0f)   proxy %4.0f\n", sorted,
+                static_cast<double>(model.heldBytes()) / kRecent, proxySorted);
     std::printf("  filtered: own model + folded hosts %4.0f   proxy %4.0f\n", sorted + folded, proxyFiltered);
 }
 

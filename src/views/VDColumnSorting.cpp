@@ -50,9 +50,7 @@ int SortKeyColumn::compare(std::uint32_t a, std::uint32_t b) const
     } else if (!reals_.empty()) {
         order = threeWay(reals_[a], reals_[b]);
     } else {
-        const std::string_view all(texts_);
-        order = all.substr(textStarts_[a], textStarts_[a + 1] - textStarts_[a])
-                    .compare(all.substr(textStarts_[b], textStarts_[b + 1] - textStarts_[b]));
+        order = text(a).compare(text(b));
     }
     return ascending_ ? order : -order;
 }

@@ -40,6 +40,10 @@ public:
 
 private:
     void appendText(std::string_view text);
+    std::string_view text(std::uint32_t row) const
+    {
+        return {texts_.data() + textStarts_[row], textStarts_[row + 1] - textStarts_[row]};
+    }
 
     bool ascending_;
     std::vector<std::int64_t> ints_;

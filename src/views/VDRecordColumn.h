@@ -4,7 +4,7 @@
 
 namespace vd {
 
-// One column of a record table (DNS, UDP): how it is named, sized, sorted and drawn.
+// One column of a record table (tunnels, DNS, UDP): how it is named, sized, sorted and drawn.
 struct VDRecordColumn {
     const char* identifier;
     const char* title;
