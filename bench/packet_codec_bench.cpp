@@ -31,6 +31,7 @@
 #include "BenchReport.h"
 #include "TrafficGenerator.h"
 #include "link/QNComPacket.h"
+#include "link/ServiceContract.h"
 #include "platform/Base64.h"
 
 namespace {
@@ -68,7 +69,7 @@ vd::QNComPacket reportPacket(std::size_t tunnels)
     for (std::size_t i = 0; i < tunnels; ++i)
         items.emplace_back(tunnelText(generator, i));
     vd::QNComPacket packet = vd::QNComPacket::initWithId(5);
-    packet.setCmd(7);
+    packet.setCmd(vd::contract::numberOf(vd::contract::Command::currentTunnels));
     packet.setData(Dictionary::object({{"tunnels", std::move(list)}}));
     return packet;
 }

@@ -29,6 +29,7 @@
 #include "ServiceSimulator.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
+#include "link/ServiceContract.h"
 #include "platform/Base64.h"
 #include "platform/LargeBuffers.h"
 #include "platform/Log.h"
@@ -93,7 +94,7 @@ double bareParseSeconds(const vd::Bytes& wire)
 vd::Bytes reportWire(const vd::TunnelList& tunnels)
 {
     vd::QNComPacket report = vd::QNComPacket::initWithId(1);
-    report.setCmd(7);
+    report.setCmd(vd::contract::numberOf(vd::contract::Command::currentTunnels));
     nlohmann::ordered_json texts = nlohmann::ordered_json::array();
     for (const auto& tunnel : tunnels)
         texts.push_back(std::string(tunnel->rawData()));

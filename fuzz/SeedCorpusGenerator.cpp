@@ -26,6 +26,7 @@
 #include "link/PTChannel.h"
 #include "link/PTUSBHub.h"
 #include "link/ServiceContract.h"
+#include "link/ServiceContract.h"
 #include "platform/Base64.h"
 #include "platform/MainLoop.h"
 
@@ -195,11 +196,12 @@ public:
                 write("records", static_cast<std::uint8_t>(3 | type << 2), entry.dump());
             }
         }
-        const std::uint64_t cmd = packet.cmd();
-        if ((cmd == 20 || cmd == 21) && data->contains("data") && (*data)["data"].is_string()) {
+        const contract::Command cmd{packet.cmd()};
+        const bool body = cmd == contract::Command::tunnelRequestData || cmd == contract::Command::tunnelResponseData;
+        if (body && data->contains("data") && (*data)["data"].is_string()) {
             const std::string& text = (*data)["data"].get_ref<const std::string&>();
             if (const auto message = VDUtils::base64DecodeData(text, false); message && !message->empty()) {
-                write("http_body", cmd == 20 ? 0 : 1, std::string(message->begin(), message->end()));
+                write("http_body", cmd == contract::Command::tunnelRequestData ? 0 : 1, std::string(message->begin(), message->end()));
                 write("base64", 0, text);
             }
         }

@@ -198,7 +198,7 @@ void VDMainWindowsController::open()
 void VDMainWindowsController::connectingCheck(std::uint64_t attempt)
 {
     const auto processer = this->processer();
-    if (closed_ || attempt != attempt_ || !processer || processer->connectStatus() != 0)
+    if (closed_ || attempt != attempt_ || !processer || processer->connectStatus() != ConnectStatus::connecting)
         return;
     showSheet(makeConnectingSheet(window(), usbDaemonDetail_, this, [this] { close(); }));
 }

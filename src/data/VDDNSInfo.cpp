@@ -29,7 +29,7 @@ VDDNSInfo VDDNSInfo::initWithDictionary(const nlohmann::ordered_json& object, st
     if (info.dns.empty())
         info.dns = textOf(object, "doh");
     info.comment = textOf(object, "comment");
-    if (type == 3) {
+    if (type == DNSType::dynamic) {
         if (const auto* ttl = json::member(object, "ttl"))
             info.ttl = json::toInt64(ttl);
     }
@@ -59,10 +59,10 @@ std::vector<VDDNSInfo> VDDNSInfo::testData()
 
 std::string VDDNSInfo::typeString() const
 {
-    switch (type) {
-    case 1: return "Config";
-    case 2: return "System";
-    case 3: return "Dynamic";
+    switch (DNSType{type}) {
+    case DNSType::configured: return "Config";
+    case DNSType::hostsFile: return "System";
+    case DNSType::dynamic: return "Dynamic";
     default: return "Unknown";
     }
 }

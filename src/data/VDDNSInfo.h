@@ -10,9 +10,23 @@
 
 namespace vd {
 
+// Which table a name entry comes from.
+enum class DNSType : std::uint64_t {
+    configured = 1,
+    hostsFile = 2,
+    // Resolved and cached.
+    dynamic = 3,
+};
+
+// An entry keeps its type as the number the views show and sort by.
+constexpr bool operator==(std::uint64_t number, DNSType type)
+{
+    return number == static_cast<std::uint64_t>(type);
+}
+
 // One entry of the service's name table.
 struct VDDNSInfo {
-    // 1 configured mapping, 2 system hosts file, 3 dynamic (resolved and cached).
+    // A DNSType.
     std::uint64_t type = 0;
     std::string domain;
     std::vector<std::string> ips;

@@ -17,6 +17,7 @@ namespace vd {
 namespace {
 
 using Dictionary = QNComPacket::Dictionary;
+using contract::Command;
 
 constexpr std::size_t kDumpIdLength = 6;
 constexpr std::int64_t kRecentPageSize = 100;
@@ -62,9 +63,15 @@ std::vector<std::shared_ptr<const Record>> recordsFrom(const Dictionary& texts, 
     return records;
 }
 
-bool isTunnelReport(std::uint64_t cmd)
+bool isTunnelReport(Command cmd)
 {
-    return cmd == 7 || cmd == 8 || cmd == 51 || cmd == 53;
+    switch (cmd) {
+    case Command::currentTunnels:
+    case Command::historyTunnels:
+    case Command::currentTunnelsPush:
+    case Command::currentTunnelsPushAlt: return true;
+    default: return false;
+    }
 }
 
 // Adds a name the set does not hold yet; one already there, the common case, is found without
@@ -79,12 +86,12 @@ bool insertNew(Set& set, std::string_view name)
 }
 
 // The command of a packet; a "t" that is not a whole number counts as absent.
-std::uint64_t commandOf(const Dictionary* t)
+Command commandOf(const Dictionary* t)
 {
-    return t && (t->is_number_integer() || t->is_number_unsigned()) ? json::toUInt64(t) : 0;
+    return Command{t && (t->is_number_integer() || t->is_number_unsigned()) ? json::toUInt64(t) : 0};
 }
 
-std::uint64_t commandOf(const QNComPacket& packet)
+Command commandOf(const QNComPacket& packet)
 {
     return commandOf(json::member(packet.dic(), "t"));
 }
@@ -108,17 +115,29 @@ Dictionary outline(const Dictionary& data)
     return shape;
 }
 
-bool isQuietCommand(std::uint64_t cmd)
+bool isQuietCommand(Command cmd)
 {
     switch (cmd) {
-    case 7: case 8: case 13: case 15: case 52: case 53: case 54: return true;
+    case Command::currentTunnels:
+    case Command::historyTunnels:
+    case Command::dnsRecords:
+    case Command::autoPushDNS:
+    case Command::dnsRecordsPush:
+    case Command::currentTunnelsPushAlt:
+    case Command::udpRecordPush: return true;
     default: return false;
     }
 }
 
-bool showsOutlineOnly(std::uint64_t cmd)
+bool showsOutlineOnly(Command cmd)
 {
-    return cmd == 19 || cmd == 20 || cmd == 21 || cmd == 51;
+    switch (cmd) {
+    case Command::icon:
+    case Command::tunnelRequestData:
+    case Command::tunnelResponseData:
+    case Command::currentTunnelsPush: return true;
+    default: return false;
+    }
 }
 
 } // namespace
@@ -158,7 +177,7 @@ void VDDataProcesser::installCallbacks()
         const auto self = weak.lock();
         if (!self)
             return;
-        self->connectStatus_ = 1;
+        self->connectStatus_ = ConnectStatus::connected;
         self->startTimer();
         ConnectCompleteBlock block;
         {
@@ -176,7 +195,7 @@ void VDDataProcesser::installCallbacks()
         const auto self = weak.lock();
         if (!self)
             return;
-        self->connectStatus_ = 2;
+        self->connectStatus_ = ConnectStatus::disconnected;
         // Nothing is polled on a dead link; the next login starts the timer again.
         self->stopTimer();
         DisconnectBlock block;
@@ -210,26 +229,26 @@ void VDDataProcesser::connectToLocal()
 
 void VDDataProcesser::connectToSocketPath(const std::string& path)
 {
-    connectStatus_ = 0;
+    connectStatus_ = ConnectStatus::connecting;
     localLink_ = true;
     clientManager_->startWithSocketPath(path);
 }
 
 void VDDataProcesser::connectToHost(const std::string& host, std::int64_t port, const std::string& password)
 {
-    connectStatus_ = 0;
+    connectStatus_ = ConnectStatus::connecting;
     localLink_ = false;
-    // A port outside 1-65535 would silently become another port once cut to 16 bits.
-    if (port < 1 || port > 65535)
+    // A port out of range would silently become another port once cut to 16 bits.
+    if (!contract::kRemotePorts.contains(port))
         return refuseConnection(port);
     clientManager_->startWithHost(host, static_cast<std::uint16_t>(port), password);
 }
 
 void VDDataProcesser::connectToUSBPort(std::int64_t port, const std::string& password)
 {
-    connectStatus_ = 0;
+    connectStatus_ = ConnectStatus::connecting;
     localLink_ = false;
-    if (port < 0 || port >= 65535)
+    if (!contract::kUSBPorts.contains(port))
         return refuseConnection(port);
     clientManager_->startWithUSBPort(port, password);
 }
@@ -237,7 +256,7 @@ void VDDataProcesser::connectToUSBPort(std::int64_t port, const std::string& pas
 void VDDataProcesser::refuseConnection(std::int64_t port)
 {
     log::error("Connect fail with error: invalid port " + std::to_string(port));
-    connectStatus_ = 2;
+    connectStatus_ = ConnectStatus::disconnected;
     DisconnectBlock block;
     {
         std::lock_guard lock(mutex_);
@@ -249,7 +268,7 @@ void VDDataProcesser::refuseConnection(std::int64_t port)
 
 void VDDataProcesser::disconnect()
 {
-    connectStatus_ = 2;
+    connectStatus_ = ConnectStatus::disconnected;
     stopTimer();
     clientManager_->stop();
 }
@@ -421,7 +440,7 @@ void VDDataProcesser::cleanUDPRecord()
 void VDDataProcesser::getDumpDataOfTunnel(const VDTunnelInfo& tunnel, bool direct, VDDumpDataManager::Completion complete)
 {
     const std::int64_t id = tunnel.id_();
-    if (tunnel.status() == 1) {
+    if (tunnel.status() == TunnelStatus::completed) {
         const std::weak_ptr<VDDataProcesser> weak = weak_from_this();
         dumpManager_->readDataForRecord(id, direct, [weak, id, direct, complete = std::move(complete)](std::optional<Bytes>&& data) {
             if (data) {
@@ -519,23 +538,22 @@ void VDDataProcesser::processPacket(QNComPacket packet)
 
 void VDDataProcesser::handlePacket(QNComPacket packet, const ReceivedPacket* received)
 {
-    const std::uint64_t cmd = commandOf(packet);
     Dictionary* data = packet.data();
     if (packet.code() == contract::kCodeSuccess && data) {
-        switch (cmd) {
-        case 1: serviceInfo(*data); break;
-        case 7:
-        case 51:
-        case 53: currentTunnels(*data, received); break;
-        case 8: recentTunnels(*data, received); break;
-        case 10: switchReply(*data, false); break;
-        case 11: switchReply(*data, true); break;
-        case 13:
-        case 52: dnsRecords(*data); break;
-        case 19: iconReply(*data); break;
-        case 20: bodyData(*data, true); break;
-        case 21: bodyData(*data, false); break;
-        case 54: udpRecord(*data); break;
+        switch (commandOf(packet)) {
+        case Command::info: serviceInfo(*data); break;
+        case Command::currentTunnels:
+        case Command::currentTunnelsPush:
+        case Command::currentTunnelsPushAlt: currentTunnels(*data, received); break;
+        case Command::historyTunnels: recentTunnels(*data, received); break;
+        case Command::trafficRecord: switchReply(*data, false); break;
+        case Command::mitmEnable: switchReply(*data, true); break;
+        case Command::dnsRecords:
+        case Command::dnsRecordsPush: dnsRecords(*data); break;
+        case Command::icon: iconReply(*data); break;
+        case Command::tunnelRequestData: bodyData(*data, true); break;
+        case Command::tunnelResponseData: bodyData(*data, false); break;
+        case Command::udpRecordPush: udpRecord(*data); break;
         default: break;
         }
     }
@@ -545,11 +563,11 @@ void VDDataProcesser::handlePacket(QNComPacket packet, const ReceivedPacket* rec
 void VDDataProcesser::logPacket(const QNComPacket& packet) const
 {
     const std::uint64_t cmd = packet.cmd();
-    if (isQuietCommand(cmd))
+    if (isQuietCommand(Command{cmd}))
         return;
     std::string content;
     if (const Dictionary* data = packet.data())
-        content = (showsOutlineOnly(cmd) ? outline(*data) : *data).dump(-1, ' ', false, Dictionary::error_handler_t::replace);
+        content = (showsOutlineOnly(Command{cmd}) ? outline(*data) : *data).dump(-1, ' ', false, Dictionary::error_handler_t::replace);
     else
         content = packet.message().value_or("(null)");
     const std::string rule(42, '=');
@@ -716,17 +734,17 @@ void VDDataProcesser::switchReply(const Dictionary& data, bool mitm)
 void VDDataProcesser::dnsRecords(const Dictionary& data)
 {
     std::vector<VDDNSInfo> records;
-    const auto take = [&](const char* key, std::uint64_t type) {
+    const auto take = [&](const char* key, DNSType type) {
         if (const auto* entries = arrayMember(data, key)) {
             for (const auto& entry : *entries) {
                 if (entry.is_object())
-                    records.push_back(VDDNSInfo::initWithDictionary(entry, type));
+                    records.push_back(VDDNSInfo::initWithDictionary(entry, contract::numberOf(type)));
             }
         }
     };
-    take("host_file", 2);
-    take("host_config", 1);
-    take("record", 3);
+    take("host_file", DNSType::hostsFile);
+    take("host_config", DNSType::configured);
+    take("record", DNSType::dynamic);
     {
         std::lock_guard lock(mutex_);
         dnsIfs_ = std::move(records);

@@ -27,6 +27,20 @@ using TunnelList = std::vector<std::shared_ptr<const VDTunnelInfo>>;
 using UDPList = std::vector<std::shared_ptr<const VDUDPTunnelInfo>>;
 using ProcessList = std::vector<VDProcessInfo>;
 
+// Where a processor's link stands: connecting from every connect call on, connected once the
+// login succeeded, disconnected when the link ended or was ended.
+enum class ConnectStatus : std::uint64_t {
+    connecting = 0,
+    connected = 1,
+    disconnected = 2,
+};
+
+// Some view tests still compare the status with its number.
+constexpr bool operator==(ConnectStatus status, std::uint64_t number)
+{
+    return contract::numberOf(status) == number;
+}
+
 // The data side of one main window: owns the link to one service, turns every packet into
 // records, keeps the lists the views show, and tells the views when a list changed.
 //
@@ -61,7 +75,7 @@ public:
     void setConnectCompleteBlock(ConnectCompleteBlock block);
     void setDisconnectBlock(DisconnectBlock block);
 
-    // Each sets connectStatus to 0 (connecting) first.
+    // Each sets connectStatus to connecting first.
     void connectToLocal();
     // The service at a socket path other than the usual one (tools, tests).
     void connectToSocketPath(const std::string& path);
@@ -69,8 +83,7 @@ public:
     // The service on a device attached by USB; it listens one above the given port.
     void connectToUSBPort(std::int64_t port, const std::string& password);
     void disconnect();
-    // 0 connecting, 1 connected, 2 disconnected.
-    std::uint64_t connectStatus() const { return connectStatus_.load(); }
+    ConnectStatus connectStatus() const { return connectStatus_.load(); }
 
     TunnelList currentTunnelInfos() const;
     TunnelList recentTunnelInfos() const;
@@ -186,7 +199,7 @@ private:
     const std::string dumpId_;
     const std::shared_ptr<VDDumpDataManager> dumpManager_;
     const std::shared_ptr<QNComClientManager> clientManager_;
-    std::atomic<std::uint64_t> connectStatus_{0};
+    std::atomic<ConnectStatus> connectStatus_{ConnectStatus::connecting};
     std::atomic<bool> localLink_{false};
 
     mutable std::mutex mutex_;

@@ -107,23 +107,27 @@ std::string VDTunnelInfo::header(HeaderSlot slot) const
 
 std::uint64_t VDTunnelInfo::status() const
 {
-    if (t_start() >= t_end())
-        return 0;
-    switch (closeReason_) {
-    case 1:
-    case 4:
-    case 5:
-    case 6: return 2;
-    default: return 1;
+    TunnelStatus status = TunnelStatus::completed;
+    if (t_start() >= t_end()) {
+        status = TunnelStatus::active;
+    } else {
+        switch (closeReason_) {
+        case 1:
+        case 4:
+        case 5:
+        case 6: status = TunnelStatus::suspended; break;
+        default: break;
+        }
     }
+    return static_cast<std::uint64_t>(status);
 }
 
 std::string VDTunnelInfo::statusString() const
 {
-    switch (status()) {
-    case 0: return "Active";
-    case 1: return "Completed";
-    case 2: return "Suspend";
+    switch (TunnelStatus{status()}) {
+    case TunnelStatus::active: return "Active";
+    case TunnelStatus::completed: return "Completed";
+    case TunnelStatus::suspended: return "Suspend";
     default: return "Unknown";
     }
 }

@@ -13,6 +13,19 @@
 
 namespace vd {
 
+// Where a tunnel stands.
+enum class TunnelStatus : std::uint64_t {
+    active = 0,
+    completed = 1,
+    suspended = 2,
+};
+
+// A record gives its status as the number the views show and sort by.
+constexpr bool operator==(std::uint64_t number, TunnelStatus status)
+{
+    return number == static_cast<std::uint64_t>(status);
+}
+
 // One proxied connection as the service reported it at one moment: an immutable snapshot of
 // one JSON text. The text is kept verbatim; the big header blocks are read from it again only
 // when asked for (the detail pane), which keeps a record about as large as its text.
@@ -73,7 +86,7 @@ public:
     std::int64_t tx_max_speed() const { return ints_[kTxMaxSpeed]; }
     std::string_view rawData() const { return std::string_view(buffer_).substr(0, textSize_); }
 
-    // 0 active, 1 completed, 2 suspended.
+    // A TunnelStatus.
     std::uint64_t status() const;
     std::string statusString() const;
     std::string closeReasonString() const;

@@ -9,6 +9,8 @@ namespace vd {
 namespace {
 
 using Dictionary = QNComPacket::Dictionary;
+using contract::Command;
+using contract::HandshakeState;
 
 constexpr double kUnixConnectTimeout = 10;
 constexpr double kWriteTimeout = 20;
@@ -96,7 +98,7 @@ void QNComClientManager::setUSBDaemonBlock(USBDaemonBlock block)
     usbDaemonBlock_ = std::move(block);
 }
 
-std::uint64_t QNComClientManager::state() const
+contract::HandshakeState QNComClientManager::state() const
 {
     std::lock_guard lock(mutex_);
     return state_;
@@ -156,7 +158,7 @@ void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
         std::lock_guard lock(mutex_);
         socket = std::move(socket_);
         socket_.reset();
-        state_ = 0;
+        state_ = HandshakeState::noLink;
         // Commands issued while waiting for a device are meant for whichever device comes.
         if (endUSBWatch)
             held_.clear();
@@ -217,10 +219,10 @@ bool QNComClientManager::writeLocked(std::optional<Bytes> bytes, long tag)
     return true;
 }
 
-bool QNComClientManager::sendCommandLocked(std::uint64_t cmd, std::optional<Dictionary> data)
+bool QNComClientManager::sendCommandLocked(Command cmd, std::optional<Dictionary> data)
 {
     QNComPacket packet = QNComPacket::initWithId(nextIdLocked());
-    packet.setCmd(cmd);
+    packet.setCmd(contract::numberOf(cmd));
     if (data)
         packet.setData(std::move(data));
     return writeLocked(packet.toData(), contract::kTagCommand);
@@ -240,7 +242,7 @@ void QNComClientManager::sendPacket(const QNComPacket& packet)
     sendRawMessage(packet.toData(), contract::kTagCommand);
 }
 
-void QNComClientManager::issue(std::uint64_t cmd, std::optional<Dictionary> data)
+void QNComClientManager::issue(Command cmd, std::optional<Dictionary> data)
 {
     std::unique_lock lock(mutex_);
     // A USB link that is still looking for its device holds commands like a connecting socket.
@@ -249,7 +251,7 @@ void QNComClientManager::issue(std::uint64_t cmd, std::optional<Dictionary> data
         log::error("Message not sent because of socket closed");
         return;
     }
-    if (state_ != 4) {
+    if (state_ != HandshakeState::ready) {
         held_.push_back({cmd, std::move(data)});
         return;
     }
@@ -260,52 +262,52 @@ void QNComClientManager::issue(std::uint64_t cmd, std::optional<Dictionary> data
     }
 }
 
-void QNComClientManager::requestInfo() { issue(1, std::nullopt); }
-void QNComClientManager::requestConfiguration() { issue(2, std::nullopt); }
-void QNComClientManager::changeOutboundMode(std::int64_t mode) { issue(4, Dictionary::object({{"mode", mode}})); }
-void QNComClientManager::requestCurrentTunnels() { issue(7, std::nullopt); }
-void QNComClientManager::requestHistoryTunnels() { issue(8, std::nullopt); }
+void QNComClientManager::requestInfo() { issue(Command::info, std::nullopt); }
+void QNComClientManager::requestConfiguration() { issue(Command::configuration, std::nullopt); }
+void QNComClientManager::changeOutboundMode(std::int64_t mode) { issue(Command::outboundMode, Dictionary::object({{"mode", mode}})); }
+void QNComClientManager::requestCurrentTunnels() { issue(Command::currentTunnels, std::nullopt); }
+void QNComClientManager::requestHistoryTunnels() { issue(Command::historyTunnels, std::nullopt); }
 
 void QNComClientManager::requestHistoryTunnelLastCount(std::int64_t count)
 {
-    issue(8, Dictionary::object({{"cmd", "last_count"}, {"count", count}}));
+    issue(Command::historyTunnels, Dictionary::object({{"cmd", "last_count"}, {"count", count}}));
 }
 
 void QNComClientManager::requestHistoryTunnelStartIdEndId(std::int64_t firstId, std::int64_t lastId)
 {
-    issue(8, Dictionary::object({{"cmd", "from_to"}, {"from", firstId}, {"to", lastId}}));
+    issue(Command::historyTunnels, Dictionary::object({{"cmd", "from_to"}, {"from", firstId}, {"to", lastId}}));
 }
 
 void QNComClientManager::requestHistoryTunnelStartIdCount(std::int64_t firstId, std::int64_t count)
 {
-    issue(8, Dictionary::object({{"cmd", "from_count"}, {"from", firstId}, {"count", count}}));
+    issue(Command::historyTunnels, Dictionary::object({{"cmd", "from_count"}, {"from", firstId}, {"count", count}}));
 }
 
 void QNComClientManager::requestHistoryTunnelStartId(std::int64_t firstId)
 {
-    issue(8, Dictionary::object({{"cmd", "from_to_last"}, {"from", firstId}}));
+    issue(Command::historyTunnels, Dictionary::object({{"cmd", "from_to_last"}, {"from", firstId}}));
 }
 
-void QNComClientManager::requestRecentProcesses() { issue(9, std::nullopt); }
-void QNComClientManager::changeTrafficRecord(bool on) { issue(10, Dictionary::object({{"switch", on}})); }
-void QNComClientManager::changeMitMEnable(bool on) { issue(11, Dictionary::object({{"switch", on}})); }
-void QNComClientManager::requestTrafficInfo() { issue(12, std::nullopt); }
-void QNComClientManager::requestDNSRecords() { issue(13, std::nullopt); }
-void QNComClientManager::changeAutoPushTunnel(bool on) { issue(14, Dictionary::object({{"switch", on}})); }
-void QNComClientManager::changeAutoPushDNS(bool on) { issue(15, Dictionary::object({{"switch", on}})); }
-void QNComClientManager::purgeDNSRecords() { issue(16, std::nullopt); }
-void QNComClientManager::removeDNSRecordOfDomain(const std::string& domain) { issue(17, Dictionary::object({{"domain", domain}})); }
-void QNComClientManager::closeTunnel(std::int64_t tunnelId) { issue(18, Dictionary::object({{"tunnel_id", tunnelId}})); }
+void QNComClientManager::requestRecentProcesses() { issue(Command::recentProcesses, std::nullopt); }
+void QNComClientManager::changeTrafficRecord(bool on) { issue(Command::trafficRecord, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::changeMitMEnable(bool on) { issue(Command::mitmEnable, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::requestTrafficInfo() { issue(Command::trafficInfo, std::nullopt); }
+void QNComClientManager::requestDNSRecords() { issue(Command::dnsRecords, std::nullopt); }
+void QNComClientManager::changeAutoPushTunnel(bool on) { issue(Command::autoPushTunnel, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::changeAutoPushDNS(bool on) { issue(Command::autoPushDNS, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::purgeDNSRecords() { issue(Command::purgeDNSRecords, std::nullopt); }
+void QNComClientManager::removeDNSRecordOfDomain(const std::string& domain) { issue(Command::removeDNSRecord, Dictionary::object({{"domain", domain}})); }
+void QNComClientManager::closeTunnel(std::int64_t tunnelId) { issue(Command::closeTunnel, Dictionary::object({{"tunnel_id", tunnelId}})); }
 
 void QNComClientManager::requestIcon(const std::string& bundleId)
 {
     if (!bundleId.empty())
-        issue(19, Dictionary::object({{"bundleId", bundleId}}));
+        issue(Command::icon, Dictionary::object({{"bundleId", bundleId}}));
 }
 
-void QNComClientManager::getTunnelRequestData(std::int64_t tunnelId) { issue(20, Dictionary::object({{"tunnel_id", tunnelId}})); }
-void QNComClientManager::getTunnelResponseData(std::int64_t tunnelId) { issue(21, Dictionary::object({{"tunnel_id", tunnelId}})); }
-void QNComClientManager::changeAutoPushUDP(bool on) { issue(22, Dictionary::object({{"switch", on}})); }
+void QNComClientManager::getTunnelRequestData(std::int64_t tunnelId) { issue(Command::tunnelRequestData, Dictionary::object({{"tunnel_id", tunnelId}})); }
+void QNComClientManager::getTunnelResponseData(std::int64_t tunnelId) { issue(Command::tunnelResponseData, Dictionary::object({{"tunnel_id", tunnelId}})); }
+void QNComClientManager::changeAutoPushUDP(bool on) { issue(Command::autoPushUDP, Dictionary::object({{"switch", on}})); }
 
 // --- receiving -------------------------------------------------------------------------------
 
@@ -318,7 +320,7 @@ void QNComClientManager::queueRead(GCDAsyncSocket* source)
         if (!source || source != socket_.get())
             return;
         socket = socket_;
-        if (state_ == 4)
+        if (state_ == HandshakeState::ready)
             cap = contract::kMaxPacketBytes;
     }
     socket->readDataToData(Bytes(std::begin(QNComPacket::kTerminator), std::end(QNComPacket::kTerminator)), kNoTimeout,
@@ -335,7 +337,7 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSo
 {
     const auto received = ReceivedPacket::decode(bytes);
     std::unique_lock lock(mutex_);
-    if (state_ == 4) {
+    if (state_ == HandshakeState::ready) {
         const auto receive = receiveBlock_;
         lock.unlock();
         // A packet that does not decode costs only itself.
@@ -346,16 +348,16 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSo
     // The handshake's few small packets are read as dictionaries.
     const auto packet = received ? std::optional<QNComPacket>(received->packet()) : std::nullopt;
     switch (state_) {
-    case 1:
+    case HandshakeState::waitingForGreeting:
         // Anything but the greeting leaves the link open and silent: no read follows.
         if (packet && packet->message() == contract::kGreetingToken) {
-            state_ = 2;
+            state_ = HandshakeState::identitySent;
             writeLocked(QNComPacket::initWithId(nextIdLocked()).toData(), contract::kTagHandshake);
         }
         return;
-    case 2:
+    case HandshakeState::identitySent:
         if (packet && packet->code() == contract::kCodeIdentityAccepted) {
-            state_ = 3;
+            state_ = HandshakeState::passwordSent;
             QNComPacket reply = QNComPacket::initWithId(nextIdLocked());
             reply.setData(Dictionary::object({{"password", password_}}));
             writeLocked(reply.toData(), contract::kTagHandshake);
@@ -363,12 +365,12 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSo
         }
         lock.unlock();
         return handshakeFailed(packet);
-    case 3: {
+    case HandshakeState::passwordSent: {
         if (!packet || packet->code() != contract::kCodeSuccess) {
             lock.unlock();
             return handshakeFailed(packet);
         }
-        state_ = 4;
+        state_ = HandshakeState::ready;
         // Commands issued while logging in go first, before anything the callback sends.
         while (!held_.empty()) {
             HeldCommand command = std::move(held_.front());
@@ -423,7 +425,7 @@ void QNComClientManager::transportConnected(GCDAsyncSocket& socket)
         std::lock_guard lock(mutex_);
         if (&socket != socket_.get())
             return;
-        state_ = 1;
+        state_ = HandshakeState::waitingForGreeting;
     }
     log::info("Connect success");
     queueRead(&socket);
@@ -466,10 +468,10 @@ void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::
         if (&socket != socket_.get())
             return;
         // A socket that never connected leaves the state where the start put it.
-        if (state_ == 0)
+        if (state_ == HandshakeState::noLink)
             cause = LinkEndCause::Unreachable;
         socket_.reset();
-        state_ = 0;
+        state_ = HandshakeState::noLink;
         held_.clear();
     }
     reportTransportEnd(cause, error);
@@ -480,8 +482,7 @@ void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::
 void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& password)
 {
     stop();
-    // The device-side port must survive being a 16-bit port number.
-    if (port < 0 || port >= 65535) {
+    if (!contract::kUSBPorts.contains(port)) {
         log::error("Connect fail with error: invalid port " + std::to_string(port));
         return;
     }
@@ -712,7 +713,7 @@ void QNComClientManager::usbAttemptFinished(const std::shared_ptr<PTChannel>& ch
                 current = true;
                 connectedDeviceID_ = deviceID;
                 connectedChannel_ = channel;
-                state_ = 1;
+                state_ = HandshakeState::waitingForGreeting;
             }
         }
         if (!current) {
@@ -738,7 +739,7 @@ void QNComClientManager::usbAttemptFinished(const std::shared_ptr<PTChannel>& ch
 bool QNComClientManager::usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const
 {
     std::lock_guard lock(mutex_);
-    const std::size_t cap = state_ == 4 ? contract::kMaxPacketBytes : contract::kMaxPacketBytesBeforeLogin;
+    const std::size_t cap = state_ == HandshakeState::ready ? contract::kMaxPacketBytes : contract::kMaxPacketBytesBeforeLogin;
     return type == contract::kFrameTypePacket && payloadSize <= cap;
 }
 
@@ -764,7 +765,7 @@ void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optiona
         if (!connectedDeviceID_ || &channel != connectedChannel_.get())
             return;
         connectedChannel_.reset();
-        state_ = 0;
+        state_ = HandshakeState::noLink;
         held_.clear();
         generation = usbGeneration_;
         // Still awaited: the device may be on its way out, with the daemon's word still coming.

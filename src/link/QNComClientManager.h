@@ -14,6 +14,7 @@
 #include "PTChannel.h"
 #include "PTUSBHub.h"
 #include "QNComPacket.h"
+#include "ServiceContract.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
 
@@ -22,8 +23,7 @@ namespace vd {
 // The dashboard's end of the link to one service: opens the transport, logs in, sends requests
 // and commands, and hands every packet received after login to its owner.
 //
-// Handshake states: 0 no link, 1 waiting for the greeting, 2 identity sent, 3 password sent,
-// 4 ready. Reports of socket links arrive on the "QNCM.Communication" queue, and so do the three
+// Reports of socket links arrive on the "QNCM.Communication" queue, and so do the three
 // callbacks. A USB link does all its work on the main queue, callbacks included. Every operation
 // may be called from any thread.
 class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<QNComClientManager> {
@@ -68,7 +68,7 @@ public:
     // channel still reports its end, once, on the main queue.
     void stop();
 
-    std::uint64_t state() const;
+    contract::HandshakeState state() const;
 
     // Commands. Before the login has succeeded they wait, in order, while a connection is being
     // made, and take their message ids when they are sent.
@@ -106,7 +106,7 @@ public:
 
 private:
     struct HeldCommand {
-        std::uint64_t cmd;
+        contract::Command cmd;
         std::optional<QNComPacket::Dictionary> data;
     };
 
@@ -144,12 +144,12 @@ private:
     void reportTransportEnd(LinkEndCause cause, const std::optional<Error>& error);
     void reportEnd(const LinkEnd& end);
     void queueRead(GCDAsyncSocket* source);
-    void issue(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
+    void issue(contract::Command cmd, std::optional<QNComPacket::Dictionary> data);
 
     // These expect mutex_ to be held. writeLocked returns false when there were no bytes.
     std::int64_t nextIdLocked() { return id_++; }
     bool writeLocked(std::optional<Bytes> bytes, long tag);
-    bool sendCommandLocked(std::uint64_t cmd, std::optional<QNComPacket::Dictionary> data);
+    bool sendCommandLocked(contract::Command cmd, std::optional<QNComPacket::Dictionary> data);
 
     // Held while a report is handled and its callbacks run, and by stop(): taken before mutex_.
     std::recursive_mutex callbackGate_;
@@ -161,7 +161,7 @@ private:
     ReceiveBlock receiveBlock_;
     USBDaemonBlock usbDaemonBlock_;
     std::string password_;
-    std::uint64_t state_ = 0;
+    contract::HandshakeState state_ = contract::HandshakeState::noLink;
     std::deque<HeldCommand> held_;
 
     // USB link. The hub and the channels are used on the main queue only; the rest is guarded

@@ -231,7 +231,7 @@ TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdWithoutASecondLink)
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
     EXPECT_EQ(remotes(), 1u);
     EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(first->idString()), processer) << "no new processor";
-    EXPECT_EQ(processer->connectStatus(), 1u) << "not reconnected";
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected) << "not reconnected";
 
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "other");
     EXPECT_EQ(remotes(), 2u);
@@ -255,7 +255,7 @@ TEST_F(AppDelegateTest, ClosingAMainWindowEndsItsLinkAndForgetsItsProcessor)
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(id);
 
     closeWindow(window);
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
     EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(id), nullptr);
     // The service sees the link end.
     EXPECT_TRUE(waitFor([&] {

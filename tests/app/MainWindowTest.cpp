@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, RejectedPasswordShowsConnectClosedAndCloseEndsTheWindow)
     EXPECT_EQ(closing.size(), 1);
     EXPECT_FALSE(window->window()->isVisible());
     EXPECT_EQ(processerOf(*window), nullptr);
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 }
 
 TEST_F(MainWindowTest, ReconnectKeepsTheSectionAndTheFilter)
@@ -192,13 +192,13 @@ TEST_F(MainWindowTest, ClosedWindowHearsNothingMoreFromItsLink)
 
     QTest::mouseClick(sheetButton(*window, "Close"), Qt::LeftButton);
     EXPECT_FALSE(window->window()->isVisible());
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 
     service.drop();
     QTest::qWait(300);
     EXPECT_EQ(window->sheet(), nullptr);
     EXPECT_EQ(visibleDialogs(*window), 0);
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 }
 
 TEST_F(MainWindowTest, SectionsAreMadeOnceAndKeptAcrossSwitches)

@@ -58,7 +58,7 @@ protected:
     static bool connected(const VDMainWindowsController& window)
     {
         const auto processer = VDDataManager::sharedInstance().getProcesserOfId(window.idString());
-        return processer && processer->connectStatus() == 1;
+        return processer && processer->connectStatus() == ConnectStatus::connected;
     }
 
     // A text of the sheet on the window ("message", "informativeText" or "detailText"), or

@@ -4,6 +4,7 @@
 #include "data/VDDNSInfo.h"
 #include "data/VDProcessInfo.h"
 #include "data/VDUDPTunnelInfo.h"
+#include "link/ServiceContract.h"
 
 namespace vd {
 namespace {
@@ -51,15 +52,18 @@ TEST(VDUDPTunnelInfo, StatusTextPutsReceivedFirst)
 
 TEST(VDDNSInfo, ServerFallsBackToDoHAndTtlOnlyForDynamicEntries)
 {
-    const auto doh = VDDNSInfo::initWithDictionary(Json{{"domain", "a.example"}, {"dns", ""}, {"doh", "https://d/q"}, {"ttl", 30}}, 3);
+    constexpr auto configured = contract::numberOf(DNSType::configured);
+    constexpr auto hostsFile = contract::numberOf(DNSType::hostsFile);
+    constexpr auto dynamic = contract::numberOf(DNSType::dynamic);
+    const auto doh = VDDNSInfo::initWithDictionary(Json{{"domain", "a.example"}, {"dns", ""}, {"doh", "https://d/q"}, {"ttl", 30}}, dynamic);
     EXPECT_EQ(doh.dns, "https://d/q");
     EXPECT_EQ(doh.ttl, 30);
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"dns", "1.1.1.1"}, {"doh", "https://d/q"}}, 3).dns, "1.1.1.1");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"dns", 5}, {"doh", "https://d/q"}}, 3).dns, "https://d/q");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", 300}}, 1).ttl, -1);
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", 300}}, 2).ttl, -1);
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), 3).ttl, -1);
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", "45"}}, 3).ttl, 45);
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"dns", "1.1.1.1"}, {"doh", "https://d/q"}}, dynamic).dns, "1.1.1.1");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"dns", 5}, {"doh", "https://d/q"}}, dynamic).dns, "https://d/q");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", 300}}, configured).ttl, -1);
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", 300}}, hostsFile).ttl, -1);
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), dynamic).ttl, -1);
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ttl", "45"}}, dynamic).ttl, 45);
 }
 
 TEST(VDDNSInfo, TextsOfTypeAndAddresses)

@@ -60,7 +60,7 @@ protected:
         processer->connectToSocketPath(service.path().string());
         service.acceptAndLogin();
         ASSERT_TRUE(loop.runUntil([&] { return connected == 1; }, 5s));
-        EXPECT_EQ(processer->connectStatus(), 1u);
+        EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected);
         if (sendInfo)
             service.report(1, {{"service_start_time", 1000.0}, {"mitm_enable", true}, {"record_traffic", false},
                                {"local_address", {"10.1.1.1"}}});
@@ -431,7 +431,7 @@ TEST_F(VDDataProcesserTest, ALostLinkStopsThePolling)
     ASSERT_TRUE(service.nextRequest(7));
     service.peer().closeConnection();
     ASSERT_TRUE(eventually([&] { return disconnected == 1; }));
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
     // Reconnecting starts the polling again.
     processer->connectToSocketPath(service.path().string());
     service.acceptAndLogin();
@@ -439,12 +439,33 @@ TEST_F(VDDataProcesserTest, ALostLinkStopsThePolling)
     EXPECT_TRUE(service.nextRequest(7));
 }
 
-TEST_F(VDDataProcesserTest, InvalidPortIsRefusedInsteadOfCut)
+// The edges of both port ranges: a port out of range is refused at once, never cut to 16 bits.
+struct EnteredPort {
+    bool usb;
+    std::int64_t port;
+    bool accepted;
+};
+
+class VDDataProcesserPortTest : public VDDataProcesserTest, public ::testing::WithParamInterface<EnteredPort> {};
+
+TEST_P(VDDataProcesserPortTest, PortsOutsideTheirRangeAreRefusedBeforeAnyLink)
 {
-    processer->connectToHost("127.0.0.1", 70000, "pw");
-    EXPECT_EQ(disconnected, 1);
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    const auto [usb, port, accepted] = GetParam();
+    log::Capture capture;
+    usb ? processer->connectToUSBPort(port, "pw") : processer->connectToHost("127.0.0.1", port, "pw");
+    const bool refused = capture.contains("Connect fail with error: invalid port " + std::to_string(port));
+    EXPECT_EQ(refused, !accepted);
+    if (!accepted) {
+        EXPECT_EQ(disconnected, 1);
+        EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Edges, VDDataProcesserPortTest,
+                         ::testing::Values(EnteredPort{false, 0, false}, EnteredPort{false, 1, true},
+                                           EnteredPort{false, 65535, true}, EnteredPort{false, 65536, false},
+                                           EnteredPort{true, -1, false}, EnteredPort{true, 0, true},
+                                           EnteredPort{true, 65534, true}, EnteredPort{true, 65535, false}));
 
 TEST_F(VDDataProcesserTest, DebugLineShowsPacketsButNotCapturedContent)
 {
@@ -505,10 +526,10 @@ TEST(VDDataManager, BindsLooksUpAndRemovesProcessers)
     const auto second = registry.bindProcesserId("REMtest:1@host");
     EXPECT_NE(second, first);
     EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), second);
-    EXPECT_NE(first->connectStatus(), 2u) << "a replaced processer is not disconnected";
+    EXPECT_NE(first->connectStatus(), ConnectStatus::disconnected) << "a replaced processer is not disconnected";
     registry.removeId("REMtest:1@host");
     EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), nullptr);
-    EXPECT_EQ(second->connectStatus(), 2u);
+    EXPECT_EQ(second->connectStatus(), ConnectStatus::disconnected);
     registry.removeId("never bound");
     EXPECT_NE(first->dumpId(), second->dumpId());
     EXPECT_EQ(first->dumpId().size(), 6u);

@@ -145,15 +145,18 @@ TEST(VDTunnelInfo, LooseValuesConvertAndWrongKindsReadAsAbsent)
 TEST(VDTunnelInfo, StatusFollowsTheTimelineThenTheCloseReason)
 {
     EXPECT_EQ(tunnel(Json{{"t_start", 0}, {"t_end", 0}, {"closeReason", 1}})->statusString(), "Active");
-    EXPECT_EQ(tunnel(Json{{"t_start", 5.0}, {"t_end", 4.0}, {"closeReason", 6}})->status(), 0u);
-    const std::pair<int, std::pair<std::uint64_t, const char*>> expected[] = {
-        {0, {1, "Complete"}}, {1, {2, "Manual Close"}}, {2, {1, "Complete"}}, {3, {1, "Complete"}},
-        {4, {2, "Timeout"}}, {5, {2, "Memory Warning"}}, {6, {2, "Reject"}}, {7, {1, "Complete"}},
+    EXPECT_EQ(tunnel(Json{{"t_start", 5.0}, {"t_end", 4.0}, {"closeReason", 6}})->status(), TunnelStatus::active);
+    constexpr auto completed = TunnelStatus::completed;
+    constexpr auto suspended = TunnelStatus::suspended;
+    const std::pair<int, std::pair<TunnelStatus, const char*>> expected[] = {
+        {0, {completed, "Complete"}}, {1, {suspended, "Manual Close"}}, {2, {completed, "Complete"}},
+        {3, {completed, "Complete"}}, {4, {suspended, "Timeout"}},      {5, {suspended, "Memory Warning"}},
+        {6, {suspended, "Reject"}},   {7, {completed, "Complete"}},
     };
     for (const auto& [reason, outcome] : expected) {
         const auto t = tunnel(Json{{"t_start", 1.0}, {"t_end", 2.0}, {"closeReason", reason}});
         EXPECT_EQ(t->status(), outcome.first) << reason;
-        EXPECT_EQ(t->statusString(), outcome.first == 1 ? "Completed" : "Suspend") << reason;
+        EXPECT_EQ(t->statusString(), outcome.first == completed ? "Completed" : "Suspend") << reason;
         EXPECT_EQ(t->closeReasonString(), outcome.second) << reason;
     }
 }

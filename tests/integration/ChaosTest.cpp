@@ -98,7 +98,7 @@ protected:
         std::size_t asked = 0;
         while (Clock::now() < end) {
             const auto status = processer->connectStatus();
-            if (status == 2 || (status == 0 && Clock::now() - attempt > 3s)) {
+            if (status == ConnectStatus::disconnected || (status == ConnectStatus::connecting && Clock::now() - attempt > 3s)) {
                 processer->connectToSocketPath(socket.string());
                 attempt = Clock::now();
             }

@@ -15,6 +15,7 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
+using contract::HandshakeState;
 using nlohmann::json;
 
 enum class Transport { Unix, Tcp };
@@ -59,7 +60,7 @@ protected:
 TEST_P(ClientManagerTest, LoginSendsIdentityThenPasswordWithIdsZeroAndOne)
 {
     login();
-    EXPECT_EQ(manager->state(), 4u);
+    EXPECT_EQ(manager->state(), HandshakeState::ready);
     const auto received = simulator->received();
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
@@ -148,7 +149,7 @@ TEST_P(ClientManagerTest, WrongGreetingLeavesTheLinkOpenAndSilent)
     start();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(simulator->received().empty());
-    EXPECT_EQ(manager->state(), 1u);
+    EXPECT_EQ(manager->state(), HandshakeState::waitingForGreeting);
     std::lock_guard lock(probe->mutex);
     EXPECT_EQ(probe->completions, 0);
     EXPECT_TRUE(probe->disconnects.empty());
@@ -159,7 +160,7 @@ TEST_P(ClientManagerTest, StopEndsTheLinkWithoutCallback)
     login();
     log::Capture capture;
     manager->stop();
-    EXPECT_EQ(manager->state(), 0u);
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
     manager->requestCurrentTunnels();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(simulator->received().size(), 2u);
@@ -202,7 +203,7 @@ TEST_P(ClientManagerTest, ServiceClosingReportsOneDisconnectWithItsDescription)
     ASSERT_EQ(probe->disconnects.size(), 1u);
     EXPECT_EQ(probe->disconnects[0], "The service closed the connection");
     EXPECT_TRUE(capture.contains("disconnect: The service closed the connection"));
-    EXPECT_EQ(manager->state(), 0u);
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
 }
 
 TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
@@ -239,7 +240,7 @@ TEST_P(ClientManagerTest, StartingAgainReplacesTheLinkWithoutReportingTheOldEnd)
     start();
     ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(manager->state(), 4u);
+    EXPECT_EQ(manager->state(), HandshakeState::ready);
     std::lock_guard lock(probe->mutex);
     EXPECT_TRUE(probe->disconnects.empty());
     const auto received = simulator->received();
@@ -262,7 +263,7 @@ TEST_P(ClientManagerTest, RejectedPasswordReportsTheServiceMessage)
     EXPECT_EQ(probe->disconnects, std::vector<std::optional<std::string>>{"Wrong password"});
     EXPECT_EQ(probe->completions, 0);
     EXPECT_TRUE(capture.contains("Error: Wrong password"));
-    EXPECT_EQ(manager->state(), 0u);
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
 }
 
 // Each end carries its cause, so an owner never has to read one from a text.
@@ -303,7 +304,7 @@ TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefused
         EXPECT_EQ(ends[1].errorDescription, "Wrong password");
         start();
     }
-    ASSERT_TRUE(test::eventually([&] { return manager->state() == 4; }));
+    ASSERT_TRUE(test::eventually([&] { return manager->state() == HandshakeState::ready; }));
     simulator->closeAllConnections();
     ASSERT_TRUE(test::eventually([&] { return endCount() == (GetParam() == Transport::Tcp ? 3u : 2u); }));
     EXPECT_EQ(ends.back().cause, LinkEndCause::Closed);

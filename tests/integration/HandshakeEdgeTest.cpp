@@ -11,6 +11,7 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
+using contract::HandshakeState;
 using nlohmann::json;
 
 Bytes wire(const json& object)
@@ -90,7 +91,7 @@ TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
     ASSERT_TRUE(probe->disconnects[0]);
     EXPECT_NE(probe->disconnects[0]->find(std::to_string(contract::kMaxPacketBytesBeforeLogin)), std::string::npos)
         << *probe->disconnects[0];
-    EXPECT_EQ(manager->state(), 0u);
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
 }
 
 TEST_F(HandshakeEdgeTest, LargePacketAfterLoginIsAccepted)

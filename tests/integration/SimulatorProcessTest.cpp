@@ -78,7 +78,7 @@ TEST(SimulatorProcess, LogsEveryPacketAClientSends)
     manager->requestHistoryTunnelLastCount(100);
     ASSERT_TRUE(probe.waitFor([&] {
         for (const auto& packet : probe.packets)
-            if (packet.cmd() == 8)
+            if (packet.cmd() == contract::numberOf(contract::Command::historyTunnels))
                 return true;
         return false;
     }));

@@ -16,6 +16,8 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
+using contract::Command;
+using contract::HandshakeState;
 using test::ManagerProbe;
 using test::SimHarness;
 
@@ -71,10 +73,10 @@ protected:
         return runUntil([&] { return probe_.completions >= times; });
     }
     // The service pushes its information unasked, so replies are looked for by command.
-    bool received(std::uint64_t cmd)
+    bool received(Command cmd)
     {
         return runUntil([&] {
-            return std::ranges::any_of(probe_.packets, [&](const QNComPacket& packet) { return packet.cmd() == cmd; });
+            return std::ranges::any_of(probe_.packets, [&](const QNComPacket& packet) { return packet.cmd() == contract::numberOf(cmd); });
         });
     }
     std::size_t disconnects()
@@ -98,14 +100,14 @@ TEST_F(UsbLinkTest, AttachConnectsToThePortAboveTheEnteredOneAndLogsIn)
 {
     manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
     loop_.runFor(100ms);
-    EXPECT_EQ(manager_->state(), 0u) << "nothing happens before a device attaches";
+    EXPECT_EQ(manager_->state(), HandshakeState::noLink) << "nothing happens before a device attaches";
 
     mux_.attach(kPhone);
     ASSERT_TRUE(loggedIn());
-    EXPECT_EQ(manager_->state(), 4u);
+    EXPECT_EQ(manager_->state(), HandshakeState::ready);
 
     manager_->requestCurrentTunnels();
-    EXPECT_TRUE(received(7));
+    EXPECT_TRUE(received(Command::currentTunnels));
 }
 
 TEST_F(UsbLinkTest, CommandsIssuedBeforeTheDeviceAttachesWaitForTheLogin)
@@ -113,7 +115,7 @@ TEST_F(UsbLinkTest, CommandsIssuedBeforeTheDeviceAttachesWaitForTheLogin)
     manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
     manager_->requestDNSRecords();
     mux_.attach(kPhone);
-    EXPECT_TRUE(received(13));
+    EXPECT_TRUE(received(Command::dnsRecords));
 }
 
 TEST_F(UsbLinkTest, WrongPasswordIsReportedOnceWithTheServiceReason)
@@ -124,7 +126,7 @@ TEST_F(UsbLinkTest, WrongPasswordIsReportedOnceWithTheServiceReason)
     loop_.runFor(200ms);
     EXPECT_EQ(disconnects(), 1u);
     EXPECT_EQ(probe_.completions, 0);
-    EXPECT_EQ(manager_->state(), 0u);
+    EXPECT_EQ(manager_->state(), HandshakeState::noLink);
 }
 
 TEST_F(UsbLinkTest, DetachEndsTheLinkOnceAndReattachReconnects)
@@ -139,7 +141,7 @@ TEST_F(UsbLinkTest, DetachEndsTheLinkOnceAndReattachReconnects)
     loop_.runFor(300ms);
     EXPECT_EQ(disconnects(), 1u);
     EXPECT_TRUE(capture.contains("PTUSBDeviceDidDetachNotification: 7"));
-    EXPECT_EQ(manager_->state(), 0u);
+    EXPECT_EQ(manager_->state(), HandshakeState::noLink);
 
     mux_.attach(kPhone);
     ASSERT_TRUE(loggedIn(2));
@@ -221,7 +223,7 @@ TEST_F(UsbLinkTest, SecondAttachOfTheSameDeviceChangesNothing)
     loop_.runFor(300ms);
     EXPECT_EQ(disconnects(), 0u);
     EXPECT_EQ(probe_.completions, 1);
-    EXPECT_EQ(manager_->state(), 4u);
+    EXPECT_EQ(manager_->state(), HandshakeState::ready);
 }
 
 TEST_F(UsbLinkTest, AnotherDeviceAttachingTakesTheLinkOver)
@@ -235,7 +237,7 @@ TEST_F(UsbLinkTest, AnotherDeviceAttachingTakesTheLinkOver)
     // The old link's end comes first, so an owner is never left thinking the new one is down.
     std::lock_guard lock(probe_.mutex);
     EXPECT_EQ(probe_.disconnects.size(), 1u);
-    EXPECT_EQ(manager_->state(), 4u);
+    EXPECT_EQ(manager_->state(), HandshakeState::ready);
 }
 
 TEST_F(UsbLinkTest, RefusedAttemptsRepeatEverySecondUntilTheDeviceGoes)
@@ -277,7 +279,7 @@ TEST_F(UsbLinkTest, StopWithAChannelReportsOneEndAndStopsFollowingDevices)
     loop_.runFor(500ms);
     EXPECT_EQ(disconnects(), 1u);
     EXPECT_EQ(probe_.completions, 1);
-    EXPECT_EQ(manager_->state(), 0u);
+    EXPECT_EQ(manager_->state(), HandshakeState::noLink);
 }
 
 TEST_F(UsbLinkTest, StopWhileWaitingEndsRetriesSilently)
@@ -323,10 +325,10 @@ TEST_F(UsbLinkTest, ProcessorGetsRecordsOverUSB)
     std::atomic<int> connected = 0;
     processer->setConnectCompleteBlock([&](const std::optional<Error>&) { ++connected; });
     processer->connectToUSBPort(kEnteredPort, contract::kLocalPassword);
-    EXPECT_EQ(processer->connectStatus(), 0u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::connecting);
     mux_.attach(kPhone);
     ASSERT_TRUE(loop_.runUntil([&] { return connected > 0; }, 10s));
-    EXPECT_EQ(processer->connectStatus(), 1u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected);
     // The processor polls the active list by itself, a second after the login.
     ASSERT_TRUE(loop_.runUntil([&] { return !processer->currentTunnelInfos().empty(); }, 10s));
 
@@ -338,7 +340,7 @@ TEST_F(UsbLinkTest, ProcessorGetsRecordsOverUSB)
     });
     mux_.detach(kPhone);
     ASSERT_TRUE(loop_.runUntil([&] { return lost > 0; }, 10s));
-    EXPECT_EQ(processer->connectStatus(), 2u);
+    EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
     EXPECT_EQ(cause, LinkEndCause::DeviceDetached) << "the processor hands the cause on";
     processer->disconnect();
 }

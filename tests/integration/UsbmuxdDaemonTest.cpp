@@ -22,6 +22,7 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
+using contract::HandshakeState;
 
 constexpr const char* kDaemonSocket = "/var/run/usbmuxd";
 
@@ -116,7 +117,7 @@ TEST(UsbmuxdDaemonTest, ListenConnectAndAWaitingLinkAgainstTheRealDaemon)
     manager->setDisconnectBlock([&](const std::optional<std::string>&) { ++disconnects; });
     manager->startWithUSBPort(6170, "password");
     loop.runFor(1500ms);
-    EXPECT_EQ(manager->state(), 0u);
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
     manager->stop();
     loop.runFor(100ms);
     EXPECT_EQ(disconnects, 0);

@@ -26,6 +26,7 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
+using contract::Command;
 using nlohmann::json;
 
 constexpr const char* kTcpPassword = "tcp-secret";
@@ -190,7 +191,7 @@ public:
     ~DirectClient() { manager_->stop(); }
 
     // The data of the next packet of command `cmd`, after sending what `send` sends.
-    json ask(const std::function<void(QNComClientManager&)>& send, std::uint64_t cmd)
+    json ask(const std::function<void(QNComClientManager&)>& send, Command cmd)
     {
         std::size_t from = 0;
         {
@@ -201,27 +202,27 @@ public:
         json data;
         const bool answered = probe_.waitFor([&] {
             for (std::size_t i = from; i < probe_.packets.size(); ++i) {
-                if (probe_.packets[i].cmd() == cmd) {
+                if (probe_.packets[i].cmd() == contract::numberOf(cmd)) {
                     data = json::parse(probe_.packets[i].dic().dump())["d"];
                     return true;
                 }
             }
             return false;
         });
-        EXPECT_TRUE(answered) << "no answer to command " << cmd;
+        EXPECT_TRUE(answered) << "no answer to command " << contract::numberOf(cmd);
         return data;
     }
 
-    std::vector<json> activeTunnels() { return tunnelsIn(ask([](auto& m) { m.requestCurrentTunnels(); }, 7)); }
+    std::vector<json> activeTunnels() { return tunnelsIn(ask([](auto& m) { m.requestCurrentTunnels(); }, Command::currentTunnels)); }
     std::vector<json> recentTunnels(std::int64_t count)
     {
-        return tunnelsIn(ask([&](auto& m) { m.requestHistoryTunnelLastCount(count); }, 8));
+        return tunnelsIn(ask([&](auto& m) { m.requestHistoryTunnelLastCount(count); }, Command::historyTunnels));
     }
-    json dnsTable() { return ask([](auto& m) { m.requestDNSRecords(); }, 13); }
+    json dnsTable() { return ask([](auto& m) { m.requestDNSRecords(); }, Command::dnsRecords); }
     std::string body(std::int64_t id, bool request)
     {
         const json data = ask([&](auto& m) { request ? m.getTunnelRequestData(id) : m.getTunnelResponseData(id); },
-                              request ? 20 : 21);
+                              request ? Command::tunnelRequestData : Command::tunnelResponseData);
         const auto bytes = base64::decodeStrict(data.value("data", std::string()));
         EXPECT_TRUE(bytes) << "the service's body is not Base64";
         return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
@@ -270,11 +271,11 @@ std::size_t cachedCount(const std::vector<json>& entries)
         std::count_if(entries.begin(), entries.end(), [](const json& entry) { return entry.at("type") == "Dynamic"; }));
 }
 
-std::size_t countReceived(test::SimHarness& sim, std::uint64_t cmd)
+std::size_t countReceived(test::SimHarness& sim, Command cmd)
 {
     const auto received = sim.received();
     return static_cast<std::size_t>(std::count_if(received.begin(), received.end(), [&](const json& packet) {
-        return packet.value("t", std::uint64_t{0}) == cmd;
+        return packet.value("t", std::uint64_t{0}) == contract::numberOf(cmd);
     }));
 }
 
@@ -366,7 +367,7 @@ TEST_F(VantorctlTest, TunnelsAsJsonCarryTheServicesNumbers)
     DirectClient direct(socket);
     const auto truth = direct.activeTunnels();
     ASSERT_EQ(records.size(), truth.size());
-    const double startTime = direct.ask([](auto& m) { m.requestInfo(); }, 1).at("service_start_time").get<double>();
+    const double startTime = direct.ask([](auto& m) { m.requestInfo(); }, Command::info).at("service_start_time").get<double>();
 
     std::map<std::int64_t, json> byId;
     for (const auto& tunnel : truth)
@@ -470,7 +471,7 @@ TEST_F(VantorctlTest, CloseEndsTheTunnelAndRefusesAnUnknownOne)
     EXPECT_EQ(again.code, 1) << again;
     EXPECT_TRUE(again.out.empty()) << again;
     expectOneLineError(again, "no active tunnel " + std::to_string(id));
-    EXPECT_EQ(countReceived(sim, 18), 1u) << "an unknown tunnel is not sent for closing";
+    EXPECT_EQ(countReceived(sim, Command::closeTunnel), 1u) << "an unknown tunnel is not sent for closing";
 }
 
 TEST_F(VantorctlTest, CloseAsJsonNamesTheTunnel)
@@ -493,7 +494,7 @@ TEST_F(VantorctlTest, SwitchesReportTheStateTheServiceConfirmed)
     EXPECT_EQ(mitm.records(), std::vector<json>{json({{"mitm", false}})});
     {
         DirectClient direct(socket);
-        const json info = direct.ask([](auto& m) { m.requestInfo(); }, 1);
+        const json info = direct.ask([](auto& m) { m.requestInfo(); }, Command::info);
         EXPECT_EQ(info.at("record_traffic"), false);
         EXPECT_EQ(info.at("mitm_enable"), false);
     }
@@ -501,7 +502,7 @@ TEST_F(VantorctlTest, SwitchesReportTheStateTheServiceConfirmed)
     ASSERT_EQ(on.code, 0) << on;
     EXPECT_EQ(on.records(), std::vector<json>{json({{"record", true}})});
     DirectClient direct(socket);
-    EXPECT_EQ(direct.ask([](auto& m) { m.requestInfo(); }, 1).at("record_traffic"), true);
+    EXPECT_EQ(direct.ask([](auto& m) { m.requestInfo(); }, Command::info).at("record_traffic"), true);
 
     std::vector<bool> recordSwitches;
     for (const auto& packet : sim.received()) {

@@ -11,6 +11,8 @@ namespace {
 
 using Dictionary = QNComPacket::Dictionary;
 using Kind = WritePace::Kind;
+using contract::Command;
+using contract::numberOf;
 
 constexpr std::size_t kEndlessChunk = 1 << 20;
 // UDP ids of a flood start far above the service's own and differ between connections.
@@ -31,11 +33,15 @@ Bytes concatenated(const Bytes& packet, std::size_t times)
     return all;
 }
 
-// Bodies and icons are what a client keeps in files, so the log holds each one that goes out whole.
 bool isStored(const Dictionary& packet)
 {
     const auto* t = json::member(packet, "t");
-    return t && t->is_number_unsigned() && (*t == 19 || *t == 20 || *t == 21);
+    return t && t->is_number_unsigned() && carriesStoredContent(Command{t->get<std::uint64_t>()});
+}
+
+Command bodyCommand(bool request)
+{
+    return request ? Command::tunnelRequestData : Command::tunnelResponseData;
 }
 
 Bytes cutOf(const Bytes& wire, ChaosPlan& plan, Dictionary& detail, WritePace& pace)
@@ -119,16 +125,16 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
         switch (plan.below(3)) {
         case 0: return link.writeChaos(chaos::garbagePacket(plan, detail), {});
         case 1: {
-            const std::uint64_t cmd = plan.percent(50) ? 20 : 21;
+            const Command cmd = bodyCommand(plan.percent(50));
             Dictionary packet = chaos::envelope(
                 cmd, Dictionary::object({{"tunnel_id", someTunnelId(plan)}, {"data", chaos::garbageBase64(plan, detail)}}));
-            detail["cmd"] = cmd;
+            detail["cmd"] = numberOf(cmd);
             return sendStored(packet, link);
         }
         default: {
             Dictionary packet =
-                chaos::envelope(19, Dictionary::object({{"icon", Dictionary::object({{"com.chaos.garbage", chaos::garbageBase64(plan, detail)}})}}));
-            detail["cmd"] = 19;
+                chaos::envelope(Command::icon, Dictionary::object({{"icon", Dictionary::object({{"com.chaos.garbage", chaos::garbageBase64(plan, detail)}})}}));
+            detail["cmd"] = numberOf(Command::icon);
             return sendStored(packet, link);
         }
         }
@@ -137,8 +143,8 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
         return isStored(packet) ? sendStored(packet, link) : link.writeChaos(chaos::wireOf(packet), {});
     }
     case ChaosAct::hugeSize: {
-        const std::uint64_t cmd = plan.percent(50) ? 20 : 21;
-        detail["cmd"] = cmd;
+        const Command cmd = bodyCommand(plan.percent(50));
+        detail["cmd"] = numberOf(cmd);
         return sendStored(bodyPacket(0, cmd, someTunnelId(plan), chaos::hugeSizeMessage(plan, detail)), link);
     }
     case ChaosAct::endless:
@@ -152,12 +158,12 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
     }
     case ChaosAct::duplicateRecent: {
         const auto texts = recentTexts(static_cast<std::int64_t>(5 + plan.below(40)));
-        return link.writeChaos(chaos::wireOf(chaos::envelope(8, {{"tunnels", chaos::shuffledWithDuplicates(texts, plan, detail)}})), {});
+        return link.writeChaos(chaos::wireOf(chaos::envelope(Command::historyTunnels, {{"tunnels", chaos::shuffledWithDuplicates(texts, plan, detail)}})), {});
     }
     case ChaosAct::unsafeIcon: return sendStored(iconPacket(0, chaos::unsafeBundleId(plan, detail)), link);
     case ChaosAct::notHttp: {
-        const std::uint64_t cmd = plan.percent(50) ? 20 : 21;
-        detail["cmd"] = cmd;
+        const Command cmd = bodyCommand(plan.percent(50));
+        detail["cmd"] = numberOf(cmd);
         return sendStored(bodyPacket(0, cmd, someTunnelId(plan), chaos::notHttpMessage(plan, detail)), link);
     }
     case ChaosAct::flood: {
@@ -165,7 +171,7 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
         detail["pushes"] = count;
         switch (plan.below(3)) {
         case 0: {
-            detail["cmd"] = 54;
+            detail["cmd"] = numberOf(Command::udpRecordPush);
             Bytes all;
             for (std::size_t i = 0; i < count; ++i) {
                 const auto one = SimResponder::udpPush(chaos::udpText(nextFloodId_++));
@@ -173,8 +179,8 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
             }
             return link.writeChaos(std::move(all), {});
         }
-        case 1: detail["cmd"] = 51; return link.writeChaos(concatenated(responder_.tunnelPush(), count / 10), {});
-        default: detail["cmd"] = 52; return link.writeChaos(concatenated(responder_.dnsPush(), count / 10), {});
+        case 1: detail["cmd"] = numberOf(Command::currentTunnelsPush); return link.writeChaos(concatenated(responder_.tunnelPush(), count / 10), {});
+        default: detail["cmd"] = numberOf(Command::dnsRecordsPush); return link.writeChaos(concatenated(responder_.dnsPush(), count / 10), {});
         }
     }
     }
@@ -182,15 +188,15 @@ void ChaosAgent::perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, Chao
 
 void ChaosAgent::answer(const QNComPacket& request, std::vector<Bytes>& replies, ChaosLink& link)
 {
-    const auto cmd = request.cmd();
-    if ((cmd != 19 && cmd != 20 && cmd != 21) || replies.size() != 1 || !answers_.spoilsAnswer())
+    const Command cmd{request.cmd()};
+    if (!carriesStoredContent(cmd) || replies.size() != 1 || !answers_.spoilsAnswer())
         return;
     ChaosPlan plan = answers_.fork();
     Dictionary detail = Dictionary::object();
     const auto* data = request.data();
     ChaosAct act = ChaosAct::unsafeIcon;
     Dictionary packet;
-    if (cmd == 19) {
+    if (cmd == Command::icon) {
         packet = iconPacket(request.id_(), chaos::unsafeBundleId(plan, detail));
     } else {
         const auto* tunnel = data ? json::member(*data, "tunnel_id") : nullptr;
@@ -204,7 +210,7 @@ void ChaosAgent::answer(const QNComPacket& request, std::vector<Bytes>& replies,
             break;
         default:
             act = ChaosAct::wrongTypes;
-            packet = chaos::withWrongType(bodyPacket(request.id_(), cmd, id, model_.capturedMessage(id, cmd == 20).value_or("")), plan, detail);
+            packet = chaos::withWrongType(bodyPacket(request.id_(), cmd, id, model_.capturedMessage(id, cmd == Command::tunnelRequestData).value_or("")), plan, detail);
             break;
         }
     }
@@ -218,7 +224,7 @@ void ChaosAgent::sendStored(const Dictionary& packet, ChaosLink& link, WritePace
     link.logChaos({{"sent", packet}});
 }
 
-Dictionary ChaosAgent::bodyPacket(std::int64_t id, std::uint64_t cmd, std::int64_t tunnel, const std::string& message) const
+Dictionary ChaosAgent::bodyPacket(std::int64_t id, Command cmd, std::int64_t tunnel, const std::string& message) const
 {
     return chaos::envelope(cmd, {{"tunnel_id", tunnel}, {"data", base64Of(message)}}, id);
 }
@@ -227,7 +233,7 @@ Dictionary ChaosAgent::iconPacket(std::int64_t id, const std::string& bundleId) 
 {
     // Any real icon will do as the image: the bundle id is the point.
     static constexpr std::string_view kImage = "\x89PNG\r\n\x1a\n not an image";
-    return chaos::envelope(19, {{"icon", Dictionary::object({{bundleId, base64Of(kImage)}})}}, id);
+    return chaos::envelope(Command::icon, {{"icon", Dictionary::object({{bundleId, base64Of(kImage)}})}}, id);
 }
 
 Dictionary ChaosAgent::templatePacket(ChaosPlan& plan, Dictionary& detail)
@@ -235,16 +241,16 @@ Dictionary ChaosAgent::templatePacket(ChaosPlan& plan, Dictionary& detail)
     Dictionary packet;
     switch (plan.below(8)) {
     case 0: packet = responder_.serviceInfo().dic(); break;
-    case 1: packet = chaos::envelope(51, {{"tunnels", Dictionary::parse("[" + model_.activeTexts() + "]")}}); break;
-    case 2: packet = chaos::envelope(8, {{"tunnels", recentTexts(10)}}); break;
-    case 3: packet = chaos::envelope(52, model_.dnsTable()); break;
-    case 4: packet = chaos::envelope(54, {{"tunnel_info", chaos::udpText(nextFloodId_++)}}); break;
-    case 5: packet = chaos::envelope(plan.percent(50) ? 10 : 11, {{"c", true}}); break;
+    case 1: packet = chaos::envelope(Command::currentTunnelsPush, {{"tunnels", Dictionary::parse("[" + model_.activeTexts() + "]")}}); break;
+    case 2: packet = chaos::envelope(Command::historyTunnels, {{"tunnels", recentTexts(10)}}); break;
+    case 3: packet = chaos::envelope(Command::dnsRecordsPush, model_.dnsTable()); break;
+    case 4: packet = chaos::envelope(Command::udpRecordPush, {{"tunnel_info", chaos::udpText(nextFloodId_++)}}); break;
+    case 5: packet = chaos::envelope(plan.percent(50) ? Command::trafficRecord : Command::mitmEnable, {{"c", true}}); break;
     case 6: packet = iconPacket(0, "com.chaos.template"); break;
     default: {
         const auto tunnel = someTunnelId(plan);
         const bool request = plan.percent(50);
-        packet = bodyPacket(0, request ? 20 : 21, tunnel, model_.capturedMessage(tunnel, request).value_or(""));
+        packet = bodyPacket(0, bodyCommand(request), tunnel, model_.capturedMessage(tunnel, request).value_or(""));
         break;
     }
     }

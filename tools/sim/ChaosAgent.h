@@ -60,7 +60,7 @@ private:
     void perform(ChaosAct act, ChaosPlan& plan, Dictionary& detail, ChaosLink& link);
     // Writes a body or icon packet and logs it as sent.
     void sendStored(const Dictionary& packet, ChaosLink& link, WritePace pace = {}) const;
-    Dictionary bodyPacket(std::int64_t id, std::uint64_t cmd, std::int64_t tunnel, const std::string& message) const;
+    Dictionary bodyPacket(std::int64_t id, contract::Command cmd, std::int64_t tunnel, const std::string& message) const;
     Dictionary iconPacket(std::int64_t id, const std::string& bundleId) const;
     Dictionary templatePacket(ChaosPlan& plan, Dictionary& detail);
     Dictionary recentTexts(std::int64_t count) const;

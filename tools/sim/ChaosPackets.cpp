@@ -78,9 +78,9 @@ std::string slotName(const Dictionary& root, const Dictionary* slot)
 
 } // namespace
 
-Dictionary envelope(std::uint64_t cmd, Dictionary data, std::int64_t id)
+Dictionary envelope(contract::Command cmd, Dictionary data, std::int64_t id)
 {
-    return Dictionary::object({{"v", 1}, {"c", 1}, {"i", id}, {"t", cmd}, {"d", std::move(data)}});
+    return Dictionary::object({{"v", 1}, {"c", 1}, {"i", id}, {"t", contract::numberOf(cmd)}, {"d", std::move(data)}});
 }
 
 Bytes wireOf(const Dictionary& packet) { return wireFromJson(packet.dump(-1, ' ', false, Dictionary::error_handler_t::replace)); }

@@ -5,6 +5,7 @@
 
 #include "ChaosPlan.h"
 #include "link/QNComPacket.h"
+#include "link/ServiceContract.h"
 #include "platform/Bytes.h"
 
 // Hostile pieces for the chaos mode: each builder takes the details it chooses from the plan
@@ -14,7 +15,7 @@ namespace vd::sim::chaos {
 using Dictionary = QNComPacket::Dictionary;
 
 // {"v":1,"c":1,"i":id,"t":cmd,"d":data}
-Dictionary envelope(std::uint64_t cmd, Dictionary data, std::int64_t id = 0);
+Dictionary envelope(contract::Command cmd, Dictionary data, std::int64_t id = 0);
 // The wire form of any JSON value, object or not.
 Bytes wireOf(const Dictionary& packet);
 

@@ -266,8 +266,7 @@ private:
     // so what the client stored can be checked against them.
     void logIfStorable(const QNComPacket& request, const Bytes& reply) const
     {
-        const auto cmd = request.cmd();
-        if (cmd != 19 && cmd != 20 && cmd != 21)
+        if (!carriesStoredContent(contract::Command{request.cmd()}))
             return;
         const auto sent = QNComPacket::initWithData(reply);
         service_->writeLog({{"conn", number_}, {"sent", sent ? sent->dic() : Dictionary("undecodable")}});

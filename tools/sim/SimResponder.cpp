@@ -11,6 +11,8 @@ namespace vd::sim {
 namespace {
 
 using Dictionary = QNComPacket::Dictionary;
+using contract::Command;
+using contract::numberOf;
 
 Bytes wire(const QNComPacket& packet)
 {
@@ -18,10 +20,10 @@ Bytes wire(const QNComPacket& packet)
     return bytes ? std::move(*bytes) : Bytes();
 }
 
-Bytes answer(std::int64_t id, std::uint64_t cmd, Dictionary data)
+Bytes answer(std::int64_t id, Command cmd, Dictionary data)
 {
     QNComPacket reply = QNComPacket::initWithId(id);
-    reply.setCmd(cmd);
+    reply.setCmd(numberOf(cmd));
     reply.setData(std::move(data));
     return wire(reply);
 }
@@ -38,9 +40,9 @@ Bytes refusal(std::optional<std::int64_t> id, std::optional<std::uint64_t> cmd, 
 
 // A report of tunnel texts, written without a JSON tree: at ten thousand tunnels it is tens
 // of megabytes, and the texts are already escaped.
-Bytes tunnelReport(std::int64_t id, std::uint64_t cmd, const std::string& texts)
+Bytes tunnelReport(std::int64_t id, Command cmd, const std::string& texts)
 {
-    std::string json = "{\"v\":1,\"c\":1,\"i\":" + std::to_string(id) + ",\"t\":" + std::to_string(cmd) + ",\"d\":{\"tunnels\":[";
+    std::string json = "{\"v\":1,\"c\":1,\"i\":" + std::to_string(id) + ",\"t\":" + std::to_string(numberOf(cmd)) + ",\"d\":{\"tunnels\":[";
     json.reserve(json.size() + texts.size() + 4);
     json += texts;
     json += "]}}";
@@ -83,17 +85,49 @@ std::optional<bool> switchMember(const Dictionary* data)
 
 bool isClientCommand(std::uint64_t cmd)
 {
-    return cmd == 1 || cmd == 2 || cmd == 4 || (cmd >= 7 && cmd <= 22);
+    switch (Command{cmd}) {
+    case Command::info:
+    case Command::configuration:
+    case Command::outboundMode:
+    case Command::currentTunnels:
+    case Command::historyTunnels:
+    case Command::recentProcesses:
+    case Command::trafficRecord:
+    case Command::mitmEnable:
+    case Command::trafficInfo:
+    case Command::dnsRecords:
+    case Command::autoPushTunnel:
+    case Command::autoPushDNS:
+    case Command::purgeDNSRecords:
+    case Command::removeDNSRecord:
+    case Command::closeTunnel:
+    case Command::icon:
+    case Command::tunnelRequestData:
+    case Command::tunnelResponseData:
+    case Command::autoPushUDP:
+        return true;
+    default: return false;
+    }
 }
 
 } // namespace
+
+bool carriesStoredContent(Command cmd)
+{
+    switch (cmd) {
+    case Command::icon:
+    case Command::tunnelRequestData:
+    case Command::tunnelResponseData: return true;
+    default: return false;
+    }
+}
 
 SimResponder::SimResponder(TrafficModel& model, double startTime) : model_(model), startTime_(startTime) {}
 
 QNComPacket SimResponder::serviceInfo() const
 {
     QNComPacket info = QNComPacket::initWithId(0);
-    info.setCmd(1);
+    info.setCmd(numberOf(Command::info));
     info.setData(Dictionary::object({{"service_start_time", startTime_},
                                      {"mitm_enable", model_.mitm()},
                                      {"record_traffic", model_.recording()},
@@ -102,11 +136,11 @@ QNComPacket SimResponder::serviceInfo() const
     return info;
 }
 
-Bytes SimResponder::tunnelPush() { return tunnelReport(0, 51, model_.activeTexts()); }
+Bytes SimResponder::tunnelPush() { return tunnelReport(0, Command::currentTunnelsPush, model_.activeTexts()); }
 
-Bytes SimResponder::dnsPush() const { return answer(0, 52, model_.dnsTable()); }
+Bytes SimResponder::dnsPush() const { return answer(0, Command::dnsRecordsPush, model_.dnsTable()); }
 
-Bytes SimResponder::udpPush(const std::string& text) { return answer(0, 54, Dictionary::object({{"tunnel_info", text}})); }
+Bytes SimResponder::udpPush(const std::string& text) { return answer(0, Command::udpRecordPush, Dictionary::object({{"tunnel_info", text}})); }
 
 SimResponder::Outcome SimResponder::reply(const QNComPacket& request, ClientState& client)
 {
@@ -144,19 +178,19 @@ SimResponder::Outcome SimResponder::reply(const QNComPacket& request, ClientStat
         outcome.replies.push_back(refusal(id, cmd, "Malformed data"));
         return outcome;
     }
-    outcome = carryOut(*id, *cmd, request, client);
+    outcome = carryOut(*id, Command{*cmd}, request, client);
     if (idError && !outcome.protocolError)
         outcome.protocolError = idError;
     return outcome;
 }
 
-SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd, const QNComPacket& request, ClientState& client)
+SimResponder::Outcome SimResponder::carryOut(std::int64_t id, Command cmd, const QNComPacket& request, ClientState& client)
 {
     const Dictionary* data = request.data();
     Outcome outcome;
     const auto malformed = [&](const std::string& what) {
-        outcome.protocolError = "command " + std::to_string(cmd) + ": " + what;
-        outcome.replies.push_back(refusal(id, cmd, "Malformed data: " + what));
+        outcome.protocolError = "command " + std::to_string(numberOf(cmd)) + ": " + what;
+        outcome.replies.push_back(refusal(id, numberOf(cmd), "Malformed data: " + what));
         return outcome;
     };
     const auto ok = [&](Dictionary body) {
@@ -164,27 +198,27 @@ SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd,
         return outcome;
     };
     const auto refuse = [&](const std::string& message) {
-        outcome.replies.push_back(refusal(id, cmd, message));
+        outcome.replies.push_back(refusal(id, numberOf(cmd), message));
         return outcome;
     };
 
     switch (cmd) {
-    case 1: {
+    case Command::info: {
         QNComPacket info = serviceInfo();
         info.setId_(id);
         outcome.replies.push_back(wire(info));
         return outcome;
     }
-    case 2: return ok({{"mode", mode_}, {"mitm_enable", model_.mitm()}, {"record_traffic", model_.recording()}});
-    case 4: {
+    case Command::configuration: return ok({{"mode", mode_}, {"mitm_enable", model_.mitm()}, {"record_traffic", model_.recording()}});
+    case Command::outboundMode: {
         const auto mode = integerMember(data, "mode");
         if (!mode)
             return malformed("\"mode\" must be an integer");
         mode_ = *mode;
         return ok({{"mode", mode_}});
     }
-    case 7: outcome.replies.push_back(tunnelReport(id, cmd, model_.activeTexts())); return outcome;
-    case 8: {
+    case Command::currentTunnels: outcome.replies.push_back(tunnelReport(id, cmd, model_.activeTexts())); return outcome;
+    case Command::historyTunnels: {
         TrafficModel::RecentRange range;
         if (data) {
             const auto* sub = stringMember(data, "cmd");
@@ -216,35 +250,35 @@ SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd,
         outcome.replies.push_back(tunnelReport(id, cmd, model_.recentTexts(range)));
         return outcome;
     }
-    case 9: return ok({{"processes", model_.processes()}});
-    case 10:
-    case 11: {
+    case Command::recentProcesses: return ok({{"processes", model_.processes()}});
+    case Command::trafficRecord:
+    case Command::mitmEnable: {
         const auto on = switchMember(data);
         if (!on)
             return malformed("\"switch\" must be true or false");
-        if (cmd == 10)
+        if (cmd == Command::trafficRecord)
             model_.setRecording(*on);
         else
             model_.setMitm(*on);
         return ok({{"c", *on}});
     }
-    case 12: return ok(model_.trafficInfo());
-    case 13: return ok(model_.dnsTable());
-    case 14:
-    case 15:
-    case 22: {
+    case Command::trafficInfo: return ok(model_.trafficInfo());
+    case Command::dnsRecords: return ok(model_.dnsTable());
+    case Command::autoPushTunnel:
+    case Command::autoPushDNS:
+    case Command::autoPushUDP: {
         const auto on = switchMember(data);
         if (!on)
             return malformed("\"switch\" must be true or false");
-        (cmd == 14 ? client.pushTunnels : cmd == 15 ? client.pushDNS : client.pushUDP) = *on;
+        (cmd == Command::autoPushTunnel ? client.pushTunnels : cmd == Command::autoPushDNS ? client.pushDNS : client.pushUDP) = *on;
         return ok({{"switch", *on}});
     }
-    case 16: {
+    case Command::purgeDNSRecords: {
         const auto count = model_.purgeDns();
         outcome.dnsChanged = count > 0;
         return ok({{"count", count}});
     }
-    case 17: {
+    case Command::removeDNSRecord: {
         const auto* domain = stringMember(data, "domain");
         if (!domain)
             return malformed("\"domain\" must be a text");
@@ -253,7 +287,7 @@ SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd,
         outcome.dnsChanged = true;
         return ok({{"domain", *domain}});
     }
-    case 18: {
+    case Command::closeTunnel: {
         const auto tunnel = integerMember(data, "tunnel_id");
         if (!tunnel)
             return malformed("\"tunnel_id\" must be an integer");
@@ -261,7 +295,7 @@ SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd,
             return refuse("No active tunnel " + std::to_string(*tunnel));
         return ok({{"tunnel_id", *tunnel}});
     }
-    case 19: {
+    case Command::icon: {
         const auto* bundle = stringMember(data, "bundleId");
         if (!bundle || bundle->empty())
             return malformed("\"bundleId\" must be a non-empty text");
@@ -270,12 +304,12 @@ SimResponder::Outcome SimResponder::carryOut(std::int64_t id, std::uint64_t cmd,
             icons[*bundle] = base64Of(*png);
         return ok({{"icon", std::move(icons)}});
     }
-    case 20:
-    case 21: {
+    case Command::tunnelRequestData:
+    case Command::tunnelResponseData: {
         const auto tunnel = integerMember(data, "tunnel_id");
         if (!tunnel)
             return malformed("\"tunnel_id\" must be an integer");
-        const auto message = model_.capturedMessage(*tunnel, cmd == 20);
+        const auto message = model_.capturedMessage(*tunnel, cmd == Command::tunnelRequestData);
         if (!message)
             return refuse("No tunnel " + std::to_string(*tunnel));
         return ok({{"tunnel_id", *tunnel}, {"data", base64Of(*message)}});

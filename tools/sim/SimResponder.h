@@ -7,9 +7,13 @@
 
 #include "TrafficModel.h"
 #include "link/QNComPacket.h"
+#include "link/ServiceContract.h"
 #include "platform/Bytes.h"
 
 namespace vd::sim {
+
+// Bodies and icons: what a client keeps in files, so the log holds each one that goes out.
+bool carriesStoredContent(contract::Command cmd);
 
 // What one logged-in client has asked of the service.
 struct ClientState {
@@ -40,13 +44,13 @@ public:
     };
     Outcome reply(const QNComPacket& request, ClientState& client);
 
-    // The pushed reports: current tunnels (cmd 51), the DNS table (cmd 52), one UDP record (cmd 54).
+    // The pushed reports: current tunnels, the DNS table, one UDP record.
     Bytes tunnelPush();
     Bytes dnsPush() const;
     static Bytes udpPush(const std::string& text);
 
 private:
-    Outcome carryOut(std::int64_t id, std::uint64_t cmd, const QNComPacket& request, ClientState& client);
+    Outcome carryOut(std::int64_t id, contract::Command cmd, const QNComPacket& request, ClientState& client);
 
     TrafficModel& model_;
     double startTime_;

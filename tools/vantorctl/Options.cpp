@@ -104,11 +104,13 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     // The default is named, not expanded: this help also becomes the installed manual page.
     auto* socket = app.add_option("--socket", options.target.socketPath, "The local service's socket (default: ~/Vantor/Tmp/db.connect)");
     auto* host = app.add_option("--host", options.target.host, "A remote service's host name or address (TCP)");
-    app.add_option("--port", port, "The remote service's port")->capture_default_str()->check(CLI::Range(1, 65535));
+    app.add_option("--port", port, "The remote service's port")
+        ->capture_default_str()
+        ->check(CLI::Range(contract::kRemotePorts.first, contract::kRemotePorts.last));
     auto* usb = app.add_option("--usb", options.target.usbPort,
                                "The service on a device attached by USB, through usbmuxd, by the port you would "
                                "enter in the dashboard (it listens one above)")
-                    ->check(CLI::Range(0, 65534));
+                    ->check(CLI::Range(contract::kUSBPorts.first, contract::kUSBPorts.last));
     app.add_option("--password", options.target.password, "The remote or USB service's password")->envname(kPasswordVariable);
     socket->excludes(host);
     usb->excludes(socket)->excludes(host);
