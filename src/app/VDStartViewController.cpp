@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -17,6 +18,7 @@
 #include "VDRemoteProfiles.h"
 #include "VDWindowLook.h"
 #include "WindowOpener.h"
+#include "link/ServiceContract.h"
 #include "platform/Numbers.h"
 
 namespace vd {
@@ -27,10 +29,6 @@ constexpr int kLabelWidth = 96;
 constexpr int kOptionIndent = 22;
 constexpr int kWideField = 240;
 constexpr int kPortField = 90;
-// The USB link reaches the device at the port after the one entered, which must still be a
-// 16-bit port number.
-constexpr std::int64_t kHighestPort = 65535;
-constexpr std::int64_t kHighestUSBPort = 65534;
 
 const QString kNoProfile = QStringLiteral("No Profile");
 
@@ -279,51 +277,13 @@ void VDStartViewController::updateState()
 {
     // Any change of choice or text answers an earlier refusal.
     connectMessage_->clear();
-    connectButton->setEnabled(localButton->isChecked());
-    remoteSegmentControl->setEnabled(false);
-
-    const bool remote = remoteButton->isChecked();
-    for (QLineEdit* field : {remoteHost, remotePort, remotePassword})
-        field->setEnabled(remote);
-    if (!remote) {
-        remoteSaveButton->setEnabled(false);
-    } else {
-        remoteSegmentControl->setEnabled(true);
-        remoteBoxes_->setCurrentIndex(selectedSegment());
-        if (selectedSegment() == 0) {
-            remoteSaveButton->setEnabled(remoteFieldsFilled());
-            connectButton->setEnabled(remoteFieldsFilled());
-        } else {
-            const bool any = !profiles.isEmpty();
-            storedRemoteConnect->setEnabled(any);
-            removeStoreButton->setEnabled(any);
-            connectButton->setEnabled(any);
-        }
-    }
-
-    const bool usb = usbButton->isChecked();
-    usbPort->setEnabled(usb);
-    usbPassword->setEnabled(usb);
-    if (usb)
-        connectButton->setEnabled(!usbPort->text().isEmpty() && !usbPassword->text().isEmpty());
+    applyEnablingRules();
 }
 
 void VDStartViewController::updateRemoteView()
 {
-    const bool remote = remoteButton->isChecked();
-    remoteBoxes_->setCurrentIndex(selectedSegment());
-    if (selectedSegment() == 0) {
-        remoteSaveButton->setEnabled(remoteFieldsFilled());
-        if (remote)
-            connectButton->setEnabled(remoteFieldsFilled());
-        return;
-    }
-    const bool any = !profiles.isEmpty();
-    storedRemoteConnect->setEnabled(any);
-    removeStoreButton->setEnabled(any);
-    if (remote)
-        connectButton->setEnabled(any);
-    if (any)
+    applyEnablingRules();
+    if (selectedSegment() == 1 && !profiles.isEmpty())
         storedRemoteConnectSelected();
 }
 
@@ -332,15 +292,36 @@ void VDStartViewController::updateProfile()
     profiles = VDRemoteProfiles::names();
     storedRemoteConnect->clear();
     storedRemoteConnect->addItems(profiles.isEmpty() ? QStringList{kNoProfile} : profiles);
-    const bool any = !profiles.isEmpty();
-    storedRemoteConnect->setEnabled(any);
-    removeStoreButton->setEnabled(any);
-    if (remoteButton->isChecked())
-        connectButton->setEnabled(any);
+    applyEnablingRules();
     // The menu's selection moved with the reload; the fields follow it so that Connect never
     // uses a profile that is gone.
-    if (any && selectedSegment() == 1)
+    if (selectedSegment() == 1 && !profiles.isEmpty())
         storedRemoteConnectSelected();
+}
+
+void VDStartViewController::applyEnablingRules()
+{
+    const bool remote = remoteButton->isChecked();
+    const bool usb = usbButton->isChecked();
+    const bool newRemote = selectedSegment() == 0;
+    const bool anyProfile = !profiles.isEmpty();
+
+    remoteSegmentControl->setEnabled(remote);
+    remoteBoxes_->setCurrentIndex(selectedSegment());
+    for (QLineEdit* field : {remoteHost, remotePort, remotePassword})
+        field->setEnabled(remote);
+    remoteSaveButton->setEnabled(remote && newRemote && remoteFieldsFilled());
+    storedRemoteConnect->setEnabled(anyProfile);
+    removeStoreButton->setEnabled(anyProfile);
+    usbPort->setEnabled(usb);
+    usbPassword->setEnabled(usb);
+
+    bool canConnect = localButton->isChecked();
+    if (remote)
+        canConnect = newRemote ? remoteFieldsFilled() : anyProfile;
+    else if (usb)
+        canConnect = !usbPort->text().isEmpty() && !usbPassword->text().isEmpty();
+    connectButton->setEnabled(canConnect);
 }
 
 void VDStartViewController::storedRemoteConnectSelected()
@@ -416,13 +397,16 @@ void VDStartViewController::removeRemote()
     updateProfile();
 }
 
-std::optional<std::int64_t> VDStartViewController::acceptedPort(const QString& text, std::int64_t highest,
-                                                                const QString& refusal)
+std::optional<std::int64_t> VDStartViewController::acceptedPort(const QString& text, const contract::PortRange& range,
+                                                                const QString& what)
 {
+    // A text without a number reads as 0, which is a USB port; it is refused all the same.
+    static const QRegularExpression kLeadingNumber(QStringLiteral("^\\s*[+-]?[0-9]"));
+    const bool number = kLeadingNumber.match(text).hasMatch();
     const std::int64_t port = numbers::leadingInteger(text.toStdString());
-    if (port >= 1 && port <= highest)
+    if (number && range.contains(port))
         return port;
-    connectMessage_->setText(refusal);
+    connectMessage_->setText(QString("%1 must be a number from %2 to %3.").arg(what).arg(range.first).arg(range.last));
     return std::nullopt;
 }
 
@@ -431,14 +415,13 @@ void VDStartViewController::connectAction()
     if (localButton->isChecked()) {
         opener_.createLocalWindow();
     } else if (remoteButton->isChecked()) {
-        const auto port = acceptedPort(remotePort->text(), kHighestPort, "The port must be a number from 1 to 65535.");
+        const auto port = acceptedPort(remotePort->text(), contract::kRemotePorts, "The port");
         if (!port)
             return;
         opener_.createRemoteWindowWithHost(remoteHost->text().toStdString(), *port,
                                            remotePassword->text().toStdString());
     } else if (usbButton->isChecked()) {
-        const auto port =
-            acceptedPort(usbPort->text(), kHighestUSBPort, "The USB port must be a number from 1 to 65534.");
+        const auto port = acceptedPort(usbPort->text(), contract::kUSBPorts, "The USB port");
         if (!port)
             return;
         opener_.createRemoteWindowWithUSBPort(*port, usbPassword->text().toStdString());

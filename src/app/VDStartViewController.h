@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "WindowId.h"
+#include "link/ServiceContract.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -43,9 +44,13 @@ private:
     QWidget* buildSegmentControl();
     QLayout* buildBottomBar();
 
+    // The entry points of the enabling rules: a change of option or text, of the new/saved
+    // switch, and a reload of the profiles.
     void updateState();
     void updateRemoteView();
     void updateProfile();
+    // Every control's enabled state from the options, the fields and the profiles.
+    void applyEnablingRules();
     void storedRemoteConnectSelected();
     void saveAction();
     void showInputAlert(const QString& informativeText);
@@ -56,8 +61,8 @@ private:
 
     int selectedSegment() const;
     bool remoteFieldsFilled() const;
-    // The port the text names, or nothing (with the refusal shown) when it is out of range.
-    std::optional<std::int64_t> acceptedPort(const QString& text, std::int64_t highest, const QString& refusal);
+    // The port the text names, or nothing (with a refusal naming `what` shown) when it is out of range.
+    std::optional<std::int64_t> acceptedPort(const QString& text, const contract::PortRange& range, const QString& what);
 
     WindowOpener& opener_;
     QStringList profiles;
