@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "ChaosPackets.h"
+#include "ReplyPackets.h"
 #include "link/JsonValues.h"
-#include "platform/Base64.h"
 
 namespace vd::sim {
 namespace {
@@ -18,11 +18,6 @@ constexpr std::size_t kEndlessChunk = 1 << 20;
 // UDP ids of a flood start far above the service's own and differ between connections.
 constexpr std::int64_t kFloodIdBase = 1'000'000'000;
 constexpr std::int64_t kFloodIdsPerConnection = 10'000'000;
-
-std::string base64Of(std::string_view bytes)
-{
-    return base64::encode({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-}
 
 Bytes concatenated(const Bytes& packet, std::size_t times)
 {

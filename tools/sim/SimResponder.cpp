@@ -1,11 +1,11 @@
 #include "SimResponder.h"
 
-#include <limits>
-#include <string_view>
+#include <variant>
 
-#include "JsonText.h"
+#include "RecentRangeRequest.h"
+#include "ReplyPackets.h"
+#include "RequestFields.h"
 #include "link/JsonValues.h"
-#include "platform/Base64.h"
 
 namespace vd::sim {
 namespace {
@@ -13,75 +13,6 @@ namespace {
 using Dictionary = QNComPacket::Dictionary;
 using contract::Command;
 using contract::numberOf;
-
-Bytes wire(const QNComPacket& packet)
-{
-    auto bytes = packet.toData();
-    return bytes ? std::move(*bytes) : Bytes();
-}
-
-Bytes answer(std::int64_t id, Command cmd, Dictionary data)
-{
-    QNComPacket reply = QNComPacket::initWithId(id);
-    reply.setCmd(numberOf(cmd));
-    reply.setData(std::move(data));
-    return wire(reply);
-}
-
-Bytes refusal(std::optional<std::int64_t> id, std::optional<std::uint64_t> cmd, const std::string& message)
-{
-    QNComPacket reply = id ? QNComPacket::initWithId(*id) : QNComPacket();
-    if (cmd)
-        reply.setCmd(*cmd);
-    reply.setCode(0);
-    reply.setMessage(message);
-    return wire(reply);
-}
-
-// A report of tunnel texts, written without a JSON tree: at ten thousand tunnels it is tens
-// of megabytes, and the texts are already escaped.
-Bytes tunnelReport(std::int64_t id, Command cmd, const std::string& texts)
-{
-    std::string json = "{\"v\":1,\"c\":1,\"i\":" + std::to_string(id) + ",\"t\":" + std::to_string(numberOf(cmd)) + ",\"d\":{\"tunnels\":[";
-    json.reserve(json.size() + texts.size() + 4);
-    json += texts;
-    json += "]}}";
-    return wireFromJson(json);
-}
-
-std::string base64Of(const std::string& bytes)
-{
-    return base64::encode({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-}
-
-// Integers as the client sends them; a real number, a text or a value beyond 64 bits is not one.
-std::optional<std::int64_t> integerMember(const Dictionary* data, const char* key)
-{
-    const auto* value = data ? json::member(*data, key) : nullptr;
-    if (!value)
-        return std::nullopt;
-    if (value->is_number_unsigned()) {
-        const auto number = value->get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            return std::nullopt;
-        return static_cast<std::int64_t>(number);
-    }
-    if (value->is_number_integer())
-        return value->get<std::int64_t>();
-    return std::nullopt;
-}
-
-const std::string* stringMember(const Dictionary* data, const char* key)
-{
-    const auto* value = data ? json::member(*data, key) : nullptr;
-    return value && value->is_string() ? &value->get_ref<const std::string&>() : nullptr;
-}
-
-std::optional<bool> switchMember(const Dictionary* data)
-{
-    const auto* value = data ? json::member(*data, "switch") : nullptr;
-    return value && value->is_boolean() ? std::optional(value->get<bool>()) : std::nullopt;
-}
 
 bool isClientCommand(std::uint64_t cmd)
 {
@@ -187,135 +118,143 @@ SimResponder::Outcome SimResponder::reply(const QNComPacket& request, ClientStat
 SimResponder::Outcome SimResponder::carryOut(std::int64_t id, Command cmd, const QNComPacket& request, ClientState& client)
 {
     const Dictionary* data = request.data();
-    Outcome outcome;
-    const auto malformed = [&](const std::string& what) {
-        outcome.protocolError = "command " + std::to_string(numberOf(cmd)) + ": " + what;
-        outcome.replies.push_back(refusal(id, numberOf(cmd), "Malformed data: " + what));
-        return outcome;
-    };
-    const auto ok = [&](Dictionary body) {
-        outcome.replies.push_back(answer(id, cmd, std::move(body)));
-        return outcome;
-    };
-    const auto refuse = [&](const std::string& message) {
-        outcome.replies.push_back(refusal(id, numberOf(cmd), message));
-        return outcome;
-    };
-
+    const Answer to{id, cmd};
     switch (cmd) {
     case Command::info: {
         QNComPacket info = serviceInfo();
         info.setId_(id);
-        outcome.replies.push_back(wire(info));
-        return outcome;
+        return to.with(wire(info));
     }
-    case Command::configuration: return ok({{"mode", mode_}, {"mitm_enable", model_.mitm()}, {"record_traffic", model_.recording()}});
-    case Command::outboundMode: {
-        const auto mode = integerMember(data, "mode");
-        if (!mode)
-            return malformed("\"mode\" must be an integer");
-        mode_ = *mode;
-        return ok({{"mode", mode_}});
-    }
-    case Command::currentTunnels: outcome.replies.push_back(tunnelReport(id, cmd, model_.activeTexts())); return outcome;
-    case Command::historyTunnels: {
-        TrafficModel::RecentRange range;
-        if (data) {
-            const auto* sub = stringMember(data, "cmd");
-            if (!sub)
-                return malformed("\"cmd\" must name a sub-command");
-            const auto from = integerMember(data, "from");
-            const auto to = integerMember(data, "to");
-            const auto count = integerMember(data, "count");
-            const std::string_view which = *sub;
-            const bool needsFrom = which == "from_to" || which == "from_count" || which == "from_to_last";
-            const bool needsCount = which == "last_count" || which == "from_count";
-            if (!needsFrom && !needsCount)
-                return malformed("unknown sub-command \"" + *sub + "\"");
-            if (needsFrom && !from)
-                return malformed("\"from\" must be an integer");
-            if (which == "from_to" && !to)
-                return malformed("\"to\" must be an integer");
-            if (needsCount && (!count || *count < 0))
-                return malformed("\"count\" must be an integer of at least 0");
-            if (needsFrom)
-                range.from = *from;
-            if (which == "from_to")
-                range.to = *to;
-            if (which == "from_count")
-                range.firstCount = count;
-            if (which == "last_count")
-                range.lastCount = count;
-        }
-        outcome.replies.push_back(tunnelReport(id, cmd, model_.recentTexts(range)));
-        return outcome;
-    }
-    case Command::recentProcesses: return ok({{"processes", model_.processes()}});
+    case Command::configuration:
+        return to.ok({{"mode", mode_}, {"mitm_enable", model_.mitm()}, {"record_traffic", model_.recording()}});
+    case Command::outboundMode: return changeMode(to, data);
+    case Command::currentTunnels: return to.with(tunnelReport(id, cmd, model_.activeTexts()));
+    case Command::historyTunnels: return recentRecords(to, data);
+    case Command::recentProcesses: return to.ok({{"processes", model_.processes()}});
     case Command::trafficRecord:
-    case Command::mitmEnable: {
-        const auto on = switchMember(data);
-        if (!on)
-            return malformed("\"switch\" must be true or false");
-        if (cmd == Command::trafficRecord)
-            model_.setRecording(*on);
-        else
-            model_.setMitm(*on);
-        return ok({{"c", *on}});
-    }
-    case Command::trafficInfo: return ok(model_.trafficInfo());
-    case Command::dnsRecords: return ok(model_.dnsTable());
+    case Command::mitmEnable: return switchCapture(to, data);
+    case Command::trafficInfo: return to.ok(model_.trafficInfo());
+    case Command::dnsRecords: return to.ok(model_.dnsTable());
     case Command::autoPushTunnel:
     case Command::autoPushDNS:
-    case Command::autoPushUDP: {
-        const auto on = switchMember(data);
-        if (!on)
-            return malformed("\"switch\" must be true or false");
-        (cmd == Command::autoPushTunnel ? client.pushTunnels : cmd == Command::autoPushDNS ? client.pushDNS : client.pushUDP) = *on;
-        return ok({{"switch", *on}});
-    }
+    case Command::autoPushUDP: return switchPush(to, data, client);
     case Command::purgeDNSRecords: {
         const auto count = model_.purgeDns();
-        outcome.dnsChanged = count > 0;
-        return ok({{"count", count}});
+        return to.ok({{"count", count}}, count > 0);
     }
-    case Command::removeDNSRecord: {
-        const auto* domain = stringMember(data, "domain");
-        if (!domain)
-            return malformed("\"domain\" must be a text");
-        if (!model_.removeDns(*domain))
-            return refuse("No cached record for " + *domain);
-        outcome.dnsChanged = true;
-        return ok({{"domain", *domain}});
-    }
-    case Command::closeTunnel: {
-        const auto tunnel = integerMember(data, "tunnel_id");
-        if (!tunnel)
-            return malformed("\"tunnel_id\" must be an integer");
-        if (!model_.closeTunnel(*tunnel))
-            return refuse("No active tunnel " + std::to_string(*tunnel));
-        return ok({{"tunnel_id", *tunnel}});
-    }
-    case Command::icon: {
-        const auto* bundle = stringMember(data, "bundleId");
-        if (!bundle || bundle->empty())
-            return malformed("\"bundleId\" must be a non-empty text");
-        Dictionary icons = Dictionary::object();
-        if (const auto png = model_.icon(*bundle))
-            icons[*bundle] = base64Of(*png);
-        return ok({{"icon", std::move(icons)}});
-    }
+    case Command::removeDNSRecord: return removeDns(to, data);
+    case Command::closeTunnel: return closeTunnel(to, data);
+    case Command::icon: return icon(to, data);
     case Command::tunnelRequestData:
-    case Command::tunnelResponseData: {
-        const auto tunnel = integerMember(data, "tunnel_id");
-        if (!tunnel)
-            return malformed("\"tunnel_id\" must be an integer");
-        const auto message = model_.capturedMessage(*tunnel, cmd == Command::tunnelRequestData);
-        if (!message)
-            return refuse("No tunnel " + std::to_string(*tunnel));
-        return ok({{"tunnel_id", *tunnel}, {"data", base64Of(*message)}});
+    case Command::tunnelResponseData: return capturedBody(to, data);
+    default: return to.refuse("Unknown command"); // unreachable: the caller lets only known commands in
     }
-    default: return refuse("Unknown command"); // unreachable: the caller lets only known commands in
-    }
+}
+
+SimResponder::Outcome SimResponder::Answer::with(Bytes reply, bool dnsChanged) const
+{
+    Outcome outcome;
+    outcome.replies.push_back(std::move(reply));
+    outcome.dnsChanged = dnsChanged;
+    return outcome;
+}
+
+SimResponder::Outcome SimResponder::Answer::ok(Dictionary body, bool dnsChanged) const
+{
+    return with(answer(id, cmd, std::move(body)), dnsChanged);
+}
+
+SimResponder::Outcome SimResponder::Answer::refuse(const std::string& message) const
+{
+    return with(refusal(id, numberOf(cmd), message));
+}
+
+SimResponder::Outcome SimResponder::Answer::malformed(const std::string& what) const
+{
+    Outcome outcome = with(refusal(id, numberOf(cmd), "Malformed data: " + what));
+    outcome.protocolError = "command " + std::to_string(numberOf(cmd)) + ": " + what;
+    return outcome;
+}
+
+SimResponder::Outcome SimResponder::changeMode(const Answer& to, const Dictionary* data)
+{
+    const auto mode = integerMember(data, "mode");
+    if (!mode)
+        return to.malformed("\"mode\" must be an integer");
+    mode_ = *mode;
+    return to.ok({{"mode", mode_}});
+}
+
+SimResponder::Outcome SimResponder::recentRecords(const Answer& to, const Dictionary* data)
+{
+    const auto range = recentRangeOf(data);
+    if (const auto* error = std::get_if<std::string>(&range))
+        return to.malformed(*error);
+    return to.with(tunnelReport(to.id, to.cmd, model_.recentTexts(std::get<TrafficModel::RecentRange>(range))));
+}
+
+SimResponder::Outcome SimResponder::switchCapture(const Answer& to, const Dictionary* data)
+{
+    const auto on = switchMember(data);
+    if (!on)
+        return to.malformed("\"switch\" must be true or false");
+    if (to.cmd == Command::trafficRecord)
+        model_.setRecording(*on);
+    else
+        model_.setMitm(*on);
+    return to.ok({{"c", *on}});
+}
+
+SimResponder::Outcome SimResponder::switchPush(const Answer& to, const Dictionary* data, ClientState& client)
+{
+    const auto on = switchMember(data);
+    if (!on)
+        return to.malformed("\"switch\" must be true or false");
+    (to.cmd == Command::autoPushTunnel ? client.pushTunnels : to.cmd == Command::autoPushDNS ? client.pushDNS : client.pushUDP) =
+        *on;
+    return to.ok({{"switch", *on}});
+}
+
+SimResponder::Outcome SimResponder::removeDns(const Answer& to, const Dictionary* data)
+{
+    const auto* domain = stringMember(data, "domain");
+    if (!domain)
+        return to.malformed("\"domain\" must be a text");
+    if (!model_.removeDns(*domain))
+        return to.refuse("No cached record for " + *domain);
+    return to.ok({{"domain", *domain}}, true);
+}
+
+SimResponder::Outcome SimResponder::closeTunnel(const Answer& to, const Dictionary* data)
+{
+    const auto tunnel = integerMember(data, "tunnel_id");
+    if (!tunnel)
+        return to.malformed("\"tunnel_id\" must be an integer");
+    if (!model_.closeTunnel(*tunnel))
+        return to.refuse("No active tunnel " + std::to_string(*tunnel));
+    return to.ok({{"tunnel_id", *tunnel}});
+}
+
+SimResponder::Outcome SimResponder::icon(const Answer& to, const Dictionary* data)
+{
+    const auto* bundle = stringMember(data, "bundleId");
+    if (!bundle || bundle->empty())
+        return to.malformed("\"bundleId\" must be a non-empty text");
+    Dictionary icons = Dictionary::object();
+    if (const auto png = model_.icon(*bundle))
+        icons[*bundle] = base64Of(*png);
+    return to.ok({{"icon", std::move(icons)}});
+}
+
+SimResponder::Outcome SimResponder::capturedBody(const Answer& to, const Dictionary* data)
+{
+    const auto tunnel = integerMember(data, "tunnel_id");
+    if (!tunnel)
+        return to.malformed("\"tunnel_id\" must be an integer");
+    const auto message = model_.capturedMessage(*tunnel, to.cmd == Command::tunnelRequestData);
+    if (!message)
+        return to.refuse("No tunnel " + std::to_string(*tunnel));
+    return to.ok({{"tunnel_id", *tunnel}, {"data", base64Of(*message)}});
 }
 
 } // namespace vd::sim

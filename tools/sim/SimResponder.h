@@ -50,7 +50,31 @@ public:
     static Bytes udpPush(const std::string& text);
 
 private:
+    using Dictionary = QNComPacket::Dictionary;
+
+    // How a request is answered: its reply, or its refusal.
+    struct Answer {
+        std::int64_t id;
+        contract::Command cmd;
+        Outcome with(Bytes reply, bool dnsChanged = false) const;
+        Outcome ok(Dictionary body, bool dnsChanged = false) const;
+        Outcome refuse(const std::string& message) const;
+        // A refusal that also names the broken contract.
+        Outcome malformed(const std::string& what) const;
+    };
+
+    // A well-formed request of a known command, carried out.
     Outcome carryOut(std::int64_t id, contract::Command cmd, const QNComPacket& request, ClientState& client);
+    Outcome changeMode(const Answer& to, const Dictionary* data);
+    Outcome recentRecords(const Answer& to, const Dictionary* data);
+    // Traffic recording and MitM.
+    Outcome switchCapture(const Answer& to, const Dictionary* data);
+    // The client's tunnel, DNS and UDP pushes.
+    Outcome switchPush(const Answer& to, const Dictionary* data, ClientState& client);
+    Outcome removeDns(const Answer& to, const Dictionary* data);
+    Outcome closeTunnel(const Answer& to, const Dictionary* data);
+    Outcome icon(const Answer& to, const Dictionary* data);
+    Outcome capturedBody(const Answer& to, const Dictionary* data);
 
     TrafficModel& model_;
     double startTime_;
