@@ -4,15 +4,6 @@
 #include <numeric>
 
 namespace vd {
-namespace {
-
-template <typename T>
-int threeWay(const T& a, const T& b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-} // namespace
 
 ColumnSortDescriptors withPrimaryColumn(ColumnSortDescriptors descriptors, ColumnSortDescriptor primary)
 {
@@ -23,36 +14,9 @@ ColumnSortDescriptors withPrimaryColumn(ColumnSortDescriptors descriptors, Colum
 
 SortKeyColumn::SortKeyColumn(bool ascending, std::size_t rows) : ascending_(ascending)
 {
+    ints_.reserve(rows);
+    reals_.reserve(rows);
     textStarts_.reserve(rows + 1);
-}
-
-void SortKeyColumn::append(const SortKey& key)
-{
-    switch (key.index()) {
-    case 0: ints_.push_back(std::get<std::int64_t>(key)); break;
-    case 1: reals_.push_back(std::get<double>(key)); break;
-    case 2: appendText(std::get<std::string_view>(key)); break;
-    default: appendText(std::get<std::string>(key)); break;
-    }
-}
-
-void SortKeyColumn::appendText(std::string_view text)
-{
-    texts_ += text;
-    textStarts_.push_back(texts_.size());
-}
-
-int SortKeyColumn::compare(std::uint32_t a, std::uint32_t b) const
-{
-    int order;
-    if (!ints_.empty()) {
-        order = threeWay(ints_[a], ints_[b]);
-    } else if (!reals_.empty()) {
-        order = threeWay(reals_[a], reals_[b]);
-    } else {
-        order = text(a).compare(text(b));
-    }
-    return ascending_ ? order : -order;
 }
 
 std::vector<std::uint32_t> stableOrder(std::size_t rows, const std::vector<SortKeyColumn>& keys)

@@ -4,15 +4,17 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace vd {
 
-// The typed value a column sorts a row by: numbers numerically, dates as seconds, texts by their
-// bytes. A text is usually viewed where the row keeps it; one the row makes on the fly is owned.
-// Every key of one column has the same kind.
-using SortKey = std::variant<std::int64_t, double, std::string_view, std::string>;
+// A column sorts its rows by a typed key read from each row: numbers (std::int64_t)
+// numerically, dates as seconds (double), texts (std::string_view, viewed where the row keeps
+// them) by their bytes. A table's columns say how to read their keys with
+//   template <typename Use> static void forSortKey(int column, Use use),
+// which calls `use` with a reader, a callable from a row to its key, and does not call it for a
+// column without a key. Reading the keys of all rows then costs little more than reading their
+// fields: the reader's type is known where the rows are walked.
 
 // One clicked column of a table whose every sortable column has exactly one sort key.
 struct ColumnSortDescriptor {
@@ -32,14 +34,35 @@ ColumnSortDescriptors withPrimaryColumn(ColumnSortDescriptors descriptors, Colum
 // scattered over a hundred thousand records would make most comparisons cache misses.
 class SortKeyColumn {
 public:
+    // Room for the keys of `rows` rows of any kind; the kinds not used are never touched.
     SortKeyColumn(bool ascending, std::size_t rows);
 
-    void append(const SortKey& key);
+    void append(std::int64_t key) { ints_.push_back(key); }
+    void append(double key) { reals_.push_back(key); }
+    void append(std::string_view key)
+    {
+        texts_ += key;
+        textStarts_.push_back(texts_.size());
+    }
     // Negative, zero or positive as row a comes before, with or after row b.
-    int compare(std::uint32_t a, std::uint32_t b) const;
+    int compare(std::uint32_t a, std::uint32_t b) const
+    {
+        int order;
+        if (!ints_.empty())
+            order = threeWay(ints_[a], ints_[b]);
+        else if (!reals_.empty())
+            order = threeWay(reals_[a], reals_[b]);
+        else
+            order = text(a).compare(text(b));
+        return ascending_ ? order : -order;
+    }
 
 private:
-    void appendText(std::string_view text);
+    template <typename T>
+    static int threeWay(const T& a, const T& b)
+    {
+        return a < b ? -1 : (b < a ? 1 : 0);
+    }
     std::string_view text(std::uint32_t row) const
     {
         return {texts_.data() + textStarts_[row], textStarts_[row + 1] - textStarts_[row]};
@@ -57,17 +80,19 @@ private:
 // is the current row that goes to row i. Rows that compare equal keep their order.
 std::vector<std::uint32_t> stableOrder(std::size_t rows, const std::vector<SortKeyColumn>& keys);
 
-// The order of `rows` by `descriptors`, reading each key as `keyOf(row, column)`.
-template <typename Rows, typename KeyOf>
-std::vector<std::uint32_t> sortedOrder(const Rows& rows, const ColumnSortDescriptors& descriptors, KeyOf keyOf)
+// The order of `rows` by `descriptors`, reading the keys of a column through `Columns::forSortKey`.
+template <typename Columns, typename Rows>
+std::vector<std::uint32_t> sortedOrder(const Rows& rows, const ColumnSortDescriptors& descriptors)
 {
     std::vector<SortKeyColumn> keys;
     if (rows.size() > 1) {
         keys.reserve(descriptors.size());
         for (const auto& descriptor : descriptors) {
             auto& column = keys.emplace_back(descriptor.ascending, rows.size());
-            for (const auto& row : rows)
-                column.append(keyOf(row, descriptor.column));
+            Columns::forSortKey(descriptor.column, [&](auto read) {
+                for (const auto& row : rows)
+                    column.append(read(row));
+            });
         }
     }
     return stableOrder(rows.size(), keys);

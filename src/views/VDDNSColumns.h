@@ -2,11 +2,11 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include <QPixmap>
 #include <QString>
 
-#include "VDColumnSorting.h"
 #include "VDRecordColumn.h"
 #include "data/VDDNSInfo.h"
 
@@ -29,7 +29,19 @@ struct VDDNSColumns {
     static QString text(const Row& record, int column);
     static QPixmap image(const Row&, int) { return {}; }
     // The IPs column sorts by the first address (none sorts first).
-    static SortKey sortKey(const Row& record, int column);
+    template <typename Use>
+    static void forSortKey(int column, Use use)
+    {
+        switch (column) {
+        case kType: use([](const Row& r) { return static_cast<std::int64_t>(r.type); }); break;
+        case kDomain: use([](const Row& r) { return std::string_view(r.domain); }); break;
+        case kIps: use([](const Row& r) { return r.ips.empty() ? std::string_view() : std::string_view(r.ips.front()); }); break;
+        case kTtl: use([](const Row& r) { return r.ttl; }); break;
+        case kDns: use([](const Row& r) { return std::string_view(r.dns); }); break;
+        case kComment: use([](const Row& r) { return std::string_view(r.comment); }); break;
+        default: break;
+        }
+    }
     // A name can be both configured and cached: each is a record of its own.
     static std::string key(const Row& record) { return std::to_string(record.type) + ' ' + record.domain; }
 };

@@ -20,7 +20,7 @@ namespace vd {
 // one of them:
 //   using Row; static constexpr std::array<VDRecordColumn, N> kColumns; static constexpr bool
 //   kSelectable; static QString text(const Row&, int); static QPixmap image(const Row&, int);
-//   static SortKey sortKey(const Row&, int); static Key key(const Row&), the record's identity
+//   forSortKey (see the column sorting); static Key key(const Row&), the record's identity
 //   across reports (hashable).
 // Cell texts are made only when the view asks for a visible cell; the model keeps no text per row.
 //
@@ -53,12 +53,19 @@ public:
         case Qt::DisplayRole:
             return column.layout == VDTableCellView::imageOnly ? QVariant() : QVariant(Columns::text(*row, index.column()));
         case Qt::DecorationRole: {
+            // Asked for every cell drawn: text-only cells answer without making a pixmap.
+            if (column.layout != VDTableCellView::imageOnly && column.layout != VDTableCellView::imageAndText)
+                return {};
             const QPixmap image = Columns::image(*row, index.column());
             return image.isNull() ? QVariant() : QVariant(image);
         }
         case VDTableCellView::LayoutRole: return static_cast<int>(column.layout);
         case VDTableCellView::WrapRole: return column.wraps;
-        case SortKeyRole: return column.sortable ? variantOf(Columns::sortKey(*row, index.column())) : QVariant();
+        case SortKeyRole: {
+            QVariant key;
+            Columns::forSortKey(index.column(), [&](auto read) { key = variantOf(read(*row)); });
+            return key;
+        }
         default: return {};
         }
     }
@@ -93,7 +100,7 @@ public:
         if (column < 0 || column >= kColumnCount || !Columns::kColumns[static_cast<std::size_t>(column)].sortable)
             return;
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
-        const auto permutation = sortedOrder(rows_, sortDescriptors_, &Columns::sortKey);
+        const auto permutation = sortedOrder<Columns>(rows_, sortDescriptors_);
         std::vector<int> newRowOf(permutation.size());
         std::vector<Row> rows;
         rows.reserve(permutation.size());
@@ -112,7 +119,7 @@ public:
             return rows;
         std::vector<Row> sortedRows;
         sortedRows.reserve(rows.size());
-        for (const auto row : sortedOrder(rows, sortDescriptors_, &Columns::sortKey))
+        for (const auto row : sortedOrder<Columns>(rows, sortDescriptors_))
             sortedRows.push_back(std::move(rows[row]));
         return sortedRows;
     }
@@ -152,18 +159,9 @@ public:
     }
 
 private:
-    static QVariant variantOf(const SortKey& key)
-    {
-        switch (key.index()) {
-        case 0: return QVariant::fromValue<qint64>(std::get<std::int64_t>(key));
-        case 1: return std::get<double>(key);
-        case 2: {
-            const auto text = std::get<std::string_view>(key);
-            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        }
-        default: return QString::fromStdString(std::get<std::string>(key));
-        }
-    }
+    static QVariant variantOf(std::int64_t key) { return QVariant::fromValue<qint64>(key); }
+    static QVariant variantOf(double key) { return key; }
+    static QVariant variantOf(std::string_view key) { return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())); }
 
     static bool sameRecord(const Row& a, const Row& b) { return Columns::key(a) == Columns::key(b); }
 

@@ -51,21 +51,4 @@ QPixmap VDTunnelColumns::image(const Row& tunnel, int column)
     return column == kStatus ? VDStatusImages::forStatus(tunnel->status()) : QPixmap();
 }
 
-SortKey VDTunnelColumns::sortKey(const Row& tunnel, int column)
-{
-    switch (column) {
-    case kId: return tunnel->id_();
-    case kDate: return tunnel->startTime();
-    case kClient: return tunnel->processId();
-    case kStatusString: return static_cast<std::int64_t>(tunnel->status());
-    case kPolicy: return tunnel->policyName();
-    case kTx: return tunnel->tx();
-    case kRx: return tunnel->rx();
-    case kDuration: return tunnel->duration();
-    case kMethod: return tunnel->method();
-    case kServer: return tunnel->host();
-    default: return std::int64_t{0};
-    }
-}
-
 } // namespace vd

@@ -8,7 +8,6 @@
 #include <QPixmap>
 #include <QString>
 
-#include "VDColumnSorting.h"
 #include "VDRecordColumn.h"
 #include "data/VDTunnelInfo.h"
 
@@ -41,8 +40,30 @@ struct VDTunnelColumns {
     static QPixmap image(const Row& tunnel, int column);
     // The client column sorts by the process id and the server column by the host, while they
     // show other texts.
-    static SortKey sortKey(const Row& tunnel, int column);
+    template <typename Use>
+    static void forSortKey(int column, Use use)
+    {
+        switch (column) {
+        case kId: use([](const Row& t) { return t->id_(); }); break;
+        case kDate: use([](const Row& t) { return t->startTime(); }); break;
+        case kClient: use([](const Row& t) { return t->processId(); }); break;
+        case kStatusString: use([](const Row& t) { return static_cast<std::int64_t>(t->status()); }); break;
+        case kPolicy: use([](const Row& t) { return t->policyName(); }); break;
+        case kTx: use([](const Row& t) { return t->tx(); }); break;
+        case kRx: use([](const Row& t) { return t->rx(); }); break;
+        case kDuration: use([](const Row& t) { return t->duration(); }); break;
+        case kMethod: use([](const Row& t) { return methodRank(t->type()); }); break;
+        case kServer: use([](const Row& t) { return t->host(); }); break;
+        default: break;
+        }
+    }
     static std::int64_t key(const Row& tunnel) { return tunnel->id_(); }
+
+private:
+    // The method text follows from the record type, and the types 1 to 5 ("HTTP", "HTTPS",
+    // "SOCK", "TCP", "UDP") are in the order of their names, with "UNKNOWN" after them: the
+    // type sorts the method without a text made for every row.
+    static std::int64_t methodRank(std::int64_t type) { return type >= 1 && type <= 5 ? type : 6; }
 };
 
 // "--" without a policy; else the policy, with the matched rule in parentheses when there is one.

@@ -25,17 +25,4 @@ QPixmap VDUDPColumns::image(const Row& record, int column)
     return record->direction() == 1 ? VDStatusImages::named("complete") : VDStatusImages::forStatus(record->status());
 }
 
-SortKey VDUDPColumns::sortKey(const Row& record, int column)
-{
-    switch (column) {
-    case kId: return record->id_();
-    case kDate: return record->startTime();
-    case kClient: return record->fromHost();
-    case kStatusString: return static_cast<std::int64_t>(record->status());
-    case kPolicy: return record->policyName();
-    case kServer: return record->host();
-    default: return std::int64_t{0};
-    }
-}
-
 } // namespace vd

@@ -6,7 +6,6 @@
 #include <QPixmap>
 #include <QString>
 
-#include "VDColumnSorting.h"
 #include "VDRecordColumn.h"
 #include "data/VDUDPTunnelInfo.h"
 
@@ -33,7 +32,19 @@ struct VDUDPColumns {
     static QPixmap image(const Row& record, int column);
     // The client column sorts by the client address and the server column by the host, while
     // they show address and port.
-    static SortKey sortKey(const Row& record, int column);
+    template <typename Use>
+    static void forSortKey(int column, Use use)
+    {
+        switch (column) {
+        case kId: use([](const Row& r) { return r->id_(); }); break;
+        case kDate: use([](const Row& r) { return r->startTime(); }); break;
+        case kClient: use([](const Row& r) { return r->fromHost(); }); break;
+        case kStatusString: use([](const Row& r) { return static_cast<std::int64_t>(r->status()); }); break;
+        case kPolicy: use([](const Row& r) { return r->policyName(); }); break;
+        case kServer: use([](const Row& r) { return r->host(); }); break;
+        default: break;
+        }
+    }
     static std::int64_t key(const Row& record) { return record->id_(); }
 };
 

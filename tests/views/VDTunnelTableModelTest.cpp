@@ -119,6 +119,19 @@ TEST_F(TunnelTableModelTest, NumbersSortNumericallyAndLaterClicksLeadWithEarlier
     EXPECT_EQ(model.sortDescriptors().size(), 2u);
 }
 
+TEST_F(TunnelTableModelTest, MethodsSortInTheOrderOfTheirNames)
+{
+    model.setRows({tunnel({.id = 1, .type = 5}), tunnel({.id = 2, .type = 0}), tunnel({.id = 3, .type = 2}),
+                   tunnel({.id = 4, .type = 1}), tunnel({.id = 5, .type = 4}), tunnel({.id = 6, .type = 3}),
+                   tunnel({.id = 7, .type = 9})});
+    click(col::kMethod);
+    QStringList methods;
+    for (int row = 0; row < model.rowCount(); ++row)
+        methods << cell(row, col::kMethod);
+    EXPECT_EQ(methods, QStringList({"HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN", "UNKNOWN"}));
+    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{4, 3, 6, 5, 1, 2, 7}));
+}
+
 TEST_F(TunnelTableModelTest, StatusColumnDoesNotSortAndEqualKeysKeepTheProcessorsOrder)
 {
     model.setRows(tunnels({5, 3, 9, 1}));
