@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::uint8_t selector = data[0];
     std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-    const std::uint64_t dnsType = (selector >> 2) & 3;
+    const auto dnsType = static_cast<vd::DNSType>((selector >> 2) & 3);
     switch (selector & 3) {
     case 0:
         if (auto tunnel = vd::VDTunnelInfo::initWithJSONString(std::move(text), 1.7e9))

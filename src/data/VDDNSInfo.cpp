@@ -14,7 +14,7 @@ std::string textOf(const nlohmann::ordered_json& object, const char* key)
 
 } // namespace
 
-VDDNSInfo VDDNSInfo::initWithDictionary(const nlohmann::ordered_json& object, std::uint64_t type)
+VDDNSInfo VDDNSInfo::initWithDictionary(const nlohmann::ordered_json& object, DNSType type)
 {
     VDDNSInfo info;
     info.type = type;
@@ -36,7 +36,7 @@ VDDNSInfo VDDNSInfo::initWithDictionary(const nlohmann::ordered_json& object, st
     return info;
 }
 
-std::optional<VDDNSInfo> VDDNSInfo::initWithJSONString(std::string_view text, std::uint64_t type)
+std::optional<VDDNSInfo> VDDNSInfo::initWithJSONString(std::string_view text, DNSType type)
 {
     const auto object = nlohmann::ordered_json::parse(text, nullptr, false);
     if (!object.is_object())
@@ -48,18 +48,20 @@ std::vector<VDDNSInfo> VDDNSInfo::testData()
 {
     using Json = nlohmann::ordered_json;
     return {
-        initWithDictionary(Json{{"domain", "router.lan"}, {"ips", {"192.168.1.1"}}, {"comment", "configured"}}, 1),
-        initWithDictionary(Json{{"domain", "localhost"}, {"ips", {"127.0.0.1", "::1"}}}, 2),
+        initWithDictionary(Json{{"domain", "router.lan"}, {"ips", {"192.168.1.1"}}, {"comment", "configured"}},
+                           DNSType::configured),
+        initWithDictionary(Json{{"domain", "localhost"}, {"ips", {"127.0.0.1", "::1"}}}, DNSType::hostsFile),
         initWithDictionary(Json{{"domain", "example.com"}, {"ips", {"93.184.216.34", "2606:2800:220:1::"}},
-                                {"dns", "1.1.1.1"}, {"ttl", static_cast<std::int64_t>(VDUtils::randomIn(30, 600))}}, 3),
+                                {"dns", "1.1.1.1"}, {"ttl", static_cast<std::int64_t>(VDUtils::randomIn(30, 600))}},
+                           DNSType::dynamic),
         initWithDictionary(Json{{"domain", "api.example.org"}, {"ips", {"203.0.113.7"}},
-                                {"doh", "https://dns.example/dns-query"}, {"ttl", 59}}, 3),
+                                {"doh", "https://dns.example/dns-query"}, {"ttl", 59}}, DNSType::dynamic),
     };
 }
 
 std::string VDDNSInfo::typeString() const
 {
-    switch (DNSType{type}) {
+    switch (type) {
     case DNSType::configured: return "Config";
     case DNSType::hostsFile: return "System";
     case DNSType::dynamic: return "Dynamic";

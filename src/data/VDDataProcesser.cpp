@@ -738,7 +738,7 @@ void VDDataProcesser::dnsRecords(const Dictionary& data)
         if (const auto* entries = arrayMember(data, key)) {
             for (const auto& entry : *entries) {
                 if (entry.is_object())
-                    records.push_back(VDDNSInfo::initWithDictionary(entry, contract::numberOf(type)));
+                    records.push_back(VDDNSInfo::initWithDictionary(entry, type));
             }
         }
     };

@@ -35,12 +35,6 @@ enum class ConnectStatus : std::uint64_t {
     disconnected = 2,
 };
 
-// Some view tests still compare the status with its number.
-constexpr bool operator==(ConnectStatus status, std::uint64_t number)
-{
-    return contract::numberOf(status) == number;
-}
-
 // The data side of one main window: owns the link to one service, turns every packet into
 // records, keeps the lists the views show, and tells the views when a list changed.
 //

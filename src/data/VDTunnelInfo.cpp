@@ -105,26 +105,22 @@ std::string VDTunnelInfo::header(HeaderSlot slot) const
     return record::readStrings(rawData(), std::array<std::string_view, 1>{kHeaderKeys[slot]})[0];
 }
 
-std::uint64_t VDTunnelInfo::status() const
+TunnelStatus VDTunnelInfo::status() const
 {
-    TunnelStatus status = TunnelStatus::completed;
-    if (t_start() >= t_end()) {
-        status = TunnelStatus::active;
-    } else {
-        switch (closeReason_) {
-        case 1:
-        case 4:
-        case 5:
-        case 6: status = TunnelStatus::suspended; break;
-        default: break;
-        }
+    if (t_start() >= t_end())
+        return TunnelStatus::active;
+    switch (closeReason_) {
+    case 1:
+    case 4:
+    case 5:
+    case 6: return TunnelStatus::suspended;
+    default: return TunnelStatus::completed;
     }
-    return static_cast<std::uint64_t>(status);
 }
 
 std::string VDTunnelInfo::statusString() const
 {
-    switch (TunnelStatus{status()}) {
+    switch (status()) {
     case TunnelStatus::active: return "Active";
     case TunnelStatus::completed: return "Completed";
     case TunnelStatus::suspended: return "Suspend";
@@ -146,18 +142,18 @@ std::string VDTunnelInfo::closeReasonString() const
 std::string VDTunnelInfo::method() const
 {
     switch (type()) {
-    case 1: return "HTTP";
-    case 2: return "HTTPS";
-    case 3: return "SOCK";
-    case 4: return "TCP";
-    case 5: return "UDP";
+    case TunnelProtocol::http: return "HTTP";
+    case TunnelProtocol::https: return "HTTPS";
+    case TunnelProtocol::sock: return "SOCK";
+    case TunnelProtocol::tcp: return "TCP";
+    case TunnelProtocol::udp: return "UDP";
     default: return "UNKNOWN";
     }
 }
 
 std::int64_t VDTunnelInfo::code() const
 {
-    if (type() != 1 && type() != 2)
+    if (type() != TunnelProtocol::http && type() != TunnelProtocol::https)
         return -1;
     if (!SSLResponseCode().empty())
         return numbers::leadingInteger(SSLResponseCode());

@@ -20,11 +20,15 @@ enum class TunnelStatus : std::uint64_t {
     suspended = 2,
 };
 
-// A record gives its status as the number the views show and sort by.
-constexpr bool operator==(std::uint64_t number, TunnelStatus status)
-{
-    return number == static_cast<std::uint64_t>(status);
-}
+// What a tunnel carries, as the service numbers it in "type"; any other number is an unknown
+// protocol, which a record keeps as it came.
+enum class TunnelProtocol : std::int64_t {
+    http = 1,
+    https = 2,
+    sock = 3,
+    tcp = 4,
+    udp = 5,
+};
 
 // One proxied connection as the service reported it at one moment: an immutable snapshot of
 // one JSON text. The text is kept verbatim; the big header blocks are read from it again only
@@ -40,7 +44,7 @@ public:
     double initTime() const { return initTime_; }
     std::int64_t id_() const { return ints_[kId]; }
     std::int64_t endId_() const { return ints_[kEndId]; }
-    std::int64_t type() const { return ints_[kType]; }
+    TunnelProtocol type() const { return TunnelProtocol{ints_[kType]}; }
     std::uint64_t closeReason() const { return closeReason_; }
     double t_start() const { return times_[kStart]; }
     double t_server_ready() const { return times_[kServerReady]; }
@@ -86,8 +90,7 @@ public:
     std::int64_t tx_max_speed() const { return ints_[kTxMaxSpeed]; }
     std::string_view rawData() const { return std::string_view(buffer_).substr(0, textSize_); }
 
-    // A TunnelStatus.
-    std::uint64_t status() const;
+    TunnelStatus status() const;
     std::string statusString() const;
     std::string closeReasonString() const;
     std::string method() const;

@@ -39,12 +39,12 @@ std::shared_ptr<const VDUDPTunnelInfo> VDUDPTunnelInfo::initWithJSONString(std::
 
 std::string VDUDPTunnelInfo::statusString() const
 {
-    if (direction() == 1)
+    if (received())
         return "Recved";
-    switch (status_) {
-    case 0: return "Active";
-    case 1: return "Sent";
-    case 2: return "Fail";
+    switch (status()) {
+    case UDPStatus::active: return "Active";
+    case UDPStatus::sent: return "Sent";
+    case UDPStatus::failed: return "Fail";
     default: return "Unknown";
     }
 }

@@ -10,6 +10,13 @@
 
 namespace vd {
 
+// How a UDP exchange went, as the service numbers it in "status".
+enum class UDPStatus : std::uint64_t {
+    active = 0,
+    sent = 1,
+    failed = 2,
+};
+
 // One UDP relay record as the service reported it: an immutable snapshot of one JSON text.
 class VDUDPTunnelInfo {
 public:
@@ -18,8 +25,11 @@ public:
 
     double initTime() const { return initTime_; }
     std::int64_t id_() const { return ints_[kId]; }
-    std::uint64_t status() const { return status_; }
+    UDPStatus status() const { return UDPStatus{status_}; }
+    // As the service gives it; only kDirectionReceived has a meaning of its own.
     std::int64_t direction() const { return ints_[kDirection]; }
+    // Data came back; such a record reads as received whatever its status.
+    bool received() const { return direction() == kDirectionReceived; }
     std::string_view fromHost() const { return text(kFromHost); }
     std::int64_t fromPort() const { return ints_[kFromPort]; }
     std::string_view host() const { return text(kHost); }
@@ -37,6 +47,8 @@ public:
     std::string statusString() const;
     std::string fromString() const;
     std::string serverString() const;
+
+    static constexpr std::int64_t kDirectionReceived = 1;
 
     enum IntSlot : std::uint8_t { kId, kDirection, kFromPort, kPort, kIntCount };
     enum TimeSlot : std::uint8_t { kTime, kRuleFound, kEnd, kTimeCount };

@@ -240,7 +240,7 @@ QMenu* VDBaseTunnelListViewController::menuNeedsUpdate(const VDTunnelInfo& tunne
     auto* menu = new QMenu(this);
     const std::int64_t tunnelId = tunnel.id_();
     const std::string host(tunnel.host());
-    if (tunnel.status() == 0) {
+    if (tunnel.status() == TunnelStatus::active) {
         menu->addAction("Kill Connection", this, [this, tunnelId] { closeTunnel(tunnelId); });
         menu->addSeparator();
     }

@@ -43,7 +43,10 @@ struct VDDNSColumns {
         }
     }
     // A name can be both configured and cached: each is a record of its own.
-    static std::string key(const Row& record) { return std::to_string(record.type) + ' ' + record.domain; }
+    static std::string key(const Row& record)
+    {
+        return std::to_string(static_cast<std::uint64_t>(record.type)) + ' ' + record.domain;
+    }
 };
 
 } // namespace vd

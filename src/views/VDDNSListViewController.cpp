@@ -18,7 +18,6 @@
 namespace vd {
 namespace {
 
-constexpr std::uint64_t kDynamic = 3;
 constexpr int kBarHeight = 30;
 // Addresses are drawn 5 below the row's top; as much room is left below them.
 constexpr int kRowPadding = 10;
@@ -120,7 +119,7 @@ void VDDNSListViewController::reloadData()
         std::erase_if(rows, [&](const VDDNSInfo& r) { return foldForSearch(r.domain).find(needle) == std::string::npos; });
     }
     if (filterType_ != 0)
-        std::erase_if(rows, [&](const VDDNSInfo& r) { return r.type != filterType_; });
+        std::erase_if(rows, [&](const VDDNSInfo& r) { return r.type != DNSType{filterType_}; });
     {
         const auto place = tableView_->keepPlace();
         publishing_ = true;
@@ -159,12 +158,12 @@ void VDDNSListViewController::tableViewRowChangeAction()
     }
     selectedDomain_ = record->domain;
     chosen_ = *record;
-    delButton_->setEnabled(record->type == kDynamic);
+    delButton_->setEnabled(record->type == DNSType::dynamic);
 }
 
 void VDDNSListViewController::delAction()
 {
-    if (chosen_ && chosen_->type == kDynamic)
+    if (chosen_ && chosen_->type == DNSType::dynamic)
         removeDomain(chosen_->domain);
 }
 
@@ -204,7 +203,7 @@ QMenu* VDDNSListViewController::menuNeedsUpdate(int row)
         contextMenu_->deleteLater();
     contextMenu_ = new QMenu(this);
     const QString domain = QString::fromStdString(record.domain);
-    if (record.type == kDynamic) {
+    if (record.type == DNSType::dynamic) {
         contextMenu_->addAction(QString("Delete DNS Record of %1").arg(domain), this, [this, record] { removeDomain(record.domain); });
         contextMenu_->addSeparator();
     }

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "data/VDTunnelInfo.h"
+#include "data/VDUDPTunnelInfo.h"
+
 namespace vd {
 namespace {
 
@@ -67,14 +70,24 @@ QPixmap VDStatusImages::named(const char* name)
     return {};
 }
 
-QPixmap VDStatusImages::forStatus(std::uint64_t status)
+QPixmap VDStatusImages::forStatus(TunnelStatus status)
 {
     switch (status) {
-    case 0: return named("connecting");
-    case 1: return named("complete");
-    case 2: return named("error");
-    default: return {};
+    case TunnelStatus::active: return named("connecting");
+    case TunnelStatus::completed: return named("complete");
+    case TunnelStatus::suspended: return named("error");
     }
+    return {};
+}
+
+QPixmap VDStatusImages::forStatus(UDPStatus status)
+{
+    switch (status) {
+    case UDPStatus::active: return named("connecting");
+    case UDPStatus::sent: return named("complete");
+    case UDPStatus::failed: return named("error");
+    }
+    return {};
 }
 
 } // namespace vd

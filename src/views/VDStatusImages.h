@@ -6,6 +6,9 @@
 
 namespace vd {
 
+enum class TunnelStatus : std::uint64_t;
+enum class UDPStatus : std::uint64_t;
+
 // The three status images of the tunnel tables, drawn once on first use (GUI thread only):
 // "connecting" an amber ring with a dot, "complete" a green disc with a tick, "error" a red disc
 // with a cross. Drawn at twice the 12-point size they are shown at, so they stay sharp on
@@ -16,8 +19,12 @@ public:
 
     // By resource name; a null pixmap for any other name.
     static QPixmap named(const char* name);
-    // The image of a record's status (0 active, 1 completed, 2 suspended); none for any other.
-    static QPixmap forStatus(std::uint64_t status);
+    // "connecting" while a tunnel is active, "complete" once it completed, "error" when it was
+    // suspended.
+    static QPixmap forStatus(TunnelStatus status);
+    // The same images for an active, sent and failed exchange; none for a status the service
+    // has no name for.
+    static QPixmap forStatus(UDPStatus status);
 };
 
 } // namespace vd

@@ -60,10 +60,16 @@ struct VDTunnelColumns {
     static std::int64_t key(const Row& tunnel) { return tunnel->id_(); }
 
 private:
-    // The method text follows from the record type, and the types 1 to 5 ("HTTP", "HTTPS",
-    // "SOCK", "TCP", "UDP") are in the order of their names, with "UNKNOWN" after them: the
-    // type sorts the method without a text made for every row.
-    static std::int64_t methodRank(std::int64_t type) { return type >= 1 && type <= 5 ? type : 6; }
+    // The method text follows from the record type, and the named types, HTTP to UDP, are in
+    // the order of their names, with "UNKNOWN" after them: the type sorts the method without a
+    // text made for every row.
+    static std::int64_t methodRank(TunnelProtocol type)
+    {
+        const auto number = static_cast<std::int64_t>(type);
+        constexpr auto first = static_cast<std::int64_t>(TunnelProtocol::http);
+        constexpr auto last = static_cast<std::int64_t>(TunnelProtocol::udp);
+        return number >= first && number <= last ? number : last + 1;
+    }
 };
 
 // "--" without a policy; else the policy, with the matched rule in parentheses when there is one.

@@ -66,7 +66,7 @@ void VDTunnelDetailGeneralView::setTunnelInfo(const VDTunnelInfo& info)
     otherSection_->setTitle("Other", "Host", qs(info.host()), "Start Time",
                             qs(VDUtils::formatTunnelStartTimeWithData(info.startTime())));
     trafficSection_->setTitle("Bandwidth", "Upload", sizeText(info.tx()), "Download", sizeText(info.rx()));
-    speedSection_->setTitle(info.status() == 0 ? "Speed" : "Average Speed", "Upload", speedText(info.tx_speed()), "Download",
+    speedSection_->setTitle(info.status() == TunnelStatus::active ? "Speed" : "Average Speed", "Upload", speedText(info.tx_speed()), "Download",
                             speedText(info.rx_speed()));
     ipSection_->setTitle("IP", "Local", qs(info.fromHost()), "Remote", info.toHost().empty() ? QString("--") : qs(info.toHost()));
 }

@@ -22,7 +22,7 @@ QPixmap VDUDPColumns::image(const Row& record, int column)
 {
     if (column != kStatus)
         return {};
-    return record->direction() == 1 ? VDStatusImages::named("complete") : VDStatusImages::forStatus(record->status());
+    return record->received() ? VDStatusImages::named("complete") : VDStatusImages::forStatus(record->status());
 }
 
 } // namespace vd

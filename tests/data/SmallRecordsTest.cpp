@@ -4,7 +4,6 @@
 #include "data/VDDNSInfo.h"
 #include "data/VDProcessInfo.h"
 #include "data/VDUDPTunnelInfo.h"
-#include "link/ServiceContract.h"
 
 namespace vd {
 namespace {
@@ -20,7 +19,7 @@ TEST(VDUDPTunnelInfo, ReadsItsFieldsAndTexts)
     ASSERT_TRUE(u);
     EXPECT_EQ(u->rawData(), text);
     EXPECT_EQ(u->id_(), 3);
-    EXPECT_EQ(u->status(), 1u);
+    EXPECT_EQ(u->status(), UDPStatus::sent);
     EXPECT_EQ(u->direction(), 0);
     EXPECT_EQ(u->outboundMode(), "Rule");
     EXPECT_EQ(u->ruleInfo(), "FINAL");
@@ -52,9 +51,9 @@ TEST(VDUDPTunnelInfo, StatusTextPutsReceivedFirst)
 
 TEST(VDDNSInfo, ServerFallsBackToDoHAndTtlOnlyForDynamicEntries)
 {
-    constexpr auto configured = contract::numberOf(DNSType::configured);
-    constexpr auto hostsFile = contract::numberOf(DNSType::hostsFile);
-    constexpr auto dynamic = contract::numberOf(DNSType::dynamic);
+    constexpr auto configured = DNSType::configured;
+    constexpr auto hostsFile = DNSType::hostsFile;
+    constexpr auto dynamic = DNSType::dynamic;
     const auto doh = VDDNSInfo::initWithDictionary(Json{{"domain", "a.example"}, {"dns", ""}, {"doh", "https://d/q"}, {"ttl", 30}}, dynamic);
     EXPECT_EQ(doh.dns, "https://d/q");
     EXPECT_EQ(doh.ttl, 30);
@@ -68,25 +67,25 @@ TEST(VDDNSInfo, ServerFallsBackToDoHAndTtlOnlyForDynamicEntries)
 
 TEST(VDDNSInfo, TextsOfTypeAndAddresses)
 {
-    const auto two = VDDNSInfo::initWithDictionary(Json{{"ips", {"1.2.3.4", "FE80::1"}}, {"comment", "c"}}, 2);
+    const auto two = VDDNSInfo::initWithDictionary(Json{{"ips", {"1.2.3.4", "FE80::1"}}, {"comment", "c"}}, DNSType::hostsFile);
     EXPECT_EQ(two.ipsString(), "1.2.3.4, [fe80::1]");
     EXPECT_EQ(two.comment, "c");
     EXPECT_EQ(two.typeString(), "System");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ips", Json::array()}}, 1).ipsString(), "--");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ips", {"", 7}}}, 1).ipsString(), "--");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), 1).typeString(), "Config");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), 3).typeString(), "Dynamic");
-    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), 9).typeString(), "Unknown");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ips", Json::array()}}, DNSType::configured).ipsString(), "--");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json{{"ips", {"", 7}}}, DNSType::configured).ipsString(), "--");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), DNSType::configured).typeString(), "Config");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), DNSType::dynamic).typeString(), "Dynamic");
+    EXPECT_EQ(VDDNSInfo::initWithDictionary(Json::object(), DNSType{9}).typeString(), "Unknown");
 }
 
 TEST(VDDNSInfo, FromTextAndSamples)
 {
-    const auto parsed = VDDNSInfo::initWithJSONString(R"({"domain":"x.example","ips":["10.0.0.1"],"ttl":9})", 3);
+    const auto parsed = VDDNSInfo::initWithJSONString(R"({"domain":"x.example","ips":["10.0.0.1"],"ttl":9})", DNSType::dynamic);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->domain, "x.example");
     EXPECT_EQ(parsed->ttl, 9);
-    EXPECT_FALSE(VDDNSInfo::initWithJSONString("not json", 3));
-    EXPECT_FALSE(VDDNSInfo::initWithJSONString("[]", 3));
+    EXPECT_FALSE(VDDNSInfo::initWithJSONString("not json", DNSType::dynamic));
+    EXPECT_FALSE(VDDNSInfo::initWithJSONString("[]", DNSType::dynamic));
     EXPECT_FALSE(VDDNSInfo::testData().empty());
 }
 

@@ -252,7 +252,10 @@ TEST_F(VDDataProcesserTest, DnsTableKeepsHostsFileConfigAndCacheOrder)
                         {"host_file", {{{"domain", "h1"}}, {{"domain", "h2"}}, "not an object"}}});
     ASSERT_TRUE(eventually([&] { return processer->dnsInfos().size() == 6; }));
     const auto dns = processer->dnsInfos();
-    const std::vector<std::pair<std::string, std::uint64_t>> expected{{"h1", 2}, {"h2", 2}, {"conf", 1}, {"c1", 3}, {"c2", 3}, {"c3", 3}};
+    constexpr auto hostsFile = DNSType::hostsFile;
+    constexpr auto cached = DNSType::dynamic;
+    const std::vector<std::pair<std::string, DNSType>> expected{
+        {"h1", hostsFile}, {"h2", hostsFile}, {"conf", DNSType::configured}, {"c1", cached}, {"c2", cached}, {"c3", cached}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(dns[i].domain, expected[i].first);
         EXPECT_EQ(dns[i].type, expected[i].second);

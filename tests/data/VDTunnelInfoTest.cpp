@@ -41,7 +41,7 @@ TEST(VDTunnelInfo, ReadsEveryFieldAndKeepsTheTextVerbatim)
     EXPECT_EQ(t->rawData(), text);
     EXPECT_EQ(t->id_(), 7);
     EXPECT_EQ(t->endId_(), 9);
-    EXPECT_EQ(t->type(), 2);
+    EXPECT_EQ(t->type(), TunnelProtocol::https);
     EXPECT_EQ(t->closeReason(), 4u);
     EXPECT_DOUBLE_EQ(t->t_start(), 1.5);
     EXPECT_DOUBLE_EQ(t->t_server_ready(), 1.6);
@@ -124,7 +124,7 @@ TEST(VDTunnelInfo, LooseValuesConvertAndWrongKindsReadAsAbsent)
                                {"fromHost", Json::array()}, {"closeReason", "4"}, {"headerString", 3}});
     EXPECT_EQ(t->id_(), 42);
     EXPECT_EQ(t->port(), 8080);
-    EXPECT_EQ(t->type(), 1);
+    EXPECT_EQ(t->type(), TunnelProtocol::http);
     EXPECT_DOUBLE_EQ(t->t_start(), 1.25);
     EXPECT_EQ(t->rx(), -5);
     EXPECT_TRUE(t->hasSend());

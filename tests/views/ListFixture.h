@@ -81,7 +81,7 @@ protected:
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
     }
-    void report(std::uint64_t cmd, const std::vector<TunnelFields>& records)
+    void report(contract::Command cmd, const std::vector<TunnelFields>& records)
     {
         processer->processPacket(test::report(cmd, records));
         settle();

@@ -11,19 +11,21 @@
 
 #include "data/VDDataManager.h"
 #include "integration/SimHarness.h"
-#include "link/QNComPacket.h"
+#include "TunnelRecords.h"
 
 namespace vd::test {
 
 using namespace std::chrono_literals;
 
-inline QNComPacket recordPacket(std::uint64_t cmd, QNComPacket::Dictionary data)
+// The commands of this kind the service has received so far, in order.
+inline std::vector<nlohmann::json> receivedCommands(SimHarness& sim, contract::Command cmd)
 {
-    QNComPacket packet;
-    packet.setCode(1);
-    packet.setCmd(cmd);
-    packet.setData(std::move(data));
-    return packet;
+    std::vector<nlohmann::json> found;
+    for (const auto& packet : sim.received()) {
+        if (packet.value("t", std::uint64_t{0}) == contract::numberOf(cmd))
+            found.push_back(packet);
+    }
+    return found;
 }
 
 // A window's processor registered under a fresh id, fed reports directly or connected to the
@@ -42,9 +44,9 @@ protected:
         for (int i = 0; i < 4; ++i)
             QCoreApplication::processEvents();
     }
-    void feed(std::uint64_t cmd, QNComPacket::Dictionary data)
+    void feed(contract::Command cmd, QNComPacket::Dictionary data)
     {
-        processer->processPacket(recordPacket(cmd, std::move(data)));
+        processer->processPacket(servicePacket(cmd, std::move(data)));
         settle();
     }
 
@@ -68,22 +70,13 @@ protected:
     void SetUp() override
     {
         processer->connectToSocketPath((dir_ / "db.connect").string());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == ConnectStatus::connected; }, 5000));
     }
     void TearDown() override { processer->disconnect(); }
 
-    // The commands with this number the service has received so far, in order.
-    std::vector<nlohmann::json> commands(int cmd)
-    {
-        std::vector<nlohmann::json> found;
-        for (const auto& packet : sim_.received()) {
-            if (packet.value("t", -1) == cmd)
-                found.push_back(packet);
-        }
-        return found;
-    }
+    std::vector<nlohmann::json> commands(contract::Command cmd) { return receivedCommands(sim_, cmd); }
     // The last push switch of this command the service received; null when none arrived.
-    nlohmann::json lastSwitch(int cmd)
+    nlohmann::json lastSwitch(contract::Command cmd)
     {
         const auto found = commands(cmd);
         return found.empty() ? nlohmann::json() : found.back()["d"]["switch"];

@@ -15,7 +15,7 @@
 
 #include "app/ShellFixture.h"
 #include "data/VDDataManager.h"
-#include "link/QNComPacket.h"
+#include "TunnelRecords.h"
 #include "views/VDBaseSectionViewController.h"
 #include "views/VDBaseTunViewController.h"
 
@@ -29,17 +29,8 @@ struct ClientFields {
     std::string processPath;
 };
 
-inline QNComPacket servicePacket(std::uint64_t cmd, QNComPacket::Dictionary data)
-{
-    QNComPacket packet;
-    packet.setCode(1);
-    packet.setCmd(cmd);
-    packet.setData(std::move(data));
-    return packet;
-}
-
 // A tunnel report (7 current, 8 recent) with one tunnel per client.
-inline QNComPacket clientsReport(std::uint64_t cmd, const std::vector<ClientFields>& clients)
+inline QNComPacket clientsReport(contract::Command cmd, const std::vector<ClientFields>& clients)
 {
     auto texts = nlohmann::ordered_json::array();
     std::int64_t id = 0;
@@ -71,8 +62,8 @@ protected:
             QCoreApplication::processEvents();
     }
     // The service's info: 10.0.0.5 counts as this machine besides the usual addresses.
-    void serviceInfo() { processer->processPacket(servicePacket(1, {{"service_start_time", 1.7e9}, {"local_address", {"10.0.0.5"}}})); }
-    void report(std::uint64_t cmd, const std::vector<ClientFields>& clients)
+    void serviceInfo() { processer->processPacket(servicePacket(contract::Command::info, {{"service_start_time", 1.7e9}, {"local_address", {"10.0.0.5"}}})); }
+    void report(contract::Command cmd, const std::vector<ClientFields>& clients)
     {
         processer->processPacket(clientsReport(cmd, clients));
         settle();

@@ -9,6 +9,7 @@
 
 #include "data/VDDataProcesser.h"
 #include "link/QNComPacket.h"
+#include "link/ServiceContract.h"
 
 namespace vd::test {
 
@@ -67,16 +68,22 @@ inline TunnelList tunnels(const std::vector<std::int64_t>& ids)
     return list;
 }
 
-// A report of the service as the processor receives it: cmd 7 (current) or 8 (recent).
-inline QNComPacket report(std::uint64_t cmd, const std::vector<TunnelFields>& records)
+// A packet of the service as the processor receives it.
+inline QNComPacket servicePacket(contract::Command cmd, QNComPacket::Dictionary data)
 {
     QNComPacket packet;
-    packet.setCmd(cmd);
+    packet.setCmd(contract::numberOf(cmd));
+    packet.setData(std::move(data));
+    return packet;
+}
+
+// A report of the current or the recent tunnels.
+inline QNComPacket report(contract::Command cmd, const std::vector<TunnelFields>& records)
+{
     auto texts = nlohmann::ordered_json::array();
     for (const auto& fields : records)
         texts.push_back(tunnelText(fields));
-    packet.setData(QNComPacket::Dictionary{{"tunnels", texts}});
-    return packet;
+    return servicePacket(cmd, QNComPacket::Dictionary{{"tunnels", texts}});
 }
 
 inline std::vector<std::int64_t> idsOf(const TunnelList& list)

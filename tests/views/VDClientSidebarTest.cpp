@@ -13,6 +13,8 @@
 namespace vd::test {
 namespace {
 
+using contract::Command;
+
 // The program's caches in a folder of its own, and a session bus that cannot be reached, so a
 // reveal falls back to opening the folder and nothing reaches the desktop of whoever runs this.
 class SidebarEnvironment : public ShellEnvironment {
@@ -92,7 +94,7 @@ TEST_F(ClientSidebarTest, WithoutClientsShowsTheThreeGroupsAndAllClientsSelected
 
 TEST_F(ClientSidebarTest, ChoosingAClientFiltersTheSectionAndReselectsLocalBeforeRemote)
 {
-    report(7, kClients);
+    report(Command::currentTunnels, kClients);
     // Clients are listed by name, descending; remote ones by address.
     EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "  Notes", "  Mail", "Remote",
                                                  "  192.168.1.30", "  192.168.1.20"}));
@@ -120,18 +122,18 @@ TEST_F(ClientSidebarTest, ChoosingAClientFiltersTheSectionAndReselectsLocalBefor
     EXPECT_EQ(processer->currentFilterBundleId(), "com.example.phone");
 
     // The same reports again keep the selection on the filtered client.
-    report(7, kClients);
+    report(Command::currentTunnels, kClients);
     EXPECT_EQ(selected(sidebar()), "Remote/192.168.1.30");
 }
 
 TEST_F(ClientSidebarTest, WhenTheFilteredClientVanishesTheFilterFallsBackToAllClients)
 {
-    report(7, kClients);
+    report(Command::currentTunnels, kClients);
     click(sidebar().model().clientIndex(VDSectionOutlineModel::LocalGroup, 0));
     ASSERT_EQ(processer->currentFilterBundleId(), "com.example.notes");
 
     PostCounter refreshes(kVDCurrentTunnelRefreshed);
-    report(7, {kClients[0], kClients[3]});
+    report(Command::currentTunnels, {kClients[0], kClients[3]});
     EXPECT_EQ(selected(sidebar()), "All/All Clients");
     EXPECT_EQ(processer->currentFilterBundleId(), "-1");
     // The fallback is a choice like a click: the list is told to show all clients again.
@@ -143,8 +145,8 @@ TEST_F(ClientSidebarTest, RecentSidebarFollowsTheRecentListsAndFilterOnly)
 {
     VDRecTunViewController recent(idString);
     recent.show();
-    report(8, {kClients[1], kClients[3]});
-    report(7, {kClients[0]});
+    report(Command::historyTunnels, {kClients[1], kClients[3]});
+    report(Command::currentTunnels, {kClients[0]});
     EXPECT_EQ(shownRows(*recent.sectionVC()), QStringList({"All", "  All Clients", "Local", "  Notes", "Remote", "  192.168.1.30"}));
     EXPECT_EQ(shownRows(sidebar()), QStringList({"All", "  All Clients", "Local", "  Mail", "Remote"}));
 
@@ -160,7 +162,7 @@ TEST_F(ClientSidebarTest, RecentSidebarFollowsTheRecentListsAndFilterOnly)
 
 TEST_F(ClientSidebarTest, ContextMenuOnlyForClientsWithAPathAndRevealOpensTheFolderNotTheFile)
 {
-    report(7, kClients);
+    report(Command::currentTunnels, kClients);
     auto& side = sidebar();
     const auto& model = side.model();
 
@@ -184,7 +186,7 @@ TEST_F(ClientSidebarTest, ContextMenuOnlyForClientsWithAPathAndRevealOpensTheFol
 
     UrlCatcher catcher;
     // The outline reloads before the item is chosen; the menu still acts on its own record.
-    report(7, kClients);
+    report(Command::currentTunnels, kClients);
     actions[0]->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !catcher.opened.isEmpty(); }, 5000));
     EXPECT_EQ(catcher.opened, QList<QUrl>({QUrl::fromLocalFile("/Applications/Mail.app/Contents/MacOS")}));

@@ -22,6 +22,7 @@
 namespace vd {
 namespace {
 
+using contract::Command;
 using Json = QNComPacket::Dictionary;
 using namespace std::chrono_literals;
 using col = VDDNSColumns;
@@ -73,7 +74,8 @@ protected:
     {
         std::vector<VDDNSInfo> rows;
         const Json report = sixRecords();
-        const std::pair<const char*, std::uint64_t> kinds[] = {{"host_file", 2}, {"host_config", 1}, {"record", 3}};
+        const std::pair<const char*, DNSType> kinds[] = {
+            {"host_file", DNSType::hostsFile}, {"host_config", DNSType::configured}, {"record", DNSType::dynamic}};
         for (const auto& [key, type] : kinds) {
             for (const auto& object : report[key])
                 rows.push_back(VDDNSInfo::initWithDictionary(object, type));
@@ -136,7 +138,7 @@ protected:
     {
         section.resize(1000, 600);
         section.show();
-        feed(13, sixRecords());
+        feed(Command::dnsRecords, sixRecords());
     }
     VDDNSListViewController& list() { return *section.listVC(); }
     void chooseType(int row)
@@ -192,7 +194,7 @@ TEST_F(DNSListTest, HostsFileThenConfiguredThenCachedAndTheSidebarNarrowsByType)
     chooseType(2);
     EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"localhost", "printer.local"}));
     // The type stays in force for later reports.
-    feed(52, sixRecords());
+    feed(Command::dnsRecordsPush, sixRecords());
     EXPECT_EQ(list().mainArray().size(), 2u);
     chooseType(0);
     EXPECT_EQ(list().mainArray().size(), 6u);
@@ -224,7 +226,7 @@ TEST_F(DNSListTest, RowsAreAsTallAsTheirWrappedAddresses)
     std::vector<std::string> many;
     for (int i = 1; i <= 40; ++i)
         many.push_back("10.0.0." + std::to_string(i));
-    feed(13, Json{{"host_file", Json::array({entry("many.lan", many)})}});
+    feed(Command::dnsRecords, Json{{"host_file", Json::array({entry("many.lan", many)})}});
     const int tall = table->rowHeight(0);
     EXPECT_GT(tall, 3 * VDTableCellView::kRowHeight);
     // A wider IPs column needs fewer lines.
@@ -269,14 +271,14 @@ TEST_F(DNSListTest, SelectionFollowsItsDomainAcrossReloads)
     // The same table in another order, then without the entry.
     Json moved = sixRecords();
     std::swap(moved["record"][0], moved["record"][2]);
-    feed(52, moved);
+    feed(Command::dnsRecordsPush, moved);
     ASSERT_EQ(list().mainArray()[3].domain, "api.example");
     EXPECT_EQ(list().tableView()->selectionModel()->selectedRows().first().row(), 3);
     EXPECT_TRUE(list().delButton()->isEnabled());
 
     Json gone = sixRecords();
     gone["record"].erase(2);
-    feed(52, gone);
+    feed(Command::dnsRecordsPush, gone);
     EXPECT_TRUE(list().tableView()->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(list().selectedDomain(), "");
     EXPECT_FALSE(list().delButton()->isEnabled());
@@ -287,7 +289,7 @@ TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSele
     QAbstractItemModelTester tester(list().model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy resets(list().model(), &QAbstractItemModel::modelAboutToBeReset);
     auto* table = list().tableView();
-    feed(52, cachedNames(80, [](int i) { return 1000 + i; }));
+    feed(Command::dnsRecordsPush, cachedNames(80, [](int i) { return 1000 + i; }));
     table->horizontalHeader()->setSortIndicator(col::kTtl, Qt::AscendingOrder);
     select("name3.example");
     table->scrollTo(list().model()->index(40, 0), QAbstractItemView::PositionAtTop);
@@ -297,7 +299,7 @@ TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSele
     ASSERT_EQ(table->rowViewportPosition(40), -7);
 
     // The times to live count down, and the later half now expires first.
-    feed(52, cachedNames(80, [](int i) { return i < 40 ? 990 + i : i; }));
+    feed(Command::dnsRecordsPush, cachedNames(80, [](int i) { return i < 40 ? 990 + i : i; }));
     ASSERT_EQ(domainAt(0), "name40.example");
     EXPECT_EQ(topDomain(), "name40.example");
     EXPECT_EQ(table->rowViewportPosition(0), -7);
@@ -309,7 +311,7 @@ TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSele
 
     // Back at the very start, the table stays there and shows what now comes first.
     table->scrollToTop();
-    feed(52, cachedNames(80, [](int i) { return 1000 + i; }));
+    feed(Command::dnsRecordsPush, cachedNames(80, [](int i) { return 1000 + i; }));
     EXPECT_EQ(topDomain(), "name0.example");
     EXPECT_EQ(list().selectedDomain(), "name3.example");
     EXPECT_EQ(resets.count(), 0);
@@ -348,7 +350,7 @@ protected:
     {
         std::vector<int> rows;
         for (std::size_t r = 0; r < list().mainArray().size(); ++r) {
-            if (list().mainArray()[r].type == 3)
+            if (list().mainArray()[r].type == DNSType::dynamic)
                 rows.push_back(static_cast<int>(r));
         }
         return rows;
@@ -359,27 +361,30 @@ protected:
 
 TEST_F(DNSListWithServiceTest, ShowingAsksForTheTableAndSwitchesThePushWhileShown)
 {
-    EXPECT_TRUE(lastSwitch(15).is_null()) << "nothing is asked before the section is shown";
+    EXPECT_TRUE(lastSwitch(Command::autoPushDNS).is_null()) << "nothing is asked before the section is shown";
     section->show();
     ASSERT_TRUE(waitForRows());
-    EXPECT_FALSE(commands(13).empty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == true; }, 5000));
+    EXPECT_FALSE(commands(Command::dnsRecords).empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == true; }, 5000));
 
     // The service's hosts file, then its configured names, then its cache.
-    std::vector<std::uint64_t> types;
+    std::vector<DNSType> types;
     for (const auto& r : list().mainArray())
         types.push_back(r.type);
     ASSERT_GT(types.size(), 6u);
-    EXPECT_EQ(std::vector<std::uint64_t>(types.begin(), types.begin() + 6), (std::vector<std::uint64_t>{2, 2, 2, 1, 1, 1}));
-    EXPECT_TRUE(std::all_of(types.begin() + 6, types.end(), [](auto t) { return t == 3; }));
+    constexpr auto hostsFile = DNSType::hostsFile;
+    constexpr auto configured = DNSType::configured;
+    EXPECT_EQ(std::vector<DNSType>(types.begin(), types.begin() + 6),
+              (std::vector<DNSType>{hostsFile, hostsFile, hostsFile, configured, configured, configured}));
+    EXPECT_TRUE(std::all_of(types.begin() + 6, types.end(), [](auto t) { return t == DNSType::dynamic; }));
     EXPECT_EQ(list().mainArray()[0].domain, "localhost");
     EXPECT_EQ(list().mainArray()[3].domain, "router.lan");
 
     section->hide();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == false; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == false; }, 5000));
     section->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(15) == true; }, 5000));
-    EXPECT_EQ(commands(15).size(), 3u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == true; }, 5000));
+    EXPECT_EQ(commands(Command::autoPushDNS).size(), 3u);
 }
 
 TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithItsDomain)
@@ -400,9 +405,9 @@ TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithI
     ASSERT_EQ(menu->actions().first()->text(), QString::fromStdString("Delete DNS Record of " + first));
     list().tableView()->selectRow(cached[1]);
     menu->actions().first()->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(17).empty(); }, 5000));
-    EXPECT_EQ(commands(17).size(), 1u);
-    EXPECT_EQ(commands(17).front()["d"]["domain"], first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::removeDNSRecord).empty(); }, 5000));
+    EXPECT_EQ(commands(Command::removeDNSRecord).size(), 1u);
+    EXPECT_EQ(commands(Command::removeDNSRecord).front()["d"]["domain"], first);
 
     // The service pushes its table without the name; the chosen row moves up with its domain.
     ASSERT_TRUE(QTest::qWaitFor([&] { return list().mainArray()[static_cast<std::size_t>(cached[0])].domain == second; }, 5000));
@@ -411,8 +416,8 @@ TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithI
 
     // The delete button deletes the chosen one.
     list().delAction();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(17).size() == 2; }, 5000));
-    EXPECT_EQ(commands(17).back()["d"]["domain"], second);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(Command::removeDNSRecord).size() == 2; }, 5000));
+    EXPECT_EQ(commands(Command::removeDNSRecord).back()["d"]["domain"], second);
 }
 
 TEST_F(DNSListWithServiceTest, PurgeAsksTheServiceAndTheCacheLeavesTheList)
@@ -421,14 +426,14 @@ TEST_F(DNSListWithServiceTest, PurgeAsksTheServiceAndTheCacheLeavesTheList)
     ASSERT_TRUE(waitForRows());
     ASSERT_FALSE(dynamicRows().empty());
     QTest::mouseClick(list().purgeButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(16).empty(); }, 5000));
-    EXPECT_TRUE(commands(17).empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::purgeDNSRecords).empty(); }, 5000));
+    EXPECT_TRUE(commands(Command::removeDNSRecord).empty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return dynamicRows().empty(); }, 5000));
     EXPECT_EQ(list().mainArray().size(), 6u);
 
-    const auto asked = commands(13).size();
+    const auto asked = commands(Command::dnsRecords).size();
     QTest::mouseClick(list().refreshButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(13).size() > asked; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(Command::dnsRecords).size() > asked; }, 5000));
 }
 
 TEST_F(DNSListWithServiceTest, CopyItemsPutTheChosenEntrysTextsOnTheClipboard)

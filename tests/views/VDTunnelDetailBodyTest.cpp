@@ -74,7 +74,7 @@ protected:
     void SetUp() override
     {
         processer->connectToSocketPath((dir_ / "db.connect").string());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == ConnectStatus::connected; }, 5000));
     }
     ~BodyViewTest() override
     {
@@ -93,7 +93,7 @@ protected:
             for (const auto& record : processer->recentTunnelInfos()) {
                 const std::string headers = record->responseHeaderString();
                 const auto has = [&](const char* text) { return headers.find(text) != std::string::npos; };
-                if (record->status() == 1 && record->hasReceive() && std::all_of(wanted.begin(), wanted.end(), has)
+                if (record->status() == TunnelStatus::completed && record->hasReceive() && std::all_of(wanted.begin(), wanted.end(), has)
                     && std::none_of(unwanted.begin(), unwanted.end(), has)) {
                     found = record;
                     return true;
@@ -199,7 +199,7 @@ TEST_F(BodyViewTest, ActiveRecordShowsNoDataAtOnceThenTheBodyWhenItArrives)
     ASSERT_TRUE(QTest::qWaitFor([&] {
         active.clear();
         for (const auto& candidate : processer->currentTunnelInfos()) {
-            if (candidate->status() == 0 && candidate->hasSend())
+            if (candidate->status() == TunnelStatus::active && candidate->hasSend())
                 active.push_back(candidate);
         }
         return active.size() >= 2;

@@ -1,6 +1,7 @@
 #include <QHeaderView>
 
 #include "ListFixture.h"
+#include "RecordListFixture.h"
 #include "integration/SimHarness.h"
 #include "views/VDCurTunListViewController.h"
 #include "views/VDRecTunListViewController.h"
@@ -8,6 +9,7 @@
 namespace vd {
 namespace {
 
+using contract::Command;
 using namespace std::chrono_literals;
 
 // The lists of a window connected to the simulated service over its local socket.
@@ -25,20 +27,11 @@ protected:
     void SetUp() override
     {
         this->processer->connectToSocketPath((dir_ / "db.connect").string());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return this->processer->connectStatus() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return this->processer->connectStatus() == ConnectStatus::connected; }, 5000));
     }
     void TearDown() override { this->processer->disconnect(); }
 
-    // The commands with this number the service has received so far.
-    std::vector<nlohmann::json> commands(int cmd)
-    {
-        std::vector<nlohmann::json> found;
-        for (const auto& packet : sim_.received()) {
-            if (packet.value("t", -1) == cmd)
-                found.push_back(packet);
-        }
-        return found;
-    }
+    std::vector<nlohmann::json> commands(contract::Command cmd) { return test::receivedCommands(sim_, cmd); }
 
     test::TempDir dir_;
     test::SimHarness sim_{options(dir_)};
@@ -51,15 +44,15 @@ TEST_F(CurrentListWithServiceTest, ShowingAnEmptyListAsksForTunnelsAndKillCloses
 {
     list.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 30; }, 5000));
-    EXPECT_FALSE(commands(7).empty());
+    EXPECT_FALSE(commands(Command::currentTunnels).empty());
 
     list.tableView()->horizontalHeader()->setSortIndicator(VDTunnelColumns::kId, Qt::AscendingOrder);
     list.tableView()->selectRow(3);
     const std::int64_t chosen = list.detailTunnelInfoId();
     ASSERT_EQ(list.model()->recordAt(3)->id_(), chosen);
     list.killTunnel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(18).empty(); }, 5000));
-    EXPECT_EQ(commands(18).front()["d"]["tunnel_id"], chosen);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::closeTunnel).empty(); }, 5000));
+    EXPECT_EQ(commands(Command::closeTunnel).front()["d"]["tunnel_id"], chosen);
     // The service ends it; as an active connection it leaves the list and the pane collapses.
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.model()->rowOfKey(chosen) < 0; }, 5000));
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
@@ -69,7 +62,7 @@ TEST_F(CurrentListWithServiceTest, ShowingAnEmptyListAsksForTunnelsAndKillCloses
 TEST_F(RecentListWithServiceTest, ShowingTheListAlwaysAsksForRecentRecords)
 {
     list.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(8).empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::historyTunnels).empty(); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         if (list.mainArray().empty()) {
             list.hide();
@@ -77,10 +70,10 @@ TEST_F(RecentListWithServiceTest, ShowingTheListAlwaysAsksForRecentRecords)
         }
         return !list.mainArray().empty();
     }, 10000));
-    const auto asked = commands(8).size();
+    const auto asked = commands(Command::historyTunnels).size();
     list.hide();
     list.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(8).size() > asked; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(Command::historyTunnels).size() > asked; }, 5000));
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 namespace vd {
 namespace {
 
+using contract::Command;
 using test::TunnelFields;
 using Ids = std::vector<std::int64_t>;
 using col = VDTunnelColumns;
@@ -35,7 +36,7 @@ protected:
     void SetUp() override
     {
         list.show();
-        report(7, records({1, 2, 3, 4, 5}));
+        report(Command::currentTunnels, records({1, 2, 3, 4, 5}));
         ASSERT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
         delegate.calls.clear();
     }
@@ -67,7 +68,7 @@ TEST_F(CurrentListTest, OffScreenTheListHoldsNoRecordsAndCatchesUpWhenShownAgain
     list.hide();
     EXPECT_FALSE(list.viewAppeared());
     EXPECT_EQ(shownIds(), Ids{});
-    report(7, records({7, 8}));
+    report(Command::currentTunnels, records({7, 8}));
     EXPECT_EQ(shownIds(), Ids{});
     // Only the processor held the old report; the hidden list kept nothing of it alive.
     EXPECT_TRUE(shownBefore.expired());
@@ -82,7 +83,7 @@ TEST_F(CurrentListTest, ASelectionMadeBeforeGoingOffScreenIsThereAgainWithoutReo
     list.hide();
     EXPECT_EQ(list.detailTunnelInfoId(), 3);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
-    report(7, records({1, 2, 3}));
+    report(Command::currentTunnels, records({1, 2, 3}));
     list.show();
     EXPECT_EQ(selectedId(), 3);
     EXPECT_EQ(delegate.calls.back(), "update 3");
@@ -90,7 +91,7 @@ TEST_F(CurrentListTest, ASelectionMadeBeforeGoingOffScreenIsThereAgainWithoutReo
 
     // A record that left while the list was off screen closes the pane once it is back.
     list.hide();
-    report(7, records({1, 2}));
+    report(Command::currentTunnels, records({1, 2}));
     list.show();
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(delegate.calls.back(), "collapse");
@@ -103,7 +104,7 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
     const auto first = delegate.shown;
 
-    report(7, records({5, 9, 3, 1, 2, 4}));
+    report(Command::currentTunnels, records({5, 9, 3, 1, 2, 4}));
     EXPECT_EQ(selectedRow(), 2);
     EXPECT_EQ(list.detailTunnelInfoId(), 3);
     EXPECT_EQ(delegate.calls.back(), "update 3");
@@ -113,7 +114,7 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
 
     list.tableView()->horizontalHeader()->setSortIndicator(col::kServer, Qt::DescendingOrder);
     EXPECT_EQ(selectedId(), 3);
-    report(7, records({3, 1}));
+    report(Command::currentTunnels, records({3, 1}));
     EXPECT_EQ(shownIds(), (Ids{3, 1}));
     EXPECT_EQ(selectedId(), 3);
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
@@ -125,7 +126,7 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
     QSignalSpy resets(list.model(), &QAbstractItemModel::modelAboutToBeReset);
     Ids ids(300);
     std::iota(ids.begin(), ids.end(), 1);
-    report(7, records(ids));
+    report(Command::currentTunnels, records(ids));
     select(5);
     auto* table = list.tableView();
     table->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
@@ -143,7 +144,7 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
     std::erase_if(next, [](std::int64_t id) { return id >= 50 && id < 60; });
     for (std::int64_t id = 301; id <= 310; ++id)
         next.insert(next.begin() + id % 7 * 20, id);
-    report(7, records(next));
+    report(Command::currentTunnels, records(next));
     ASSERT_EQ(shownIds(), next);
     EXPECT_EQ(topId(), 120);
     EXPECT_EQ(topOffset(), -7);
@@ -162,11 +163,11 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
 TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnReturn)
 {
     select(4);
-    report(7, records({1, 2, 3, 5}));
+    report(Command::currentTunnels, records({1, 2, 3, 5}));
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(selectedRow(), -1);
-    report(7, records({4, 1, 2}));
+    report(Command::currentTunnels, records({4, 1, 2}));
     EXPECT_EQ(selectedRow(), -1);
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
@@ -178,7 +179,7 @@ TEST_F(CurrentListTest, ClearingTheSelectionLeavesThePaneOpenUntilTheNextReload)
     list.tableView()->clearSelection();
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
-    report(7, records({1, 2}));
+    report(Command::currentTunnels, records({1, 2}));
     EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(selectedRow(), -1);
 }
@@ -188,7 +189,7 @@ TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotS
     auto* header = list.tableView()->horizontalHeader();
     header->setSortIndicator(col::kId, Qt::DescendingOrder);
     EXPECT_EQ(shownIds(), (Ids{5, 4, 3, 2, 1}));
-    report(7, records({2, 7, 1}));
+    report(Command::currentTunnels, records({2, 7, 1}));
     EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
     header->setSortIndicator(col::kStatus, Qt::AscendingOrder);
     EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
@@ -201,7 +202,7 @@ TEST_F(CurrentListTest, FilterTextAndClientComeFromTheProcessor)
     std::vector<TunnelFields> mixed = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
                                        {.id = 2, .host = "cdn.example.net", .bundleId = "com.b"},
                                        {.id = 3, .host = "ÉXAMPLE.org", .bundleId = "com.b"}};
-    report(7, mixed);
+    report(Command::currentTunnels, mixed);
     processer->setFilterString("example.ORG");
     settle();
     EXPECT_EQ(shownIds(), (Ids{1, 3}));
@@ -232,7 +233,7 @@ TEST_F(CurrentListTest, ContextMenuOfACompletedRecordHasNoKillAndActsOnItsOwnRec
     rightClick(3);
     EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "", "Set Filter to host3.example"}));
     // Rows move under the open menu; its item still names the record it was opened for.
-    report(7, records({5, 1, 3}));
+    report(Command::currentTunnels, records({5, 1, 3}));
     menuItem("Set Filter to host3.example")->trigger();
     EXPECT_EQ(processer->filterString(), "host3.example");
     settle();
@@ -261,9 +262,9 @@ TEST_F(CurrentListTest, ReportsFromTheProcessorsThreadArriveWholeOnTheGuiThread)
             for (std::int64_t id = round % 7; id < 40; id += 1 + round % 3)
                 ids.push_back(id);
             ids.push_back(1);
-            processer->processPacket(test::report(7, records(ids)));
+            processer->processPacket(test::report(Command::currentTunnels, records(ids)));
         }
-        processer->processPacket(test::report(7, records({9, 1, 8})));
+        processer->processPacket(test::report(Command::currentTunnels, records({9, 1, 8})));
         done = true;
     });
     while (!done) {
@@ -286,7 +287,7 @@ TEST_F(CurrentListTest, ADelegateThatIsGoneIsNotCalled)
     }
     EXPECT_EQ(list.basicDelegate(), nullptr);
     select(2);
-    report(7, records({1}));
+    report(Command::currentTunnels, records({1}));
     EXPECT_EQ(list.detailTunnelInfoId(), -1);
 }
 
@@ -295,9 +296,9 @@ using RecentListTest = test::ListFixture<VDRecTunListViewController>;
 TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
 {
     list.show();
-    report(8, records({3, 1, 2}));
+    report(Command::historyTunnels, records({3, 1, 2}));
     EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
-    report(7, records({9}));
+    report(Command::currentTunnels, records({9}));
     EXPECT_EQ(shownIds(), (Ids{1, 2, 3}));
     processer->cleanRecentRecord();
     settle();
@@ -310,7 +311,7 @@ TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingN
     processer->setFilterString("example");
     Ids ids(300);
     std::iota(ids.begin(), ids.end(), 1);
-    report(8, records(ids));
+    report(Command::historyTunnels, records(ids));
     ASSERT_EQ(shownIds().size(), 300U);
     const auto topId = [this] { return list.model()->recordAt(list.tableView()->rowAt(0))->id_(); };
     list.tableView()->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
@@ -320,7 +321,7 @@ TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingN
     list.hide();
     // The service's list starts over with new copies of the same records.
     processer->cleanRecentRecord();
-    report(8, records(ids));
+    report(Command::historyTunnels, records(ids));
     EXPECT_TRUE(shownBefore.expired());
     list.show();
     EXPECT_EQ(shownIds().size(), 300U);

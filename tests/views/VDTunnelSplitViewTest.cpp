@@ -26,7 +26,7 @@ protected:
     {
         processer->connectToSocketPath((dir_ / "db.connect").string());
         // Logged in and told the service's switches.
-        EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == 1 && processer->initTime() != 0; }));
+        EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && processer->initTime() != 0; }));
     }
     ~TunnelSplitViewTest() override { VDDataManager::sharedInstance().removeId(idString); }
 
@@ -152,7 +152,7 @@ TEST_F(TunnelSplitViewTest, SwitchesFollowTheStateTheServiceSendsAfterALogin)
     // ...until the service, after the next login, says how its switches stand; the strip stays
     // on screen all along.
     processer->connectToSocketPath((dir_ / "db.connect").string());
-    EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == 1 && strip->mitmButton()->text() == (mitm ? "Disable MitM" : "Enable MitM"); }));
+    EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && strip->mitmButton()->text() == (mitm ? "Disable MitM" : "Enable MitM"); }));
 }
 
 TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway)

@@ -10,6 +10,7 @@
 namespace vd {
 namespace {
 
+using contract::Command;
 using Json = QNComPacket::Dictionary;
 using namespace std::chrono_literals;
 using col = VDUDPColumns;
@@ -107,7 +108,7 @@ TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
 
 class UDPListTest : public test::RecordListFixture {
 protected:
-    void push(const UDPFields& fields) { feed(54, Json{{"tunnel_info", textOf(fields)}}); }
+    void push(const UDPFields& fields) { feed(Command::udpRecordPush, Json{{"tunnel_info", textOf(fields)}}); }
     std::int64_t topId() const { return (*list.model()->rowAt(list.tableView()->rowAt(0)))->id_(); }
 
     VDUDPTunListViewController list{idString};
@@ -204,15 +205,15 @@ TEST_F(UDPListWithServiceTest, ThePushRunsOnlyWhileTheListIsShown)
 {
     QTest::qWait(200);
     EXPECT_TRUE(list.mainArray().empty());
-    EXPECT_TRUE(lastSwitch(22).is_null());
+    EXPECT_TRUE(lastSwitch(Command::autoPushUDP).is_null());
     list.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(22) == true; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == true; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 3; }, 10000));
     const auto ids = idsOf(list.mainArray());
     EXPECT_TRUE(std::is_sorted(ids.rbegin(), ids.rend())) << "newest first";
 
     list.hide();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(22) == false; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == false; }, 5000));
     const auto shown = idsOf(list.mainArray());
     QTest::qWait(300);
     EXPECT_EQ(idsOf(list.mainArray()), shown);

@@ -7,8 +7,6 @@
 namespace vd::ctl {
 namespace {
 
-constexpr std::uint64_t kCachedDnsType = 3;
-
 bool isActive(const TunnelList& tunnels, std::int64_t id)
 {
     return std::any_of(tunnels.begin(), tunnels.end(), [id](const auto& tunnel) { return tunnel->id_() == id; });
@@ -35,13 +33,13 @@ std::vector<VDDNSInfo> dnsEntries(Session& session, const std::function<void()>&
 std::size_t cachedCount(const std::vector<VDDNSInfo>& entries)
 {
     return static_cast<std::size_t>(
-        std::count_if(entries.begin(), entries.end(), [](const VDDNSInfo& entry) { return entry.type == kCachedDnsType; }));
+        std::count_if(entries.begin(), entries.end(), [](const VDDNSInfo& entry) { return entry.type == DNSType::dynamic; }));
 }
 
 bool isCached(const std::vector<VDDNSInfo>& entries, const std::string& domain)
 {
     return std::any_of(entries.begin(), entries.end(),
-                       [&](const VDDNSInfo& entry) { return entry.type == kCachedDnsType && entry.domain == domain; });
+                       [&](const VDDNSInfo& entry) { return entry.type == DNSType::dynamic && entry.domain == domain; });
 }
 
 void printOutcome(const Options& options, std::ostream& out, const JsonObject& json, const std::string& text)

@@ -87,7 +87,7 @@ JsonObject tunnelJson(const VDTunnelInfo& tunnel)
         {"has_request_body", tunnel.hasSend()},
         {"has_response_body", tunnel.hasReceive()},
     };
-    if (tunnel.status() != 0)
+    if (tunnel.status() != TunnelStatus::active)
         object["close_reason"] = tunnel.closeReasonString();
     return object;
 }
