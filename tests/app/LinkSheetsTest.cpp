@@ -23,13 +23,6 @@ constexpr std::int64_t kEnteredPort = 6170;
 // The sheets that tell why a link is down, and where it went, on real windows.
 class LinkSheetsTest : public ShellTest {
 protected:
-    std::unique_ptr<VDMainWindowsController> makeWindow(const WindowId& id)
-    {
-        auto window = std::make_unique<VDMainWindowsController>(id.idString, fastTiming());
-        window->loadWindow();
-        window->showWindow();
-        return window;
-    }
     static int count(const log::Capture& capture, const std::string& start)
     {
         int found = 0;

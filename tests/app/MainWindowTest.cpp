@@ -20,13 +20,6 @@ namespace {
 
 class MainWindowTest : public ShellTest {
 protected:
-    std::unique_ptr<VDMainWindowsController> makeWindow(const WindowId& id)
-    {
-        auto window = std::make_unique<VDMainWindowsController>(id.idString, fastTiming());
-        window->loadWindow();
-        window->showWindow();
-        return window;
-    }
     std::unique_ptr<VDMainWindowsController> remoteWindow(const std::string& password = kPassword)
     {
         auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), password));

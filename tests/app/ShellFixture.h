@@ -13,6 +13,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/VDMainWindowsController.h"
+#include "app/WindowId.h"
 #include "data/VDDataManager.h"
 #include "data/VDDumpDataManager.h"
 #include "integration/SimHarness.h"
@@ -54,6 +55,14 @@ protected:
     }
 
     static bool waitFor(const std::function<bool()>& predicate, int ms = 5000) { return QTest::qWaitFor(predicate, ms); }
+
+    static std::unique_ptr<VDMainWindowsController> makeWindow(const WindowId& id)
+    {
+        auto window = std::make_unique<VDMainWindowsController>(id.idString, fastTiming());
+        window->loadWindow();
+        window->showWindow();
+        return window;
+    }
 
     static bool connected(const VDMainWindowsController& window)
     {
