@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +17,7 @@
 #include "UsbmuxSimulator.h"
 #include "platform/Base64.h"
 #include "support/RawPeer.h"
-
-extern char** environ;
+#include "support/Spawn.h"
 
 namespace vd {
 namespace {
@@ -80,7 +77,7 @@ public:
     // `env`: variables to set, or to remove when without a value. VANTOR_PASSWORD is never
     // inherited from the test's own environment.
     Ctl(const test::TempDir& dir, std::vector<std::string> arguments,
-        const std::map<std::string, std::optional<std::string>>& env = {},
+        const test::EnvironmentChanges& env = {},
         const std::optional<std::filesystem::path>& stdoutPath = std::nullopt)
     {
         static int runs = 0;
@@ -89,35 +86,9 @@ public:
         errPath_ = dir / (name + ".err");
 
         arguments.insert(arguments.begin(), VANTORCTL_PATH);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string variable = *entry;
-            const std::string key = variable.substr(0, variable.find('='));
-            if (key != "VANTOR_PASSWORD" && !env.contains(key))
-                variables.push_back(variable);
-        }
-        for (const auto& [key, value] : env) {
-            if (value)
-                variables.push_back(key + "=" + *value);
-        }
-        std::vector<char*> envp;
-        for (auto& variable : variables)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        auto changes = env;
+        changes.try_emplace("VANTOR_PASSWORD", std::nullopt);
+        pid_ = test::spawnProgram(std::move(arguments), changes, outPath_, errPath_);
     }
     ~Ctl()
     {

@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -18,9 +16,8 @@
 
 #include "LocaleNames.h"
 #include "link/QNComClientManager.h"
+#include "support/Spawn.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace vd {
 namespace {
@@ -39,29 +36,7 @@ public:
     Program(std::vector<std::string> arguments, const char* locale, std::filesystem::path output)
         : output_(std::move(output))
     {
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            if (std::string_view(*entry).rfind("LC_ALL=", 0) != 0)
-                variables.emplace_back(*entry);
-        }
-        variables.push_back(std::string("LC_ALL=") + locale);
-        std::vector<char*> envp;
-        for (auto& variable : variables)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = test::spawnProgram(std::move(arguments), {{"LC_ALL", locale}}, output_);
     }
     ~Program()
     {
