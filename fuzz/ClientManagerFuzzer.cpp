@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::unique_lock lock(reports.mutex);
         if (!reports.changed.wait_for(lock, 2ms, disconnected)) {
             lock.unlock();
-            const bool greeted = manager->state() > 1;
+            const bool greeted = manager->state() > vd::contract::HandshakeState::waitingForGreeting;
             lock.lock();
             if (greeted)
                 reports.changed.wait_for(lock, 50ms, disconnected);
