@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "VDUtils.h"
+#include "link/ServiceContract.h"
 #include "platform/Numbers.h"
 
 namespace vd {
@@ -109,11 +110,11 @@ TunnelStatus VDTunnelInfo::status() const
 {
     if (t_start() >= t_end())
         return TunnelStatus::active;
-    switch (closeReason_) {
-    case 1:
-    case 4:
-    case 5:
-    case 6: return TunnelStatus::suspended;
+    switch (static_cast<contract::CloseReason>(closeReason_)) {
+    case contract::CloseReason::manualClose:
+    case contract::CloseReason::timeout:
+    case contract::CloseReason::memoryWarning:
+    case contract::CloseReason::reject: return TunnelStatus::suspended;
     default: return TunnelStatus::completed;
     }
 }
@@ -130,11 +131,11 @@ std::string VDTunnelInfo::statusString() const
 
 std::string VDTunnelInfo::closeReasonString() const
 {
-    switch (closeReason_) {
-    case 1: return "Manual Close";
-    case 4: return "Timeout";
-    case 5: return "Memory Warning";
-    case 6: return "Reject";
+    switch (static_cast<contract::CloseReason>(closeReason_)) {
+    case contract::CloseReason::manualClose: return "Manual Close";
+    case contract::CloseReason::timeout: return "Timeout";
+    case contract::CloseReason::memoryWarning: return "Memory Warning";
+    case contract::CloseReason::reject: return "Reject";
     default: return "Complete";
     }
 }

@@ -52,6 +52,15 @@ enum class HandshakeState : std::uint64_t {
     ready = 4,
 };
 
+// Why a tunnel ended, as the service numbers it; any other number reads as a completed tunnel.
+enum class CloseReason : std::uint64_t {
+    complete = 0,
+    manualClose = 1,
+    timeout = 4,
+    memoryWarning = 5,
+    reject = 6,
+};
+
 // The number a named value travels or is kept as.
 template <typename Named>
     requires std::is_enum_v<Named>

@@ -6,17 +6,11 @@
 
 #include "Destinations.h"
 #include "HttpExchange.h"
+#include "link/ServiceContract.h"
 
 namespace vd::sim {
 
-// Why a tunnel ended, as the service numbers it.
-enum class CloseReason : std::uint64_t {
-    complete = 0,
-    manualClose = 1,
-    timeout = 4,
-    memoryWarning = 5,
-    reject = 6,
-};
+using contract::CloseReason;
 
 // An active tunnel: its plan, made when it opened, and how far it has got.
 struct Tunnel {
