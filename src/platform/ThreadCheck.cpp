@@ -1,0 +1,17 @@
+#include "ThreadCheck.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace vd::thread_check {
+
+void fail(const char* rule, const char* file, int line)
+{
+    // Straight to stderr and abort: the log's sink may itself be what broke the rule.
+    std::fprintf(stderr, "%s:%d: threading rule broken: the caller must be the one that %s\n", file,
+                 line, rule);
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace vd::thread_check
