@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QMenu>
-#include <QMetaObject>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -21,7 +20,13 @@ constexpr int kShownIconSize = 20;
 } // namespace
 
 VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, const VDTunnelVariant& variant, QWidget* parent)
-    : QWidget(parent), idString_(std::move(idString)), variant_(variant), tableView_(new QTreeView(this)), menu_(new QMenu(this))
+    : QWidget(parent),
+      idString_(std::move(idString)),
+      variant_(variant),
+      tableView_(new QTreeView(this)),
+      menu_(new QMenu(this)),
+      // Posted on the processor's queue, or by a split view on this thread.
+      reloads_(this, {variant.refreshNotification}, [this] { reloadData(); })
 {
     setMinimumWidth(kMinimumWidth);
     setMaximumWidth(kMaximumWidth);
@@ -55,22 +60,6 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
     });
 
     reloadData();
-
-    // Posted on the processor's queue (or by a split view on this thread), under the
-    // notification centre's delivery lock: only hand the reload over, never do it here.
-    refreshObservation_ = NotificationCenter::defaultCenter()->addObserver(variant_.refreshNotification, nullptr, [this](const Notification&) {
-        if (reloadQueued_.exchange(true))
-            return;
-        QMetaObject::invokeMethod(this, [this] {
-            reloadQueued_ = false;
-            reloadData();
-        }, Qt::QueuedConnection);
-    });
-}
-
-VDBaseSectionViewController::~VDBaseSectionViewController()
-{
-    refreshObservation_.reset();
 }
 
 void VDBaseSectionViewController::reloadData()

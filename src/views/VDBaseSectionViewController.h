@@ -1,13 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include <QWidget>
 
+#include "VDReloadObserver.h"
 #include "VDSectionOutlineModel.h"
 #include "VDTunnelVariant.h"
-#include "platform/NotificationCenter.h"
 
 class QMenu;
 class QTreeView;
@@ -23,8 +22,6 @@ class VDSectionDelegate;
 class VDBaseSectionViewController : public QWidget {
     Q_OBJECT
 public:
-    ~VDBaseSectionViewController() override;
-
     const std::string& idString() const { return idString_; }
     // Not owned; the owner clears it before it goes away.
     void setDelegate(VDSectionDelegate* delegate) { delegate_ = delegate; }
@@ -59,9 +56,8 @@ private:
     QTreeView* tableView_;
     QMenu* menu_;
     // Refreshes come every second from every window; one queued reload at a time is enough.
-    std::atomic<bool> reloadQueued_{false};
-    // Last member: reset first, so no notification reaches a half-destroyed sidebar.
-    ObservationToken refreshObservation_;
+    // Last member: gone first, so no notification reaches a half-destroyed sidebar.
+    VDReloadObserver reloads_;
 };
 
 } // namespace vd

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include <QMenu>
-#include <QMetaObject>
 #include <QVBoxLayout>
 
 #include "VDTunnelTableModel.h"
@@ -14,23 +13,14 @@ namespace vd {
 
 VDBaseTunnelListViewController::VDBaseTunnelListViewController(std::string idString, const char* refreshNotification,
                                                                QWidget* parent)
-    : QWidget(parent), idString_(std::move(idString))
+    : QWidget(parent),
+      idString_(std::move(idString)),
+      // Refreshes come on the processor's queue, filter changes on the caller's thread. Every
+      // window's processor notifies; this list reloads from its own processor.
+      reloads_(this, {refreshNotification, kVDFilterStringChanged}, [this] { reloadData(); })
 {
     setUpTable();
     reloadData();
-    // Refreshes come on the processor's queue, filter changes on the caller's thread; both only
-    // queue a reload here (the centre delivers under its own lock). Notifications from every
-    // window's processor reload this list from its own processor.
-    auto center = NotificationCenter::defaultCenter();
-    refreshObservation_ = center->addObserver(refreshNotification, nullptr, [this](const Notification&) { scheduleReload(); });
-    filterObservation_ = center->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) { scheduleReload(); });
-}
-
-VDBaseTunnelListViewController::~VDBaseTunnelListViewController()
-{
-    // Waits for a callback running on another thread; none starts afterwards.
-    refreshObservation_.reset();
-    filterObservation_.reset();
 }
 
 void VDBaseTunnelListViewController::setUpTable()
@@ -80,17 +70,6 @@ const ColumnSortDescriptors& VDBaseTunnelListViewController::sortDescriptors() c
 std::shared_ptr<VDDataProcesser> VDBaseTunnelListViewController::processer() const
 {
     return VDDataManager::sharedInstance().getProcesserOfId(idString_);
-}
-
-void VDBaseTunnelListViewController::scheduleReload()
-{
-    // A burst of notifications needs one reload; the queued call is dropped with this object.
-    if (reloadQueued_.exchange(true))
-        return;
-    QMetaObject::invokeMethod(this, [this] {
-        reloadQueued_ = false;
-        reloadData();
-    }, Qt::QueuedConnection);
 }
 
 void VDBaseTunnelListViewController::reloadData()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,10 +10,10 @@
 
 #include "VDColumnSorting.h"
 #include "VDRecordTableView.h"
+#include "VDReloadObserver.h"
 #include "VDTunnelFilter.h"
 #include "VDTunnelListDelegate.h"
 #include "data/VDDataProcesser.h"
-#include "platform/NotificationCenter.h"
 
 namespace vd {
 
@@ -31,8 +30,6 @@ class VDTunnelTableModel;
 class VDBaseTunnelListViewController : public QWidget {
     Q_OBJECT
 public:
-    ~VDBaseTunnelListViewController() override;
-
     const std::string& idString() const { return idString_; }
     // The split view that shows the detail pane. Not owned; when it is a QObject, its
     // destruction is noticed and it is called no more.
@@ -76,8 +73,6 @@ protected:
 private:
     std::shared_ptr<VDDataProcesser> processer() const;
     void setUpTable();
-    // Called from the notifying thread: queues one reload on this object's thread.
-    void scheduleReload();
     void publish(TunnelList rows);
     // Off screen the list does not follow its processor, so it lets its records go rather than
     // keep a snapshot alive beside the processor's newer lists.
@@ -106,9 +101,8 @@ private:
     QPointer<QObject> delegateObject_;
     bool delegateIsObject_ = false;
     QPointer<QMenu> contextMenu_;
-    std::atomic<bool> reloadQueued_{false};
-    ObservationToken refreshObservation_;
-    ObservationToken filterObservation_;
+    // Last member: gone first, so no notification reaches a list being destroyed.
+    VDReloadObserver reloads_;
 };
 
 } // namespace vd
