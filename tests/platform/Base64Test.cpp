@@ -9,22 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/Base64.h"
+#include "support/BytesOf.h"
 
 namespace vd {
 namespace {
 
 using namespace std::string_view_literals;
-
-Bytes bytesOf(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-std::string encodeText(std::string_view text)
-{
-    const Bytes bytes = bytesOf(text);
-    return base64::encode(bytes);
-}
+using test::bytesOf;
 
 // RFC 4648, section 10, plus values that reach both ends of the alphabet.
 const std::vector<std::pair<Bytes, std::string>>& knownPairs()
@@ -42,22 +33,18 @@ const std::vector<std::pair<Bytes, std::string>>& knownPairs()
         {{0xFB, 0xFF}, "+/8="},
         {{0xF8}, "+A=="},
         {{0x00}, "AA=="},
+        // Bytes above 0x7f must not be sign-extended on their way into the alphabet.
+        {{0xFF, 0xFE, 0xFD}, "//79"},
+        {{0x80}, "gA=="},
     };
     return pairs;
 }
 
-TEST(Base64Encode, KnownVectors)
-{
-    for (const auto& [bytes, text] : knownPairs())
-        EXPECT_EQ(base64::encode(bytes), text) << "for " << bytes.size() << " bytes";
-}
-
-TEST(Base64Decode, KnownVectors)
+TEST(Base64, KnownVectorsBothWays)
 {
     for (const auto& [bytes, text] : knownPairs()) {
-        const auto decoded = base64::decodeStrict(text);
-        ASSERT_TRUE(decoded.has_value()) << text;
-        EXPECT_EQ(*decoded, bytes) << text;
+        EXPECT_EQ(base64::encode(bytes), text) << "for " << bytes.size() << " bytes";
+        EXPECT_EQ(base64::decodeStrict(text), bytes) << text;
     }
 }
 
@@ -97,18 +84,6 @@ TEST(Base64Decode, RefusesAForeignCharacterAnywhere)
                 << "character " << static_cast<int>(static_cast<unsigned char>(bad[0])) << " at " << position;
         }
     }
-}
-
-TEST(Base64Decode, RefusesLineBreaksAndSpacesEvenWhenTheLengthFits)
-{
-    for (const std::string_view text : {"Zm9v\r\nYm"sv, "Zm9v\nYmF"sv, " Zm9"sv, "Zm9 "sv, "Zm9vYmE\n"sv, "Zm9vYmFy\r\n\r\n"sv, "Zm\tv"sv})
-        EXPECT_FALSE(base64::decodeStrict(text).has_value());
-}
-
-TEST(Base64Decode, RefusesTheUrlSafeAlphabet)
-{
-    EXPECT_FALSE(base64::decodeStrict("-_8=").has_value());
-    EXPECT_TRUE(base64::decodeStrict("+/8=").has_value());
 }
 
 TEST(Base64RoundTrip, EveryByteValueInEveryPosition)
@@ -174,13 +149,6 @@ TEST(Base64DecodeInto, RefusesWhatTheOtherOverloadRefuses)
     for (const std::string_view text : {"Zg="sv, "Zg=A"sv, "Z==="sv, "Zg==Zm9v"sv, "Zm9\n"sv})
         EXPECT_FALSE(base64::decodeStrict(text, out).has_value()) << '"' << text << '"';
     EXPECT_EQ(base64::decodeStrict("", out), std::optional<std::size_t>(0));
-}
-
-TEST(Base64Encode, HandlesTextWithHighBytes)
-{
-    // Bytes above 0x7f must not be sign-extended on their way into the alphabet.
-    EXPECT_EQ(encodeText("\xff\xfe\xfd"), "//79");
-    EXPECT_EQ(encodeText("\x80"), "gA==");
 }
 
 } // namespace

@@ -1,52 +1,23 @@
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/UserPaths.h"
+#include "support/ScopedEnv.h"
 
 namespace vd {
 namespace {
 
-// Sets or clears one environment variable for a test and puts the old value back afterwards,
-// so one test's environment never leaks into the next one in the same process.
-class ScopedEnv {
-public:
-    explicit ScopedEnv(const char* name) : name_(name)
-    {
-        if (const char* value = std::getenv(name))
-            saved_ = value;
-    }
-    ~ScopedEnv()
-    {
-        if (saved_)
-            setenv(name_, saved_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-    void set(const char* value) { setenv(name_, value, 1); }
-    void clear() { unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
+using test::ScopedEnv;
 
 TEST(UserPaths, HomeHonoursHomeAndOtherwiseAsksTheSystem)
 {
-    ScopedEnv home("HOME");
-    home.set("/srv/someone");
+    ScopedEnv home("HOME", "/srv/someone");
     EXPECT_EQ(paths::home(), "/srv/someone");
 
-    for (const bool empty : {true, false}) {
-        if (empty)
-            home.set("");
-        else
-            home.clear();
+    for (const std::optional<std::string>& unusable : {std::optional<std::string>(""), std::optional<std::string>()}) {
+        home.apply(unusable);
         const auto fallback = paths::home();
         EXPECT_FALSE(fallback.empty());
         EXPECT_TRUE(fallback.is_absolute()) << fallback;
@@ -54,26 +25,17 @@ TEST(UserPaths, HomeHonoursHomeAndOtherwiseAsksTheSystem)
 }
 
 #ifndef __APPLE__
-TEST(UserPaths, CachesHonoursAnAbsoluteXdgCacheHome)
+TEST(UserPaths, CachesHonoursOnlyAnAbsoluteXdgCacheHomeAndOtherwiseIsDotCacheInHome)
 {
-    ScopedEnv home("HOME");
-    ScopedEnv xdg("XDG_CACHE_HOME");
-    home.set("/home/tester");
-    xdg.set("/var/cache/tester");
+    ScopedEnv home("HOME", "/home/tester");
+    ScopedEnv xdg("XDG_CACHE_HOME", "/var/cache/tester");
     EXPECT_EQ(paths::caches(), "/var/cache/tester");
-}
 
-TEST(UserPaths, CachesFallsBackToDotCacheInHome)
-{
-    ScopedEnv home("HOME");
-    ScopedEnv xdg("XDG_CACHE_HOME");
-    home.set("/home/tester");
-
-    xdg.clear();
+    xdg.apply(std::nullopt);
     EXPECT_EQ(paths::caches(), "/home/tester/.cache");
     // An empty or relative value is to be ignored, not taken relative to the working folder.
     for (const char* ignored : {"", "cache", "./cache", "~/.cache", "../cache"}) {
-        xdg.set(ignored);
+        xdg.apply(ignored);
         EXPECT_EQ(paths::caches(), "/home/tester/.cache") << "XDG_CACHE_HOME=\"" << ignored << '"';
     }
 }
@@ -81,12 +43,11 @@ TEST(UserPaths, CachesFallsBackToDotCacheInHome)
 
 TEST(UserPaths, TemporaryHonoursTmpdirAndOtherwiseIsSlashTmp)
 {
-    ScopedEnv tmpdir("TMPDIR");
-    tmpdir.set("/scratch/tester");
+    ScopedEnv tmpdir("TMPDIR", "/scratch/tester");
     EXPECT_EQ(paths::temporary(), "/scratch/tester");
-    tmpdir.set("");
+    tmpdir.apply("");
     EXPECT_EQ(paths::temporary(), "/tmp");
-    tmpdir.clear();
+    tmpdir.apply(std::nullopt);
     EXPECT_EQ(paths::temporary(), "/tmp");
 }
 
