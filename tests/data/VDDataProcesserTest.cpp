@@ -7,6 +7,8 @@
 #include "ScriptedService.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
+#include "data/VDTunnelInfo.h"
+#include "data/VDUDPTunnelInfo.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
@@ -52,6 +54,8 @@ protected:
     void TearDown() override
     {
         processer->disconnect();
+        // The stopping link's last hand-offs have nothing to await; a short run lets them land
+        // while this test's loop is still there.
         loop.runFor(20ms);
     }
 
@@ -352,12 +356,13 @@ TEST_F(VDDataProcesserTest, BodiesAreStoredAndAnnouncedOnTheMainThreadForThisSto
     });
     service.report(21, {{"tunnel_id", 77}, {"data", "aGVsbG8"}});
     service.report(21, {{"tunnel_id", "78"}, {"data", "aGVsbG8="}});
-    ASSERT_TRUE(eventually([&] { return !arrivals.empty(); }));
-    loop.runFor(50ms);
-    ASSERT_EQ(arrivals.size(), 1u);
+    // Reports are handled in order, so once the one after it has arrived the bad one is past.
+    service.report(21, {{"tunnel_id", 79}, {"data", "aGVsbG8="}});
+    ASSERT_TRUE(eventually([&] { return arrivals.size() == 2; }));
     EXPECT_FALSE(offMain);
     EXPECT_EQ(arrivals[0].manager, processer->dumpManager().get());
     EXPECT_EQ(arrivals[0].id, 77);
+    EXPECT_EQ(arrivals[1].id, 79);
     std::optional<Bytes> stored;
     bool read = false;
     processer->dumpManager()->readResponseDataForRecord(77, [&](std::optional<Bytes> data) {
@@ -375,10 +380,10 @@ TEST_F(VDDataProcesserTest, BodyOfACompletedTunnelComesFromTheStoreOrIsAskedFor)
     bool called = false;
     processer->getDumpDataOfTunnel(*completed, true, [&](std::optional<Bytes>) { called = true; });
     // The store answers on the main thread first; only then is the service asked.
-    loop.runFor(100ms);
-    const auto request = service.nextRequest(20);
-    ASSERT_TRUE(request);
+    std::optional<Json> request;
+    ASSERT_TRUE(eventually([&] { return (request = service.nextRequest(20, 20ms)).has_value(); }));
     EXPECT_EQ((*request)["d"], Json({{"tunnel_id", 5}}));
+    // A completion that must not come: the shortest run that lets a wrong one through.
     loop.runFor(50ms);
     EXPECT_FALSE(called) << "the arrival notification answers, not the completion";
 
@@ -470,23 +475,19 @@ INSTANTIATE_TEST_SUITE_P(Edges, VDDataProcesserPortTest,
                                            EnteredPort{true, -1, false}, EnteredPort{true, 0, true},
                                            EnteredPort{true, 65534, true}, EnteredPort{true, 65535, false}));
 
-TEST_F(VDDataProcesserTest, DebugLineShowsPacketsButNotCapturedContent)
+TEST_F(VDDataProcesserTest, DebugLinesNeverShowCapturedContent)
 {
     connect(false);
     log::Capture capture;
-    service.send({{"c", 1}, {"i", 4}, {"t", 1}, {"d", {{"service_start_time", 5}}}});
     service.send({{"c", 1}, {"i", 5}, {"t", 20}, {"d", {{"tunnel_id", 3}, {"data", "c2VjcmV0IGNvb2tpZQ=="}}}});
-    service.send({{"c", 1}, {"i", 6}, {"t", 7}, {"d", {{"tunnels", Json::array()}}}});
-    ASSERT_TRUE(eventually([&] { return capture.lines().size() >= 2 && processer->initTime() == 5; }));
-    loop.runFor(50ms);
-    const auto lines = capture.lines();
-    const std::string rule(42, '=');
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].substr(0, 44 + 18), "\n" + rule + "\n" + std::string(18, ' '));
-    EXPECT_NE(lines[0].find("[4](1){"), std::string::npos);
-    EXPECT_NE(lines[0].find("}|1|: {\"service_start_time\":5}\n" + rule + "\n"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("|20|: {\"tunnel_id\":3,\"data\":\"<20 bytes>\"}"), std::string::npos) << lines[1];
-    EXPECT_EQ(lines[1].find("c2VjcmV0"), std::string::npos);
+    ASSERT_TRUE(eventually([&] {
+        const auto lines = capture.lines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("|20|: {\"tunnel_id\":3,\"data\":\"<20 bytes>\"}") != std::string::npos;
+        });
+    }));
+    for (const auto& line : capture.lines())
+        EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;
 }
 
 TEST_F(VDDataProcesserTest, ListCopiesAreSafeWhileReportsArrive)

@@ -1,7 +1,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,25 +14,23 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TempDir.h"
 #include "data/VDDumpDataManager.h"
 #include "data/VDUtils.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "support/BytesOf.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace vd {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::bytesOf;
 
 // Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
 constexpr auto kPatience = 20s;
-
-Bytes bytesOf(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 Bytes patterned(std::size_t size, std::uint32_t seed)
 {
@@ -134,36 +131,26 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFile)
     EXPECT_EQ(fileContents(dump_ / "Ab3xY9_rsp_42_dumpfile.bin"), response);
     EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_-7_dumpfile.bin"), bytesOf("negative"));
     EXPECT_EQ(entriesOf(dump_).size(), 3u);
-}
 
-TEST_F(VDDumpDataManagerTest, EmptyDataWritesNothingAndReadsNone)
-{
-    auto store = VDDumpDataManager::initWithSession("s1");
+    // A second body replaces the first wholly, leaving no temporary file behind; empty data
+    // writes nothing.
+    store->storeRequestData(bytesOf("short"), 42);
+    EXPECT_EQ(readBack(*store, 42, true), bytesOf("short"));
     store->storeRequestData({}, 1);
-    store->storeData({}, false, 1, "s1");
+    store->storeData({}, false, 1, "Ab3xY9");
     EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
     EXPECT_EQ(readBack(*store, 1, false), std::nullopt);
-    EXPECT_TRUE(entriesOf(dump_).empty());
+    EXPECT_EQ(entriesOf(dump_).size(), 3u);
 }
 
 TEST_F(VDDumpDataManagerTest, StoreOnAWorkerIsSeenByAnImmediateReadOnTheMainThread)
 {
     auto store = VDDumpDataManager::initWithSession("thread");
-    const Bytes body = patterned(256 * 1024, 7);
+    const Bytes body = patterned(20u << 20, 20); // twenty mebibytes, round-tripped exactly
     std::thread worker([&] { store->storeResponseData(body, 9); });
     worker.join();
     // No waiting between the two: the queue alone must order the read after the write.
     EXPECT_EQ(readBack(*store, 9, false), body);
-}
-
-TEST_F(VDDumpDataManagerTest, SecondBodyReplacesTheFirstWholly)
-{
-    auto store = VDDumpDataManager::initWithSession("s1");
-    store->storeRequestData(bytesOf("a long first body that must not shine through"), 5);
-    store->storeRequestData(bytesOf("short"), 5);
-    EXPECT_EQ(readBack(*store, 5, true), bytesOf("short"));
-    // No temporary file is left behind by the replacement.
-    EXPECT_EQ(entriesOf(dump_), std::vector<std::string>{"s1_req_5_dumpfile.bin"});
 }
 
 TEST_F(VDDumpDataManagerTest, TwoSessionsKeepTwoFilesForOneRecord)
@@ -288,15 +275,11 @@ TEST_F(VDDumpDataManagerTest, WithoutATemporaryFolderNothingIsStoredAndReadsYiel
 TEST_F(VDDumpDataManagerTest, DumpFolderSitsInTheProgramsCachesFolder)
 {
     // The default place, composed the way the first use composes it.
-    const char* saved = std::getenv("XDG_CACHE_HOME");
-    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
     test::TempDir caches;
-    ::setenv("XDG_CACHE_HOME", caches.path().c_str(), 1);
-    const auto folder = VDDumpDataManager::setUpDumpFolderIn(VDUtils::getAndCreateTmpFolder());
-    if (previous)
-        ::setenv("XDG_CACHE_HOME", previous->c_str(), 1);
-    else
-        ::unsetenv("XDG_CACHE_HOME");
+    const auto folder = [&] {
+        test::ScopedEnv env("XDG_CACHE_HOME", caches.path().string());
+        return VDDumpDataManager::setUpDumpFolderIn(VDUtils::getAndCreateTmpFolder());
+    }();
 
     EXPECT_EQ(folder, caches / "VantorDashboard" / "Dump");
     EXPECT_TRUE(fs::is_directory(caches / "VantorDashboard" / "Dump"));
@@ -322,17 +305,6 @@ TEST_F(VDDumpDataManagerTest, CompletionsRunLaterOnTheMainThread)
     store->readResponseDataForRecord(1, nullptr);
     ASSERT_TRUE(loop_.runUntil([&] { return calls.load() == 1; }, kPatience));
     EXPECT_EQ(ranOn, mainThread);
-}
-
-TEST_F(VDDumpDataManagerTest, TwentyMebibyteBodyRoundTripsExactly)
-{
-    auto store = VDDumpDataManager::initWithSession("big");
-    const Bytes body = patterned(20u << 20, 20);
-    store->storeResponseData(body, 1);
-    const auto back = readBack(*store, 1, false);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->size(), body.size());
-    EXPECT_TRUE(*back == body);
 }
 
 TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSendersOrder)

@@ -244,17 +244,6 @@ TEST(VDTunnelInfo, TimeBreakdownOfAFinishedTunnel)
     EXPECT_EQ(t->timeAttributedString(), expected);
 }
 
-TEST(VDTunnelInfo, SampleRecordsAreUsable)
-{
-    const auto samples = VDTunnelInfo::testData();
-    ASSERT_GE(samples.size(), 3u);
-    for (const auto& sample : samples) {
-        ASSERT_TRUE(sample);
-        EXPECT_FALSE(sample->host().empty());
-        EXPECT_FALSE(sample->requestHeaderString().empty());
-    }
-}
-
 TEST(VDTunnelInfo, RecordHoldsLittleMoreThanItsText)
 {
     std::string header;

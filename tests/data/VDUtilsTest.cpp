@@ -25,6 +25,8 @@
 #include "platform/Base64.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "support/BytesOf.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace vd {
@@ -32,37 +34,8 @@ namespace {
 
 using namespace std::string_view_literals;
 using Texts = std::pair<std::string, std::string>;
-
-Bytes bytesOf(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-// Sets an environment variable for one test and puts the old value back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        apply(value);
-    }
-    ~ScopedEnv() { apply(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void apply(const std::optional<std::string>& value)
-    {
-        if (value)
-            setenv(name_, value->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::bytesOf;
+using test::ScopedEnv;
 
 // The C library reads the zone only in tzset(), so switching it takes both steps, both ways.
 class ScopedTimeZone {
@@ -126,22 +99,25 @@ TEST(VDUtilsFormatTTL, SecondsMinutesAndHours)
 // ---------------------------------------------------------------------------------------------
 // Start times
 
-TEST(VDUtilsStartTime, FormatsInUtc)
+TEST(VDUtilsStartTime, FormatsInUtcCuttingSecondsTowardsThePast)
 {
     ScopedTimeZone utc("UTC");
-    EXPECT_EQ(VDUtils::formatTunnelStartTime(0), "00:00");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(0), "1970-01-01 00:00");
-    EXPECT_EQ(VDUtils::formatTunnelStartTime(1700000000.0), "22:13");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(1700000000.0), "2023-11-14 22:13");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(1700000000.75), "2023-11-14 22:13");
-}
-
-TEST(VDUtilsStartTime, SecondsAreCutTowardsThePast)
-{
-    ScopedTimeZone utc("UTC");
-    EXPECT_EQ(VDUtils::formatTunnelStartTime(59.9), "00:00");
-    EXPECT_EQ(VDUtils::formatTunnelStartTime(60.0), "00:01");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(-0.5), "1969-12-31 23:59");
+    const std::tuple<double, const char*, const char*> cases[] = {
+        {0, "00:00", "1970-01-01 00:00"},
+        {1700000000.0, "22:13", "2023-11-14 22:13"},
+        {1700000000.75, "22:13", "2023-11-14 22:13"},
+        {59.9, "00:00", "1970-01-01 00:00"},
+        {60.0, "00:01", "1970-01-01 00:01"},
+        {-0.5, "23:59", "1969-12-31 23:59"},
+        // Dates no clock can show give empty texts.
+        {std::nan(""), "", ""},
+        {std::numeric_limits<double>::infinity(), "", ""},
+        {1e300, "", ""},
+    };
+    for (const auto& [seconds, time, dated] : cases) {
+        EXPECT_EQ(VDUtils::formatTunnelStartTime(seconds), time) << seconds;
+        EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(seconds), dated) << seconds;
+    }
 }
 
 TEST(VDUtilsStartTime, UsesTheLocalZone)
@@ -149,14 +125,6 @@ TEST(VDUtilsStartTime, UsesTheLocalZone)
     ScopedTimeZone plusTwo("XYZ-02"); // POSIX sign: two hours east of UTC
     EXPECT_EQ(VDUtils::formatTunnelStartTime(0), "02:00");
     EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(23 * 3600), "1970-01-02 01:00");
-}
-
-TEST(VDUtilsStartTime, DatesNoClockCanShowGiveEmptyTexts)
-{
-    ScopedTimeZone utc("UTC");
-    EXPECT_EQ(VDUtils::formatTunnelStartTime(std::nan("")), "");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(std::numeric_limits<double>::infinity()), "");
-    EXPECT_EQ(VDUtils::formatTunnelStartTimeWithData(1e300), "");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -190,6 +158,7 @@ TEST(VDUtilsHexDump, EveryByteValueInUpperCase)
     // The last line, which holds F0 to FF, from its leading space on.
     EXPECT_EQ(dump.substr(dump.size() - 53), " F0 F1 F2 F3 F4 F5 F6 F7  F8 F9 FA FB FC FD FE FF  \n ");
     EXPECT_EQ(dump.find_first_of("abcdef"), std::string::npos);
+    EXPECT_EQ(VDUtils::dataFromHexString(dump), countingBytes(256));
 }
 
 TEST(VDUtilsHexDump, LargeBodiesReadBackExactly)
@@ -233,31 +202,23 @@ TEST(VDUtilsHexParse, PairsAreReadWhereTheyStart)
     EXPECT_EQ(VDUtils::dataFromHexString("a\0b"sv), (Bytes{0x0A}));
 }
 
-TEST(VDUtilsHexParse, ReadsBackItsOwnDump)
-{
-    const Bytes all = countingBytes(300);
-    EXPECT_EQ(VDUtils::dataFromHexString(VDUtils::hexStringOfData(all)), all);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Base64
 
-std::optional<std::string> decodedText(std::string_view text, bool urlSafe = false)
+TEST(VDUtilsBase64, PaddingIsAddedForeignCharactersSkippedAndTextThatCannotMakeBytesRefused)
 {
-    const auto bytes = VDUtils::base64DecodeData(text, urlSafe);
-    if (!bytes)
-        return std::nullopt;
-    return std::string(bytes->begin(), bytes->end());
-}
-
-TEST(VDUtilsBase64, MissingPaddingIsAdded)
-{
-    EXPECT_EQ(decodedText("QUJD"), "ABC");
-    EXPECT_EQ(decodedText("QUI"), "AB");
-    EXPECT_EQ(decodedText("QUI="), "AB");
-    EXPECT_EQ(decodedText("QQ"), "A");
-    EXPECT_EQ(decodedText("QUJDRA"), "ABCD");
-    EXPECT_EQ(decodedText(""), "");
+    const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
+        {"QUJD", "ABC"}, {"QUI", "AB"}, {"QUI=", "AB"}, {"QQ", "A"}, {"QUJDRA", "ABCD"}, {"", ""},
+        {"QU\nJD", "ABC"}, {"Q U J D", "ABC"}, {"QUJD\r\nQUJD\r\n", "ABCABC"}, {"QU*I", "AB"}, {"QUI=\n", "AB"},
+        {"\xC3\xA9QUJD", "ABC"}, {"!!!!", ""},
+        {"Q", std::nullopt}, {"QUJDR", std::nullopt}, {"QU\nJDR", std::nullopt},
+        // Data after the end mark: two texts ran together.
+        {"QQ==QUJD", std::nullopt}, {"QUJD=QUJD", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto bytes = VDUtils::base64DecodeData(text, false);
+        EXPECT_EQ(bytes, expected ? std::optional<Bytes>(bytesOf(*expected)) : std::nullopt) << text;
+    }
 }
 
 TEST(VDUtilsBase64, UrlSafeCharactersOnlyWhenAsked)
@@ -269,27 +230,6 @@ TEST(VDUtilsBase64, UrlSafeCharactersOnlyWhenAsked)
     // Without the flag "-" and "_" are foreign and skipped, leaving a lone "8".
     EXPECT_EQ(VDUtils::base64DecodeData("-_8", false), std::nullopt);
     EXPECT_EQ(VDUtils::base64DecodeData("-_-_QUJD", false), bytesOf("ABC"));
-}
-
-TEST(VDUtilsBase64, ForeignCharactersAreSkipped)
-{
-    EXPECT_EQ(decodedText("QU\nJD"), "ABC");
-    EXPECT_EQ(decodedText("Q U J D"), "ABC");
-    EXPECT_EQ(decodedText("QUJD\r\nQUJD\r\n"), "ABCABC");
-    EXPECT_EQ(decodedText("QU*I"), "AB");
-    EXPECT_EQ(decodedText("QUI=\n"), "AB");
-    EXPECT_EQ(decodedText("\xC3\xA9QUJD"), "ABC");
-    EXPECT_EQ(decodedText("!!!!"), "");
-}
-
-TEST(VDUtilsBase64, TextThatCannotMakeBytesGivesNone)
-{
-    EXPECT_EQ(decodedText("Q"), std::nullopt);
-    EXPECT_EQ(decodedText("QUJDR"), std::nullopt);
-    EXPECT_EQ(decodedText("QU\nJDR"), std::nullopt);
-    // Data after the end mark: two texts ran together.
-    EXPECT_EQ(decodedText("QQ==QUJD"), std::nullopt);
-    EXPECT_EQ(decodedText("QUJD=QUJD"), std::nullopt);
 }
 
 TEST(VDUtilsBase64, AgreesWithTheEncoderForEveryLength)
@@ -316,21 +256,14 @@ TEST(VDUtilsBase64, AgreesWithTheEncoderForEveryLength)
 // ---------------------------------------------------------------------------------------------
 // Small byte helpers
 
-TEST(VDUtilsBytes, Uint16IsBigEndianAndOnlyFromTwoBytes)
+TEST(VDUtilsBytes, Uint16IsBigEndianAndOnlyFromTwoBytesAndReverseCopiesBackwards)
 {
     EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{0x01, 0x02}), 258);
     EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{0xFF, 0xFE}), 65534);
     EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{0x00, 0x00}), 0);
-    EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{}), 65535);
-    EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{0x01}), 65535);
-    EXPECT_EQ(VDUtils::uint16FromBytes(Bytes{0x01, 0x02, 0x03}), 65535);
-}
-
-TEST(VDUtilsBytes, ReverseCopiesInOppositeOrder)
-{
+    for (const Bytes& wrongLength : {Bytes{}, Bytes{0x01}, Bytes{0x01, 0x02, 0x03}})
+        EXPECT_EQ(VDUtils::uint16FromBytes(wrongLength), 65535);
     EXPECT_EQ(VDUtils::dataWithReverse(Bytes{}), Bytes{});
-    EXPECT_EQ(VDUtils::dataWithReverse(Bytes{7}), Bytes{7});
-    EXPECT_EQ(VDUtils::dataWithReverse(Bytes{1, 2, 3}), (Bytes{3, 2, 1}));
     EXPECT_EQ(VDUtils::dataWithReverse(Bytes{1, 2, 3, 4}), (Bytes{4, 3, 2, 1}));
 }
 
@@ -339,15 +272,11 @@ TEST(VDUtilsBytes, ReverseCopiesInOppositeOrder)
 
 TEST(QNIPAddress, AcceptsWhatTheSystemParses)
 {
-    EXPECT_TRUE(QNIPAddress::isValidIPv4Address("127.0.0.1"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv4Address("255.255.255.255"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv6Address("::1"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv6Address("FE80::1"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv6Address("::ffff:1.2.3.4"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv6Address("2001:0db8:0000:0000:0000:ff00:0042:8329"));
-    EXPECT_TRUE(QNIPAddress::isValidIPv6Address("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255")); // the longest form
-    EXPECT_TRUE(QNIPAddress::isValidIPAddress("10.0.0.1"));
-    EXPECT_TRUE(QNIPAddress::isValidIPAddress("::"));
+    for (const std::string_view v4 : {"127.0.0.1"sv, "255.255.255.255"sv, "10.0.0.1"sv})
+        EXPECT_TRUE(QNIPAddress::isValidIPv4Address(v4) && QNIPAddress::isValidIPAddress(v4)) << v4;
+    for (const std::string_view v6 : {"::1"sv, "::"sv, "FE80::1"sv, "::ffff:1.2.3.4"sv, "2001:0db8:0000:0000:0000:ff00:0042:8329"sv,
+                                      "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"sv /* the longest form */})
+        EXPECT_TRUE(QNIPAddress::isValidIPv6Address(v6) && QNIPAddress::isValidIPAddress(v6)) << v6;
 }
 
 TEST(QNIPAddress, RejectsEverythingElse)
@@ -372,12 +301,8 @@ TEST(QNIPAddress, JudgesOnlyTheCharactersOfTheView)
 
 TEST(VDUtilsIP, TestsFollowTheAddressFamilies)
 {
-    EXPECT_TRUE(VDUtils::isIPv4("192.168.1.1"));
-    EXPECT_FALSE(VDUtils::isIPv6("192.168.1.1"));
-    EXPECT_TRUE(VDUtils::isIPv6("::1"));
-    EXPECT_FALSE(VDUtils::isIPv4("::1"));
-    EXPECT_TRUE(VDUtils::isIP("192.168.1.1"));
-    EXPECT_TRUE(VDUtils::isIP("::1"));
+    EXPECT_TRUE(VDUtils::isIPv4("192.168.1.1") && VDUtils::isIP("192.168.1.1") && !VDUtils::isIPv6("192.168.1.1"));
+    EXPECT_TRUE(VDUtils::isIPv6("::1") && VDUtils::isIP("::1") && !VDUtils::isIPv4("::1"));
     EXPECT_FALSE(VDUtils::isIP("localhost"));
 }
 
@@ -395,26 +320,20 @@ TEST(VDUtilsIP, OnlyIPv6IsBracketedAndLowered)
 // ---------------------------------------------------------------------------------------------
 // Random values
 
-TEST(VDUtilsRandom, EmptyAndSingleRanges)
+TEST(VDUtilsRandom, DrawsCoverTheRangeAndStayInsideEvenAtTheTop)
 {
     EXPECT_EQ(VDUtils::randomIn(42, 0), 42u);
-    EXPECT_EQ(VDUtils::randomIn(std::numeric_limits<std::uint64_t>::max(), 0), std::numeric_limits<std::uint64_t>::max());
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(VDUtils::randomIn(7, 1), 7u);
-}
-
-TEST(VDUtilsRandom, DrawsCoverTheRangeAndStayInside)
-{
+    EXPECT_EQ(VDUtils::randomIn(7, 1), 7u);
     std::set<std::uint64_t> seen;
     for (int i = 0; i < 2000; ++i) {
         const auto value = VDUtils::randomIn(10, 3);
-        ASSERT_GE(value, 10u);
-        ASSERT_LT(value, 13u);
+        ASSERT_TRUE(value >= 10u && value < 13u) << value;
         seen.insert(value);
     }
     EXPECT_EQ(seen.size(), 3u);
 
     const std::uint64_t top = std::numeric_limits<std::uint64_t>::max() - 4;
+    EXPECT_EQ(VDUtils::randomIn(top + 4, 0), top + 4);
     for (int i = 0; i < 200; ++i)
         ASSERT_GE(VDUtils::randomIn(top, 5), top);
 }
@@ -440,65 +359,46 @@ TEST(VDUtilsRandom, StringsUseTheWholeAlphabetAndNothingElse)
 // ---------------------------------------------------------------------------------------------
 // Working folder
 
-TEST(VDUtilsTmpFolder, IsCreatedInTheCachesFolder)
+TEST(VDUtilsTmpFolder, IsCreatedInTheCachesFolderOrTheHomeCache)
 {
     test::TempDir temp;
+    ScopedEnv home("HOME", temp.path().string());
     ScopedEnv cache("XDG_CACHE_HOME", (temp / "cache").string());
     const auto expected = temp / "cache" / "VantorDashboard";
-
-    const auto first = VDUtils::getAndCreateTmpFolder();
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(*first, expected);
+    EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), expected);
     EXPECT_TRUE(std::filesystem::is_directory(expected));
-
     // A second call finds the folder and leaves what it holds alone.
     std::ofstream(expected / "kept") << "x";
     EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), expected);
     EXPECT_TRUE(std::filesystem::exists(expected / "kept"));
-}
 
-TEST(VDUtilsTmpFolder, FallsBackToTheHomeCache)
-{
-    test::TempDir temp;
-    ScopedEnv cache("XDG_CACHE_HOME", std::nullopt);
-    ScopedEnv home("HOME", temp.path().string());
+    cache.apply(std::nullopt);
     EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), temp / ".cache" / "VantorDashboard");
     EXPECT_TRUE(std::filesystem::is_directory(temp / ".cache" / "VantorDashboard"));
 }
 
-TEST(VDUtilsTmpFolder, NoneWhenAFileSitsWhereTheFolderBelongs)
+TEST(VDUtilsTmpFolder, NoneWhenAFileSitsWhereTheFolderOrItsParentBelongs)
 {
     test::TempDir temp;
-    ScopedEnv cache("XDG_CACHE_HOME", temp.path().string());
     std::ofstream(temp / "VantorDashboard") << "not a folder";
-
+    ScopedEnv cache("XDG_CACHE_HOME", temp.path().string());
     EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), std::nullopt);
     EXPECT_TRUE(std::filesystem::is_regular_file(temp / "VantorDashboard"));
-}
 
-TEST(VDUtilsTmpFolder, NoneWhenTheFolderCannotBeMade)
-{
-    test::TempDir temp;
-    std::ofstream(temp / "file") << "x";
-    ScopedEnv cache("XDG_CACHE_HOME", (temp / "file" / "cache").string());
+    cache.apply((temp / "VantorDashboard" / "cache").string());
     EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Main thread
 
-TEST(VDUtilsMainThread, RunsAtOnceOnTheMainThreadAndLaterFromOthers)
+TEST(VDUtilsMainThread, ForwardsToTheMainQueue)
 {
     MainLoop loop;
-    bool ranHere = false;
-    VDUtils::runBlockInMainThread([&] { ranHere = true; });
-    EXPECT_TRUE(ranHere);
-
-    bool ranPosted = false;
-    std::thread([&] { VDUtils::runBlockInMainThread([&] { ranPosted = true; }); }).join();
-    EXPECT_FALSE(ranPosted);
+    bool ran = false;
+    std::thread([&] { VDUtils::runBlockInMainThread([&] { ran = true; }); }).join();
     loop.drain();
-    EXPECT_TRUE(ranPosted);
+    EXPECT_TRUE(ran);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -518,44 +418,31 @@ QImage halves(int width, int height)
     return image;
 }
 
-TEST(VDUtilsImage, ResizeOfANullImageLogsAndGivesNone)
-{
-    log::Capture capture;
-    EXPECT_FALSE(VDUtils::imageResize(QImage(), QSizeF(16, 16)).has_value());
-    EXPECT_EQ(capture.lines(), std::vector<std::string>{"Invalid Image"});
-}
-
-TEST(VDUtilsImage, ResizeStretchesTheWholeImage)
+TEST(VDUtilsImage, ResizeStretchesTheWholeImageKeepingTranslucency)
 {
     const auto small = VDUtils::imageResize(halves(40, 20), QSizeF(4, 8));
     ASSERT_TRUE(small.has_value());
     EXPECT_EQ(small->size(), QSize(4, 8));
-    EXPECT_EQ(small->pixel(0, 0), kRed);
     EXPECT_EQ(small->pixel(0, 7), kRed);
     EXPECT_EQ(small->pixel(3, 0), kBlue);
-    EXPECT_EQ(small->pixel(3, 7), kBlue);
-
     const auto large = VDUtils::imageResize(halves(4, 2), QSizeF(64, 64));
     ASSERT_TRUE(large.has_value());
-    EXPECT_EQ(large->size(), QSize(64, 64));
     EXPECT_EQ(large->pixel(1, 1), kRed);
     EXPECT_EQ(large->pixel(62, 62), kBlue);
-}
 
-TEST(VDUtilsImage, ResizeKeepsTranslucency)
-{
     QImage glass(8, 8, QImage::Format_ARGB32);
     glass.fill(QColor(0, 128, 0, 100));
-    const auto out = VDUtils::imageResize(glass, QSizeF(3, 3));
-    ASSERT_TRUE(out.has_value());
-    const QColor centre = out->pixelColor(1, 1);
+    const QColor centre = VDUtils::imageResize(glass, QSizeF(3, 3)).value_or(QImage()).pixelColor(1, 1);
     EXPECT_NEAR(centre.alpha(), 100, 1);
     EXPECT_NEAR(centre.green(), 128, 2);
     EXPECT_EQ(centre.red(), 0);
 }
 
-TEST(VDUtilsImage, ResizeToNothingGivesNone)
+TEST(VDUtilsImage, ResizeOfANullImageLogsAndToNothingGivesNone)
 {
+    log::Capture capture;
+    EXPECT_FALSE(VDUtils::imageResize(QImage(), QSizeF(16, 16)).has_value());
+    EXPECT_EQ(capture.lines(), std::vector<std::string>{"Invalid Image"});
     EXPECT_FALSE(VDUtils::imageResize(halves(4, 4), QSizeF(0, 10)).has_value());
 }
 
