@@ -6,6 +6,7 @@
 
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadCheck.h"
 
 namespace vd {
 
@@ -128,6 +129,7 @@ PTChannel::PTChannel(PTChannelDelegate delegate)
 
 void PTChannel::setDelegate(PTChannelDelegate delegate)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     delegate_ = std::move(delegate);
     delegateFlags_ = 0;
     if (delegate_.shouldAcceptFrame)
@@ -164,6 +166,7 @@ UsbmuxStream::EndHandler PTChannel::endHandler()
 
 void PTChannel::connectToPort(std::uint32_t port, const std::shared_ptr<PTUSBHub>& hub, long long deviceID, Callback callback)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     if (connState_ != None) {
         if (callback)
             callback(posixError(EPERM));
@@ -187,6 +190,7 @@ void PTChannel::connectToPort(std::uint32_t port, const std::shared_ptr<PTUSBHub
 
 std::optional<Error> PTChannel::startReadingFromConnectedChannel(std::shared_ptr<UsbmuxStream> channel)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     if (connState_ >= Listening)
         return posixError(EPERM);
     if (channel_ != channel) {
@@ -255,6 +259,7 @@ void PTChannel::readFrames(std::shared_ptr<UsbmuxStream> channel)
 
 void PTChannel::sendFrameOfType(std::uint32_t type, std::uint32_t tag, std::vector<std::uint8_t> payload, Callback callback)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     if (!isConnected() || !channel_) {
         if (callback)
             callback(posixError(EPERM));
@@ -279,11 +284,13 @@ void PTChannel::closeStream(bool immediately)
 
 void PTChannel::close()
 {
+    VD_ASSERT_ON(MainQueue::shared());
     closeStream(true);
 }
 
 void PTChannel::cancel()
 {
+    VD_ASSERT_ON(MainQueue::shared());
     closeStream(false);
 }
 

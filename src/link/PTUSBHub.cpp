@@ -10,6 +10,7 @@
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadCheck.h"
 
 namespace vd {
 
@@ -242,6 +243,7 @@ void PTUSBChannel::setApplicationIdentity(std::string name, std::string version)
 bool PTUSBChannel::openOnQueue(std::shared_ptr<DispatchQueue> queue, std::optional<Error>& error,
                                UsbmuxStream::EndHandler onEnd)
 {
+    VD_ASSERT_ON(queue);
     queue_ = queue;
     channel_ = UsbmuxStream::open(std::move(queue), std::move(onEnd), error);
     return channel_ != nullptr;
@@ -249,6 +251,7 @@ bool PTUSBChannel::openOnQueue(std::shared_ptr<DispatchQueue> queue, std::option
 
 void PTUSBChannel::sendRequest(PTPlistMessage message, ReplyCallback callback)
 {
+    VD_ASSERT_ON(queue_);
     const std::uint32_t tag = ++nextPacketTag_;
     PTPlistMessage dictionary = message.is_object() ? std::move(message) : PTPlistMessage::object();
     {
@@ -277,6 +280,7 @@ void PTUSBChannel::sendRequest(PTPlistMessage message, ReplyCallback callback)
 
 void PTUSBChannel::listenWithBroadcastHandler(BroadcastHandler handler, std::function<void(std::optional<Error>)> callback)
 {
+    VD_ASSERT_ON(queue_);
     broadcastHandler_ = std::move(handler);
     autoReadPackets_ = true;
     if (!isReadingPackets_)
@@ -394,6 +398,7 @@ std::shared_ptr<PTUSBHub> PTUSBHub::create(std::shared_ptr<NotificationCenter> c
 
 void PTUSBHub::listenOnQueue(std::shared_ptr<DispatchQueue> queue, StartCallback onStart, UsbmuxStream::EndHandler onEnd)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     if (channel_) {
         onStart(std::nullopt);
         return;
@@ -424,6 +429,7 @@ void PTUSBHub::listenOnQueue(std::shared_ptr<DispatchQueue> queue, StartCallback
 
 void PTUSBHub::handleBroadcast(const PTPlistMessage& message)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     const std::string type = message.is_object() && message.contains("MessageType") && message["MessageType"].is_string()
         ? message["MessageType"].get<std::string>()
         : std::string();
@@ -444,6 +450,7 @@ void PTUSBHub::handleBroadcast(const PTPlistMessage& message)
 
 void PTUSBHub::connectToDevice(long long deviceID, std::uint32_t port, ConnectCallback onStart, UsbmuxStream::EndHandler onEnd)
 {
+    VD_ASSERT_ON(MainQueue::shared());
     auto channel = PTUSBChannel::create();
     std::optional<Error> error;
     if (!channel->openOnQueue(MainQueue::shared(), error, std::move(onEnd))) {

@@ -74,7 +74,8 @@ private:
     BroadcastHandler broadcastHandler_;
 };
 
-// Watches devices come and go, and opens streams to device ports, through the USB daemon.
+// Watches devices come and go, and opens streams to device ports, through the USB daemon. Used
+// from the main queue only, which is also the queue it listens on.
 class PTUSBHub : public std::enable_shared_from_this<PTUSBHub> {
 public:
     using StartCallback = std::function<void(std::optional<Error>)>;

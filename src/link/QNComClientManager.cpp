@@ -2,8 +2,6 @@
 
 #include "ServiceContract.h"
 #include "platform/Log.h"
-#include "platform/MainQueue.h"
-#include "platform/Timer.h"
 
 namespace vd {
 namespace {
@@ -13,21 +11,6 @@ using contract::Command;
 using contract::HandshakeState;
 
 constexpr double kUnixConnectTimeout = 10;
-constexpr double kWriteTimeout = 20;
-constexpr double kNoTimeout = -1;
-constexpr long kReadTag = 0;
-constexpr Seconds kUSBRetryDelay{1.0};
-// How long a channel's own end waits for the news that its device was detached.
-constexpr Seconds kDetachNewsDelay{0.5};
-
-// The device a hub notification is about, when it names one.
-std::optional<long long> deviceIDOf(const Notification& notification)
-{
-    const auto* message = std::any_cast<PTPlistMessage>(&notification.userInfo);
-    if (!message || !message->is_object() || !message->contains("DeviceID") || !(*message)["DeviceID"].is_number_integer())
-        return std::nullopt;
-    return (*message)["DeviceID"].get<long long>();
-}
 
 std::mutex& queueMutex()
 {
@@ -55,16 +38,8 @@ QNComClientManager::QNComClientManager()
     currentQueue() = std::move(queue);
 }
 
-QNComClientManager::~QNComClientManager()
-{
-    if (socket_) {
-        socket_->setDelegate({});
-        socket_->disconnect();
-    }
-    // The channel reports to this manager weakly, so closing it here reports nothing.
-    if (auto channel = connectedChannel_)
-        runBlockInMainThread([channel] { channel->close(); });
-}
+// The transports report to this manager weakly and close their connections as they go.
+QNComClientManager::~QNComClientManager() = default;
 
 std::shared_ptr<SerialQueue> QNComClientManager::communicationQueue()
 {
@@ -124,103 +99,94 @@ void QNComClientManager::startWithHost(const std::string& host, std::uint16_t po
     startSocket([&](GCDAsyncSocket& socket) { return socket.connectToHost(host, port); });
 }
 
-void QNComClientManager::startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect)
+void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& password)
 {
-    auto socket = GCDAsyncSocket::initWithDelegate(weak_from_this(), communicationQueue());
+    stop();
+    if (!contract::kUSBPorts.contains(port)) {
+        log::error("Connect fail with error: invalid port " + std::to_string(port));
+        return;
+    }
+    std::shared_ptr<USBTransport> usb;
     {
         std::lock_guard lock(mutex_);
-        socket_ = socket;
+        password_ = password;
+        if (!usbTransport_) {
+            usbTransport_ = USBTransport::create(weak_from_this(), [weak = weak_from_this()](const auto& unreachable) {
+                const auto self = weak.lock();
+                if (!self)
+                    return;
+                USBDaemonBlock tell;
+                {
+                    std::lock_guard lock(self->mutex_);
+                    tell = self->usbDaemonBlock_;
+                }
+                if (tell)
+                    tell(unreachable);
+            });
+        }
+        usb = usbTransport_;
+        transport_ = usb;
     }
-    if (const auto error = connect(*socket)) {
+    usb->start(static_cast<std::uint32_t>(port + 1));
+}
+
+void QNComClientManager::startSocket(const SocketTransport::Connect& connect)
+{
+    auto socket = SocketTransport::create(weak_from_this(), communicationQueue());
+    {
+        std::lock_guard lock(mutex_);
+        transport_ = socket;
+    }
+    if (const auto error = socket->connect(connect)) {
         log::error("Connect fail with error: " + error->description);
         // A socket that never connects would only hold commands back forever.
         std::lock_guard lock(mutex_);
-        if (socket_ == socket)
-            socket_.reset();
+        if (transport_ == socket)
+            transport_.reset();
     }
 }
 
 void QNComClientManager::stop()
 {
-    stopLink(true, true);
+    stopLink(true);
 }
 
-void QNComClientManager::stopLink(bool endUSBWatch, bool reportChannelEnd)
+void QNComClientManager::stopLink(bool reportEnd)
 {
     std::lock_guard gate(callbackGate_);
-    std::shared_ptr<GCDAsyncSocket> socket;
-    std::shared_ptr<PTChannel> channel;
-    ObservationToken attachWatch;
-    ObservationToken detachWatch;
-    std::shared_ptr<SerialQueue> usbQueue;
-    std::optional<PendingUSBEnd> pendingEnd;
+    std::shared_ptr<ServiceTransport> transport;
     {
         std::lock_guard lock(mutex_);
-        socket = std::move(socket_);
-        socket_.reset();
+        transport = std::move(transport_);
+        transport_.reset();
         state_ = HandshakeState::noLink;
-        // Commands issued while waiting for a device are meant for whichever device comes.
-        if (endUSBWatch)
-            held_.clear();
-        usbRetry_ = false;
-        ++usbGeneration_;
-        // A device that comes back while we are not watching must not look like the one
-        // still awaited, or its attach would be ignored.
-        connectingToDeviceID_.reset();
-        channel = std::move(connectedChannel_);
-        connectedChannel_.reset();
-        pendingEnd = std::move(pendingUSBEnd_);
-        pendingUSBEnd_.reset();
-        if (endUSBWatch) {
-            usbWatch_ = 0;
-            attachWatch = std::move(usbNC1_);
-            detachWatch = std::move(usbNC2_);
-            usbQueue = std::move(notConnectedQueue_);
-        }
+        held_.clear();
     }
-    if (socket) {
-        socket->setDelegate({});
-        socket->disconnect();
-    }
-    // The end of a channel we close is reported here rather than when the stream gets round
-    // to ending: that could come after the next device's link is already up.
-    if (channel) {
-        runBlockInMainThread([weak = weak_from_this(), channel, reportChannelEnd] {
-            channel->close();
-            if (const auto self = weak.lock(); self && reportChannelEnd)
-                self->reportTransportEnd(LinkEndCause::Stopped, std::nullopt);
-        });
-    }
-    // A channel that ended just before is told now as it was, before anything that follows.
-    if (pendingEnd && reportChannelEnd)
-        reportTransportEnd(LinkEndCause::Closed, pendingEnd->error);
+    if (transport)
+        transport->close(reportEnd);
 }
 
 // --- sending ---------------------------------------------------------------------------------
 
+std::int64_t QNComClientManager::nextIdLocked()
+{
+    VD_ASSERT_HELD(mutex_);
+    return id_++;
+}
+
 bool QNComClientManager::writeLocked(std::optional<Bytes> bytes, long tag)
 {
+    VD_ASSERT_HELD(mutex_);
     if (!bytes)
         return false;
-    if (socket_) {
-        socket_->writeData(std::move(*bytes), kWriteTimeout, tag);
-    } else if (auto channel = connectedChannel_) {
-        // Always posted, never run in place, so frames leave in the order their ids were taken.
-        MainQueue::shared()->async([weak = weak_from_this(), channel, bytes = std::move(*bytes), tag]() mutable {
-            channel->sendFrameOfType(contract::kFrameTypePacket, static_cast<std::uint32_t>(tag), std::move(bytes),
-                                     [weak, channel](std::optional<Error> error) {
-                                         if (const auto self = weak.lock(); self && error)
-                                             self->usbSendFailed(channel);
-                                     });
-        });
-    } else {
+    if (!transport_ || !transport_->send(std::move(*bytes), tag))
         log::error("Message not sent because of socket closed");
-    }
     return true;
 }
 
 bool QNComClientManager::sendCommandLocked(Command cmd, std::optional<Dictionary> data)
 {
+    VD_ASSERT_HELD(mutex_);
     QNComPacket packet = QNComPacket::initWithId(nextIdLocked());
     packet.setCmd(contract::numberOf(cmd));
     if (data)
@@ -246,7 +212,7 @@ void QNComClientManager::issue(Command cmd, std::optional<Dictionary> data)
 {
     std::unique_lock lock(mutex_);
     // A USB link that is still looking for its device holds commands like a connecting socket.
-    if (!socket_ && !connectedChannel_ && !usbRetry_) {
+    if (!transport_) {
         lock.unlock();
         log::error("Message not sent because of socket closed");
         return;
@@ -311,20 +277,30 @@ void QNComClientManager::changeAutoPushUDP(bool on) { issue(Command::autoPushUDP
 
 // --- receiving -------------------------------------------------------------------------------
 
-void QNComClientManager::queueRead(GCDAsyncSocket* source)
+void QNComClientManager::queueRead(ServiceTransport* source)
 {
-    std::shared_ptr<GCDAsyncSocket> socket;
-    std::size_t cap = contract::kMaxPacketBytesBeforeLogin;
+    std::shared_ptr<ServiceTransport> transport;
+    std::size_t limit = 0;
     {
         std::lock_guard lock(mutex_);
-        if (!source || source != socket_.get())
+        if (!source || source != transport_.get())
             return;
-        socket = socket_;
-        if (state_ == HandshakeState::ready)
-            cap = contract::kMaxPacketBytes;
+        transport = transport_;
+        limit = packetLimitLocked();
     }
-    socket->readDataToData(Bytes(std::begin(QNComPacket::kTerminator), std::end(QNComPacket::kTerminator)), kNoTimeout,
-                           kReadTag, cap);
+    transport->receiveNext(limit);
+}
+
+std::size_t QNComClientManager::packetLimitLocked() const
+{
+    VD_ASSERT_HELD(mutex_);
+    return state_ == HandshakeState::ready ? contract::kMaxPacketBytes : contract::kMaxPacketBytesBeforeLogin;
+}
+
+std::size_t QNComClientManager::transportPacketLimit() const
+{
+    std::lock_guard lock(mutex_);
+    return packetLimitLocked();
 }
 
 void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes)
@@ -333,7 +309,7 @@ void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes
     process(bytes, nullptr);
 }
 
-void QNComClientManager::process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source)
+void QNComClientManager::process(std::span<const std::uint8_t> bytes, ServiceTransport* source)
 {
     const auto received = ReceivedPacket::decode(bytes);
     std::unique_lock lock(mutex_);
@@ -393,12 +369,12 @@ void QNComClientManager::handshakeFailed(const std::optional<QNComPacket>& reply
     const auto message = reply ? reply->message() : std::nullopt;
     log::error("Error: " + message.value_or("(null)"));
     // The owner hears of this end once, with the service's reason, below.
-    stopLink(true, false);
+    stopLink(false);
     // Tell the owner, or it would wait for a link that is already gone.
     reportEnd({LinkEndCause::LoginRefused, message && !message->empty() ? *message : std::string("Authentication failed")});
 }
 
-void QNComClientManager::reportTransportEnd(LinkEndCause cause, const std::optional<Error>& error)
+void QNComClientManager::transportDidEnd(LinkEndCause cause, const std::optional<Error>& error)
 {
     log::info("disconnect: " + logText(error));
     reportEnd({cause, error ? std::optional<std::string>(error->description) : std::nullopt});
@@ -416,395 +392,58 @@ void QNComClientManager::reportEnd(const LinkEnd& end)
         disconnect(end);
 }
 
-// --- socket reports (on the communication queue) -----------------------------------------------
+// --- transport reports --------------------------------------------------------------------------
 
-void QNComClientManager::transportConnected(GCDAsyncSocket& socket)
+void QNComClientManager::transportDidConnect(ServiceTransport& transport)
 {
     std::lock_guard gate(callbackGate_);
     {
         std::lock_guard lock(mutex_);
-        if (&socket != socket_.get())
+        if (&transport != transport_.get())
             return;
         state_ = HandshakeState::waitingForGreeting;
     }
     log::info("Connect success");
-    queueRead(&socket);
+    queueRead(&transport);
 }
 
-void QNComClientManager::socketDidConnectToUrl(GCDAsyncSocket& socket, const std::string&)
-{
-    transportConnected(socket);
-}
-
-void QNComClientManager::socketDidConnectToHost(GCDAsyncSocket& socket, const std::string&, std::uint16_t)
-{
-    transportConnected(socket);
-}
-
-void QNComClientManager::socketDidReadData(GCDAsyncSocket& socket, Bytes data, long)
+void QNComClientManager::transportDidReceive(ServiceTransport& transport, std::span<const std::uint8_t> bytes)
 {
     std::lock_guard gate(callbackGate_);
     {
         std::lock_guard lock(mutex_);
-        if (&socket != socket_.get())
+        if (&transport != transport_.get())
             return;
     }
-    process(data, &socket);
+    process(bytes, &transport);
 }
 
-void QNComClientManager::socketDidWriteDataWithTag(GCDAsyncSocket& socket, long tag)
+void QNComClientManager::transportDidSend(ServiceTransport& transport, long tag)
 {
     if (tag == contract::kTagHandshake)
-        queueRead(&socket);
+        queueRead(&transport);
 }
 
-void QNComClientManager::socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error)
+bool QNComClientManager::transportDidDisconnect(ServiceTransport& transport, std::optional<LinkEndCause> cause,
+                                                const std::optional<Error>& error, bool keepWaitingCommands)
 {
     std::lock_guard gate(callbackGate_);
-    LinkEndCause cause = LinkEndCause::Closed;
+    // Let go of after the lock: the transport may be reporting from inside itself.
+    std::shared_ptr<ServiceTransport> finished;
     {
         std::lock_guard lock(mutex_);
-        // A late end of a socket already replaced is not the end of the current link.
-        if (&socket != socket_.get())
-            return;
-        // A socket that never connected leaves the state where the start put it.
-        if (state_ == HandshakeState::noLink)
-            cause = LinkEndCause::Unreachable;
-        socket_.reset();
+        // A late end of a transport already replaced is not the end of the current link.
+        if (&transport != transport_.get())
+            return false;
+        if (!transport.outlivesConnections())
+            finished = std::move(transport_);
         state_ = HandshakeState::noLink;
-        held_.clear();
+        if (!keepWaitingCommands)
+            held_.clear();
     }
-    reportTransportEnd(cause, error);
-}
-
-// --- USB link (main queue) ---------------------------------------------------------------------
-
-void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& password)
-{
-    stop();
-    if (!contract::kUSBPorts.contains(port)) {
-        log::error("Connect fail with error: invalid port " + std::to_string(port));
-        return;
-    }
-    std::uint64_t watch = 0;
-    {
-        std::lock_guard lock(mutex_);
-        port_ = port + 1;
-        password_ = password;
-        usbRetry_ = true;
-        watch = usbWatch_ = ++usbWatchCount_;
-        if (!usbHub_)
-            usbHub_ = PTUSBHub::create();
-        if (!notConnectedQueue_) {
-            notConnectedQueue_ = SerialQueue::create("VD.USB.notConnectedQueue");
-            // The notification centre delivers under its own lock, so the handling goes to the
-            // main queue as a task of its own rather than taking this manager's locks in there.
-            const auto center = NotificationCenter::defaultCenter();
-            const std::weak_ptr<QNComClientManager> weak = weak_from_this();
-            const auto handleLater = [weak](void (QNComClientManager::*handler)(long long)) {
-                return [weak, handler](const Notification& note) {
-                    if (const auto deviceID = deviceIDOf(note)) {
-                        MainQueue::shared()->async([weak, handler, deviceID = *deviceID] {
-                            if (const auto self = weak.lock())
-                                ((*self).*handler)(deviceID);
-                        });
-                    }
-                };
-            };
-            usbNC1_ = center->addObserver(kPTUSBDeviceDidAttachNotification, usbHub_.get(),
-                                          handleLater(&QNComClientManager::usbDeviceDidAttach));
-            usbNC2_ = center->addObserver(kPTUSBDeviceDidDetachNotification, usbHub_.get(),
-                                          handleLater(&QNComClientManager::usbDeviceDidDetach));
-        }
-    }
-    runBlockInMainThread([weak = weak_from_this(), watch] {
-        if (const auto self = weak.lock())
-            self->watchUSBDevices(watch);
-    });
-}
-
-void QNComClientManager::watchUSBDevices(std::uint64_t watch)
-{
-    std::shared_ptr<PTUSBHub> hub;
-    {
-        std::lock_guard lock(mutex_);
-        if (watch != usbWatch_)
-            return;
-        hub = usbHub_;
-    }
-    // Listening again is free while the daemon connection lasts, and picks up a daemon that
-    // was not running at the last start.
-    const std::weak_ptr<QNComClientManager> weak = weak_from_this();
-    hub->listenOnQueue(MainQueue::shared(),
-        [weak, watch](const std::optional<Error>& error) {
-            if (const auto self = weak.lock())
-                self->usbListenFinished(watch, error);
-        },
-        // Only the first listen's end handler is kept, so it serves whichever watch is current.
-        [weak](const std::optional<Error>&) {
-            if (const auto self = weak.lock())
-                self->usbListenEnded();
-        });
-    // A hub that has listened before has already announced its devices; nothing will announce
-    // them again, so the link starts with the last one it knows.
-    const auto devices = hub->attachedDevices();
-    if (!devices.empty())
-        usbDeviceDidAttach(devices.rbegin()->first);
-}
-
-void QNComClientManager::usbListenFinished(std::uint64_t watch, const std::optional<Error>& error)
-{
-    USBDaemonBlock tell;
-    std::optional<USBDaemonUnreachable> unreachable;
-    {
-        std::lock_guard lock(mutex_);
-        if (watch != usbWatch_)
-            return;
-        usbDaemonListening_ = !error;
-        // Told once when the daemon goes missing and once when it answers again, not at every try.
-        if (usbDaemonUnreachable_ == error.has_value()) {
-            if (error)
-                retryUSBWatchLater(watch);
-            return;
-        }
-        usbDaemonUnreachable_ = error.has_value();
-        if (error)
-            unreachable = USBDaemonUnreachable{UsbmuxStream::daemonAddress(), *error};
-        tell = usbDaemonBlock_;
-    }
-    if (unreachable) {
-        log::error("USB daemon cannot be reached at " + unreachable->address + ": " + unreachable->error.description);
-        retryUSBWatchLater(watch);
-    } else {
-        log::info("USB daemon reached at " + UsbmuxStream::daemonAddress());
-    }
-    if (tell)
-        tell(unreachable);
-}
-
-void QNComClientManager::usbListenEnded()
-{
-    std::uint64_t watch = 0;
-    {
-        std::lock_guard lock(mutex_);
-        // A listen that failed has its retry already; one that was up is started again.
-        if (!usbWatch_ || !usbDaemonListening_)
-            return;
-        usbDaemonListening_ = false;
-        watch = usbWatch_;
-    }
-    retryUSBWatchLater(watch);
-}
-
-void QNComClientManager::retryUSBWatchLater(std::uint64_t watch)
-{
-    asyncAfter(MainQueue::shared(), kUSBRetryDelay, [weak = weak_from_this(), watch] {
-        if (const auto self = weak.lock())
-            self->watchUSBDevices(watch);
-    });
-}
-
-void QNComClientManager::usbDeviceDidAttach(long long deviceID)
-{
-    {
-        std::lock_guard lock(mutex_);
-        if (connectingToDeviceID_ == deviceID)
-            return;
-    }
-    stopLink(false, true);
-    std::uint64_t generation = 0;
-    {
-        std::lock_guard lock(mutex_);
-        connectingToDeviceID_ = deviceID;
-        usbRetry_ = true;
-        generation = usbGeneration_;
-    }
-    enqueueConnectToUSBDevice(generation);
-}
-
-void QNComClientManager::usbDeviceDidDetach(long long deviceID)
-{
-    log::info("PTUSBDeviceDidDetachNotification: " + std::to_string(deviceID));
-    std::shared_ptr<PTChannel> channel;
-    std::optional<PendingUSBEnd> pendingEnd;
-    {
-        std::lock_guard lock(mutex_);
-        if (pendingUSBEnd_ && pendingUSBEnd_->deviceID == deviceID) {
-            pendingEnd = std::move(pendingUSBEnd_);
-            pendingUSBEnd_.reset();
-        }
-        if (connectingToDeviceID_ == deviceID) {
-            connectingToDeviceID_.reset();
-            ++usbGeneration_;
-            channel = connectedChannel_;
-        }
-    }
-    // The channel ended first; this is why.
-    if (pendingEnd)
-        reportTransportEnd(LinkEndCause::DeviceDetached, pendingEnd->error);
-    // Its end is reported as the end of the current channel, the device no longer awaited.
-    if (channel)
-        channel->close();
-}
-
-void QNComClientManager::enqueueConnectToUSBDevice(std::uint64_t generation)
-{
-    std::shared_ptr<SerialQueue> queue;
-    {
-        std::lock_guard lock(mutex_);
-        queue = notConnectedQueue_;
-    }
-    if (!queue)
-        return;
-    queue->async([weak = weak_from_this(), generation] {
-        MainQueue::shared()->async([weak, generation] {
-            if (const auto self = weak.lock())
-                self->connectToUSBDevice(generation);
-        });
-    });
-}
-
-void QNComClientManager::connectToUSBDevice(std::uint64_t generation)
-{
-    long long deviceID = 0;
-    std::int64_t port = 0;
-    std::shared_ptr<PTUSBHub> hub;
-    {
-        std::lock_guard lock(mutex_);
-        if (generation != usbGeneration_ || !connectingToDeviceID_ || !usbHub_)
-            return;
-        deviceID = *connectingToDeviceID_;
-        port = port_;
-        hub = usbHub_;
-    }
-    const std::weak_ptr<QNComClientManager> weak = weak_from_this();
-    PTChannelDelegate delegate;
-    delegate.shouldAcceptFrame = [weak](PTChannel&, std::uint32_t type, std::uint32_t, std::uint32_t payloadSize) {
-        const auto self = weak.lock();
-        return self && self->usbShouldAcceptFrame(type, payloadSize);
-    };
-    delegate.didReceiveFrame = [weak](PTChannel& channel, std::uint32_t type, std::uint32_t, std::optional<PTData> payload) {
-        if (const auto self = weak.lock())
-            self->usbChannelDidReceiveFrame(channel, type, payload);
-    };
-    delegate.didEndWithError = [weak](PTChannel& channel, std::optional<Error> error) {
-        if (const auto self = weak.lock())
-            self->usbChannelDidEnd(channel, error);
-    };
-    auto channel = PTChannel::channelWithDelegate(std::move(delegate));
-    channel->setUserInfo(deviceID);
-    channel->connectToPort(static_cast<std::uint32_t>(port), hub, deviceID,
-        [weak, channel, deviceID, generation](std::optional<Error> error) {
-            if (const auto self = weak.lock())
-                self->usbAttemptFinished(channel, deviceID, generation, error);
-            else if (!error)
-                channel->close();
-        });
-}
-
-void QNComClientManager::usbAttemptFinished(const std::shared_ptr<PTChannel>& channel, long long deviceID,
-                                            std::uint64_t generation, const std::optional<Error>& error)
-{
-    if (!error) {
-        bool current = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (generation == usbGeneration_ && connectingToDeviceID_ == deviceID) {
-                current = true;
-                connectedDeviceID_ = deviceID;
-                connectedChannel_ = channel;
-                state_ = HandshakeState::waitingForGreeting;
-            }
-        }
-        if (!current) {
-            // Stopped, detached or switched while connecting.
-            channel->close();
-            return;
-        }
-        log::info("Connect success");
-        return;
-    }
-    log::error("Failed to connect to device #" + std::to_string(deviceID) + ": " + error->description);
-    {
-        std::lock_guard lock(mutex_);
-        if (generation != usbGeneration_ || connectingToDeviceID_ != deviceID || !usbRetry_)
-            return;
-    }
-    asyncAfter(MainQueue::shared(), kUSBRetryDelay, [weak = weak_from_this(), generation] {
-        if (const auto self = weak.lock())
-            self->enqueueConnectToUSBDevice(generation);
-    });
-}
-
-bool QNComClientManager::usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const
-{
-    std::lock_guard lock(mutex_);
-    const std::size_t cap = state_ == HandshakeState::ready ? contract::kMaxPacketBytes : contract::kMaxPacketBytesBeforeLogin;
-    return type == contract::kFrameTypePacket && payloadSize <= cap;
-}
-
-void QNComClientManager::usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload)
-{
-    if (type != contract::kFrameTypePacket || !payload)
-        return;
-    std::lock_guard gate(callbackGate_);
-    {
-        std::lock_guard lock(mutex_);
-        if (&channel != connectedChannel_.get())
-            return;
-    }
-    process(payload->bytes(), nullptr);
-}
-
-void QNComClientManager::usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error)
-{
-    std::uint64_t generation = 0;
-    bool stillAwaited = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (!connectedDeviceID_ || &channel != connectedChannel_.get())
-            return;
-        connectedChannel_.reset();
-        state_ = HandshakeState::noLink;
-        held_.clear();
-        generation = usbGeneration_;
-        // Still awaited: the device may be on its way out, with the daemon's word still coming.
-        stillAwaited = connectingToDeviceID_ == connectedDeviceID_;
-        if (stillAwaited)
-            pendingUSBEnd_ = PendingUSBEnd{*connectedDeviceID_, error, generation};
-    }
-    // No longer awaited: its detach came first and closed the channel.
-    if (!stillAwaited)
-        return reportTransportEnd(LinkEndCause::DeviceDetached, error);
-    asyncAfter(MainQueue::shared(), kDetachNewsDelay, [weak = weak_from_this(), generation] {
-        if (const auto self = weak.lock())
-            self->reportPendingUSBEnd(generation);
-    });
-}
-
-void QNComClientManager::reportPendingUSBEnd(std::uint64_t generation)
-{
-    std::optional<PendingUSBEnd> pendingEnd;
-    {
-        std::lock_guard lock(mutex_);
-        if (!pendingUSBEnd_ || pendingUSBEnd_->generation != generation)
-            return;
-        pendingEnd = std::move(pendingUSBEnd_);
-        pendingUSBEnd_.reset();
-    }
-    reportTransportEnd(LinkEndCause::Closed, pendingEnd->error);
-}
-
-void QNComClientManager::usbSendFailed(const std::shared_ptr<PTChannel>& channel)
-{
-    {
-        std::lock_guard lock(mutex_);
-        if (channel != connectedChannel_)
-            return;
-    }
-    // A send fails when the channel is going, most often because its device is: the channel's
-    // end then tells the owner why, and the link keeps following the devices.
-    channel->close();
+    if (cause)
+        transportDidEnd(*cause, error);
+    return true;
 }
 
 } // namespace vd

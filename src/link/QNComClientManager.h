@@ -9,34 +9,31 @@
 #include <span>
 #include <string>
 
-#include "GCDAsyncSocket.h"
 #include "LinkEnd.h"
-#include "PTChannel.h"
-#include "PTUSBHub.h"
 #include "QNComPacket.h"
 #include "ServiceContract.h"
+#include "ServiceTransport.h"
+#include "SocketTransport.h"
+#include "USBTransport.h"
 #include "platform/DispatchQueue.h"
-#include "platform/NotificationCenter.h"
+#include "platform/ThreadCheck.h"
 
 namespace vd {
 
 // The dashboard's end of the link to one service: opens the transport, logs in, sends requests
-// and commands, and hands every packet received after login to its owner.
+// and commands, and hands every packet received after login to its owner. The login and the
+// commands are the same over every transport (see SocketTransport and USBTransport).
 //
 // Reports of socket links arrive on the "QNCM.Communication" queue, and so do the three
 // callbacks. A USB link does all its work on the main queue, callbacks included. Every operation
 // may be called from any thread.
-class QNComClientManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<QNComClientManager> {
+class QNComClientManager : public ServiceTransportDelegate, public std::enable_shared_from_this<QNComClientManager> {
 public:
     using ConnectCompleteBlock = std::function<void()>;
     using DisconnectBlock = std::function<void(const LinkEnd& end)>;
     // The packet is good only for the length of the call: see ReceivedPacket.
     using ReceiveBlock = std::function<void(const ReceivedPacket&)>;
-    // The USB daemon could not be reached at `address`.
-    struct USBDaemonUnreachable {
-        std::string address;
-        Error error;
-    };
+    using USBDaemonUnreachable = vd::USBDaemonUnreachable;
     // Called on the main queue when a USB link finds the daemon unreachable, and with none once
     // it answers again.
     using USBDaemonBlock = std::function<void(const std::optional<USBDaemonUnreachable>&)>;
@@ -110,51 +107,37 @@ private:
         std::optional<QNComPacket::Dictionary> data;
     };
 
-    void socketDidConnectToUrl(GCDAsyncSocket& socket, const std::string& path) override;
-    void socketDidConnectToHost(GCDAsyncSocket& socket, const std::string& host, std::uint16_t port) override;
-    void socketDidReadData(GCDAsyncSocket& socket, Bytes data, long tag) override;
-    void socketDidWriteDataWithTag(GCDAsyncSocket& socket, long tag) override;
-    void socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error) override;
+    void transportDidConnect(ServiceTransport& transport) override;
+    void transportDidReceive(ServiceTransport& transport, std::span<const std::uint8_t> bytes) override;
+    void transportDidSend(ServiceTransport& transport, long tag) override;
+    bool transportDidDisconnect(ServiceTransport& transport, std::optional<LinkEndCause> cause,
+                                const std::optional<Error>& error, bool keepWaitingCommands) override;
+    void transportDidEnd(LinkEndCause cause, const std::optional<Error>& error) override;
+    std::size_t transportPacketLimit() const override;
 
-    void startSocket(const std::function<std::optional<Error>(GCDAsyncSocket&)>& connect);
-    // `endUSBWatch`: also stop following devices, rather than only end the link to the current
-    // one (switching devices). `reportChannelEnd`: tell the owner a connected USB channel ended.
-    void stopLink(bool endUSBWatch, bool reportChannelEnd);
-
-    // USB link, all on the main queue.
-    void watchUSBDevices(std::uint64_t watch);
-    void usbListenFinished(std::uint64_t watch, const std::optional<Error>& error);
-    void usbListenEnded();
-    void retryUSBWatchLater(std::uint64_t watch);
-    void usbDeviceDidAttach(long long deviceID);
-    void usbDeviceDidDetach(long long deviceID);
-    void enqueueConnectToUSBDevice(std::uint64_t generation);
-    void connectToUSBDevice(std::uint64_t generation);
-    void usbAttemptFinished(const std::shared_ptr<PTChannel>& channel, long long deviceID, std::uint64_t generation,
-                            const std::optional<Error>& error);
-    bool usbShouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const;
-    void usbChannelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload);
-    void usbChannelDidEnd(PTChannel& channel, const std::optional<Error>& error);
-    void reportPendingUSBEnd(std::uint64_t generation);
-    void usbSendFailed(const std::shared_ptr<PTChannel>& channel);
-    void transportConnected(GCDAsyncSocket& socket);
-    void process(std::span<const std::uint8_t> bytes, GCDAsyncSocket* source);
+    void startSocket(const SocketTransport::Connect& connect);
+    // Ends the link and drops commands waiting for the login; `reportEnd`: tell the owner a
+    // connected USB channel ended.
+    void stopLink(bool reportEnd);
+    void process(std::span<const std::uint8_t> bytes, ServiceTransport* source);
     void handshakeFailed(const std::optional<QNComPacket>& reply);
-    // The transport's end: logged, then told to the owner.
-    void reportTransportEnd(LinkEndCause cause, const std::optional<Error>& error);
     void reportEnd(const LinkEnd& end);
-    void queueRead(GCDAsyncSocket* source);
+    void queueRead(ServiceTransport* source);
     void issue(contract::Command cmd, std::optional<QNComPacket::Dictionary> data);
 
     // These expect mutex_ to be held. writeLocked returns false when there were no bytes.
-    std::int64_t nextIdLocked() { return id_++; }
+    std::int64_t nextIdLocked();
+    std::size_t packetLimitLocked() const;
     bool writeLocked(std::optional<Bytes> bytes, long tag);
     bool sendCommandLocked(contract::Command cmd, std::optional<QNComPacket::Dictionary> data);
 
     // Held while a report is handled and its callbacks run, and by stop(): taken before mutex_.
     std::recursive_mutex callbackGate_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<GCDAsyncSocket> socket_;
+    mutable CheckedMutex mutex_;
+    // The transport that carries the link now, if any.
+    std::shared_ptr<ServiceTransport> transport_;
+    // Kept from one USB start to the next, with the devices its hub has seen.
+    std::shared_ptr<USBTransport> usbTransport_;
     std::int64_t id_ = 0;
     ConnectCompleteBlock connectCompleteBlock_;
     DisconnectBlock disconnectBlock_;
@@ -163,34 +146,6 @@ private:
     std::string password_;
     contract::HandshakeState state_ = contract::HandshakeState::noLink;
     std::deque<HeldCommand> held_;
-
-    // USB link. The hub and the channels are used on the main queue only; the rest is guarded
-    // by mutex_ because sends and stop come from any thread.
-    std::shared_ptr<PTChannel> connectedChannel_;
-    std::shared_ptr<SerialQueue> notConnectedQueue_;
-    std::optional<long long> connectingToDeviceID_;
-    std::optional<long long> connectedDeviceID_;
-    ObservationToken usbNC1_;
-    ObservationToken usbNC2_;
-    std::shared_ptr<PTUSBHub> usbHub_;
-    bool usbRetry_ = false;
-    // Every attempt belongs to a generation; stop, a detach and a switch of devices start a new
-    // one, so late results and retries of older attempts change nothing.
-    std::uint64_t usbGeneration_ = 0;
-    // A channel that ended on its own, while the news of its device's detach may still be on
-    // its way: the daemon tells it on the listening connection, in either order with the end.
-    struct PendingUSBEnd {
-        long long deviceID;
-        std::optional<Error> error;
-        std::uint64_t generation;
-    };
-    std::optional<PendingUSBEnd> pendingUSBEnd_;
-    // Each start of a USB link watches the daemon under a new number; 0: not watching.
-    std::uint64_t usbWatch_ = 0;
-    std::uint64_t usbWatchCount_ = 0;
-    bool usbDaemonListening_ = false;
-    bool usbDaemonUnreachable_ = false;
-    std::int64_t port_ = 0;
 };
 
 } // namespace vd
