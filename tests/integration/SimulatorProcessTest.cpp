@@ -1,99 +1,102 @@
-#include <fstream>
-#include <thread>
-
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
-
-extern char** environ;
+#include "platform/Waiting.h"
+#include "support/ChildProcess.h"
 
 namespace vd {
 namespace {
 
-using namespace std::chrono_literals;
 using nlohmann::json;
 
 // The installed program, not just its library: started as a person would start it.
-class SimulatorProcess {
-public:
-    explicit SimulatorProcess(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), VANTOR_SIM_PATH);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-    }
-    ~SimulatorProcess()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool running() const { return pid_ > 0; }
-    // The exit status after SIGTERM: a clean stop is 0.
-    int stop()
-    {
-        int status = -1;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-std::vector<json> readLog(const std::filesystem::path& path)
+std::unique_ptr<test::ChildProcess> startSimulator(const test::TempDir& dir, const std::filesystem::path& socket,
+                                                   std::vector<std::string> options = {})
 {
-    std::vector<json> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(json::parse(line));
-    return lines;
+    options.insert(options.begin(), {VANTOR_SIM_PATH, "--socket", socket.string(), "--log", (dir / "sim.log").string()});
+    auto process = std::make_unique<test::ChildProcess>(std::move(options), test::EnvironmentChanges{}, dir / "sim.out");
+    EXPECT_TRUE(process->started());
+    return process;
 }
 
-TEST(SimulatorProcess, LogsEveryPacketAClientSends)
+// A client manager logged in at the socket, and what it hears.
+struct LoggedIn {
+    explicit LoggedIn(const std::filesystem::path& socket)
+    {
+        manager->startWithSocketPath(socket.string());
+        EXPECT_TRUE(probe.waitFor([&] { return probe.completions == 1; })) << "no login at " << socket;
+    }
+    ~LoggedIn() { manager->stop(); }
+    // The data of the first packet of that command.
+    json awaitData(contract::Command cmd)
+    {
+        json data;
+        EXPECT_TRUE(probe.waitFor([&] {
+            for (const auto& packet : probe.packets) {
+                if (packet.cmd() == contract::numberOf(cmd))
+                    data = json::parse(packet.dic().dump())["d"];
+            }
+            return !data.is_null();
+        }));
+        return data;
+    }
+
+    std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
+    test::ManagerProbe probe{*manager};
+};
+
+TEST(SimulatorProcess, LogsEveryPacketAClientSendsAndRemovesItsSocketOnExit)
 {
     test::TempDir dir;
     const auto socket = dir / "Vantor" / "Tmp" / "db.connect";
-    const auto logFile = dir / "sim.log";
-    SimulatorProcess process({"--socket", socket.string(), "--log", logFile.string()});
-    ASSERT_TRUE(process.running());
-    for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i)
-        std::this_thread::sleep_for(50ms);
-
-    auto manager = QNComClientManager::create();
-    test::ManagerProbe probe(*manager);
-    manager->startWithSocketPath(socket.string());
-    ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
-    manager->requestHistoryTunnelLastCount(100);
-    ASSERT_TRUE(probe.waitFor([&] {
-        for (const auto& packet : probe.packets)
-            if (packet.cmd() == contract::numberOf(contract::Command::historyTunnels))
-                return true;
-        return false;
-    }));
-    manager->stop();
-    EXPECT_EQ(process.stop(), 0);
-    EXPECT_FALSE(std::filesystem::exists(socket)) << "the socket file is removed on exit";
+    const auto process = startSimulator(dir, socket);
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
+    {
+        LoggedIn client(socket);
+        client.manager->requestHistoryTunnelLastCount(100);
+        client.awaitData(contract::Command::historyTunnels);
+    }
+    EXPECT_EQ(process->stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(socket));
 
     std::vector<json> received;
-    for (const auto& line : readLog(logFile))
-        if (line.contains("recv"))
-            received.push_back(line["recv"]);
+    std::istringstream log(test::readFile(dir / "sim.log"));
+    for (std::string line; std::getline(log, line);) {
+        if (const auto entry = json::parse(line); entry.contains("recv"))
+            received.push_back(entry["recv"]);
+    }
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
     EXPECT_EQ(received[1]["d"]["password"], contract::kLocalPassword);
     EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2,"t":8,"d":{"cmd":"last_count","count":100}})"));
+}
+
+TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcess)
+{
+    test::TempDir dir;
+    const auto socket = dir / "db.connect";
+    const auto process = startSimulator(dir, socket, {"--scale", "40", "--seed", "9", "--tick", "0"});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
+    json viaProgram;
+    {
+        LoggedIn client(socket);
+        client.manager->requestCurrentTunnels();
+        viaProgram = client.awaitData(contract::Command::currentTunnels);
+    }
+    EXPECT_EQ(process->stop(), 0);
+
+    sim::SimulatorOptions options;
+    options.socketPath = dir / "other.sock";
+    options.seed = 9;
+    options.scale = 40;
+    options.tickInterval = std::chrono::milliseconds(0);
+    test::SimHarness simulator(options);
+    LoggedIn client(dir / "other.sock");
+    client.manager->requestCurrentTunnels();
+    EXPECT_EQ(viaProgram["tunnels"].size(), 40u);
+    EXPECT_EQ(viaProgram, client.awaitData(contract::Command::currentTunnels));
 }
 
 TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)
@@ -104,16 +107,10 @@ TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)
     options.socketPath = socket;
     test::SimHarness first(options);
 
-    SimulatorProcess second({"--socket", socket.string(), "--log", (dir / "second.log").string()});
-    ASSERT_TRUE(second.running());
     // It gives up at once, leaving the running service's socket in place.
-    std::this_thread::sleep_for(300ms);
+    EXPECT_NE(startSimulator(dir, socket)->finish(), 0);
     EXPECT_TRUE(std::filesystem::exists(socket));
-    auto manager = QNComClientManager::create();
-    test::ManagerProbe probe(*manager);
-    manager->startWithSocketPath(socket.string());
-    EXPECT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
-    manager->stop();
+    LoggedIn client(socket);
 }
 
 } // namespace

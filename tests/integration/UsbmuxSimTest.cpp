@@ -8,52 +8,16 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 
 #include "SimHarness.h"
 #include "UsbmuxSimulator.h"
+#include "link/PTUSBHub.h"
 
 namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-
-json fromPlist(plist_t node)
-{
-    switch (plist_get_node_type(node)) {
-    case PLIST_DICT: {
-        json object = json::object();
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            if (!key)
-                break;
-            object[key] = fromPlist(value);
-            std::free(key);
-        }
-        std::free(iter);
-        return object;
-    }
-    case PLIST_STRING: {
-        char* text = nullptr;
-        plist_get_string_val(node, &text);
-        json value = text;
-        std::free(text);
-        return value;
-    }
-    case PLIST_UINT: {
-        std::uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return value;
-    }
-    default:
-        return "unexpected plist node";
-    }
-}
 
 std::string xmlRequest(const std::string& body)
 {
@@ -65,12 +29,13 @@ std::string xmlRequest(const std::string& body)
 
 std::string connectBody(std::uint32_t deviceId, std::uint32_t portNumber)
 {
-    return "<key>MessageType</key><string>Connect</string><key>DeviceID</key><integer>" +
-           std::to_string(deviceId) + "</integer><key>PortNumber</key><integer>" + std::to_string(portNumber) +
-           "</integer>";
+    return "<key>MessageType</key><string>Connect</string><key>DeviceID</key><integer>" + std::to_string(deviceId) +
+           "</integer><key>PortNumber</key><integer>" + std::to_string(portNumber) + "</integer>";
 }
 
 const std::string kListenBody = "<key>MessageType</key><string>Listen</string>";
+// Port 6171 as the client puts it into "PortNumber": its two bytes exchanged.
+constexpr std::uint32_t kSwapped6171 = 6936;
 
 struct DaemonPacket {
     std::uint32_t size = 0, protocol = 0, type = 0, tag = 0;
@@ -83,18 +48,16 @@ struct Frame {
     Bytes payload;
 };
 
-std::uint32_t le32(const Bytes& b, std::size_t at)
+std::uint32_t wordAt(const Bytes& b, std::size_t at, bool bigEndian)
 {
-    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
-           std::uint32_t(b[at + 3]) << 24;
-}
-std::uint32_t be32(const Bytes& b, std::size_t at)
-{
-    return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 | std::uint32_t(b[at + 2]) << 8 |
-           std::uint32_t(b[at + 3]);
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= std::uint32_t(b[at + static_cast<std::size_t>(i)]) << (bigEndian ? 24 - 8 * i : 8 * i);
+    return value;
 }
 
-// A daemon client written byte by byte, so the simulator's wire is checked from outside.
+// A daemon client written byte by byte: daemon packets have a little-endian header, the frames
+// on a device stream a big-endian one.
 class DaemonClient {
 public:
     explicit DaemonClient(const std::filesystem::path& path)
@@ -106,114 +69,87 @@ public:
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     }
     ~DaemonClient() { ::close(fd_); }
-    DaemonClient(const DaemonClient&) = delete;
-    DaemonClient& operator=(const DaemonClient&) = delete;
-
     bool connected() const { return connected_; }
 
     bool request(std::uint32_t tag, const std::string& body, std::uint32_t protocol = 1)
     {
         const std::string xml = xmlRequest(body);
-        Bytes packet;
-        for (const std::uint32_t field : {std::uint32_t(16 + xml.size()), protocol, std::uint32_t(8), tag})
-            for (int shift = 0; shift < 32; shift += 8)
-                packet.push_back(std::uint8_t(field >> shift));
+        Bytes packet = header({std::uint32_t(16 + xml.size()), protocol, 8, tag}, false);
         packet.insert(packet.end(), xml.begin(), xml.end());
         return write(packet);
     }
-
-    std::optional<DaemonPacket> readPacket(std::chrono::milliseconds timeout = 5s)
+    std::optional<DaemonPacket> readPacket()
     {
-        const auto header = read(16, timeout);
-        if (!header)
-            return std::nullopt;
-        DaemonPacket packet{le32(*header, 0), le32(*header, 4), le32(*header, 8), le32(*header, 12), {}, nullptr};
-        const auto payload = read(packet.size - 16, timeout);
+        const auto head = read(16);
+        const auto payload = head ? read(wordAt(*head, 0, false) - 16) : std::nullopt;
         if (!payload)
             return std::nullopt;
-        packet.payload.assign(payload->begin(), payload->end());
-        plist_t parsed = nullptr;
-        plist_from_memory(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()), &parsed);
-        if (parsed) {
-            packet.message = fromPlist(parsed);
-            plist_free(parsed);
-        }
+        DaemonPacket packet{wordAt(*head, 0, false), wordAt(*head, 4, false), wordAt(*head, 8, false), wordAt(*head, 12, false),
+                            std::string(payload->begin(), payload->end()), nullptr};
+        std::optional<Error> error;
+        if (const auto parsed = usbmux::parsePlist(payload->data(), payload->size(), error))
+            packet.message = json::parse(parsed->dump());
         return packet;
     }
-
     // The "Number" of the next packet, which must be the result of the request with this tag.
     std::optional<std::uint64_t> resultFor(std::uint32_t tag)
     {
         const auto packet = readPacket();
-        if (!packet || packet->tag != tag || packet->message.value("MessageType", "") != "Result" ||
-            !packet->message.contains("Number"))
+        if (!packet || packet->tag != tag || packet->message.value("MessageType", "") != "Result")
             return std::nullopt;
         return packet->message["Number"].get<std::uint64_t>();
     }
 
     bool sendFrame(std::uint32_t type, std::uint32_t tag, const Bytes& payload, std::uint32_t version = 1)
     {
-        Bytes bytes;
-        for (const std::uint32_t field : {version, type, tag, std::uint32_t(payload.size())})
-            for (int shift = 24; shift >= 0; shift -= 8)
-                bytes.push_back(std::uint8_t(field >> shift));
+        Bytes bytes = header({version, type, tag, std::uint32_t(payload.size())}, true);
         bytes.insert(bytes.end(), payload.begin(), payload.end());
         return write(bytes);
     }
-
-    std::optional<Frame> readFrame(std::chrono::milliseconds timeout = 5s)
+    std::optional<Frame> readFrame()
     {
-        const auto header = read(16, timeout);
-        if (!header)
-            return std::nullopt;
-        Frame frame{be32(*header, 0), be32(*header, 4), be32(*header, 8), {}};
-        auto payload = read(be32(*header, 12), timeout);
+        const auto head = read(16);
+        auto payload = head ? read(wordAt(*head, 12, true)) : std::nullopt;
         if (!payload)
             return std::nullopt;
-        frame.payload = std::move(*payload);
-        return frame;
+        return Frame{wordAt(*head, 0, true), wordAt(*head, 4, true), wordAt(*head, 8, true), std::move(*payload)};
     }
 
-    // True when nothing at all arrives within the time (and the stream stays open).
+    // Whether anything arrives within the time. Only for checking that nothing does: a wait
+    // that has to be long enough for a message that should not come, and no longer.
     bool silentFor(std::chrono::milliseconds time)
     {
         pollfd entry{fd_, POLLIN, 0};
         return ::poll(&entry, 1, static_cast<int>(time.count())) == 0;
     }
-
-    bool waitForClose(std::chrono::milliseconds timeout = 5s)
+    // True when the daemon closed the stream (whatever it still sent before is skipped).
+    bool waitForClose()
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::uint8_t byte = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 50) > 0) {
-                const auto count = ::recv(fd_, &byte, 1, 0);
-                if (count <= 0)
-                    return true;
-            }
+        while (read(1)) {
         }
-        return false;
+        return closed_;
     }
 
 private:
-    bool write(const Bytes& bytes)
+    static Bytes header(std::initializer_list<std::uint32_t> fields, bool bigEndian)
     {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        Bytes bytes;
+        for (const std::uint32_t field : fields)
+            for (int i = 0; i < 4; ++i)
+                bytes.push_back(std::uint8_t(field >> (bigEndian ? 24 - 8 * i : 8 * i)));
+        return bytes;
     }
-
-    std::optional<Bytes> read(std::size_t count, std::chrono::milliseconds timeout)
+    bool write(const Bytes& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
+    std::optional<Bytes> read(std::size_t count)
     {
         Bytes out(count);
-        std::size_t have = 0;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (have < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        for (std::size_t have = 0; have < count;) {
             pollfd entry{fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            if (::poll(&entry, 1, 5000) <= 0)
                 return std::nullopt;
             const auto got = ::recv(fd_, out.data() + have, count - have, 0);
-            if (got <= 0)
+            closed_ = got <= 0;
+            if (closed_)
                 return std::nullopt;
             have += static_cast<std::size_t>(got);
         }
@@ -222,6 +158,7 @@ private:
 
     int fd_ = -1;
     bool connected_ = false;
+    bool closed_ = false;
 };
 
 // The simulator on its own thread, as a daemon is its own process.
@@ -270,17 +207,17 @@ json packetJson(const Bytes& bytes)
     return packet ? json::parse(packet->dic().dump()) : json("undecodable");
 }
 
-// Port 6171 as the client puts it into "PortNumber": its two bytes exchanged.
-constexpr std::uint32_t kSwapped6171 = 6936;
-
 class UsbmuxSimTest : public ::testing::Test {
 protected:
     test::TempDir dir;
     UsbmuxHarness daemon{dir / "usbmuxd"};
 };
 
-TEST_F(UsbmuxSimTest, ListenIsAnsweredInXmlAndThenCarriesBroadcasts)
+TEST_F(UsbmuxSimTest, ListenIsAnsweredInXmlThenTellsOfPresentDevicesAndCarriesBroadcasts)
 {
+    daemon.simulator.attach(3);
+    daemon.simulator.attach(4);
+    daemon.simulator.detach(4);
     DaemonClient listener(dir / "usbmuxd");
     DaemonClient bystander(dir / "usbmuxd");
     ASSERT_TRUE(listener.connected() && bystander.connected());
@@ -292,19 +229,20 @@ TEST_F(UsbmuxSimTest, ListenIsAnsweredInXmlAndThenCarriesBroadcasts)
     EXPECT_EQ(result->protocol, 1u);
     EXPECT_EQ(result->type, 8u);
     EXPECT_EQ(result->tag, 1u);
-    EXPECT_EQ(result->payload.rfind("<?xml", 0), 0u);
+    EXPECT_TRUE(result->payload.starts_with("<?xml"));
     EXPECT_EQ(result->message, json({{"MessageType", "Result"}, {"Number", 0}}));
+    const auto present = listener.readPacket();
+    ASSERT_TRUE(present);
+    EXPECT_EQ(present->message, json({{"MessageType", "Attached"}, {"DeviceID", 3}, {"Properties", {{"DeviceID", 3}}}}));
 
     daemon.simulator.attach(5, {{"SerialNumber", "abc"}, {"ProductID", 4776}});
     const auto attached = listener.readPacket();
     ASSERT_TRUE(attached);
     EXPECT_EQ(attached->tag, 0u);
-    EXPECT_EQ(attached->payload.rfind("<?xml", 0), 0u);
-    EXPECT_EQ(attached->message,
-              json({{"MessageType", "Attached"},
-                    {"DeviceID", 5},
-                    {"Properties", {{"SerialNumber", "abc"}, {"ProductID", 4776}, {"DeviceID", 5}}}}));
-
+    EXPECT_TRUE(attached->payload.starts_with("<?xml"));
+    EXPECT_EQ(attached->message, json({{"MessageType", "Attached"},
+                                       {"DeviceID", 5},
+                                       {"Properties", {{"SerialNumber", "abc"}, {"ProductID", 4776}, {"DeviceID", 5}}}}));
     daemon.simulator.detach(5);
     const auto detached = listener.readPacket();
     ASSERT_TRUE(detached);
@@ -318,22 +256,6 @@ TEST_F(UsbmuxSimTest, ListenIsAnsweredInXmlAndThenCarriesBroadcasts)
     EXPECT_TRUE(bystander.silentFor(10ms));
 }
 
-TEST_F(UsbmuxSimTest, LateListenerLearnsOfDevicesAlreadyPresent)
-{
-    daemon.simulator.attach(3);
-    daemon.simulator.attach(4);
-    daemon.simulator.detach(4);
-
-    DaemonClient listener(dir / "usbmuxd");
-    ASSERT_TRUE(listener.request(1, kListenBody));
-    EXPECT_EQ(listener.resultFor(1), 0u);
-    const auto attached = listener.readPacket();
-    ASSERT_TRUE(attached);
-    EXPECT_EQ(attached->message["MessageType"], "Attached");
-    EXPECT_EQ(attached->message["DeviceID"], 3);
-    EXPECT_TRUE(listener.silentFor(100ms));
-}
-
 TEST_F(UsbmuxSimTest, RequestsThatCannotBeServedGetTheirResultNumbers)
 {
     test::TempDir serviceDir;
@@ -341,21 +263,27 @@ TEST_F(UsbmuxSimTest, RequestsThatCannotBeServedGetTheirResultNumbers)
     daemon.simulator.forwardPort(8, 6171, serviceDir / "nobody-listens");
     daemon.simulator.attach(7);
     daemon.simulator.attach(9);
-
+    const struct {
+        const char* what;
+        std::string body;
+        std::uint32_t protocol;
+        std::uint64_t number;
+    } cases[] = {
+        {"a device never seen", connectBody(42, kSwapped6171), 1, 2},
+        {"a device with ports but not attached", connectBody(8, kSwapped6171), 1, 2},
+        {"a port that leads nowhere", connectBody(9, kSwapped6171), 1, 3},
+        {"a service that does not accept", connectBody(7, kSwapped6171), 1, 3},
+        {"a message the daemon does not know", "<key>MessageType</key><string>ReadBUID</string>", 1, 1},
+        {"a packet protocol other than property lists", kListenBody, 0, 6},
+    };
     // One connection serves one request after another while none of them connects.
     DaemonClient client(dir / "usbmuxd");
-    ASSERT_TRUE(client.request(1, connectBody(42, kSwapped6171)));
-    EXPECT_EQ(client.resultFor(1), 2u) << "a device never seen";
-    ASSERT_TRUE(client.request(2, connectBody(8, kSwapped6171)));
-    EXPECT_EQ(client.resultFor(2), 2u) << "a device with ports but not attached";
-    ASSERT_TRUE(client.request(3, connectBody(9, kSwapped6171)));
-    EXPECT_EQ(client.resultFor(3), 3u) << "a port that leads nowhere";
-    ASSERT_TRUE(client.request(4, connectBody(7, kSwapped6171)));
-    EXPECT_EQ(client.resultFor(4), 3u) << "a service that does not accept";
-    ASSERT_TRUE(client.request(5, "<key>MessageType</key><string>ReadBUID</string>"));
-    EXPECT_EQ(client.resultFor(5), 1u) << "a message the daemon does not know";
-    ASSERT_TRUE(client.request(6, kListenBody, 0));
-    EXPECT_EQ(client.resultFor(6), 6u) << "a packet protocol other than property lists";
+    std::uint32_t tag = 0;
+    for (const auto& [what, body, protocol, number] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(client.request(++tag, body, protocol));
+        EXPECT_EQ(client.resultFor(tag), number);
+    }
 }
 
 class UsbmuxSimServiceTest : public UsbmuxSimTest {
@@ -366,17 +294,14 @@ protected:
         daemon.simulator.attach(9);
     }
 
-    // A connected device stream, the service's greeting already read.
-    std::unique_ptr<DaemonClient> connectToService()
+    // A connected device stream and the service's greeting, its first frame.
+    std::unique_ptr<DaemonClient> connectToService(std::optional<Frame>& greeting)
     {
         auto client = std::make_unique<DaemonClient>(dir / "usbmuxd");
         EXPECT_TRUE(client->request(1, connectBody(9, kSwapped6171)));
         EXPECT_EQ(client->resultFor(1), 0u);
-        const auto greeting = client->readFrame();
+        greeting = client->readFrame();
         EXPECT_TRUE(greeting);
-        if (greeting) {
-            EXPECT_EQ(packetJson(greeting->payload)["m"], contract::kGreetingToken);
-        }
         return client;
     }
 
@@ -390,16 +315,13 @@ protected:
     }()};
 };
 
-TEST_F(UsbmuxSimServiceTest, DeviceStreamCarriesTheLoginAsFrames)
+TEST_F(UsbmuxSimServiceTest, DeviceStreamCarriesEachPacketInAFrameOfItsOwn)
 {
-    DaemonClient client(dir / "usbmuxd");
-    // The port's bytes unswapped name port 6936, which leads nowhere.
-    ASSERT_TRUE(client.request(1, connectBody(9, 6171)));
-    ASSERT_EQ(client.resultFor(1), 3u);
-    ASSERT_TRUE(client.request(2, connectBody(9, kSwapped6171)));
-    ASSERT_EQ(client.resultFor(2), 0u);
-
-    const auto greeting = client.readFrame();
+    DaemonClient unswapped(dir / "usbmuxd");
+    ASSERT_TRUE(unswapped.request(1, connectBody(9, 6171)));
+    EXPECT_EQ(unswapped.resultFor(1), 3u) << "the port's bytes unswapped name port 6936, which leads nowhere";
+    std::optional<Frame> greeting;
+    const auto client = connectToService(greeting);
     ASSERT_TRUE(greeting);
     EXPECT_EQ(greeting->version, 1u);
     EXPECT_EQ(greeting->type, 3004u);
@@ -409,19 +331,21 @@ TEST_F(UsbmuxSimServiceTest, DeviceStreamCarriesTheLoginAsFrames)
     EXPECT_EQ(greeting->payload.back(), 0xBC);
     EXPECT_EQ(packetJson(greeting->payload)["m"], contract::kGreetingToken);
 
-    // A frame of another type means nothing to the service and must not reach it.
-    ASSERT_TRUE(client.sendFrame(77, 898, {'x', 'y'}));
-    ASSERT_TRUE(client.sendFrame(3004, 898, {}));
-    ASSERT_TRUE(client.sendFrame(3004, 898, packetBytes({{"v", 1}, {"c", 1}, {"i", 0}})));
-    const auto identity = client.readFrame();
-    ASSERT_TRUE(identity);
+    // A frame of another type means nothing to the service and must not reach it; nor does an
+    // empty one.
+    ASSERT_TRUE(client->sendFrame(77, 898, {'x', 'y'}));
+    ASSERT_TRUE(client->sendFrame(3004, 898, {}));
+    // Both login packets in one frame: the service reads a stream, so it answers both, and each
+    // answer comes back in a frame of its own.
+    Bytes both = packetBytes({{"v", 1}, {"c", 1}, {"i", 0}});
+    const Bytes password = packetBytes({{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", contract::kLocalPassword}}}});
+    both.insert(both.end(), password.begin(), password.end());
+    ASSERT_TRUE(client->sendFrame(3004, 898, both));
+    const auto identity = client->readFrame();
+    const auto login = client->readFrame();
+    ASSERT_TRUE(identity && login);
     EXPECT_EQ(identity->type, 3004u);
     EXPECT_EQ(packetJson(identity->payload)["c"], contract::kCodeIdentityAccepted);
-
-    ASSERT_TRUE(client.sendFrame(3004, 898,
-                                 packetBytes({{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", contract::kLocalPassword}}}})));
-    const auto login = client.readFrame();
-    ASSERT_TRUE(login);
     EXPECT_EQ(login->type, 3004u);
     EXPECT_EQ(packetJson(login->payload)["c"], contract::kCodeSuccess);
 
@@ -434,47 +358,23 @@ TEST_F(UsbmuxSimServiceTest, DeviceStreamCarriesTheLoginAsFrames)
         EXPECT_FALSE(line.contains("protocol_error")) << line;
 }
 
-TEST_F(UsbmuxSimServiceTest, PacketsSentTogetherArriveInFramesOfTheirOwn)
-{
-    auto client = connectToService();
-    Bytes both = packetBytes({{"v", 1}, {"c", 1}, {"i", 0}});
-    const Bytes password = packetBytes({{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", contract::kLocalPassword}}}});
-    both.insert(both.end(), password.begin(), password.end());
-    // Both packets in one frame: the service reads a stream, so it answers both, and each
-    // answer comes back in its own frame.
-    ASSERT_TRUE(client->sendFrame(3004, 999, both));
-    const auto first = client->readFrame();
-    const auto second = client->readFrame();
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(packetJson(first->payload)["c"], contract::kCodeIdentityAccepted);
-    EXPECT_EQ(packetJson(second->payload)["c"], contract::kCodeSuccess);
-}
-
 TEST_F(UsbmuxSimServiceTest, DeviceStreamEnds)
 {
-    {
-        SCOPED_TRACE("the device is detached");
-        auto client = connectToService();
-        daemon.simulator.detach(9);
-        EXPECT_TRUE(client->waitForClose());
+    const struct {
+        const char* what;
+        std::function<void(DaemonClient&)> end;
+    } cases[] = {
+        {"the device is detached", [&](DaemonClient&) { daemon.simulator.detach(9); }},
+        {"the service goes away", [&](DaemonClient&) { service.closeAllConnections(); }},
+        {"the client sends a frame of a version it must not", [](DaemonClient& c) { ASSERT_TRUE(c.sendFrame(3004, 999, {}, 2)); }},
+        {"the client ends the stream with a frame of type 0", [](DaemonClient& c) { ASSERT_TRUE(c.sendFrame(0, 0, {})); }},
+    };
+    for (const auto& [what, end] : cases) {
+        SCOPED_TRACE(what);
         daemon.simulator.attach(9);
-    }
-    {
-        SCOPED_TRACE("the service goes away");
-        auto client = connectToService();
-        service.closeAllConnections();
-        EXPECT_TRUE(client->waitForClose());
-    }
-    {
-        SCOPED_TRACE("the client sends a frame of a version it must not");
-        auto client = connectToService();
-        ASSERT_TRUE(client->sendFrame(3004, 999, {}, 2));
-        EXPECT_TRUE(client->waitForClose());
-    }
-    {
-        SCOPED_TRACE("the client ends the stream with a frame of type 0");
-        auto client = connectToService();
-        ASSERT_TRUE(client->sendFrame(0, 0, {}));
+        std::optional<Frame> greeting;
+        const auto client = connectToService(greeting);
+        end(*client);
         EXPECT_TRUE(client->waitForClose());
     }
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/Spawn.h"
+
+namespace vd::test {
+
+// The whole content of a file, or nothing when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
+// A program started as spawnProgram starts it, asked to end (SIGTERM) and reaped when the test
+// lets go of it, so no test leaves a process behind.
+class ChildProcess {
+public:
+    ChildProcess(std::vector<std::string> arguments, const EnvironmentChanges& environment, std::filesystem::path stdoutPath,
+                 std::optional<std::filesystem::path> stderrPath = std::nullopt);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const;
+    // Waits for it to end: its exit code, 128 + the signal that ended it, or -1 when it was not
+    // running or outlived the limit (it is killed then).
+    int finish(std::chrono::milliseconds limit = std::chrono::seconds(60));
+    // Asks it to end and waits: a clean stop is 0.
+    int stop();
+    std::string output() const { return readFile(stdoutPath_); }
+    std::string errors() const { return stderrPath_ ? readFile(*stderrPath_) : std::string(); }
+
+private:
+    pid_t pid_ = -1;
+    std::filesystem::path stdoutPath_;
+    std::optional<std::filesystem::path> stderrPath_;
+};
+
+} // namespace vd::test
