@@ -13,6 +13,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "support/PostCounter.h"
 #include "support/TempDir.h"
 
 namespace vd {
@@ -30,18 +31,7 @@ std::string tunnelText(std::int64_t id, const char* fromHost, const char* name, 
         .dump();
 }
 
-// Counts the posts of one notification, from whatever thread they come.
-class PostCounter {
-public:
-    explicit PostCounter(const char* name)
-        : token_(NotificationCenter::defaultCenter()->addObserver(name, nullptr, [this](const Notification&) { ++count; }))
-    {
-    }
-    std::atomic<int> count{0};
-
-private:
-    ObservationToken token_;
-};
+using test::PostCounter;
 
 class VDDataProcesserTest : public ::testing::Test {
 protected:

@@ -182,39 +182,29 @@ TEST(ConcurrentQueue, RunsTasksSeveralAtOnce)
     EXPECT_EQ(sawTheOther.load(), 2);
 }
 
-TEST(ConcurrentQueue, IsCurrentInsideItsTasksOnly)
+// Code that runs work inline when "already on" a concurrent queue would otherwise run it on a
+// serial queue's thread, holding that queue up.
+TEST(ConcurrentQueue, IsCurrentInsideItsOwnTasksOnly)
 {
-    auto queue = ConcurrentQueue::create("test.concurrent");
-    EXPECT_FALSE(queue->isCurrent());
-    EXPECT_FALSE(globalQueue()->isCurrent());
-
-    std::atomic<bool> current{false};
-    std::binary_semaphore done{0};
-    queue->async([&] {
-        current = queue->isCurrent();
-        done.release();
-    });
-    ASSERT_TRUE(done.try_acquire_for(kPatience));
-    EXPECT_TRUE(current);
-}
-
-TEST(ConcurrentQueue, IsNotCurrentInsideAnotherQueuesTask)
-{
-    // Code that runs work inline when "already on" a concurrent queue would otherwise run it
-    // on a serial queue's thread, holding that queue up.
     auto serial = SerialQueue::create("test.serial");
     auto concurrent = ConcurrentQueue::create("test.concurrent");
-    std::atomic<bool> globalInSerial{true}, concurrentInSerial{true}, concurrentInGlobal{true};
+    EXPECT_FALSE(concurrent->isCurrent());
+    EXPECT_FALSE(globalQueue()->isCurrent());
+    std::atomic<bool> inItsOwn{false}, globalInSerial{true}, concurrentInSerial{true}, concurrentInGlobal{true};
     std::binary_semaphore done{0};
     serial->async([&] {
         globalInSerial = globalQueue()->isCurrent();
         concurrentInSerial = concurrent->isCurrent();
         globalQueue()->async([&] {
             concurrentInGlobal = concurrent->isCurrent();
-            done.release();
+            concurrent->async([&] {
+                inItsOwn = concurrent->isCurrent();
+                done.release();
+            });
         });
     });
     ASSERT_TRUE(done.try_acquire_for(kPatience));
+    EXPECT_TRUE(inItsOwn);
     EXPECT_FALSE(globalInSerial);
     EXPECT_FALSE(concurrentInSerial);
     EXPECT_FALSE(concurrentInGlobal);

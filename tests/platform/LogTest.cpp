@@ -34,19 +34,15 @@ TEST(Log, CaptureKeepsTheExactLinesOfEveryLevelInOrder)
     EXPECT_TRUE(capture.lines().empty());
     log::info("after clear");
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"after clear"});
-}
 
-TEST(Log, ANestedCaptureHandsBackToTheOuterOne)
-{
-    log::Capture outer;
-    log::info("one");
+    // A nested capture hands back to the outer one.
     {
         log::Capture inner;
-        log::info("two");
-        EXPECT_EQ(inner.lines(), std::vector<std::string>{"two"});
+        log::info("inner");
+        EXPECT_EQ(inner.lines(), std::vector<std::string>{"inner"});
     }
-    log::info("three");
-    EXPECT_EQ(outer.lines(), (std::vector<std::string>{"one", "three"}));
+    log::info("outer");
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"after clear", "outer"}));
 }
 
 TEST(Log, SetSinkHandsBackThePreviousSink)

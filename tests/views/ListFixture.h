@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "TunnelRecords.h"
+#include "WindowProcesserTest.h"
 #include "data/VDDataManager.h"
 #include "support/TempDir.h"
 #include "views/VDBaseTunnelListViewController.h"
@@ -58,28 +59,14 @@ private:
     VDBaseTunnelListViewController& list_;
 };
 
-// A list of a window whose processor is registered under a fresh id and fed reports directly.
+// A list of a window whose processor is fed reports directly.
 template <typename List>
-class ListFixture : public ::testing::Test {
+class ListFixture : public WindowProcesserTest {
 protected:
     ListFixture()
     {
         list.setBasicDelegate(&delegate);
         list.resize(1000, 600);
-    }
-    ~ListFixture() override { VDDataManager::sharedInstance().removeId(idString); }
-
-    static std::string freshId()
-    {
-        static int count = 0;
-        return "TEST-LIST-" + std::to_string(++count);
-    }
-
-    // Lets the queued reloads run.
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
     }
     void report(contract::Command cmd, const std::vector<TunnelFields>& records)
     {
@@ -99,8 +86,6 @@ protected:
     }
     void select(std::int64_t id) { list.tableView()->selectRow(list.model()->rowOfKey(id)); }
 
-    const std::string idString = freshId();
-    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
     List list{idString};
     RecordingDelegate delegate{list};
 };

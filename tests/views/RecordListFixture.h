@@ -12,6 +12,7 @@
 #include "data/VDDataManager.h"
 #include "integration/SimHarness.h"
 #include "TunnelRecords.h"
+#include "WindowProcesserTest.h"
 
 namespace vd::test {
 
@@ -28,30 +29,14 @@ inline std::vector<nlohmann::json> receivedCommands(SimHarness& sim, contract::C
     return found;
 }
 
-// A window's processor registered under a fresh id, fed reports directly or connected to the
-// simulated service; lists reload through the queued hops of their observers.
-class RecordListFixture : public ::testing::Test {
+// A window's processor fed reports directly or connected to the simulated service.
+class RecordListFixture : public WindowProcesserTest {
 protected:
-    ~RecordListFixture() override { VDDataManager::sharedInstance().removeId(idString); }
-
-    static std::string freshId()
-    {
-        static int count = 0;
-        return "TEST-RECORDS-" + std::to_string(++count);
-    }
-    static void settle()
-    {
-        for (int i = 0; i < 4; ++i)
-            QCoreApplication::processEvents();
-    }
     void feed(contract::Command cmd, QNComPacket::Dictionary data)
     {
         processer->processPacket(servicePacket(cmd, std::move(data)));
         settle();
     }
-
-    const std::string idString = freshId();
-    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
 };
 
 // The same, connected to the simulated service over its local socket.

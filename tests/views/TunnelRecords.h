@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "data/VDDataProcesser.h"
+#include "data/VDTunnelInfo.h"
 #include "link/QNComPacket.h"
 #include "link/ServiceContract.h"
 
@@ -30,6 +31,8 @@ struct TunnelFields {
     std::int64_t tx = 0;
     std::int64_t rx = 0;
     double start = 10;
+    std::string fromHost = "127.0.0.1";
+    std::string processPath = "";
 };
 
 inline std::string tunnelText(const TunnelFields& fields)
@@ -45,7 +48,8 @@ inline std::string tunnelText(const TunnelFields& fields)
                                   {"processName", fields.processName},
                                   {"processIdentifier", fields.processId},
                                   {"bundleIdentifier", fields.bundleId},
-                                  {"fromHost", "127.0.0.1"},
+                                  {"fromHost", fields.fromHost},
+                                  {"processPath", fields.processPath},
                                   {"fromPort", 50000 + fields.id},
                                   {"policyName", fields.policyName},
                                   {"ruleInfo", fields.ruleInfo},

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "SectionFixture.h"
+#include "support/PostCounter.h"
 #include "data/VDNotifications.h"
 #include "views/VDCurTunViewController.h"
 #include "views/VDRecTunViewController.h"
@@ -27,17 +28,7 @@ public:
 };
 const auto* const environment = testing::AddGlobalTestEnvironment(new SidebarEnvironment);
 
-class PostCounter {
-public:
-    explicit PostCounter(const char* name)
-        : token_(NotificationCenter::defaultCenter()->addObserver(name, nullptr, [this](const Notification&) { ++count; }))
-    {
-    }
-    std::atomic<int> count{0};
-
-private:
-    ObservationToken token_;
-};
+using test::PostCounter;
 
 // Catches the URLs the program hands to the desktop.
 class UrlCatcher : public QObject {
@@ -70,11 +61,12 @@ protected:
     QAbstractItemModelTester tester{section.sectionVC()->tableView()->model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
-const std::vector<ClientFields> kClients{
-    {"127.0.0.1", "Mail", "com.example.mail", "/Applications/Mail.app/Contents/MacOS/Mail"},
-    {"::1", "Notes", "com.example.notes", ""},
-    {"192.168.1.20", "Mail", "com.example.mail", ""},
-    {"192.168.1.30", "Phone", "com.example.phone", ""},
+const std::vector<test::TunnelFields> kClients{
+    {.id = 1, .bundleId = "com.example.mail", .processName = "Mail", .fromHost = "127.0.0.1",
+     .processPath = "/Applications/Mail.app/Contents/MacOS/Mail"},
+    {.id = 2, .bundleId = "com.example.notes", .processName = "Notes", .fromHost = "::1"},
+    {.id = 3, .bundleId = "com.example.mail", .processName = "Mail", .fromHost = "192.168.1.20"},
+    {.id = 4, .bundleId = "com.example.phone", .processName = "Phone", .fromHost = "192.168.1.30"},
 };
 
 TEST_F(ClientSidebarTest, WithoutClientsShowsTheThreeGroupsAndAllClientsSelected)

@@ -18,32 +18,18 @@ TunnelList sample()
             tunnel({.id = 4, .host = "ÉCOLE.fr", .bundleId = ""})};
 }
 
-TEST(TunnelFilterTest, HostMatchesIgnoringCaseAndDiacritics)
+// The host matches ignoring case and diacritics, an empty host never matches a text, and the
+// client filter is the exact bundle id ("-1" is every client).
+TEST(TunnelFilterTest, HostTextAndClientNarrowTheList)
 {
+    const std::tuple<const char*, const char*, Ids> cases[] = {
+        {"example", "-1", {1}}, {"api.EXAMPLE", "-1", {1}}, {"munchen", "-1", {2}}, {"MÜNCH", "-1", {2}},
+        {"ecole", "-1", {4}}, {"e", "-1", {1, 2, 4}}, {"nowhere", "-1", {}}, {"", "-1", {1, 2, 3, 4}}, {".", "-1", {1, 2, 4}},
+        {"", "com.example.app", {1, 3}}, {"", "com.example.App", {2}}, {"", "com.example", {}}, {"example", "com.example.app", {1}},
+    };
     VDTunnelFilter filter;
-    EXPECT_EQ(idsOf(filter.apply(sample(), "example", "-1")), Ids{1});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "api.EXAMPLE", "-1")), Ids{1});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "munchen", "-1")), Ids{2});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "MÜNCH", "-1")), Ids{2});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "ecole", "-1")), Ids{4});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "e", "-1")), (Ids{1, 2, 4}));
-    EXPECT_EQ(idsOf(filter.apply(sample(), "nowhere", "-1")), Ids{});
-}
-
-TEST(TunnelFilterTest, EmptyFilterKeepsEverythingAndAnEmptyHostNeverMatchesText)
-{
-    VDTunnelFilter filter;
-    EXPECT_EQ(idsOf(filter.apply(sample(), "", "-1")), (Ids{1, 2, 3, 4}));
-    EXPECT_EQ(idsOf(filter.apply(sample(), ".", "-1")), (Ids{1, 2, 4}));
-}
-
-TEST(TunnelFilterTest, ClientFilterIsTheExactBundleId)
-{
-    VDTunnelFilter filter;
-    EXPECT_EQ(idsOf(filter.apply(sample(), "", "com.example.app")), (Ids{1, 3}));
-    EXPECT_EQ(idsOf(filter.apply(sample(), "", "com.example.App")), Ids{2});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "", "com.example")), Ids{});
-    EXPECT_EQ(idsOf(filter.apply(sample(), "example", "com.example.app")), Ids{1});
+    for (const auto& [text, client, ids] : cases)
+        EXPECT_EQ(idsOf(filter.apply(sample(), text, client)), ids) << '"' << text << "\" " << client;
 }
 
 TEST(TunnelFilterTest, FoldingHandlesDecomposedAndPlainText)

@@ -59,12 +59,8 @@ protected:
 
 TEST_F(UDPTableModelTest, StatusImagesAndTextsTellReceivedSentAndFailed)
 {
-    QStringList titles;
-    for (int c = 0; c < model.columnCount(); ++c)
-        titles << model.headerData(c, Qt::Horizontal).toString();
-    EXPECT_EQ(titles, QStringList({"", "ID", "Date", "Host", "Status", "Policy", "Server"}));
-
-    model.setRows({record({.id = 1, .status = 2, .direction = 1}), record({.id = 2, .status = 0}), record({.id = 3, .status = 1}),
+    model.setRows({record({.id = 1, .status = 2, .direction = 1, .policyName = "Proxy", .ruleInfo = "FINAL"}),
+                   record({.id = 2, .status = 0, .policyName = "DIRECT"}), record({.id = 3, .status = 1, .ruleInfo = "FINAL"}),
                    record({.id = 4, .status = 2}), record({.id = 5, .status = 7})});
     // Received wins over a failed status, in the image and in the text.
     EXPECT_EQ(image(0), VDStatusImages::named("complete").toImage());
@@ -80,16 +76,12 @@ TEST_F(UDPTableModelTest, StatusImagesAndTextsTellReceivedSentAndFailed)
     EXPECT_EQ(cell(0, col::kId), "1");
     EXPECT_EQ(cell(0, col::kClient), "10.0.0.7:50000");
     EXPECT_EQ(cell(0, col::kServer), "dns.example:53");
-    EXPECT_FALSE(model.flags(model.index(0, col::kId)) & Qt::ItemIsSelectable);
-    EXPECT_FALSE(model.data(model.index(5, col::kId)).isValid()) << "no row past the end";
-}
-
-TEST_F(UDPTableModelTest, PolicyTextNamesTheRuleWhenThereIsOne)
-{
-    model.setRows({record({.policyName = "Proxy", .ruleInfo = "FINAL"}), record({.policyName = "DIRECT"}), record({.ruleInfo = "FINAL"})});
+    // The policy names its rule when there is one.
     EXPECT_EQ(cell(0, col::kPolicy), "Proxy (FINAL)");
     EXPECT_EQ(cell(1, col::kPolicy), "DIRECT");
     EXPECT_EQ(cell(2, col::kPolicy), "--");
+    EXPECT_FALSE(model.flags(model.index(0, col::kId)) & Qt::ItemIsSelectable);
+    EXPECT_FALSE(model.data(model.index(5, col::kId)).isValid()) << "no row past the end";
 }
 
 TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
@@ -100,8 +92,6 @@ TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
     EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{3, 2, 1})) << "an empty host (shown as --) first";
     model.sort(col::kClient, Qt::DescendingOrder);
     EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 2, 3}));
-    model.sort(col::kStatus);
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 2, 3})) << "the status image column does not sort";
 }
 
 // --- the list, fed pushes directly ---------------------------------------------------------------
@@ -203,20 +193,17 @@ protected:
 
 TEST_F(UDPListWithServiceTest, ThePushRunsOnlyWhileTheListIsShown)
 {
-    QTest::qWait(200);
     EXPECT_TRUE(list.mainArray().empty());
-    EXPECT_TRUE(lastSwitch(Command::autoPushUDP).is_null());
     list.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == true; }, 5000));
+    EXPECT_EQ(commands(Command::autoPushUDP).size(), 1u) << "the push is not switched on before the list shows";
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 3; }, 10000));
     const auto ids = idsOf(list.mainArray());
     EXPECT_TRUE(std::is_sorted(ids.rbegin(), ids.rend())) << "newest first";
 
     list.hide();
+    // What the list does with pushes while hidden is checked without a service, above.
     ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == false; }, 5000));
-    const auto shown = idsOf(list.mainArray());
-    QTest::qWait(300);
-    EXPECT_EQ(idsOf(list.mainArray()), shown);
 }
 
 } // namespace
