@@ -88,17 +88,13 @@ TEST_F(MainWindowTest, QuickConnectionShowsActiveConnectionsLiveAndNoSheet)
     auto* toolbar = frame->findChild<QToolBar*>("VBMainToolbar");
     ASSERT_NE(toolbar, nullptr);
     ASSERT_EQ(window->mainControl()->segmentCount(), 4);
-    QStringList labels;
-    for (int i = 0; i < 4; ++i)
-        labels << window->mainControl()->segment(i)->text();
-    EXPECT_EQ(labels, QStringList({"Recent Requests", "Active Connections", "DNS", "UDP"}));
     EXPECT_EQ(window->mainControl()->segment(0)->width(), window->mainControl()->segment(1)->width());
-    EXPECT_EQ(window->searchField()->placeholderText(), "Filter");
-    EXPECT_LE(window->searchField()->maximumWidth(), 200);
 
     EXPECT_EQ(window->mainControl()->selectedSegment(), VDMainWindowsController::ActiveConnections);
     EXPECT_EQ(window->shownSection(), window->section(VDMainWindowsController::ActiveConnections));
     ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    // The connecting check must find the link up and show nothing: a sheet that must not come
+    // cannot be awaited, so this waits out the check's own delay.
     QTest::qWait(fastTiming().connectingCheck.count() + 100);
     EXPECT_EQ(sheetText(*window), "");
 
@@ -141,7 +137,8 @@ TEST_F(MainWindowTest, RejectedPasswordShowsConnectClosedAndCloseEndsTheWindow)
     ASSERT_NE(reconnect, nullptr);
     EXPECT_TRUE(reconnect->isDefault());
 
-    // The check of this attempt comes after the failure and must not stack a second sheet.
+    // The check of this attempt comes after the failure and must not stack a second sheet; its
+    // own delay is the wait.
     QTest::qWait(fastTiming().connectingCheck.count() + 100);
     EXPECT_EQ(visibleDialogs(*window), 1);
 
@@ -188,6 +185,8 @@ TEST_F(MainWindowTest, ClosedWindowHearsNothingMoreFromItsLink)
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 
     service.drop();
+    // Nothing may come of the dropped link; a closed window offers nothing to await, so this
+    // gives a late report a short while to show.
     QTest::qWait(300);
     EXPECT_EQ(window->sheet(), nullptr);
     EXPECT_EQ(visibleDialogs(*window), 0);
