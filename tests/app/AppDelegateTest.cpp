@@ -17,7 +17,7 @@
 #include "app/VDStartWindowController.h"
 #include "app/WindowId.h"
 #include "data/VDDataManager.h"
-#include "link/FakeUsbDaemon.h"
+#include "support/FakeUsbDaemon.h"
 
 namespace vd::test {
 namespace {

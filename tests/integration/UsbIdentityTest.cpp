@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "VdVersion.h"
-#include "link/FakeUsbDaemon.h"
+#include "support/FakeUsbDaemon.h"
 #include "support/TempDir.h"
 
 extern char** environ;
