@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +18,7 @@
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
+#include "support/ChildProcess.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -45,8 +45,7 @@ Bytes patterned(std::size_t size, std::uint32_t seed)
 
 Bytes fileContents(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bytesOf(test::readFile(path));
 }
 
 std::vector<std::string> entriesOf(const fs::path& folder)

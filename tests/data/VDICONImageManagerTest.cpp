@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +22,7 @@
 #include "data/VDICONImageManager.h"
 #include "data/VDUtils.h"
 #include "platform/MainLoop.h"
+#include "support/ChildProcess.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -60,9 +60,7 @@ void writeFile(const fs::path& path, const QByteArray& bytes)
 
 QByteArray fileContents(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+    return QByteArray::fromStdString(test::readFile(path));
 }
 
 std::vector<std::string> entriesOf(const fs::path& folder)

@@ -1,5 +1,4 @@
 #include <chrono>
-#include <fstream>
 #include <random>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "data/VDUtils.h"
 #include "integration/SimHarness.h"
 #include "support/BytesOf.h"
+#include "support/ChildProcess.h"
 #include "views/VDHexDumpView.h"
 #include "views/VDLongTextView.h"
 #include "views/VDTunnelDetailDataView.h"
@@ -27,12 +27,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const auto* const environment = testing::AddGlobalTestEnvironment(new test::DetailEnvironment);
-
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string asString(const Bytes& bytes)
 {
@@ -141,7 +135,7 @@ TEST_F(BodyViewTest, JsonIsTextInTheSystemFontAndExportWritesExactlyTheShownBody
     const auto file = dir_ / "export.bin";
     exportTo(*view, file);
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(file); }, 5000));
-    EXPECT_EQ(contentsOf(file), shown(*view));
+    EXPECT_EQ(test::readFile(file), shown(*view));
 }
 
 TEST_F(BodyViewTest, PngAndGzipBodiesAreHexDumpsInTheFixedFont)
