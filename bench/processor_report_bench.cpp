@@ -24,11 +24,14 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
+#include <nlohmann/json.hpp>
 #include <simdjson.h>
 
 #include "ServiceSimulator.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
+#include "data/VDTunnelInfo.h"
+#include "link/QNComPacket.h"
 #include "link/ServiceContract.h"
 #include "platform/Base64.h"
 #include "platform/LargeBuffers.h"

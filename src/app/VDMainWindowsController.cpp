@@ -14,6 +14,7 @@
 #include "VDWindowLook.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
+#include "link/QNComClientManager.h"
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
 #include "platform/UserPaths.h"

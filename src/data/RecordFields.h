@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,19 +10,11 @@
 
 #include <simdjson.h>
 
+#include "RecordSlice.h"
+
 // Reading the service's record texts: one pass over the object, each key looked up in a small
 // table built at compile time, values converted the loose way the service's numbers need.
 namespace vd::record {
-
-// Where a string lives inside a record's one buffer; an absent string has no place at all.
-struct Slice {
-    std::uint32_t offset = 0;
-    std::uint32_t length = kAbsent;
-
-    static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
-    bool present() const { return length != kAbsent; }
-    std::string_view in(std::string_view buffer) const { return present() ? buffer.substr(offset, length) : std::string_view(); }
-};
 
 // Text is kept unescaped in the record; Derived text is not kept at all and is read again
 // from the record's text when asked for (the big header blocks, rarely shown).

@@ -1,5 +1,7 @@
 #include "VDDNSInfo.h"
 
+#include <nlohmann/json.hpp>
+
 #include "VDUtils.h"
 #include "link/JsonValues.h"
 

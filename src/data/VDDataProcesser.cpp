@@ -1,16 +1,21 @@
 #include "VDDataProcesser.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include "VDICONImageManager.h"
 #include "VDNotifications.h"
+#include "VDTunnelInfo.h"
+#include "VDUDPTunnelInfo.h"
 #include "VDUtils.h"
 #include "link/JsonValues.h"
+#include "link/QNComClientManager.h"
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Timer.h"
 #include "platform/UserPaths.h"
 
 namespace vd {
@@ -677,19 +682,7 @@ void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket
     BundleIdSet bundleIds;
     {
         std::lock_guard lock(mutex_);
-        const auto firstNew = static_cast<std::ptrdiff_t>(recTuns_.size());
-        for (auto& tunnel : received) {
-            if (!recentIds_.insert(tunnel->id_()).second)
-                continue;
-            recLstId_ = std::max(recLstId_, tunnel->endId_());
-            extractClient(*tunnel, localIPs_, recent_, bundleIds);
-            recTuns_.push_back(std::move(tunnel));
-        }
-        // The held part is sorted already: sorting the newcomers and merging keeps each reply
-        // linear in the list's length.
-        const auto byId = [](const auto& a, const auto& b) { return a->id_() < b->id_(); };
-        std::stable_sort(recTuns_.begin() + firstNew, recTuns_.end(), byId);
-        std::inplace_merge(recTuns_.begin(), recTuns_.begin() + firstNew, recTuns_.end(), byId);
+        mergeRecentLocked(std::move(received), bundleIds);
         trimRecentLocked(bundleIds);
         sortClients(recent_);
     }
@@ -697,8 +690,27 @@ void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket
     post(kVDRecentTunnelRefreshed);
 }
 
+void VDDataProcesser::mergeRecentLocked(TunnelList received, BundleIdSet& bundleIds)
+{
+    VD_ASSERT_HELD(mutex_);
+    const auto firstNew = static_cast<std::ptrdiff_t>(recTuns_.size());
+    for (auto& tunnel : received) {
+        if (!recentIds_.insert(tunnel->id_()).second)
+            continue;
+        recLstId_ = std::max(recLstId_, tunnel->endId_());
+        extractClient(*tunnel, localIPs_, recent_, bundleIds);
+        recTuns_.push_back(std::move(tunnel));
+    }
+    // The held part is sorted already: sorting the newcomers and merging keeps each reply
+    // linear in the list's length.
+    const auto byId = [](const auto& a, const auto& b) { return a->id_() < b->id_(); };
+    std::stable_sort(recTuns_.begin() + firstNew, recTuns_.end(), byId);
+    std::inplace_merge(recTuns_.begin(), recTuns_.begin() + firstNew, recTuns_.end(), byId);
+}
+
 void VDDataProcesser::trimRecentLocked(BundleIdSet& bundleIds)
 {
+    VD_ASSERT_HELD(mutex_);
     // Trimmed a tenth below the cap at a time, so the client lists are rebuilt once per
     // thousands of records rather than on every reply.
     if (recTuns_.size() <= kMaxRecentRecords)
@@ -762,16 +774,22 @@ void VDDataProcesser::udpRecord(Dictionary& data)
         return;
     {
         std::lock_guard lock(mutex_);
-        const auto same = std::find_if(udpIfs_.begin(), udpIfs_.end(), [&](const auto& held) { return held->id_() == record->id_(); });
-        if (same != udpIfs_.end()) {
-            *same = std::move(record);
-        } else {
-            udpIfs_.push_back(std::move(record));
-            if (udpIfs_.size() > kMaxUDPRecords)
-                udpIfs_.erase(udpIfs_.begin());
-        }
+        storeUDPLocked(std::move(record));
     }
     post(kVDUDPRefreshed);
+}
+
+void VDDataProcesser::storeUDPLocked(std::shared_ptr<const VDUDPTunnelInfo> record)
+{
+    VD_ASSERT_HELD(mutex_);
+    const auto same = std::find_if(udpIfs_.begin(), udpIfs_.end(), [&](const auto& held) { return held->id_() == record->id_(); });
+    if (same != udpIfs_.end()) {
+        *same = std::move(record);
+        return;
+    }
+    udpIfs_.push_back(std::move(record));
+    if (udpIfs_.size() > kMaxUDPRecords)
+        udpIfs_.erase(udpIfs_.begin());
 }
 
 void VDDataProcesser::iconReply(const Dictionary& data)

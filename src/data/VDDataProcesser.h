@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,20 +11,25 @@
 #include <unordered_set>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "VDDNSInfo.h"
 #include "VDDumpDataManager.h"
 #include "VDProcessInfo.h"
-#include "VDTunnelInfo.h"
-#include "VDUDPTunnelInfo.h"
-#include "link/QNComClientManager.h"
+#include "VDRecordLists.h"
+#include "link/LinkEnd.h"
 #include "platform/Error.h"
-#include "platform/Timer.h"
+#include "platform/Seconds.h"
+#include "platform/ThreadCheck.h"
 
 namespace vd {
 
-using TunnelList = std::vector<std::shared_ptr<const VDTunnelInfo>>;
-using UDPList = std::vector<std::shared_ptr<const VDUDPTunnelInfo>>;
-using ProcessList = std::vector<VDProcessInfo>;
+// Only named here: the views that read a processor's lists need neither the link nor the
+// parsers behind it.
+class QNComClientManager;
+class QNComPacket;
+class ReceivedPacket;
+class Timer;
 
 // Where a processor's link stands: connecting from every connect call on, connected once the
 // login succeeded, disconnected when the link ended or was ended.
@@ -142,6 +146,8 @@ public:
     void setTimerSettings(const TimerSettings& settings);
 
 private:
+    using Dictionary = nlohmann::ordered_json;
+
     // A port no link can reach: reported as a failed connection, never cut to 16 bits.
     void refuseConnection(std::int64_t port);
 
@@ -169,25 +175,29 @@ private:
     void stopTimer();
     void timerFired();
 
-    void serviceInfo(const QNComPacket::Dictionary& data);
+    void serviceInfo(const Dictionary& data);
     // With a received packet, the record texts are read from it; `data` then holds only their
     // places.
     void handlePacket(QNComPacket packet, const ReceivedPacket* received);
-    void currentTunnels(const QNComPacket::Dictionary& data, const ReceivedPacket* received);
-    void recentTunnels(const QNComPacket::Dictionary& data, const ReceivedPacket* packet);
-    void switchReply(const QNComPacket::Dictionary& data, bool mitm);
-    void dnsRecords(const QNComPacket::Dictionary& data);
-    void udpRecord(QNComPacket::Dictionary& data);
-    void iconReply(const QNComPacket::Dictionary& data);
-    void bodyData(const QNComPacket::Dictionary& data, bool request);
+    void currentTunnels(const Dictionary& data, const ReceivedPacket* received);
+    void recentTunnels(const Dictionary& data, const ReceivedPacket* packet);
+    void switchReply(const Dictionary& data, bool mitm);
+    void dnsRecords(const Dictionary& data);
+    void udpRecord(Dictionary& data);
+    void iconReply(const Dictionary& data);
+    void bodyData(const Dictionary& data, bool request);
     // Lists the tunnel's client, and collects the app (bundle id) whose icon it shows.
     static void extractClient(const VDTunnelInfo& tunnel, const LocalAddresses& localIPs, ClientLists& lists,
                               BundleIdSet& bundleIds);
     void requestMissingIcons(const BundleIdSet& bundleIds);
     static void sortClients(ClientLists& lists);
-    // Drops the oldest recent records beyond the cap, and the clients only they had. Called
-    // with the lock held.
+    // Adds the records not held yet, keeping the list in id order, and lists their clients.
+    // Called with the lock held, like every function whose name ends in Locked.
+    void mergeRecentLocked(TunnelList received, BundleIdSet& bundleIds);
+    // Drops the oldest recent records beyond the cap, and the clients only they had.
     void trimRecentLocked(BundleIdSet& bundleIds);
+    // Replaces the held record with the same id, else adds it as the newest.
+    void storeUDPLocked(std::shared_ptr<const VDUDPTunnelInfo> record);
     void logPacket(const QNComPacket& packet) const;
 
     const std::string dumpId_;
@@ -196,7 +206,7 @@ private:
     std::atomic<ConnectStatus> connectStatus_{ConnectStatus::connecting};
     std::atomic<bool> localLink_{false};
 
-    mutable std::mutex mutex_;
+    mutable CheckedMutex mutex_;
     ConnectCompleteBlock connectCompleteBlock_;
     DisconnectBlock disconnectBlock_;
     std::string filterString_;

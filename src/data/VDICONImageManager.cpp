@@ -19,6 +19,7 @@
 
 #include "data/AtomicFile.h"
 #include "data/VDUtils.h"
+#include "platform/DispatchQueue.h"
 #include "platform/MainQueue.h"
 
 // The images are compiled into this static library, whose resource object the linker would

@@ -11,9 +11,9 @@
 
 #include <QImage>
 
-#include "platform/DispatchQueue.h"
-
 namespace vd {
+
+class ConcurrentQueue;
 
 // The one store of application icons, shared by all windows. Icons are PNG files named after
 // bundle ids in an icon folder; a missing one is asked of the service once and written there

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "RecordFields.h"
 #include "VDUtils.h"
 #include "link/ServiceContract.h"
 #include "platform/Numbers.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "RecordFields.h"
+#include "RecordSlice.h"
 #include "TextRun.h"
 #include "VDProcessInfo.h"
 

@@ -1,5 +1,7 @@
 #include "VDUDPTunnelInfo.h"
 
+#include "RecordFields.h"
+
 namespace vd {
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "RecordFields.h"
+#include "RecordSlice.h"
 
 namespace vd {
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/Bytes.h"
-#include "platform/DispatchQueue.h"
+#include "platform/Task.h"
 
 class QImage;
 class QSizeF;

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
 #include <asio/io_context.hpp>
 #include <asio/strand.hpp>
 
-namespace vd {
+#include "Task.h"
 
-using Task = std::function<void()>;
+namespace vd {
 
 // A labelled place where work runs: serial (one task at a time, in order), concurrent, or the
 // main thread. Tasks are always run later, never inside async().

@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "DispatchQueue.h"
+
 namespace vd::thread_check {
+
+bool isCurrent(const DispatchQueue& queue) { return queue.isCurrent(); }
 
 void fail(const char* rule, const char* file, int line)
 {

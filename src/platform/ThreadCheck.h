@@ -4,8 +4,6 @@
 #include <mutex>
 #include <thread>
 
-#include "DispatchQueue.h"
-
 // The headers say on which queue each operation runs. In debug builds (and so in the sanitizer
 // builds of the test script) these macros check it at the operation's entry and abort with the
 // place when the rule is broken; with NDEBUG they compile to nothing.
@@ -36,8 +34,11 @@ namespace vd::thread_check {
 
 namespace vd {
 
+// Only named here: a header that holds a CheckedMutex need not bring in the executors.
+class DispatchQueue;
+
 namespace thread_check {
-inline bool isCurrent(const DispatchQueue& queue) { return queue.isCurrent(); }
+bool isCurrent(const DispatchQueue& queue);
 template <typename Pointer>
 bool isCurrent(const Pointer& queue)
 {

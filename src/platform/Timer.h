@@ -1,13 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <memory>
 
 #include "DispatchQueue.h"
+#include "Seconds.h"
 
 namespace vd {
-
-using Seconds = std::chrono::duration<double>;
 
 // A one-shot or repeating timer whose handler runs on a given queue. Cancelling, or dropping
 // the last reference, stops it: a handler not yet started will not run.

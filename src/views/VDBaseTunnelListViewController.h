@@ -13,10 +13,11 @@
 #include "VDReloadObserver.h"
 #include "VDTunnelFilter.h"
 #include "VDTunnelListDelegate.h"
-#include "data/VDDataProcesser.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
 
+class VDDataProcesser;
 class VDTunnelTableModel;
 
 // The table of tunnels of one section of a main window. It reads its window's processor (by

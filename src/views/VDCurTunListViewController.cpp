@@ -1,5 +1,6 @@
 #include "VDCurTunListViewController.h"
 
+#include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 
 namespace vd {

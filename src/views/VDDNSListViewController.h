@@ -13,12 +13,14 @@
 #include "VDRecordTableModel.h"
 #include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
-#include "data/VDDataProcesser.h"
+#include "data/VDDNSInfo.h"
 
 class QPushButton;
 class QToolButton;
 
 namespace vd {
+
+class VDDataProcesser;
 
 // The DNS table of a window with its bottom bar (delete, refresh, "Purge DNS Cache") and its
 // context menu. It shows the processor's name table (by `idString`, through the registry)

@@ -1,5 +1,6 @@
 #include "VDRecTunListViewController.h"
 
+#include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 
 namespace vd {

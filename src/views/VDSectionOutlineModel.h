@@ -6,7 +6,8 @@
 #include <QAbstractItemModel>
 #include <QIcon>
 
-#include "data/VDDataProcesser.h"
+#include "data/VDProcessInfo.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
 

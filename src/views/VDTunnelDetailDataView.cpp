@@ -14,6 +14,7 @@
 #include "data/VDEditorFiles.h"
 #include "data/VDNotifications.h"
 #include "data/VDTunnelInfo.h"
+#include "platform/DispatchQueue.h"
 
 namespace vd {
 namespace {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "data/VDTunnelInfo.h"
+
 namespace vd {
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/VDDataProcesser.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
 

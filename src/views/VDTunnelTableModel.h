@@ -9,8 +9,8 @@
 
 #include "VDRecordTableModel.h"
 #include "VDTunnelColumns.h"
-#include "data/VDDataProcesser.h"
 #include "data/VDICONImageManager.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
 

@@ -1,5 +1,6 @@
 #include "VDTunnelVariant.h"
 
+#include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 
 namespace vd {

@@ -2,9 +2,11 @@
 
 #include <string>
 
-#include "data/VDDataProcesser.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
+
+class VDDataProcesser;
 
 // What tells the active-connections section from the recent-requests one, for the sidebar, the
 // split views and the tool strips: which of the processor's lists and client filter they use,

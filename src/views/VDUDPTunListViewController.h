@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <QWidget>
@@ -8,9 +9,11 @@
 #include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
 #include "VDUDPColumns.h"
-#include "data/VDDataProcesser.h"
+#include "data/VDRecordLists.h"
 
 namespace vd {
+
+class VDDataProcesser;
 
 // The UDP section of a main window: the UDP records the service pushes while the section is on
 // screen, newest first (or in the order chosen in the header), whose destination contains the
