@@ -3,11 +3,12 @@
 #include <memory>
 #include <semaphore>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "Waiting.h"
+#include "support/Eventually.h"
 #include "platform/DispatchQueue.h"
 
 namespace vd {
@@ -22,192 +23,101 @@ TEST(SerialQueue, KeepsEachSendersOrderAndNeverOverlaps)
     constexpr int kSenders = 4;
     constexpr int kTasksEach = 2000;
     auto queue = SerialQueue::create("test.serial");
-
     // Touched only from the queue's tasks: if two ever overlapped, ThreadSanitizer would say so
     // even when the counter below happened not to.
     std::array<int, kSenders> lastSeen{};
     lastSeen.fill(-1);
     int outOfOrder = 0;
-    std::atomic<int> inside{0};
-    std::atomic<int> overlaps{0};
-    std::atomic<int> finished{0};
-
+    std::atomic<int> inside{0}, overlaps{0};
     std::vector<std::thread> senders;
     for (int sender = 0; sender < kSenders; ++sender) {
         senders.emplace_back([&, sender] {
             for (int seq = 0; seq < kTasksEach; ++seq) {
                 queue->async([&, sender, seq] {
-                    if (inside.fetch_add(1) != 0)
-                        ++overlaps;
-                    if (lastSeen[sender] >= seq)
-                        ++outOfOrder;
+                    overlaps += inside.fetch_add(1) != 0;
+                    outOfOrder += lastSeen[sender] >= seq;
                     lastSeen[sender] = seq;
-                    // Give an overlapping task a chance to show up.
                     if (seq % 64 == 0)
-                        std::this_thread::yield();
+                        std::this_thread::yield(); // gives an overlapping task a chance to show
                     inside.fetch_sub(1);
-                    ++finished;
                 });
             }
         });
     }
     for (auto& sender : senders)
         sender.join();
-
-    ASSERT_TRUE(eventually([&] { return finished.load() == kSenders * kTasksEach; }));
     ASSERT_TRUE(flush(*queue));
     EXPECT_EQ(overlaps.load(), 0);
     EXPECT_EQ(outOfOrder, 0);
-    for (int sender = 0; sender < kSenders; ++sender)
-        EXPECT_EQ(lastSeen[sender], kTasksEach - 1);
+    EXPECT_EQ(lastSeen, (std::array<int, kSenders>{kTasksEach - 1, kTasksEach - 1, kTasksEach - 1, kTasksEach - 1}));
 }
 
-TEST(SerialQueue, IsCurrentOnlyInsideItsOwnTasks)
-{
-    auto first = SerialQueue::create("test.first");
-    auto second = SerialQueue::create("test.second");
-    EXPECT_FALSE(first->isCurrent());
-
-    std::atomic<bool> firstInFirst{false}, secondInFirst{true}, firstInSecond{true}, firstInGlobal{true};
-    std::binary_semaphore done{0};
-    first->async([&] {
-        firstInFirst = first->isCurrent();
-        secondInFirst = second->isCurrent();
-        second->async([&] {
-            firstInSecond = first->isCurrent();
-            globalQueue()->async([&] {
-                firstInGlobal = first->isCurrent();
-                done.release();
-            });
-        });
-    });
-    ASSERT_TRUE(done.try_acquire_for(kPatience));
-    EXPECT_TRUE(firstInFirst);
-    EXPECT_FALSE(secondInFirst);
-    EXPECT_FALSE(firstInSecond);
-    EXPECT_FALSE(firstInGlobal);
-}
-
-TEST(SerialQueue, NeverRunsATaskInsideAsync)
-{
-    auto queue = SerialQueue::create("test.later");
-    std::atomic<bool> ranInline{true};
-    std::atomic<bool> innerRan{false};
-    queue->async([&] {
-        queue->async([&] { innerRan = true; });
-        ranInline = innerRan.load();
-    });
-    // The inner task is handed in after the first flush, so it takes a second one to see it.
-    ASSERT_TRUE(flush(*queue));
-    ASSERT_TRUE(flush(*queue));
-    EXPECT_FALSE(ranInline);
-    EXPECT_TRUE(innerRan);
-}
-
-TEST(SerialQueue, TwoQueuesRunInParallel)
-{
-    auto first = SerialQueue::create("test.first");
-    auto second = SerialQueue::create("test.second");
-    std::binary_semaphore secondRan{0};
-    std::atomic<bool> sawSecond{false};
-    std::binary_semaphore done{0};
-
-    // The first queue waits for the second: if the two shared one thread of execution, the
-    // wait could only end by timing out.
-    first->async([&] {
-        sawSecond = secondRan.try_acquire_for(kPatience);
-        done.release();
-    });
-    second->async([&] { secondRan.release(); });
-    ASSERT_TRUE(done.try_acquire_for(2 * kPatience));
-    EXPECT_TRUE(sawSecond);
-}
-
-TEST(SerialQueue, TasksStillRunWhenTheQueueIsDroppedRightAfter)
+TEST(SerialQueue, TasksStillRunInOrderWhenTheQueueIsDroppedRightAfter)
 {
     constexpr int kTasks = 100;
-    std::atomic<int> ran{0};
-    std::atomic<int> outOfOrder{0};
-    auto counter = std::make_shared<int>(0);
+    std::atomic<int> ran{0}, outOfOrder{0};
+    auto held = std::make_shared<int>(0);
     {
         auto queue = SerialQueue::create("test.dropped");
         for (int i = 0; i < kTasks; ++i) {
-            queue->async([&, counter, i] {
-                if (*counter != i)
-                    ++outOfOrder;
-                ++*counter;
+            queue->async([&, held, i] {
+                outOfOrder += *held != i;
+                ++*held;
                 ++ran;
             });
         }
     }
     ASSERT_TRUE(eventually([&] { return ran.load() == kTasks; }));
     EXPECT_EQ(outOfOrder.load(), 0);
-    // Every task and what it held is released once it has run.
-    EXPECT_TRUE(eventually([&] { return counter.use_count() == 1; }));
+    // Every task, and what it held, is released once it has run.
+    EXPECT_TRUE(eventually([&] { return held.use_count() == 1; }));
 }
 
-TEST(ConcurrentQueue, RunsEveryTaskHandedInFromSeveralThreads)
+// Code that runs work inline when "already on" a queue would otherwise run it on another
+// queue's thread, holding that queue up; and a task handed in is never run inside async().
+TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnTasksWhichNeverRunInsideAsync)
 {
-    constexpr int kSenders = 4;
-    constexpr int kTasksEach = 1000;
-    auto queue = ConcurrentQueue::create("test.concurrent");
-    std::atomic<int> ran{0};
-    std::vector<std::thread> senders;
-    for (int sender = 0; sender < kSenders; ++sender) {
-        senders.emplace_back([&] {
-            for (int i = 0; i < kTasksEach; ++i)
-                queue->async([&] { ++ran; });
+    const std::vector<std::shared_ptr<DispatchQueue>> queues = {
+        SerialQueue::create("test.serial"), SerialQueue::create("test.other"), ConcurrentQueue::create("test.concurrent"), globalQueue()};
+    for (std::size_t index = 0; index < queues.size(); ++index) {
+        std::vector<bool> seen, expected(queues.size(), false);
+        expected[index] = true;
+        EXPECT_FALSE(queues[index]->isCurrent());
+        auto innerRan = std::make_shared<std::atomic<bool>>(false);
+        bool ranInline = true;
+        std::binary_semaphore done{0};
+        queues[index]->async([&, innerRan] {
+            for (const auto& queue : queues)
+                seen.push_back(queue->isCurrent());
+            queues[index]->async([innerRan] { *innerRan = true; });
+            ranInline = innerRan->load();
+            done.release();
         });
+        ASSERT_TRUE(done.try_acquire_for(kPatience));
+        EXPECT_EQ(seen, expected) << queues[index]->label();
+        EXPECT_FALSE(ranInline) << queues[index]->label();
     }
-    for (auto& sender : senders)
-        sender.join();
-    EXPECT_TRUE(eventually([&] { return ran.load() == kSenders * kTasksEach; }));
 }
 
-TEST(ConcurrentQueue, RunsTasksSeveralAtOnce)
+// The first task waits for the second: were the two held to one thread of execution, the
+// wait could only end by timing out.
+TEST(DispatchQueue, TwoSerialQueuesOrOneConcurrentQueueRunTasksAtOnce)
 {
-    auto queue = ConcurrentQueue::create("test.concurrent");
-    std::atomic<int> started{0};
-    std::atomic<int> sawTheOther{0};
-    std::atomic<int> finished{0};
-    for (int i = 0; i < 2; ++i) {
-        queue->async([&] {
-            ++started;
-            if (eventually([&] { return started.load() == 2; }))
-                ++sawTheOther;
-            ++finished;
-        });
-    }
-    ASSERT_TRUE(eventually([&] { return finished.load() == 2; }, 2 * kPatience));
-    EXPECT_EQ(sawTheOther.load(), 2);
-}
-
-// Code that runs work inline when "already on" a concurrent queue would otherwise run it on a
-// serial queue's thread, holding that queue up.
-TEST(ConcurrentQueue, IsCurrentInsideItsOwnTasksOnly)
-{
-    auto serial = SerialQueue::create("test.serial");
     auto concurrent = ConcurrentQueue::create("test.concurrent");
-    EXPECT_FALSE(concurrent->isCurrent());
-    EXPECT_FALSE(globalQueue()->isCurrent());
-    std::atomic<bool> inItsOwn{false}, globalInSerial{true}, concurrentInSerial{true}, concurrentInGlobal{true};
-    std::binary_semaphore done{0};
-    serial->async([&] {
-        globalInSerial = globalQueue()->isCurrent();
-        concurrentInSerial = concurrent->isCurrent();
-        globalQueue()->async([&] {
-            concurrentInGlobal = concurrent->isCurrent();
-            concurrent->async([&] {
-                inItsOwn = concurrent->isCurrent();
-                done.release();
-            });
+    const std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::shared_ptr<DispatchQueue>>> pairs = {
+        {SerialQueue::create("test.first"), SerialQueue::create("test.second")}, {concurrent, concurrent}};
+    for (const auto& [first, second] : pairs) {
+        SCOPED_TRACE(first->label());
+        std::binary_semaphore secondRan{0}, done{0};
+        std::atomic<bool> sawSecond{false};
+        first->async([&] {
+            sawSecond = secondRan.try_acquire_for(kPatience);
+            done.release();
         });
-    });
-    ASSERT_TRUE(done.try_acquire_for(kPatience));
-    EXPECT_TRUE(inItsOwn);
-    EXPECT_FALSE(globalInSerial);
-    EXPECT_FALSE(concurrentInSerial);
-    EXPECT_FALSE(concurrentInGlobal);
+        second->async([&] { secondRan.release(); });
+        ASSERT_TRUE(done.try_acquire_for(2 * kPatience));
+        EXPECT_TRUE(sawSecond);
+    }
 }
 
 } // namespace

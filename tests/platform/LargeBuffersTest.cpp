@@ -12,14 +12,9 @@
 namespace vd {
 namespace {
 
+// GCC names the sanitizers it builds with; they bring their own allocator.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kOwnAllocator = true;
-#else
-constexpr bool kOwnAllocator = false;
-#endif
 #else
 constexpr bool kOwnAllocator = false;
 #endif

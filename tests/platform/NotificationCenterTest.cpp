@@ -4,11 +4,12 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "Waiting.h"
+#include "support/Eventually.h"
 #include "platform/NotificationCenter.h"
 
 namespace vd {
@@ -17,68 +18,41 @@ namespace {
 using namespace std::chrono_literals;
 using test::eventually;
 
-TEST(NotificationCenter, DeliversOnThePostingThreadBeforePostReturns)
-{
-    auto center = NotificationCenter::create();
-    std::atomic<int> calls{0};
-    std::thread::id deliveredOn;
-    std::string name;
-    const void* object = nullptr;
-    int payload = 0;
-    auto token = center->addObserver("changed", nullptr, [&](const Notification& n) {
-        deliveredOn = std::this_thread::get_id();
-        name = n.name;
-        object = n.object;
-        payload = n.userInfo.has_value() ? std::any_cast<int>(n.userInfo) : -1;
-        ++calls;
-    });
-
-    const int poster = 0;
-    center->post("changed", &poster, 42);
-    EXPECT_EQ(calls.load(), 1);
-    EXPECT_EQ(deliveredOn, std::this_thread::get_id());
-    EXPECT_EQ(name, "changed");
-    EXPECT_EQ(object, &poster);
-    EXPECT_EQ(payload, 42);
-
-    bool deliveredBeforeReturn = false;
-    std::thread::id otherId;
-    std::thread other([&] {
-        otherId = std::this_thread::get_id();
-        center->post(Notification{"changed", nullptr, {}});
-        deliveredBeforeReturn = calls.load() == 2;
-    });
-    other.join();
-    EXPECT_TRUE(deliveredBeforeReturn);
-    EXPECT_EQ(deliveredOn, otherId);
-    EXPECT_EQ(payload, -1);
-}
-
-TEST(NotificationCenter, DeliversToEveryObserverOfExactlyThatNameAndObject)
+TEST(NotificationCenter, DeliversOnThePostingThreadToEveryObserverOfExactlyThatNameAndObject)
 {
     auto center = NotificationCenter::create();
     const int deviceA = 0, deviceB = 0;
-    int first = 0, second = 0, other = 0;
-    std::vector<const void*> onlyA;
-    auto a = center->addObserver("connected", nullptr, [&](const Notification&) { ++first; });
-    auto b = center->addObserver("connected", nullptr, [&](const Notification&) { ++second; });
-    auto c = center->addObserver("disconnected", nullptr, [&](const Notification&) { ++other; });
-    auto d = center->addObserver("connected", &deviceA, [&](const Notification& n) { onlyA.push_back(n.object); });
-
-    for (const char* name : {"connected", "Connected", "connect", "connected ", ""})
+    std::vector<std::string> seen; // who saw it, from which device, with which payload
+    std::thread::id deliveredOn;
+    std::vector<ObservationToken> tokens;
+    for (const auto& [name, object, who] : {std::tuple<const char*, const void*, std::string>{"connected", nullptr, "any1"},
+                                            {"connected", nullptr, "any2"}, {"disconnected", nullptr, "other"}, {"connected", &deviceA, "onlyA"}}) {
+        tokens.push_back(center->addObserver(name, object, [&, who = who](const Notification& n) {
+            const std::string payload = n.userInfo.has_value() ? " " + std::to_string(std::any_cast<int>(n.userInfo)) : "";
+            seen.push_back(who + (n.object == &deviceA ? " A" : n.object == &deviceB ? " B" : "") + payload);
+            deliveredOn = std::this_thread::get_id();
+        }));
+    }
+    for (const char* name : {"Connected", "connect", "connected ", ""})
         center->post(name);
-    center->post("connected", &deviceA);
-    center->post("connected", &deviceB);
-    EXPECT_EQ(first, 3);
-    EXPECT_EQ(second, 3);
-    EXPECT_EQ(other, 0);
-    EXPECT_EQ(onlyA, (std::vector<const void*>{&deviceA}));
+    EXPECT_TRUE(seen.empty());
+    center->post("connected", &deviceA, 42);
+    EXPECT_EQ(seen, (std::vector<std::string>{"any1 A 42", "any2 A 42", "onlyA A 42"}));
+    seen.clear();
+    std::thread::id poster;
+    std::thread([&] {
+        poster = std::this_thread::get_id();
+        center->post(Notification{"connected", &deviceB, {}});
+        EXPECT_EQ(seen.size(), 2u) << "delivered before post returns";
+    }).join();
+    EXPECT_EQ(seen, (std::vector<std::string>{"any1 B", "any2 B"}));
+    EXPECT_EQ(deliveredOn, poster);
 }
 
-TEST(NotificationCenter, ACallbackMayObserveAndPostWithoutDeadlock)
+TEST(NotificationCenter, ACallbackMayObservePostAndDropTokensWithoutDeadlock)
 {
     auto center = NotificationCenter::create();
-    int inner = 0;
+    int inner = 0, own = 0, pair = 0;
     std::vector<ObservationToken> added;
     auto innerToken = center->addObserver("inner", nullptr, [&](const Notification&) { ++inner; });
     auto outerToken = center->addObserver("outer", nullptr, [&](const Notification&) {
@@ -88,87 +62,56 @@ TEST(NotificationCenter, ACallbackMayObserveAndPostWithoutDeadlock)
     center->post("outer");
     EXPECT_EQ(inner, 1);
     EXPECT_EQ(added.size(), 1u);
-}
 
-TEST(ObservationToken, DestroyingOrResettingItStopsDelivery)
-{
-    auto center = NotificationCenter::create();
-    int scoped = 0, reset = 0;
-    {
-        auto token = center->addObserver("n", nullptr, [&](const Notification&) { ++scoped; });
-        center->post("n");
-    }
-    auto token = center->addObserver("n", nullptr, [&](const Notification&) { ++reset; });
-    center->post("n");
-    token.reset();
-    EXPECT_FALSE(token);
-    center->post("n");
-    token.reset(); // a second reset does nothing
-    EXPECT_EQ(scoped, 1);
-    EXPECT_EQ(reset, 1);
-}
-
-TEST(ObservationToken, MovingCarriesTheObservationAndAssigningEndsTheOldOne)
-{
-    auto center = NotificationCenter::create();
-    int moved = 0, replaced = 0;
-    auto original = center->addObserver("n", nullptr, [&](const Notification&) { ++moved; });
-    ObservationToken carrier = std::move(original);
-    EXPECT_FALSE(original);
-    EXPECT_TRUE(carrier);
-    original.reset(); // must not end what it no longer holds
-    center->post("n");
-    EXPECT_EQ(moved, 1);
-
-    auto target = center->addObserver("n", nullptr, [&](const Notification&) { ++replaced; });
-    target = std::move(carrier);
-    center->post("n");
-    EXPECT_EQ(moved, 2);
-    EXPECT_EQ(replaced, 0);
-
-    ObservationToken& same = target;
-    target = std::move(same); // assigning a token to itself keeps the observation
-    center->post("n");
-    EXPECT_EQ(moved, 3);
-}
-
-TEST(ObservationToken, ACallbackMayDropItsOwnTokenOrOneLaterInTheSamePost)
-{
-    auto center = NotificationCenter::create();
-    int calls = 0;
     std::optional<ObservationToken> token;
     token = center->addObserver("own", nullptr, [&](const Notification&) {
-        ++calls;
+        ++own;
         token.reset(); // destroys the token while its callback runs
     });
     center->post("own");
     center->post("own");
-    EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(token.has_value());
+    EXPECT_EQ(own, 1);
 
     // Each removes the other, so whichever runs first, the second must stay silent.
     ObservationToken a, b;
-    a = center->addObserver("n", nullptr, [&](const Notification&) {
-        ++calls;
-        b.reset();
-    });
-    b = center->addObserver("n", nullptr, [&](const Notification&) {
-        ++calls;
-        a.reset();
-    });
-    center->post("n");
-    EXPECT_EQ(calls, 2);
+    a = center->addObserver("pair", nullptr, [&](const Notification&) { ++pair; b.reset(); });
+    b = center->addObserver("pair", nullptr, [&](const Notification&) { ++pair; a.reset(); });
+    center->post("pair");
+    EXPECT_EQ(pair, 1);
 }
 
-TEST(ObservationToken, OutlivingItsCenterIsHarmless)
+TEST(ObservationToken, ObservesWhileHeldMovesWithItAndOutlivesItsCenterHarmlessly)
 {
     auto center = NotificationCenter::create();
-    int calls = 0;
-    auto token = center->addObserver("n", nullptr, [&](const Notification&) { ++calls; });
+    int scoped = 0, moved = 0, replaced = 0;
+    {
+        auto token = center->addObserver("n", nullptr, [&](const Notification&) { ++scoped; });
+        center->post("n");
+    }
+    auto original = center->addObserver("n", nullptr, [&](const Notification&) { ++moved; });
+    ObservationToken carrier = std::move(original);
+    EXPECT_FALSE(original);
+    original.reset(); // must not end what it no longer holds
+    center->post("n");
+
+    auto target = center->addObserver("n", nullptr, [&](const Notification&) { ++replaced; });
+    target = std::move(carrier); // ends the observation target held
+    ObservationToken& same = target;
+    target = std::move(same); // assigning a token to itself keeps the observation
+    center->post("n");
+    EXPECT_EQ(scoped, 1);
+    EXPECT_EQ(moved, 2);
+    EXPECT_EQ(replaced, 0);
+
+    target.reset();
+    EXPECT_FALSE(target);
+    center->post("n");
+    EXPECT_EQ(moved, 2);
+
+    auto outliving = center->addObserver("n", nullptr, [&](const Notification&) { ++moved; });
     center.reset();
-    EXPECT_TRUE(token);
-    token.reset();
-    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(outliving);
+    outliving.reset();
 }
 
 TEST(ObservationToken, DroppingItWaitsForItsCallbackRunningOnAnotherThread)
@@ -201,21 +144,14 @@ TEST(ObservationToken, DroppingItWaitsForItsCallbackRunningOnAnotherThread)
 
 TEST(NotificationCenter, ObserversComeAndGoWhileSeveralThreadsPost)
 {
-    constexpr int kPosters = 2;
-    constexpr int kChurners = 2;
-    constexpr int kRoundsEach = 300;
+    constexpr int kPosters = 2, kChurners = 2, kRoundsEach = 300;
     auto center = NotificationCenter::create();
 
     // One observer stays the whole time and must see every post, however the list changes.
-    std::atomic<long> posted{0};
-    std::atomic<long> seenByResident{0};
+    std::atomic<long> posted{0}, seenByResident{0};
     auto resident = center->addObserver("tick", nullptr, [&](const Notification&) { ++seenByResident; });
 
-    struct Probe {
-        std::atomic<bool> retired{false};
-    };
-    std::atomic<int> late{0};
-    std::atomic<long> deliveredToVisitors{0};
+    std::atomic<long> late{0}, deliveredToVisitors{0};
     std::atomic<bool> stop{false};
 
     std::vector<std::thread> threads;
@@ -231,19 +167,18 @@ TEST(NotificationCenter, ObserversComeAndGoWhileSeveralThreadsPost)
     for (int c = 0; c < kChurners; ++c) {
         threads.emplace_back([&, c] {
             for (int round = 0; round < kRoundsEach; ++round) {
-                auto probe = std::make_shared<Probe>();
+                auto retired = std::make_shared<std::atomic<bool>>(false);
                 // Freed right after the token goes, so a late callback is a use after free.
                 auto* box = new std::atomic<int>(0);
-                auto token = center->addObserver("tick", nullptr, [probe, box, &late, &deliveredToVisitors](const Notification&) {
-                    if (probe->retired.load())
-                        ++late;
+                auto token = center->addObserver("tick", nullptr, [retired, box, &late, &deliveredToVisitors](const Notification&) {
+                    late += retired->load();
                     ++*box;
                     ++deliveredToVisitors;
                 });
                 if ((round + c) % 3 == 0)
                     eventually([&] { return box->load() > 0; }, 100ms);
                 token.reset();
-                probe->retired = true;
+                *retired = true;
                 delete box;
             }
             ++churnersDone;

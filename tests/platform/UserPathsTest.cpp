@@ -18,9 +18,7 @@ TEST(UserPaths, HomeHonoursHomeAndOtherwiseAsksTheSystem)
 
     for (const std::optional<std::string>& unusable : {std::optional<std::string>(""), std::optional<std::string>()}) {
         home.apply(unusable);
-        const auto fallback = paths::home();
-        EXPECT_FALSE(fallback.empty());
-        EXPECT_TRUE(fallback.is_absolute()) << fallback;
+        EXPECT_TRUE(paths::home().is_absolute()) << paths::home();
     }
 }
 
@@ -45,10 +43,10 @@ TEST(UserPaths, TemporaryHonoursTmpdirAndOtherwiseIsSlashTmp)
 {
     ScopedEnv tmpdir("TMPDIR", "/scratch/tester");
     EXPECT_EQ(paths::temporary(), "/scratch/tester");
-    tmpdir.apply("");
-    EXPECT_EQ(paths::temporary(), "/tmp");
-    tmpdir.apply(std::nullopt);
-    EXPECT_EQ(paths::temporary(), "/tmp");
+    for (const std::optional<std::string>& unset : {std::optional<std::string>(""), std::optional<std::string>()}) {
+        tmpdir.apply(unset);
+        EXPECT_EQ(paths::temporary(), "/tmp");
+    }
 }
 
 } // namespace
