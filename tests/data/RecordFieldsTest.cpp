@@ -4,19 +4,15 @@
 #include "platform/Numbers.h"
 
 namespace vd::record {
-namespace numbers = vd::numbers;
 namespace {
 
 TEST(Numbers, LeadingIntegerReadsLikeTheServiceMeansIt)
 {
-    EXPECT_EQ(numbers::leadingInteger("42"), 42);
-    EXPECT_EQ(numbers::leadingInteger("  -17abc"), -17);
-    EXPECT_EQ(numbers::leadingInteger("+8"), 8);
-    EXPECT_EQ(numbers::leadingInteger("abc"), 0);
-    EXPECT_EQ(numbers::leadingInteger(""), 0);
-    EXPECT_EQ(numbers::leadingInteger("99999999999999999999999"), INT64_MAX);
-    EXPECT_EQ(numbers::leadingInteger("-99999999999999999999999"), INT64_MIN);
-    EXPECT_EQ(numbers::leadingInteger("-9223372036854775808"), INT64_MIN);
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"42", 42}, {"  -17abc", -17}, {"+8", 8}, {"abc", 0}, {"", 0}, {"99999999999999999999999", INT64_MAX},
+        {"-99999999999999999999999", INT64_MIN}, {"-9223372036854775808", INT64_MIN}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(vd::numbers::leadingInteger(text), value) << text;
 }
 
 TEST(RecordFields, TableFindsEveryKeyAndNothingElse)
@@ -36,10 +32,7 @@ TEST(RecordFields, TableFindsEveryKeyAndNothingElse)
 TEST(RecordFields, ReadStringsTakesTheLastOfARepeatedKey)
 {
     const auto values = readStrings(R"({"a":"1","b":2,"a":"3","c":"x\ny"})", std::array<std::string_view, 4>{"a", "b", "c", "d"});
-    EXPECT_EQ(values[0], "3");
-    EXPECT_EQ(values[1], "");
-    EXPECT_EQ(values[2], "x\ny");
-    EXPECT_EQ(values[3], "");
+    EXPECT_EQ((std::array<std::string, 4>{values[0], values[1], values[2], values[3]}), (std::array<std::string, 4>{"3", "", "x\ny", ""}));
     EXPECT_EQ(readStrings("not json", std::array<std::string_view, 1>{"a"})[0], "");
 }
 

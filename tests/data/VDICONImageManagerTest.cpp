@@ -134,21 +134,6 @@ protected:
     std::shared_ptr<VDICONImageManager> manager_ = VDICONImageManager::create();
 };
 
-TEST_F(VDICONImageManagerTest, BuiltInImagesAreCompiledInAndTransparentAtTheCorners)
-{
-    for (const char* name : {":/default_icon", ":/computer"}) {
-        const QImage image{QString::fromLatin1(name)};
-        ASSERT_FALSE(image.isNull()) << name;
-        EXPECT_GE(image.width(), 128) << name;
-        EXPECT_TRUE(image.hasAlphaChannel()) << name;
-        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << name;
-        EXPECT_GT(centreOf(image).alpha(), 200) << name;
-    }
-    const QImage drawn = awaitDefault(32);
-    EXPECT_EQ(drawn.size(), QSize(32, 32));
-    EXPECT_EQ(drawn, resourceAt(":/default_icon", 32));
-}
-
 TEST_F(VDICONImageManagerTest, AMissingIconIsAskedForOnceAndAPresentOneNever)
 {
     EXPECT_FALSE(manager_->bundleIdHasIcon("com.example.mail"));

@@ -6,11 +6,14 @@
 
 #include "data/VDDNSInfo.h"
 #include "data/VDTunnelInfo.h"
+#include "support/TextsOf.h"
 
 namespace vd {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using test::Texts;
+using test::textsOf;
 
 std::shared_ptr<const VDTunnelInfo> tunnel(const Json& json, double initTime = 1000)
 {
@@ -25,6 +28,7 @@ double now()
     return duration_cast<duration<double>>(system_clock::now().time_since_epoch()).count();
 }
 
+// Every key lands in its own field: a field read under a neighbour's key shows as a wrong value.
 TEST(VDTunnelInfo, ReadsEveryFieldAndKeepsTheTextVerbatim)
 {
     const std::string text =
@@ -40,53 +44,24 @@ TEST(VDTunnelInfo, ReadsEveryFieldAndKeepsTheTextVerbatim)
     const auto t = VDTunnelInfo::initWithJSONString(text, 1000);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->rawData(), text);
-    EXPECT_EQ(t->id_(), 7);
-    EXPECT_EQ(t->endId_(), 9);
     EXPECT_EQ(t->type(), TunnelProtocol::https);
     EXPECT_EQ(t->closeReason(), 4u);
-    EXPECT_DOUBLE_EQ(t->t_start(), 1.5);
-    EXPECT_DOUBLE_EQ(t->t_server_ready(), 1.6);
-    EXPECT_DOUBLE_EQ(t->t_dns_resolved(), 1.7);
-    EXPECT_DOUBLE_EQ(t->t_rule_found(), 1.8);
-    EXPECT_DOUBLE_EQ(t->t_proxy_ready(), 1.9);
-    EXPECT_DOUBLE_EQ(t->t_close(), 2.0);
-    EXPECT_DOUBLE_EQ(t->t_end(), 2.5);
-    EXPECT_EQ(t->host(), "example.com");
-    EXPECT_EQ(t->port(), 443);
-    EXPECT_EQ(t->headerString(), "GET / HTTP/1.1\r\nHost: \"x\"\r\n\r\n");
-    EXPECT_TRUE(t->headerModified());
-    EXPECT_EQ(t->modifiedHeaderString(), "M");
-    EXPECT_EQ(t->responseHeader(), "R");
-    EXPECT_EQ(t->responseCode(), "200");
-    EXPECT_TRUE(t->responseModified());
-    EXPECT_EQ(t->SSLHost(), "s.example");
-    EXPECT_EQ(t->SSLHeaderString(), "SH");
-    EXPECT_TRUE(t->SSLHeaderModified());
-    EXPECT_EQ(t->SSLModifiedHeaderString(), "SM");
-    EXPECT_EQ(t->SSLResponseHeader(), "SR");
-    EXPECT_EQ(t->SSLResponseCode(), "404");
-    EXPECT_TRUE(t->SSLResponseModified());
-    EXPECT_TRUE(t->hasReceive());
-    EXPECT_TRUE(t->hasSend());
-    EXPECT_EQ(t->processName(), "curl");
-    EXPECT_EQ(t->processId(), 77);
-    EXPECT_EQ(t->bundleIdentifier(), "com.example.curl");
-    EXPECT_EQ(t->processPath(), "/usr/bin/curl");
-    EXPECT_EQ(t->processIconPath(), "");
-    EXPECT_EQ(t->fromHost(), "127.0.0.1");
-    EXPECT_EQ(t->fromPort(), 5000);
-    EXPECT_EQ(t->toHost(), "93.184.216.34");
-    EXPECT_EQ(t->outboundMode(), "Rule");
-    EXPECT_EQ(t->ruleInfo(), "DOMAIN,example.com");
-    EXPECT_EQ(t->policyName(), "DIRECT");
-    EXPECT_EQ(t->rx(), 100);
-    EXPECT_EQ(t->tx(), 200);
-    EXPECT_EQ(t->rx_speed(), 10);
-    EXPECT_EQ(t->tx_speed(), 20);
-    EXPECT_EQ(t->rx_max_speed(), 30);
-    EXPECT_EQ(t->tx_max_speed(), 40);
-    EXPECT_DOUBLE_EQ(t->initTime(), 1000);
-    EXPECT_DOUBLE_EQ(t->startTime(), 1001.5);
+    EXPECT_EQ((std::vector<std::int64_t>{t->id_(), t->endId_(), t->port(), t->processId(), t->fromPort(), t->rx(), t->tx(),
+                                         t->rx_speed(), t->tx_speed(), t->rx_max_speed(), t->tx_max_speed()}),
+              (std::vector<std::int64_t>{7, 9, 443, 77, 5000, 100, 200, 10, 20, 30, 40}));
+    EXPECT_EQ((std::vector<double>{t->t_start(), t->t_server_ready(), t->t_dns_resolved(), t->t_rule_found(), t->t_proxy_ready(),
+                                   t->t_close(), t->t_end(), t->initTime(), t->startTime()}),
+              (std::vector<double>{1.5, 1.6, 1.7, 1.8, 1.9, 2.0, 2.5, 1000, 1001.5}));
+    EXPECT_EQ(textsOf(t->host(), t->headerString(), t->modifiedHeaderString(), t->responseHeader(), t->responseCode(), t->SSLHost(),
+                     t->SSLHeaderString(), t->SSLModifiedHeaderString(), t->SSLResponseHeader(), t->SSLResponseCode(),
+                     t->processName(), t->bundleIdentifier(), t->processPath(), t->processIconPath(), t->fromHost(), t->toHost(),
+                     t->outboundMode(), t->ruleInfo(), t->policyName()),
+              (Texts{"example.com", "GET / HTTP/1.1\r\nHost: \"x\"\r\n\r\n", "M", "R", "200", "s.example", "SH", "SM", "SR", "404",
+                     "curl", "com.example.curl", "/usr/bin/curl", "", "127.0.0.1", "93.184.216.34", "Rule", "DOMAIN,example.com",
+                     "DIRECT"}));
+    EXPECT_EQ((std::vector<bool>{t->headerModified(), t->responseModified(), t->SSLHeaderModified(), t->SSLResponseModified(),
+                                 t->hasReceive(), t->hasSend()}),
+              std::vector<bool>(6, true));
 }
 
 TEST(VDTunnelInfo, RefusesTextThatIsNotAnObject)
@@ -113,7 +88,6 @@ TEST(VDTunnelInfo, TextWithRoomAfterItIsReadOnlyToItsEnd)
     EXPECT_EQ(t->id_(), 7);
     EXPECT_EQ(t->host(), "a.example");
     EXPECT_EQ(t->rawData(), R"({"id":7,"host":"a.example"})");
-
     // Cut short, the text is no object, though the room would complete it.
     EXPECT_FALSE(VDTunnelInfo::initWithJSONString(withRoomAfter(R"({"id":7,"host":"a.ex)", R"(ample"})"), 0));
 }
@@ -123,19 +97,13 @@ TEST(VDTunnelInfo, LooseValuesConvertAndWrongKindsReadAsAbsent)
     const auto t = tunnel(Json{{"id", "42"}, {"port", 8080.9}, {"type", true}, {"t_start", "1.25"}, {"rx", -5},
                                {"hasSend", "yes"}, {"hasReceive", 0}, {"host", 12}, {"processName", nullptr},
                                {"fromHost", Json::array()}, {"closeReason", "4"}, {"headerString", 3}});
-    EXPECT_EQ(t->id_(), 42);
-    EXPECT_EQ(t->port(), 8080);
+    EXPECT_EQ((std::vector<std::int64_t>{t->id_(), t->port(), t->rx()}), (std::vector<std::int64_t>{42, 8080, -5}));
     EXPECT_EQ(t->type(), TunnelProtocol::http);
     EXPECT_DOUBLE_EQ(t->t_start(), 1.25);
-    EXPECT_EQ(t->rx(), -5);
     EXPECT_TRUE(t->hasSend());
     EXPECT_FALSE(t->hasReceive());
-    EXPECT_EQ(t->host(), "");
-    EXPECT_EQ(t->serverString(), "--");
-    EXPECT_EQ(t->processName(), "");
-    EXPECT_EQ(t->fromHost(), "");
+    EXPECT_EQ(textsOf(t->host(), t->serverString(), t->processName(), t->fromHost(), t->headerString()), (Texts{"", "--", "", "", ""}));
     EXPECT_EQ(t->closeReason(), 4u);
-    EXPECT_EQ(t->headerString(), "");
     // A repeated key: the last one counts, for kept and derived fields alike.
     const auto twice = VDTunnelInfo::initWithJSONString(R"({"host":"a","host":"b","headerString":"x","headerString":"y"})", 0);
     ASSERT_TRUE(twice);
@@ -162,7 +130,7 @@ TEST(VDTunnelInfo, StatusFollowsTheTimelineThenTheCloseReason)
     }
 }
 
-TEST(VDTunnelInfo, MethodAndCodeByType)
+TEST(VDTunnelInfo, MethodCodeAndDuration)
 {
     const char* methods[] = {"UNKNOWN", "HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN"};
     for (int type = 0; type <= 6; ++type)
@@ -172,14 +140,9 @@ TEST(VDTunnelInfo, MethodAndCodeByType)
     EXPECT_EQ(tunnel(Json{{"type", 1}, {"responseCode", "301"}, {"SSLResponseCode", ""}})->code(), 301);
     EXPECT_EQ(tunnel(Json{{"type", 1}})->code(), -1);
     EXPECT_EQ(tunnel(Json{{"type", 1}, {"responseCode", "abc"}})->code(), 0);
-}
 
-TEST(VDTunnelInfo, DurationOfFinishedAndActiveTunnels)
-{
     EXPECT_DOUBLE_EQ(tunnel(Json{{"t_start", 1.0}, {"t_end", 3.5}})->duration(), 2.5);
-    const double start = now() - 1000;
-    const auto active = tunnel(Json{{"t_start", 10.0}, {"t_end", 0}}, start);
-    EXPECT_NEAR(active->duration(), 990, 5);
+    EXPECT_NEAR(tunnel(Json{{"t_start", 10.0}, {"t_end", 0}}, now() - 1000)->duration(), 990, 5);
     // A tunnel said to start in the future has lasted nothing yet.
     EXPECT_EQ(tunnel(Json{{"t_start", 1e12}}, now())->duration(), 0);
 }
@@ -189,23 +152,17 @@ TEST(VDTunnelInfo, TitlesAndAddresses)
     EXPECT_EQ(tunnel(Json{{"processName", "curl"}, {"processIdentifier", 0}})->processTitle(), "curl");
     EXPECT_EQ(tunnel(Json{{"processName", "curl"}, {"processIdentifier", 77}})->processTitle(), "curl(77)");
     const auto remote = tunnel(Json{{"fromHost", "10.0.0.5"}, {"fromPort", 5000}});
-    EXPECT_EQ(remote->processTitle(), "10.0.0.5:5000");
-    EXPECT_EQ(remote->processDetailTitle(), "10.0.0.5:5000");
+    EXPECT_EQ(textsOf(remote->processTitle(), remote->processDetailTitle()), (Texts{"10.0.0.5:5000", "10.0.0.5:5000"}));
     const auto v6 = tunnel(Json{{"fromHost", "FE80::1"}, {"fromPort", 5}, {"host", "::1"}, {"port", 80}});
-    EXPECT_EQ(v6->fromString(), "[fe80::1]:5");
-    EXPECT_EQ(v6->processTitle(), "[fe80::1]:5");
-    EXPECT_EQ(v6->processDetailTitle(), "FE80::1:5");
-    EXPECT_EQ(v6->serverString(), "[::1]:80");
+    EXPECT_EQ(textsOf(v6->fromString(), v6->processTitle(), v6->processDetailTitle(), v6->serverString()),
+              (Texts{"[fe80::1]:5", "[fe80::1]:5", "FE80::1:5", "[::1]:80"}));
     EXPECT_EQ(tunnel(Json{{"processName", "Mail"}, {"fromHost", "1.2.3.4"}})->processDetailTitle(), "Mail");
     EXPECT_EQ(tunnel(Json{{"host", "example.com"}, {"port", 443}})->serverString(), "example.com:443");
 
     const auto process = tunnel(Json{{"processName", "curl"}, {"processIdentifier", 9}, {"bundleIdentifier", "b"},
                                      {"processPath", "/p"}, {"fromHost", "h"}, {"fromPort", 3}})->processInfo();
-    EXPECT_EQ(process.processName, "curl");
+    EXPECT_EQ(textsOf(process.processName, process.bundleIdentifier, process.processPath, process.fromHost), (Texts{"curl", "b", "/p", "h"}));
     EXPECT_EQ(process.processId, 9);
-    EXPECT_EQ(process.bundleIdentifier, "b");
-    EXPECT_EQ(process.processPath, "/p");
-    EXPECT_EQ(process.fromHost, "h");
     EXPECT_EQ(process.fromPort, 3);
     EXPECT_FALSE(process._localIPs);
 }
@@ -223,26 +180,21 @@ TEST(VDTunnelInfo, HeaderTextsIncludeEveryNonEmptySection)
     EXPECT_EQ(t->responseDataString(), "");
 }
 
-TEST(VDTunnelInfo, TimeBreakdownSkipsStepsNeverReached)
+// An active tunnel skips the steps it never reached; a finished one adds its time and how it ended.
+TEST(VDTunnelInfo, TimeBreakdown)
 {
-    const auto t = tunnel(Json{{"t_start", 0}, {"t_server_ready", 0.010}, {"t_dns_resolved", 0.030},
-                               {"t_rule_found", 0}, {"t_proxy_ready", 0.250}, {"t_end", 0}});
-    const StyledText expected{{"Proxy Ready Cost", true}, {" - 10 ms\n", false},
-                              {"DNS Reslove", true}, {" - 20 ms\n", false},
-                              {"Remote Ready Cost", true}, {" - 250 ms\n", false}};
-    EXPECT_EQ(t->timeAttributedString(), expected);
-}
-
-TEST(VDTunnelInfo, TimeBreakdownOfAFinishedTunnel)
-{
-    const auto t = tunnel(Json{{"t_start", 100.0}, {"t_server_ready", 99.0}, {"t_dns_resolved", 100.5},
-                               {"t_rule_found", 100.5}, {"t_proxy_ready", 101.0}, {"t_end", 112.0}, {"closeReason", 4}});
-    const StyledText expected{{"Proxy Ready Cost", true}, {" - -1000 ms\n", false},
-                              {"DNS Reslove", true}, {" - 1500 ms\n", false},
-                              {"Remote Ready Cost", true}, {" - 500 ms\n", false},
-                              {"Active", true}, {" - 12.00 s\n", false},
-                              {"Timeout\n", true}};
-    EXPECT_EQ(t->timeAttributedString(), expected);
+    const auto active = tunnel(Json{{"t_start", 0}, {"t_server_ready", 0.010}, {"t_dns_resolved", 0.030},
+                                    {"t_rule_found", 0}, {"t_proxy_ready", 0.250}, {"t_end", 0}});
+    EXPECT_EQ(active->timeAttributedString(), (StyledText{{"Proxy Ready Cost", true}, {" - 10 ms\n", false},
+                                                          {"DNS Reslove", true}, {" - 20 ms\n", false},
+                                                          {"Remote Ready Cost", true}, {" - 250 ms\n", false}}));
+    const auto finished = tunnel(Json{{"t_start", 100.0}, {"t_server_ready", 99.0}, {"t_dns_resolved", 100.5},
+                                      {"t_rule_found", 100.5}, {"t_proxy_ready", 101.0}, {"t_end", 112.0}, {"closeReason", 4}});
+    EXPECT_EQ(finished->timeAttributedString(), (StyledText{{"Proxy Ready Cost", true}, {" - -1000 ms\n", false},
+                                                            {"DNS Reslove", true}, {" - 1500 ms\n", false},
+                                                            {"Remote Ready Cost", true}, {" - 500 ms\n", false},
+                                                            {"Active", true}, {" - 12.00 s\n", false},
+                                                            {"Timeout\n", true}}));
 }
 
 // The sample records the text defines have no caller in the program; this keeps them in reach
