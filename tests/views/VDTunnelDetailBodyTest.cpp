@@ -33,12 +33,6 @@ std::string asString(const Bytes& bytes)
     return {bytes.begin(), bytes.end()};
 }
 
-// The shown text of a body view: "Loading", "No Data", a body's text or its hex dump.
-std::string shown(const VDTunnelDetailDataView& view)
-{
-    return view.shownText();
-}
-
 // Exports through the save dialog as a user would, into `file`.
 void exportTo(VDTunnelDetailDataView& view, const std::filesystem::path& file)
 {
@@ -108,7 +102,7 @@ protected:
     }
     static bool waitUntilShown(const VDTunnelDetailDataView& view)
     {
-        return QTest::qWaitFor([&] { return shown(view) != "Loading" && shown(view) != "No Data"; }, 10000);
+        return QTest::qWaitFor([&] { return view.shownText() != "Loading" && view.shownText() != "No Data"; }, 10000);
     }
 
     test::TempDir dir_;
@@ -122,20 +116,20 @@ TEST_F(BodyViewTest, JsonIsTextInTheSystemFontAndExportWritesExactlyTheShownBody
     const auto record = completedWith({"application/json"}, {"gzip", "chunked"});
     ASSERT_TRUE(record);
     auto view = viewOf(record, false);
-    EXPECT_EQ(shown(*view), "Loading");
+    EXPECT_EQ(view->shownText(), "Loading");
     ASSERT_TRUE(waitUntilShown(*view));
     EXPECT_FALSE(view->isShowingHex());
-    EXPECT_TRUE(nlohmann::json::accept(shown(*view)));
+    EXPECT_TRUE(nlohmann::json::accept(view->shownText()));
     EXPECT_EQ(view->textView()->font().family(), QFont().family());
     EXPECT_NE(view->textView()->font().family(), VDHexDumpView::fixedFont().family());
     ASSERT_TRUE(view->storeData());
-    EXPECT_EQ(asString(*view->storeData()), shown(*view));
+    EXPECT_EQ(asString(*view->storeData()), view->shownText());
 
     // The body, not the captured message with its headers.
     const auto file = dir_ / "export.bin";
     exportTo(*view, file);
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(file); }, 5000));
-    EXPECT_EQ(test::readFile(file), shown(*view));
+    EXPECT_EQ(test::readFile(file), view->shownText());
 }
 
 TEST_F(BodyViewTest, PngAndGzipBodiesAreHexDumpsInTheFixedFont)
@@ -150,13 +144,13 @@ TEST_F(BodyViewTest, PngAndGzipBodiesAreHexDumpsInTheFixedFont)
 
     EXPECT_TRUE(pngView->isShowingHex());
     EXPECT_EQ(pngView->hexView()->font().family(), VDHexDumpView::fixedFont().family());
-    EXPECT_EQ(shown(*pngView).substr(0, 13), " 89 50 4E 47 ");
-    EXPECT_EQ(shown(*pngView), VDUtils::hexStringOfData(*pngView->storeData()));
+    EXPECT_EQ(pngView->shownText().substr(0, 13), " 89 50 4E 47 ");
+    EXPECT_EQ(pngView->shownText(), VDUtils::hexStringOfData(*pngView->storeData()));
     EXPECT_TRUE(pngView->hexView()->isVisible());
     EXPECT_FALSE(pngView->textView()->isVisible());
     // The gzip member is shown as it came: its magic bytes lead.
     EXPECT_TRUE(gzipView->isShowingHex());
-    EXPECT_EQ(shown(*gzipView).substr(0, 7), " 1F 8B ");
+    EXPECT_EQ(gzipView->shownText().substr(0, 7), " 1F 8B ");
 }
 
 TEST_F(BodyViewTest, ChunkedBodyIsJoinedAndACompletedRecordWaitsAtLoadingForItsArrival)
@@ -169,13 +163,13 @@ TEST_F(BodyViewTest, ChunkedBodyIsJoinedAndACompletedRecordWaitsAtLoadingForItsA
     std::unique_ptr<VDTunnelDetailDataView> view;
     const auto token = NotificationCenter::defaultCenter()->addObserver(kDumpResponseReceive, nullptr, [&](const Notification&) {
         if (view)
-            atArrival.push_back(shown(*view));
+            atArrival.push_back(view->shownText());
     });
     view = viewOf(record, false);
     ASSERT_TRUE(waitUntilShown(*view));
     EXPECT_EQ(atArrival, std::vector<std::string>{"Loading"});
     // Newline-delimited JSON events, with none of the chunk sizes between them.
-    const std::string text = shown(*view);
+    const std::string text = view->shownText();
     std::size_t lines = 0;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
@@ -204,18 +198,18 @@ TEST_F(BodyViewTest, ActiveRecordShowsNoDataAtOnceThenTheBodyWhenItArrives)
     // answer and the store's empty one comes first.
     auto fetched = viewOf(active[0], true);
     ASSERT_TRUE(waitUntilShown(*fetched));
-    EXPECT_FALSE(shown(*fetched).empty());
+    EXPECT_FALSE(fetched->shownText().empty());
     fetched.reset();
 
     // Without a service to answer, the view must not wait at "Loading" for an answer that never
     // comes; the body shows once its arrival is announced.
     processer->disconnect();
     auto view = viewOf(active[1], true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(*view) == "No Data"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->shownText() == "No Data"; }, 5000));
     const std::string message = "POST /upload HTTP/1.1\r\nContent-Length: 5\r\n\r\nHello";
     processer->dumpManager()->storeRequestData(test::bytesOf(message), active[1]->id_());
     NotificationCenter::defaultCenter()->post(kDumpRequestReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), active[1]->id_()});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(*view) == "Hello"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->shownText() == "Hello"; }, 5000));
 }
 
 TEST_F(BodyViewTest, ArrivalsOfOtherWindowsAreIgnoredAndANewArrivalReplacesTheBody)
@@ -224,7 +218,7 @@ TEST_F(BodyViewTest, ArrivalsOfOtherWindowsAreIgnoredAndANewArrivalReplacesTheBo
     ASSERT_TRUE(record);
     auto view = viewOf(record, false);
     ASSERT_TRUE(waitUntilShown(*view));
-    const std::string first = shown(*view);
+    const std::string first = view->shownText();
 
     // Both windows now hold another body under the same record id.
     const auto other = VDDataManager::sharedInstance().bindProcesserId(idString + "-other");
@@ -240,12 +234,12 @@ TEST_F(BodyViewTest, ArrivalsOfOtherWindowsAreIgnoredAndANewArrivalReplacesTheBo
     bool flushed = false;
     processer->dumpManager()->readResponseDataForRecord(record->id_(), [&](std::optional<Bytes>) { flushed = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return flushed; }, 5000));
-    EXPECT_EQ(shown(*view), first);
+    EXPECT_EQ(view->shownText(), first);
     VDDataManager::sharedInstance().removeId(idString + "-other");
 
     // Its own window's arrival is shown in place of the earlier body, not after it.
     NotificationCenter::defaultCenter()->post(kDumpResponseReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), record->id_()});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(*view) == "Hello"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->shownText() == "Hello"; }, 5000));
     EXPECT_EQ(asString(*view->storeData()), "Hello");
 }
 
@@ -264,7 +258,7 @@ protected:
 TEST_F(BodyViewLocalTest, NothingCapturedShowsNoDataAndExportsNothing)
 {
     view.parserData(std::nullopt);
-    EXPECT_EQ(shown(view), "No Data");
+    EXPECT_EQ(view.shownText(), "No Data");
     const auto file = dir_ / "nothing.bin";
     // With nothing to write the export decides at once, before any writing would start.
     exportTo(view, file);
@@ -272,11 +266,11 @@ TEST_F(BodyViewLocalTest, NothingCapturedShowsNoDataAndExportsNothing)
 
     // A message cut short gives no answer: the view keeps what it shows.
     view.parserData(test::bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"));
-    EXPECT_EQ(shown(view), "No Data");
+    EXPECT_EQ(view.shownText(), "No Data");
     // Bytes that are nearly UTF-8 are never shown with replacement characters.
     view.parserData(test::bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab\xC3("));
     EXPECT_TRUE(view.isShowingHex());
-    EXPECT_EQ(shown(view), " 61 62 C3 28 ");
+    EXPECT_EQ(view.shownText(), " 61 62 C3 28 ");
 }
 
 // How long such bodies hold the GUI thread is measured by the detail body benchmark.

@@ -160,8 +160,17 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
     EXPECT_EQ(resets.count(), 0);
 }
 
-TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnReturn)
+// The pane folds on the reload after its record left or the selection was cleared, and a record
+// that comes back is not opened again.
+TEST_F(CurrentListTest, ARecordThatLeavesOrIsDeselectedCollapsesThePaneOnTheNextReloadOnly)
 {
+    select(2);
+    list.tableView()->clearSelection();
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
+    report(Command::currentTunnels, records({1, 2, 3, 4, 5}));
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+
     select(4);
     report(Command::currentTunnels, records({1, 2, 3, 5}));
     EXPECT_EQ(delegate.calls.back(), "collapse");
@@ -169,19 +178,7 @@ TEST_F(CurrentListTest, ARecordThatLeavesCollapsesThePaneAndDoesNotReopenItOnRet
     EXPECT_EQ(selectedRow(), -1);
     report(Command::currentTunnels, records({4, 1, 2}));
     EXPECT_EQ(selectedRow(), -1);
-    EXPECT_EQ(delegate.calls.back(), "collapse");
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
-}
-
-TEST_F(CurrentListTest, ClearingTheSelectionLeavesThePaneOpenUntilTheNextReload)
-{
-    select(2);
-    list.tableView()->clearSelection();
-    EXPECT_EQ(list.detailTunnelInfoId(), -1);
-    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
-    report(Command::currentTunnels, records({1, 2}));
-    EXPECT_EQ(delegate.calls.back(), "collapse");
-    EXPECT_EQ(selectedRow(), -1);
 }
 
 TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotSort)
@@ -215,8 +212,13 @@ TEST_F(CurrentListTest, FilterTextAndClientComeFromTheProcessor)
     EXPECT_EQ(shownIds(), (Ids{2, 3}));
 }
 
-TEST_F(CurrentListTest, ContextMenuOfAnActiveRecordOffersKillAndSelectsItsRow)
+TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordItWasOpenedFor)
 {
+    // Without a selection, setting the filter and killing do nothing.
+    list.setFilterString();
+    list.killTunnel();
+    EXPECT_EQ(processer->filterString(), "");
+
     rightClick(4);
     EXPECT_EQ(selectedId(), 4);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 4"});
@@ -226,10 +228,7 @@ TEST_F(CurrentListTest, ContextMenuOfAnActiveRecordOffersKillAndSelectsItsRow)
     EXPECT_EQ(curl->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     EXPECT_TRUE(menuItem("Kill Connection")->isEnabled());
     list.contextMenu()->close();
-}
 
-TEST_F(CurrentListTest, ContextMenuOfACompletedRecordHasNoKillAndActsOnItsOwnRecord)
-{
     rightClick(3);
     EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "", "Set Filter to host3.example"}));
     // Rows move under the open menu; its item still names the record it was opened for.
@@ -239,16 +238,6 @@ TEST_F(CurrentListTest, ContextMenuOfACompletedRecordHasNoKillAndActsOnItsOwnRec
     settle();
     EXPECT_EQ(shownIds(), Ids{3});
     list.contextMenu()->close();
-}
-
-TEST_F(CurrentListTest, SetFilterStringAndKillNeedASelection)
-{
-    list.setFilterString();
-    list.killTunnel();
-    EXPECT_EQ(processer->filterString(), "");
-    select(5);
-    list.setFilterString();
-    EXPECT_EQ(processer->filterString(), "host5.example");
 }
 
 TEST_F(CurrentListTest, ReportsFromTheProcessorsThreadArriveWholeOnTheGuiThread)
