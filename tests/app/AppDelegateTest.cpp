@@ -2,6 +2,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <QLineEdit>
@@ -156,83 +157,56 @@ TEST_F(AppDelegateTest, UsbWindowsTellTheDaemonTheProgramsNameAndVersion)
     closeWindow(delegate_.windowControllers().front().get());
 }
 
-TEST_F(AppDelegateTest, ConnectWindowClosingQuitsOnlyWithoutAMainWindow)
+TEST_F(AppDelegateTest, SingleWindowsAreReusedAndTheConnectWindowComesBackOnlyWithTheLastMainWindow)
 {
     delegate_.applicationDidFinishLaunching();
-    ASSERT_NE(delegate_.connectWindow(), nullptr);
-    EXPECT_TRUE(delegate_.connectWindow()->window()->isVisible());
+    auto* connect = delegate_.connectWindow();
+    ASSERT_NE(connect, nullptr);
+    EXPECT_TRUE(connect->window()->isVisible());
+    delegate_.showConnectWindow();
+    EXPECT_EQ(delegate_.connectWindow(), connect);
+    delegate_.about();
+    auto* about = delegate_.aboutWindow();
+    delegate_.about();
+    EXPECT_EQ(delegate_.aboutWindow(), about);
+    closeWindow(about); // with the connect window open, nothing else changes
+    EXPECT_EQ(delegate_.connectWindow(), connect);
 
     // What the connect window does on "Connect": open first, then close itself.
+    delegate_.createLocalWindow();
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    closeWindow(delegate_.connectWindow());
+    closeWindow(connect);
     EXPECT_EQ(delegate_.connectWindow(), nullptr);
-    EXPECT_EQ(quits_, 0);
-
-    // The last main window brings the connect window back; closing that one then quits.
     closeWindow(delegate_.windowControllers().front().get());
-    EXPECT_EQ(remotes(), 0u);
+    EXPECT_EQ(delegate_.connectWindow(), nullptr) << "the local window is still open";
+    closeWindow(delegate_.localWindow());
+    EXPECT_EQ(delegate_.localWindow(), nullptr);
     ASSERT_NE(delegate_.connectWindow(), nullptr);
     EXPECT_EQ(quits_, 0);
     closeWindow(delegate_.connectWindow());
     EXPECT_EQ(quits_, 1);
-}
-
-TEST_F(AppDelegateTest, LocalWindowKeepsTheConnectWindowAwayUntilItClosesLast)
-{
-    delegate_.createLocalWindow();
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    ASSERT_NE(delegate_.localWindow(), nullptr);
-    ASSERT_EQ(remotes(), 1u);
-
-    closeWindow(delegate_.windowControllers().front().get());
-    EXPECT_EQ(delegate_.connectWindow(), nullptr);
-    closeWindow(delegate_.localWindow());
-    EXPECT_EQ(delegate_.localWindow(), nullptr);
-    EXPECT_NE(delegate_.connectWindow(), nullptr);
 
     // The About window closing with no main window open also offers a way to connect.
-    closeWindow(delegate_.connectWindow());
-    EXPECT_EQ(quits_, 1);
     delegate_.about();
-    ASSERT_NE(delegate_.aboutWindow(), nullptr);
     closeWindow(delegate_.aboutWindow());
     EXPECT_EQ(delegate_.aboutWindow(), nullptr);
     EXPECT_NE(delegate_.connectWindow(), nullptr);
     EXPECT_EQ(quits_, 1);
 }
 
-TEST_F(AppDelegateTest, SingleWindowsAreReusedAndAClosedOneIsMadeAnew)
-{
-    delegate_.showConnectWindow();
-    auto* connect = delegate_.connectWindow();
-    delegate_.showConnectWindow();
-    EXPECT_EQ(delegate_.connectWindow(), connect);
-
-    delegate_.about();
-    auto* about = delegate_.aboutWindow();
-    delegate_.about();
-    EXPECT_EQ(delegate_.aboutWindow(), about);
-
-    // With the connect window still open, closing About changes nothing else.
-    closeWindow(about);
-    EXPECT_EQ(delegate_.connectWindow(), connect);
-    delegate_.about();
-    EXPECT_NE(delegate_.aboutWindow(), nullptr);
-}
-
-TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdWithoutASecondLink)
+TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdAndClosingOneEndsItsLink)
 {
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
     ASSERT_EQ(remotes(), 1u);
     auto* first = delegate_.windowControllers().front().get();
     ASSERT_TRUE(waitFor([&] { return connected(*first); }));
-    const auto processer = VDDataManager::sharedInstance().getProcesserOfId(first->idString());
+    const std::string id = first->idString();
+    const auto processer = VDDataManager::sharedInstance().getProcesserOfId(id);
 
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
     EXPECT_EQ(remotes(), 1u);
-    EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(first->idString()), processer) << "no new processor";
+    EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(id), processer) << "no new processor";
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected) << "not reconnected";
-
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "other");
     EXPECT_EQ(remotes(), 2u);
 
@@ -244,27 +218,14 @@ TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdWithoutASecondLink)
     EXPECT_EQ(delegate_.windowControllers()[3]->type(), ConnectionKind::USB);
     delegate_.createRemoteWindowWithUSBPort(7, "abc");
     EXPECT_EQ(remotes(), 4u);
-}
 
-TEST_F(AppDelegateTest, ClosingAMainWindowEndsItsLinkAndForgetsItsProcessor)
-{
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    auto* window = delegate_.windowControllers().front().get();
-    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
-    const std::string id = window->idString();
-    const auto processer = VDDataManager::sharedInstance().getProcesserOfId(id);
-
-    closeWindow(window);
+    closeWindow(first);
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
     EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(id), nullptr);
-    // The service sees the link end.
     EXPECT_TRUE(waitFor([&] {
-        for (const auto& line : sim_.lines()) {
-            if (line.contains("event") && line["event"] == "close")
-                return true;
-        }
-        return false;
-    }, 3000));
+        const auto lines = sim_.lines();
+        return std::any_of(lines.begin(), lines.end(), [](const auto& line) { return line.contains("event") && line["event"] == "close"; });
+    }, 3000)) << "the service sees the link end";
 }
 
 TEST_F(AppDelegateTest, OnlyALocalUrlOpensTheLocalWindow)
@@ -293,22 +254,6 @@ protected:
     QString name_ = QString::fromStdString((dir_ / "instance").string());
 };
 
-TEST_F(SingleInstanceTest, ALaterLaunchHandsItsUrlOverAndLeaves)
-{
-    SingleInstance running(name_);
-    ASSERT_EQ(running.claim(""), SingleInstance::Role::Primary);
-    QSignalSpy received(&running, &SingleInstance::messageReceived);
-
-    SingleInstance second(name_);
-    EXPECT_EQ(second.claim("vantordashboard://local"), SingleInstance::Role::Secondary);
-    SingleInstance third(name_);
-    EXPECT_EQ(third.claim(""), SingleInstance::Role::Secondary);
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 3000));
-    EXPECT_EQ(received[0][0].toString(), "vantordashboard://local");
-    EXPECT_EQ(received[1][0].toString(), "");
-}
-
 TEST_F(SingleInstanceTest, ASocketLeftByACrashedRunIsTakenOver)
 {
     // Bound but never listening: what a killed instance leaves behind.
@@ -325,23 +270,20 @@ TEST_F(SingleInstanceTest, ASocketLeftByACrashedRunIsTakenOver)
     EXPECT_EQ(instance.claim("vantordashboard://local"), SingleInstance::Role::Primary);
 }
 
-TEST_F(SingleInstanceTest, AnOverlongMessageIsDropped)
+TEST_F(SingleInstanceTest, LaterLaunchesHandTheirUrlOverAndLeaveButAnOverlongOneIsDropped)
 {
     SingleInstance running(name_);
     ASSERT_EQ(running.claim(""), SingleInstance::Role::Primary);
     QSignalSpy received(&running, &SingleInstance::messageReceived);
-
-    SingleInstance flood(name_);
-    EXPECT_EQ(flood.claim(QString(100000, 'x')), SingleInstance::Role::Secondary);
-    SingleInstance next(name_);
-    EXPECT_EQ(next.claim("vantordashboard://local"), SingleInstance::Role::Secondary);
-    SingleInstance last(name_);
-    EXPECT_EQ(last.claim("vantordashboard://last"), SingleInstance::Role::Secondary);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= 2; }, 3000));
     QStringList messages;
+    for (const QString& url : {QString(100000, 'x'), QString("vantordashboard://local"), QString()}) {
+        SingleInstance later(name_);
+        EXPECT_EQ(later.claim(url), SingleInstance::Role::Secondary);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= 2; }, 3000));
     for (const auto& arguments : received)
         messages << arguments[0].toString();
-    EXPECT_EQ(messages, QStringList({"vantordashboard://local", "vantordashboard://last"}));
+    EXPECT_EQ(messages, QStringList({"vantordashboard://local", ""}));
 }
 
 } // namespace

@@ -114,18 +114,10 @@ TEST_F(CopypastTest, PasswordFieldsNeverHandTheirTextOut)
     EXPECT_EQ(field->text(), "secret");
 }
 
-TEST(AboutWindowTest, FixedFloatingWindowNamingVersionAndBuild)
+TEST(AboutWindowTest, VersionLineNamesVersionAndBuild)
 {
-    vd::VDAboutWindowController controller;
-    controller.loadWindow();
-    const QWidget& window = *controller.window();
-    EXPECT_EQ(window.size(), QSize(500, 300));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
-    EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(QRegularExpression(R"(^Version: \d+\.\d+\.\d+ \(\d+\)$)")
-                    .match(vd::VDAboutViewController::versionString())
-                    .hasMatch())
-        << vd::VDAboutViewController::versionString().toStdString();
+    const QString version = vd::VDAboutViewController::versionString();
+    EXPECT_TRUE(QRegularExpression(R"(^Version: \d+\.\d+\.\d+ \(\d+\)$)").match(version).hasMatch()) << version.toStdString();
 }
 
 } // namespace

@@ -1,11 +1,8 @@
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 
 #include "ShellFixture.h"
@@ -13,6 +10,8 @@
 #include "app/WindowId.h"
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
+#include "support/FreePort.h"
+#include "support/ScopedEnv.h"
 
 namespace vd::test {
 namespace {
@@ -46,12 +45,7 @@ TEST_F(LinkSheetsTest, MissingLocalSocketKeepsTheSystemsTextAndNamesThePathAndAW
 
 TEST_F(LinkSheetsTest, UnreachableRemoteServiceIsNamedByHostAndPort)
 {
-    // A port that was just free: nothing listens there.
-    asio::io_context context;
-    asio::ip::tcp::acceptor probe(context, {asio::ip::make_address("127.0.0.1"), 0});
-    const auto port = probe.local_endpoint().port();
-    probe.close();
-
+    const auto port = unusedTcpPort();
     auto window = makeWindow(WindowId::remote("127.0.0.1", port, kPassword));
     window->openRemoteWindowWithHost("127.0.0.1", port, kPassword);
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
@@ -64,9 +58,7 @@ TEST_F(LinkSheetsTest, UnreachableRemoteServiceIsNamedByHostAndPort)
 TEST_F(LinkSheetsTest, UsbWindowSaysTheDaemonIsMissingFindsItLaterAndTellsADetach)
 {
     const std::string address = (dir_ / "usbmuxd").string();
-    const std::optional<std::string> earlier =
-        std::getenv("USBMUXD_SOCKET_ADDRESS") ? std::optional<std::string>(std::getenv("USBMUXD_SOCKET_ADDRESS")) : std::nullopt;
-    setenv("USBMUXD_SOCKET_ADDRESS", address.c_str(), 1);
+    ScopedEnv daemonAddress("USBMUXD_SOCKET_ADDRESS", address);
     log::Capture capture;
 
     auto window = makeWindow(WindowId::usb(kEnteredPort, contract::kLocalPassword));
@@ -100,10 +92,6 @@ TEST_F(LinkSheetsTest, UsbWindowSaysTheDaemonIsMissingFindsItLaterAndTellsADetac
     asio::post(context, [&] { mux.stop(); });
     guard.reset();
     muxThread.join();
-    if (earlier)
-        setenv("USBMUXD_SOCKET_ADDRESS", earlier->c_str(), 1);
-    else
-        unsetenv("USBMUXD_SOCKET_ADDRESS");
 }
 
 } // namespace

@@ -65,39 +65,31 @@ TEST_F(ProfilesTest, SavingStoresTheProfileOwnerOnlyAndEmptiesTheFields)
     EXPECT_EQ(log, (Log{"remote lab.example:7000 pa ss", "close"}));
 }
 
-TEST_F(ProfilesTest, DuplicateNameIsRefusedButOtherCaseIsANewProfile)
+TEST_F(ProfilesTest, EmptyAndDuplicateNamesAskAgainCloseStoresNothingAndOtherCaseIsANewProfile)
 {
     vd::VDRemoteProfiles::add("home", {"old.host", "1", "a"});
     openWindow();
     fillRemote("new.host", "2", "b");
     click("remoteSaveButton");
+    answerSheet("");
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(sheetText(), "Profile name could not be empty.");
     answerSheet("home");
-
     ASSERT_NE(sheet(), nullptr);
     EXPECT_EQ(sheetText(), "Profile name duplicate, try another one.");
     EXPECT_EQ(profile("home")->host, "old.host");
+
+    answerSheet("Home", "Close");
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(names(), QStringList{"home"});
     EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "new.host");
 
+    click("remoteSaveButton");
     answerSheet("Home");
     EXPECT_EQ(sheet(), nullptr);
     EXPECT_EQ(names(), (QStringList{"Home", "home"}));
     EXPECT_EQ(profile("Home")->host, "new.host");
     EXPECT_EQ(profile("home")->host, "old.host");
-}
-
-TEST_F(ProfilesTest, EmptyNameAsksAgainAndCloseStoresNothing)
-{
-    openWindow();
-    fillRemote("h", "1", "p");
-    click("remoteSaveButton");
-    answerSheet("");
-    ASSERT_NE(sheet(), nullptr);
-    EXPECT_EQ(sheetText(), "Profile name could not be empty.");
-
-    answerSheet("named", "Close");
-    EXPECT_EQ(sheet(), nullptr);
-    EXPECT_TRUE(names().isEmpty());
-    EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "h");
 }
 
 TEST_F(ProfilesTest, DeleteRemovesTheSelectedProfileAndTheFieldsFollowTheMenu)

@@ -18,7 +18,7 @@ protected:
     QString message() const { return control<QLabel>("connectMessage")->text(); }
 };
 
-TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabled)
+TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabledAndNoSavedProfileToConnectTo)
 {
     EXPECT_EQ(controller->window()->windowTitle(), "Vantor New Dashboard");
     EXPECT_EQ(controller->window()->size(), QSize(560, 500));
@@ -29,11 +29,21 @@ TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabled)
     for (const char* off : {"remoteSegmentControl", "remoteHost", "remotePort", "remotePassword", "remoteSaveButton",
                             "usbPort", "usbPassword"})
         EXPECT_FALSE(enabled(off)) << off;
-    EXPECT_TRUE(control("remoteView")->isVisible());
-    EXPECT_FALSE(control("remoteStoreView")->isVisible());
-    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
     EXPECT_EQ(control<QLineEdit>("remotePassword")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(control<QLineEdit>("usbPassword")->echoMode(), QLineEdit::Password);
+
+    // The saved option without profiles cannot connect.
+    click("remoteButton");
+    EXPECT_TRUE(control("remoteView")->isVisible());
+    click("remoteSegment1");
+    EXPECT_FALSE(control("remoteView")->isVisible());
+    EXPECT_TRUE(control("remoteStoreView")->isVisible());
+    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->count(), 1);
+    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
+    for (const char* off : {"storedRemoteConnect", "removeStoreButton", "connectButton"})
+        EXPECT_FALSE(enabled(off)) << off;
+    click("remoteSegment0");
+    EXPECT_TRUE(control("remoteView")->isVisible());
 }
 
 TEST_F(StartWindowTest, RemoteConnectAndSaveWaitForTheLastOfThreeFields)
@@ -59,22 +69,6 @@ TEST_F(StartWindowTest, RemoteConnectAndSaveWaitForTheLastOfThreeFields)
     click("localButton");
     EXPECT_TRUE(enabled("connectButton"));
     EXPECT_FALSE(enabled("remoteHost"));
-}
-
-TEST_F(StartWindowTest, SavedModeWithoutProfilesCannotConnect)
-{
-    click("remoteButton");
-    click("remoteSegment1");
-    EXPECT_FALSE(control("remoteView")->isVisible());
-    EXPECT_TRUE(control("remoteStoreView")->isVisible());
-    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->count(), 1);
-    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
-    EXPECT_FALSE(enabled("storedRemoteConnect"));
-    EXPECT_FALSE(enabled("removeStoreButton"));
-    EXPECT_FALSE(enabled("connectButton"));
-
-    click("remoteSegment0");
-    EXPECT_TRUE(control("remoteView")->isVisible());
 }
 
 TEST_F(StartWindowTest, USBConnectNeedsPortAndPassword)
