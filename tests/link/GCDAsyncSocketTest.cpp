@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "link/GCDAsyncSocket.h"
-#include "platform/Waiting.h"
 #include "support/BytesOf.h"
+#include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/LoopbackListener.h"
 #include "support/RawPeer.h"

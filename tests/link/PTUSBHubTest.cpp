@@ -134,35 +134,47 @@ TEST(PTUSBPacket, MalformedXmlStringsDoNotAbort)
 
 class PTUSBHubTest : public ::testing::Test {
 protected:
+    // Starts `hub` listening and plays the daemon until its "Listen" request has come.
+    int listen(PTUSBHub& hub)
+    {
+        started_.reset();
+        ends_ = 0;
+        hub.listenOnQueue(MainQueue::shared(), [this](std::optional<Error> e) { started_ = e; }, [this](std::optional<Error>) { ++ends_; });
+        const int conn = daemon_.accept();
+        if (conn >= 0)
+            listenRequest_ = daemon_.readPacket(conn);
+        return listenRequest_ ? conn : -1;
+    }
+    bool runUntil(const std::function<bool()>& done) { return loop_.runUntil(done, 5s); }
+    // A second end would follow at once; a short wait is enough to see none.
+    bool endedOnce() { return ends_ == 1 && !loop_.runUntil([&] { return ends_ > 1; }, 20ms); }
+
     MainLoop loop_;
     test::TempDir dir_;
     FakeDaemon daemon_{dir_ / "mux"};
     std::shared_ptr<NotificationCenter> center_ = NotificationCenter::create();
     std::shared_ptr<PTUSBHub> hub_ = PTUSBHub::create(center_);
+    std::vector<Notification> seen_;
+    ObservationToken attachObservation_ = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [this](const Notification& n) { seen_.push_back(n); });
+    ObservationToken detachObservation_ = center_->addObserver(kPTUSBDeviceDidDetachNotification, hub_.get(), [this](const Notification& n) { seen_.push_back(n); });
+    std::optional<std::optional<Error>> started_;
+    int ends_ = 0;
+    std::optional<test::DaemonPacket> listenRequest_;
 };
 
 TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
 {
-    std::vector<Notification> seen;
-    auto attach = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { seen.push_back(n); });
-    auto detach = center_->addObserver(kPTUSBDeviceDidDetachNotification, hub_.get(), [&](const Notification& n) { seen.push_back(n); });
     log::Capture capture;
-    std::optional<std::optional<Error>> started;
-    int ends = 0;
-    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, [&](std::optional<Error>) { ++ends; });
-    const int conn = daemon_.accept();
+    const int conn = listen(*hub_);
     ASSERT_GE(conn, 0);
-    auto listen = daemon_.readPacket(conn);
-    ASSERT_TRUE(listen);
-    EXPECT_EQ(listen->protocol, 1u);
-    EXPECT_EQ(listen->type, 8u);
-    EXPECT_EQ(listen->tag, 1u);
-    EXPECT_EQ(listen->payload.rfind("<?xml", 0), 0u);
-    EXPECT_EQ(listen->message["MessageType"], "Listen");
-
+    EXPECT_EQ(listenRequest_->protocol, 1u);
+    EXPECT_EQ(listenRequest_->type, 8u);
+    EXPECT_EQ(listenRequest_->tag, 1u);
+    EXPECT_EQ(listenRequest_->payload.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(listenRequest_->message["MessageType"], "Listen");
     daemon_.sendMessage(conn, 1, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
-    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value(); }, 5s));
-    EXPECT_FALSE(*started);
+    ASSERT_TRUE(runUntil([&] { return started_.has_value(); }));
+    EXPECT_FALSE(*started_);
 
     // A second listen on a listening hub succeeds at once.
     std::optional<std::optional<Error>> again;
@@ -173,16 +185,15 @@ TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Paired"}, {"DeviceID", 5}}));
     daemon_.sendMessage(conn, 42, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", 6}, {"Properties", PTPlistMessage::object()}}));
-    ASSERT_TRUE(loop_.runUntil([&] { return seen.size() == 2; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return seen_.size() == 2; }));
     EXPECT_EQ(hub_->attachedDevices().size(), 2u);
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Detached"}, {"DeviceID", 5}}));
-    ASSERT_TRUE(loop_.runUntil([&] { return seen.size() == 3; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return seen_.size() == 3; }));
 
-    EXPECT_EQ(seen[0].name, kPTUSBDeviceDidAttachNotification);
-    EXPECT_EQ(seen[0].object, hub_.get());
-    const auto& info = std::any_cast<const PTPlistMessage&>(seen[0].userInfo);
-    EXPECT_EQ(info["Properties"]["ConnectionType"], "USB");
-    EXPECT_EQ(seen[2].name, kPTUSBDeviceDidDetachNotification);
+    EXPECT_EQ(seen_[0].name, kPTUSBDeviceDidAttachNotification);
+    EXPECT_EQ(seen_[0].object, hub_.get());
+    EXPECT_EQ(std::any_cast<const PTPlistMessage&>(seen_[0].userInfo)["Properties"]["ConnectionType"], "USB");
+    EXPECT_EQ(seen_[2].name, kPTUSBDeviceDidDetachNotification);
     EXPECT_EQ(hub_->attachedDevices().count(6), 1u);
     EXPECT_EQ(hub_->attachedDevices().count(5), 0u);
     const auto logged = [&](std::string_view start, std::string_view part) {
@@ -190,49 +201,50 @@ TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
     };
     EXPECT_TRUE(logged("Warning: Unhandled broadcast message: ", "Paired"));
     EXPECT_TRUE(logged("Warning: Ignoring reply packet for which there is no registered callback. Packet => ", ""));
-    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(ends_, 0);
 
     daemon_.closeConnection(conn);
-    ASSERT_TRUE(loop_.runUntil([&] { return ends == 1; }, 5s));
-    // A second end would follow at once; a short wait is enough to see none.
-    EXPECT_FALSE(loop_.runUntil([&] { return ends > 1; }, 30ms));
+    ASSERT_TRUE(runUntil([&] { return ends_ == 1; }));
+    EXPECT_TRUE(endedOnce());
 }
 
-// Each bad packet must end the connection once and fail the waiting "Listen" reply.
-TEST_F(PTUSBHubTest, BadPacketsEndTheConnectionOnceAndFailPendingReplies)
+// A bad packet fails the waiting "Listen" reply; one that cannot be framed also ends the
+// connection, once.
+TEST_F(PTUSBHubTest, BadPacketsFailThePendingReply)
 {
     struct Case {
         const char* name;
         Bytes bytes;
         bool closeAfter;
+        bool ends;
         std::optional<long long> code;
+        std::string description;
     };
     const Case cases[] = {
-        {"too small", header(8, 1, 8, 1), false, 0},
-        {"too large", header(0xFFFFFFF0u, 1, 8, 1), false, 1},
-        {"above the cap", header(static_cast<std::uint32_t>(contract::kMaxPacketBytes + 17), 1, 8, 1), false, 1},
-        {"ends inside a packet", header(100, 1, 8, 1), true, std::nullopt},
-        {"ends inside a size", Bytes{100, 0}, true, std::nullopt},
+        {"too small", header(8, 1, 8, 1), false, true, 0, "Received a packet that is too small"},
+        {"too large", header(0xFFFFFFF0u, 1, 8, 1), false, true, 1, "Received a packet that is too large"},
+        {"above the cap", header(static_cast<std::uint32_t>(contract::kMaxPacketBytes + 17), 1, 8, 1), false, true, 1, "Received a packet that is too large"},
+        {"ends inside a packet", header(100, 1, 8, 1), true, true, std::nullopt, ""},
+        {"ends inside a size", Bytes{100, 0}, true, true, std::nullopt, ""},
+        {"wrong protocol", header(16, 2, 8, 1), false, false, 0, "Unexpected package protocol"},
+        {"wrong type", header(16, 1, 7, 1), false, false, 0, "Unexpected package type"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto hub = PTUSBHub::create(center_);
-        std::optional<std::optional<Error>> started;
-        int ends = 0;
-        hub->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, [&](std::optional<Error>) { ++ends; });
-        const int conn = daemon_.accept();
+        const int conn = listen(*hub);
         ASSERT_GE(conn, 0);
-        ASSERT_TRUE(daemon_.readPacket(conn));
         daemon_.send(conn, c.bytes);
         if (c.closeAfter)
             daemon_.closeConnection(conn);
-        ASSERT_TRUE(loop_.runUntil([&] { return started.has_value() && ends == 1; }, 5s));
-        ASSERT_TRUE(*started);
+        ASSERT_TRUE(runUntil([&] { return started_.has_value() && ends_ == int(c.ends); }));
+        ASSERT_TRUE(*started_);
         if (c.code) {
-            EXPECT_EQ((*started)->domain, "PTUSBHubError");
-            EXPECT_EQ((*started)->code, *c.code);
+            EXPECT_EQ((*started_)->domain, "PTUSBHubError");
+            EXPECT_EQ((*started_)->code, *c.code);
+            EXPECT_EQ((*started_)->description, c.description);
         }
-        EXPECT_FALSE(loop_.runUntil([&] { return ends > 1; }, 20ms)) << "ended once";
+        EXPECT_TRUE(!c.ends || endedOnce());
     }
 }
 
@@ -240,20 +252,16 @@ TEST_F(PTUSBHubTest, BadPacketsEndTheConnectionOnceAndFailPendingReplies)
 // integers' range once made the conversion overflow.
 TEST_F(PTUSBHubTest, RealNumbersBeyondTheIntegersSaturate)
 {
-    std::vector<Notification> attached;
-    auto observer = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { attached.push_back(n); });
-    std::optional<std::optional<Error>> started;
-    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, nullptr);
-    const int conn = daemon_.accept();
-    ASSERT_TRUE(daemon_.readPacket(conn));
+    const int conn = listen(*hub_);
+    ASSERT_GE(conn, 0);
     daemon_.sendMessage(conn, 1, R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>MessageType</key>)"
                                  R"(<string>Result</string><key>Number</key><real>1e300</real></dict></plist>)");
     daemon_.sendMessage(conn, 0, R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>MessageType</key>)"
                                  R"(<string>Attached</string><key>DeviceID</key><real>1e300</real></dict></plist>)");
-    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value() && attached.size() == 1; }, 5s));
-    ASSERT_TRUE(*started);
-    EXPECT_EQ((*started)->code, std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ((*started)->description, "Unspecified error");
+    ASSERT_TRUE(runUntil([&] { return started_.has_value() && seen_.size() == 1; }));
+    ASSERT_TRUE(*started_);
+    EXPECT_EQ((*started_)->code, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ((*started_)->description, "Unspecified error");
     EXPECT_EQ(hub_->attachedDevices().count(std::numeric_limits<std::int64_t>::max()), 1u);
 }
 
@@ -261,39 +269,23 @@ TEST_F(PTUSBHubTest, RealNumbersBeyondTheIntegersSaturate)
 TEST_F(PTUSBHubTest, MessagesWithBytesThatAreNotUTF8AreLoggedAndTheHubGoesOn)
 {
     log::Capture capture;
-    std::vector<Notification> attached;
-    auto observer = center_->addObserver(kPTUSBDeviceDidAttachNotification, hub_.get(), [&](const Notification& n) { attached.push_back(n); });
-    hub_->listenOnQueue(MainQueue::shared(), [](std::optional<Error>) {}, nullptr);
-    const int conn = daemon_.accept();
-    ASSERT_TRUE(daemon_.readPacket(conn));
+    const int conn = listen(*hub_);
+    ASSERT_GE(conn, 0);
     const std::string message = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>DeviceID</key>\n"
                                 "\t<integer>1</integer>\n\t<key>MessageType</key>\n\t<string>Deta\xee\xff\xff\xff</string>\n</dict>\n</plist>\n";
     daemon_.sendMessage(conn, 0, message);
     daemon_.sendMessage(conn, 42, message);
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", 3}}));
-    ASSERT_TRUE(loop_.runUntil([&] { return attached.size() == 1; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return seen_.size() == 1; }));
     EXPECT_EQ(std::ranges::count_if(capture.lines(), [](const std::string& line) { return line.find("Deta\xef\xbf\xbd") != std::string::npos; }), 2);
-}
-
-TEST_F(PTUSBHubTest, WrongProtocolOrTypeFailsThatReply)
-{
-    std::optional<std::optional<Error>> started;
-    hub_->listenOnQueue(MainQueue::shared(), [&](std::optional<Error> e) { started = e; }, nullptr);
-    const int conn = daemon_.accept();
-    ASSERT_TRUE(daemon_.readPacket(conn));
-    daemon_.send(conn, header(16, 2, 8, 1));
-    ASSERT_TRUE(loop_.runUntil([&] { return started.has_value(); }, 5s));
-    ASSERT_TRUE(*started);
-    EXPECT_EQ((*started)->description, "Unexpected package protocol");
 }
 
 TEST_F(PTUSBHubTest, ConnectSendsSwappedPortAndReportsRefusal)
 {
     std::optional<Error> result;
     bool called = false;
-    int ends = 0;
     hub_->connectToDevice(9, 6171, [&](std::optional<Error> e, std::shared_ptr<UsbmuxStream> s) { called = true; result = e; EXPECT_FALSE(s); },
-                          [&](std::optional<Error>) { ++ends; });
+                          [&](std::optional<Error>) { ++ends_; });
     const int conn = daemon_.accept();
     auto connect = daemon_.readPacket(conn);
     ASSERT_TRUE(connect);
@@ -302,7 +294,7 @@ TEST_F(PTUSBHubTest, ConnectSendsSwappedPortAndReportsRefusal)
     EXPECT_EQ(connect->message["DeviceID"].get<long long>(), 9);
     EXPECT_EQ(connect->message["PortNumber"].get<long long>(), 6936);
     daemon_.sendMessage(conn, 1, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 3}}));
-    ASSERT_TRUE(loop_.runUntil([&] { return called && ends == 1; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return called && ends_ == 1; }));
     ASSERT_TRUE(result);
     EXPECT_EQ(result->code, 3);
     EXPECT_EQ(result->description, "connection refused");
@@ -312,12 +304,10 @@ TEST_F(PTUSBHubTest, ConnectSendsSwappedPortAndReportsRefusal)
 TEST_F(PTUSBHubTest, ChannelSpeaksFramesOverTheConnectedStream)
 {
     std::vector<std::pair<std::uint32_t, Bytes>> frames;
-    int ends = 0;
     PTChannelDelegate delegate;
     delegate.didReceiveFrame = [&](PTChannel&, std::uint32_t type, std::uint32_t, std::optional<PTData> payload) {
         frames.emplace_back(type, payload ? payload->bytes() : Bytes{});
     };
-    delegate.didEndWithError = [&](PTChannel&, std::optional<Error>) { ++ends; };
     auto channel = PTChannel::channelWithDelegate(delegate);
     std::optional<std::optional<Error>> connected;
     channel->connectToPort(6171, hub_, 4, [&](std::optional<Error> e) { connected = e; });
@@ -330,21 +320,13 @@ TEST_F(PTUSBHubTest, ChannelSpeaksFramesOverTheConnectedStream)
     const Bytes frame = PTProtocol::createFrame(3004, 999, {0xAA, 0xBB});
     wire.insert(wire.end(), frame.begin(), frame.end());
     daemon_.send(conn, wire);
-    ASSERT_TRUE(loop_.runUntil([&] { return connected.has_value() && frames.size() == 1; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return connected.has_value() && frames.size() == 1; }));
     EXPECT_FALSE(*connected);
     EXPECT_EQ(frames[0].first, 3004u);
     EXPECT_EQ(frames[0].second, (Bytes{0xAA, 0xBB}));
 
-    std::optional<std::optional<Error>> sent;
-    channel->sendFrameOfType(3004, 898, {1}, [&](std::optional<Error> e) { sent = e; });
-    ASSERT_TRUE(loop_.runUntil([&] { return sent.has_value(); }, 5s));
-    Bytes echoed(17);
-    ASSERT_TRUE(daemon_.readExactly(conn, echoed.data(), echoed.size()));
-    EXPECT_EQ(echoed, PTProtocol::createFrame(3004, 898, {1}));
-
-    daemon_.closeConnection(conn);
-    ASSERT_TRUE(loop_.runUntil([&] { return ends == 1; }, 5s));
-    EXPECT_FALSE(channel->isConnected());
+    // Writing and ending a connected channel are the frame channel's own tests.
+    channel->close();
 }
 
 TEST(UsbmuxStreamTest, DaemonAddressMayBeHostAndPort)
