@@ -103,19 +103,15 @@ TEST(LocaleFormatting, RealsPrintAsTheCLibraryPrintsThemInItsOwnLocale)
 TEST(LocaleParsing, NumbersFromTheServiceReadWithADot)
 {
     ASSERT_EQ(std::strtod("1.5", nullptr), 1.0) << "the process's own strtod stops at the dot";
-    EXPECT_EQ(numbers::leadingDouble("1.5"), 1.5);
-    EXPECT_EQ(numbers::leadingDouble(" \t+1.5"), 1.5);
-    EXPECT_EQ(numbers::leadingDouble("-2.25e1 s"), -22.5);
-    EXPECT_EQ(numbers::leadingDouble("1,5"), 1.0);
-    EXPECT_EQ(numbers::leadingDouble(".5"), 0.5);
-    EXPECT_EQ(numbers::leadingDouble("+-1"), 0.0);
-    EXPECT_EQ(numbers::leadingDouble("1e400"), std::numeric_limits<double>::infinity());
-    EXPECT_EQ(numbers::leadingDouble("-1e400"), -std::numeric_limits<double>::infinity());
-    EXPECT_EQ(numbers::leadingDouble("0.001e-400"), 0.0);
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::pair<const char*, double> leading[] = {{"1.5", 1.5},    {" \t+1.5", 1.5},     {"-2.25e1 s", -22.5},
+                                                      {"1,5", 1.0},    {".5", 0.5},          {"+-1", 0.0},
+                                                      {"1e400", infinity}, {"-1e400", -infinity}, {"0.001e-400", 0.0}};
+    for (const auto& [text, value] : leading)
+        EXPECT_EQ(numbers::leadingDouble(text), value) << text;
     EXPECT_EQ(numbers::wholeDouble(" 0.5"), 0.5);
-    EXPECT_EQ(numbers::wholeDouble("0.5 s"), std::nullopt);
-    EXPECT_EQ(numbers::wholeDouble("0,5"), std::nullopt);
-    EXPECT_EQ(numbers::wholeDouble(""), std::nullopt);
+    for (const char* text : {"0.5 s", "0,5", ""})
+        EXPECT_EQ(numbers::wholeDouble(text), std::nullopt) << text;
 
     // Whatever the C library reads in its own locale reads alike.
     const char* const texts[] = {"", " ", "abc", "7", "-0", "+.25", "1.", ".", "1e", "1e+", "1e-3x", "12.5.6", "inf",
