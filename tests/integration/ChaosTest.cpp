@@ -11,7 +11,7 @@
 #include "data/VDICONImageManager.h"
 #include "data/VDTunnelInfo.h"
 #include "platform/MainLoop.h"
-#include "platform/Waiting.h"
+#include "support/Eventually.h"
 
 namespace vd {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
-#include "platform/Waiting.h"
+#include "support/Eventually.h"
 #include "support/ChildProcess.h"
 
 namespace vd {

@@ -8,7 +8,7 @@
 #include "SimHarness.h"
 #include "WireClient.h"
 #include "platform/Base64.h"
-#include "platform/Waiting.h"
+#include "support/Eventually.h"
 #include "support/ChildProcess.h"
 
 namespace vd {

@@ -30,7 +30,8 @@ public:
     int finish(std::chrono::milliseconds limit = std::chrono::seconds(60));
     // Asks it to end and waits: a clean stop is 0.
     int stop();
-    std::string output() const { return readFile(stdoutPath_); }
+    // Its standard output so far; none when that went to a terminal, which is not read back.
+    std::string output() const { return std::filesystem::is_regular_file(stdoutPath_) ? readFile(stdoutPath_) : std::string(); }
     std::string errors() const { return stderrPath_ ? readFile(*stderrPath_) : std::string(); }
 
 private:
