@@ -15,27 +15,6 @@ namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
-
-TEST(Log, CapturesKeepExactLinesAndHandBackTheSinkTheyReplaced)
-{
-    log::Capture capture;
-    log::info("socket opened");
-    log::debug("  leading and trailing spaces  ");
-    log::write(log::Level::Info, "");
-    log::error(std::string("with\0nul", 8));
-    EXPECT_EQ(capture.lines(), (Lines{"socket opened", "  leading and trailing spaces  ", "", std::string("with\0nul", 8)}));
-    EXPECT_TRUE(capture.contains("socket opened"));
-    EXPECT_FALSE(capture.contains("socket"));
-    capture.clear();
-    {
-        log::Capture inner;
-        log::info("inner");
-        EXPECT_EQ(inner.lines(), Lines{"inner"});
-    }
-    log::info("outer");
-    EXPECT_EQ(capture.lines(), Lines{"outer"});
-}
 
 TEST(Log, AnEmptySinkWritesStampedLinesToStderr)
 {
@@ -90,9 +69,9 @@ TEST(Log, ACaptureCanEndWhileOtherThreadsLog)
     const auto deadline = std::chrono::steady_clock::now() + 300ms;
     while (std::chrono::steady_clock::now() < deadline) {
         auto capture = std::make_unique<log::Capture>();
-        EXPECT_TRUE(test::eventually([&] { return !capture->lines().empty(); }, 1s));
+        EXPECT_TRUE(test::eventually([&] { return capture->contains("busy"); }, 1s));
     }
-    // With no capture left, the lines go to the sink again.
+    // With no capture left, the lines go to the sink that was there before.
     EXPECT_TRUE(test::eventually([&] { return outside.load() > 0; }));
     stop = true;
     for (auto& writer : writers)
