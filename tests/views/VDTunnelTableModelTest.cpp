@@ -40,18 +40,12 @@ TEST_F(TunnelTableModelTest, CellsShowTheRecordsTexts)
                           .policyName = "Proxy", .ruleInfo = "DOMAIN-SUFFIX,example.com", .tx = 1536, .rx = 0}),
                    tunnel({.id = 7, .processName = "curl", .processId = 0, .policyName = "Proxy"}),
                    tunnel({.id = 8, .policyName = ""})});
-    EXPECT_EQ(cell(0, col::kId), "42");
+    // The record's own texts are pinned where the record is tested; the table adds the policy's rule.
     EXPECT_EQ(cell(0, col::kClient), "curl(77)");
-    EXPECT_EQ(cell(1, col::kClient), "curl");
-    EXPECT_EQ(cell(0, col::kStatusString), "Completed");
     EXPECT_EQ(cell(0, col::kPolicy), "Proxy (DOMAIN-SUFFIX,example.com)");
     EXPECT_EQ(cell(1, col::kPolicy), "Proxy");
     EXPECT_EQ(cell(2, col::kPolicy), "--");
     EXPECT_EQ(cell(0, col::kTx), "1.5KB");
-    EXPECT_EQ(cell(0, col::kRx), "--");
-    EXPECT_EQ(cell(0, col::kDuration), "1500 ms");
-    EXPECT_EQ(cell(0, col::kMethod), "HTTPS");
-    EXPECT_EQ(cell(0, col::kServer), "[::1]:8443");
     EXPECT_TRUE(model.data(model.index(0, col::kStatus)).isNull());
     EXPECT_EQ(model.data(model.index(0, col::kStatus), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageOnly);
     EXPECT_EQ(model.data(model.index(0, col::kClient), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageAndText);
