@@ -259,7 +259,7 @@ TEST_F(VDICONImageManagerTest, EachSizeOfAPathIsCachedOnItsOwn)
     EXPECT_EQ(awaitPath(path, 20), resourceAt(":/default_icon", 20));
 }
 
-TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIcon)
+TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIconAndABrokenIconStaysOnIt)
 {
     const QImage fallback = resourceAt(":/default_icon", 24);
     writeFile(base_ / "junk.png", "definitely not a PNG");
@@ -271,12 +271,9 @@ TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIcon)
         EXPECT_EQ(awaitPath(base_ / name, 24), fallback);
         EXPECT_EQ(manager_->loadBundlId("", (base_ / name).string(), 24, 24), fallback);
     }
-}
 
-TEST_F(VDICONImageManagerTest, ABrokenIconStaysOnTheDefaultIconWithoutAnotherRequest)
-{
+    // A broken icon is not asked for again.
     writeFile(icons_ / "com.example.broken.png", "truncated");
-    const QImage fallback = resourceAt(":/default_icon", 24);
     EXPECT_EQ(awaitIcon("com.example.broken", 24), fallback);
     EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.broken"));
 
