@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
+#include "WireClient.h"
 #include "support/Eventually.h"
 #include "support/ChildProcess.h"
 
@@ -21,32 +22,6 @@ std::unique_ptr<test::ChildProcess> startSimulator(const test::TempDir& dir, con
     return process;
 }
 
-// A client manager logged in at the socket, and what it hears.
-struct LoggedIn {
-    explicit LoggedIn(const std::filesystem::path& socket)
-    {
-        manager->startWithSocketPath(socket.string());
-        EXPECT_TRUE(probe.waitFor([&] { return probe.completions == 1; })) << "no login at " << socket;
-    }
-    ~LoggedIn() { manager->stop(); }
-    // The data of the first packet of that command.
-    json awaitData(contract::Command cmd)
-    {
-        json data;
-        EXPECT_TRUE(probe.waitFor([&] {
-            for (const auto& packet : probe.packets) {
-                if (packet.cmd() == contract::numberOf(cmd))
-                    data = json::parse(packet.dic().dump())["d"];
-            }
-            return !data.is_null();
-        }));
-        return data;
-    }
-
-    std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
-    test::ManagerProbe probe{*manager};
-};
-
 TEST(SimulatorProcess, LogsEveryPacketAClientSendsAndRemovesItsSocketOnExit)
 {
     test::TempDir dir;
@@ -54,9 +29,13 @@ TEST(SimulatorProcess, LogsEveryPacketAClientSendsAndRemovesItsSocketOnExit)
     const auto process = startSimulator(dir, socket);
     ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
     {
-        LoggedIn client(socket);
-        client.manager->requestHistoryTunnelLastCount(100);
-        client.awaitData(contract::Command::historyTunnels);
+        auto manager = QNComClientManager::create();
+        test::ManagerProbe probe(*manager);
+        manager->startWithSocketPath(socket.string());
+        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
+        manager->requestHistoryTunnelLastCount(100);
+        EXPECT_TRUE(probe.waitFor([&] { return probe.packets.size() == 2; })) << "the information, then the answer";
+        manager->stop();
     }
     EXPECT_EQ(process->stop(), 0);
     EXPECT_FALSE(std::filesystem::exists(socket));
@@ -81,9 +60,9 @@ TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcess)
     ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
     json viaProgram;
     {
-        LoggedIn client(socket);
-        client.manager->requestCurrentTunnels();
-        viaProgram = client.awaitData(contract::Command::currentTunnels);
+        test::WireClient client(socket);
+        client.logIn();
+        viaProgram = client.data(7);
     }
     EXPECT_EQ(process->stop(), 0);
 
@@ -93,10 +72,10 @@ TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcess)
     options.scale = 40;
     options.tickInterval = std::chrono::milliseconds(0);
     test::SimHarness simulator(options);
-    LoggedIn client(dir / "other.sock");
-    client.manager->requestCurrentTunnels();
+    test::WireClient client(dir / "other.sock");
+    client.logIn();
     EXPECT_EQ(viaProgram["tunnels"].size(), 40u);
-    EXPECT_EQ(viaProgram, client.awaitData(contract::Command::currentTunnels));
+    EXPECT_EQ(viaProgram, client.data(7));
 }
 
 TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)
@@ -110,7 +89,8 @@ TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)
     // It gives up at once, leaving the running service's socket in place.
     EXPECT_NE(startSimulator(dir, socket)->finish(), 0);
     EXPECT_TRUE(std::filesystem::exists(socket));
-    LoggedIn client(socket);
+    test::WireClient client(socket);
+    EXPECT_EQ(client.logIn()["t"], 1);
 }
 
 } // namespace

@@ -254,28 +254,6 @@ TEST_F(SimulatorTrafficTest, PushesComeOnlyWhileSwitchedOn)
     EXPECT_FALSE(client.readUntil([&](const json& p) { return isPush(p, 52) && !p["d"]["record"].empty(); }).is_null());
 }
 
-TEST_F(SimulatorTrafficTest, ClosingATunnelMakesItARecentRecordOfAManualClose)
-{
-    auto active = client.tunnels(7);
-    const auto newest = client.tunnels(8, {{"cmd", "last_count"}, {"count", 1}}).at(0)["endId"].get<std::int64_t>();
-    // The oldest tunnels are the long-lived ones, least likely to end by themselves meanwhile.
-    std::sort(active.begin(), active.end(), [](const json& a, const json& b) { return a["id"] < b["id"]; });
-    std::optional<std::int64_t> closed;
-    for (std::size_t i = 0; i < active.size() && !closed; ++i) {
-        if (client.request(18, {{"tunnel_id", active[i]["id"]}})["c"] == 1)
-            closed = active[i]["id"].get<std::int64_t>();
-    }
-    ASSERT_TRUE(closed);
-    std::optional<json> record;
-    for (const auto& r : client.tunnels(8, {{"cmd", "from_to_last"}, {"from", newest}})) {
-        if (r["id"] == *closed)
-            record = r;
-    }
-    ASSERT_TRUE(record);
-    EXPECT_EQ((*record)["closeReason"], 1);
-    EXPECT_EQ(client.request(18, {{"tunnel_id", *closed}})["c"], 0) << "closed already";
-}
-
 // The header block and body of a captured HTTP message, and the Content-Length it names.
 struct HttpMessage {
     std::string head, body;

@@ -1,39 +1,15 @@
-#include <array>
-#include <csignal>
 #include <cstdio>
 #include <string>
-
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include "VdVersion.h"
+#include "support/ChildProcess.h"
 #include "support/FakeUsbDaemon.h"
 #include "support/TempDir.h"
 
-extern char** environ;
-
 namespace vd {
 namespace {
-
-// What `vantorctl --version` prints after the program's name.
-std::string printedVersion()
-{
-    std::string text;
-    if (FILE* pipe = ::popen(VANTORCTL_PATH " --version", "r")) {
-        std::array<char, 256> chunk{};
-        while (std::fgets(chunk.data(), chunk.size(), pipe))
-            text += chunk.data();
-        ::pclose(pipe);
-    }
-    const std::string name = "vantorctl ";
-    if (text.starts_with(name))
-        text.erase(0, name.size());
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
 
 std::string hexDump(const test::Bytes& bytes)
 {
@@ -50,30 +26,21 @@ std::string hexDump(const test::Bytes& bytes)
 // The real vantorctl, asked for a USB device, tells the daemon who it is in its first message.
 TEST(UsbIdentityTest, VantorctlNamesItselfAndTheVersionItPrints)
 {
-    const std::string version = printedVersion();
-    ASSERT_FALSE(version.empty());
-    EXPECT_EQ(version, VD_VERSION_TEXT);
-
     test::TempDir dir;
-    test::FakeDaemon daemon(dir / "usbmuxd");
-    char program[] = VANTORCTL_PATH;
-    char usb[] = "--usb";
-    char port[] = "6170";
-    char password[] = "--password";
-    char secret[] = "x";
-    char command[] = "tunnels";
-    char* argv[] = {program, usb, port, password, secret, command, nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+    test::ChildProcess printing({VANTORCTL_PATH, "--version"}, {}, dir / "version.out");
+    ASSERT_EQ(printing.finish(), 0);
+    const std::string version = printing.output();
+    EXPECT_EQ(version, "vantorctl " VD_VERSION_TEXT "\n");
 
+    test::FakeDaemon daemon(dir / "usbmuxd");
+    test::ChildProcess ctl({VANTORCTL_PATH, "--usb", "6170", "--password", "x", "tunnels"}, {}, dir / "ctl.out");
     const int conn = daemon.accept();
     const auto listen = conn >= 0 ? daemon.readPacket(conn) : std::nullopt;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    ctl.stop();
     ASSERT_TRUE(listen);
     EXPECT_EQ(listen->message["MessageType"], "Listen");
     EXPECT_EQ(listen->message["ProgName"], "vantorctl");
-    EXPECT_EQ(listen->message["ClientVersionString"], version);
+    EXPECT_EQ(listen->message["ClientVersionString"], VD_VERSION_TEXT);
     // One daemon message as it went over the wire, for anyone checking by eye.
     std::printf("%s\n", hexDump(listen->bytes()).c_str());
 }
