@@ -1,6 +1,3 @@
-#include <atomic>
-#include <thread>
-
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -41,42 +38,14 @@ protected:
     }
 };
 
-// A service on its own socket that logs the client in, or drops it, only when the test says so.
-// Until then the client's connection waits in the listener's backlog, unanswered.
-class HeldService {
-public:
-    explicit HeldService(std::filesystem::path socket)
-        : path_(socket), service_(std::make_unique<ScriptedService>(std::move(socket)))
-    {
-        thread_ = std::thread([this] {
-            while (step_ == Step::Hold)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            if (step_ == Step::Login)
-                service_->acceptAndLogin();
-            else
-                service_->peer().accept();
-            while (step_ != Step::Drop)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            // Closing the socket is what the client reads as the end of the link.
-            service_.reset();
-        });
-    }
-    ~HeldService()
-    {
-        drop();
-        thread_.join();
-    }
-    void login() { step_ = Step::Login; }
-    void drop() { step_ = Step::Drop; }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    enum class Step { Hold, Login, Drop };
-    const std::filesystem::path path_;
-    std::unique_ptr<ScriptedService> service_;
-    std::atomic<Step> step_{Step::Hold};
-    std::thread thread_;
-};
+// The services below log a client in, or drop it, only when the test says so: until then the
+// client's connection waits in the listener's backlog, unanswered. Dropping one accepts the
+// connection and closes the socket, which is what the client reads as the end of the link.
+void drop(std::unique_ptr<ScriptedService>& service)
+{
+    ASSERT_TRUE(service->peer().accept());
+    service.reset();
+}
 
 TEST_F(MainWindowTest, QuickConnectionShowsActiveConnectionsLiveAndNoSheet)
 {
@@ -99,24 +68,24 @@ TEST_F(MainWindowTest, QuickConnectionShowsActiveConnectionsLiveAndNoSheet)
 
 TEST_F(MainWindowTest, SlowLoginShowsConnectingUntilTheLinkIsUp)
 {
-    HeldService service(dir_ / "slow.connect");
+    ScriptedService service(dir_ / "slow.connect");
     auto window = localWindow(service.path());
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
     ASSERT_NE(sheetButton(*window, "Close"), nullptr);
     EXPECT_EQ(window->sheet()->windowModality(), Qt::WindowModal);
 
-    service.login();
+    service.acceptAndLogin();
     EXPECT_TRUE(waitFor([&] { return connected(*window) && sheetText(*window).isEmpty(); }));
     EXPECT_EQ(visibleDialogs(*window), 0);
 }
 
 TEST_F(MainWindowTest, LinkLostWhileConnectingReplacesTheSheet)
 {
-    HeldService service(dir_ / "lost.connect");
-    auto window = localWindow(service.path());
+    auto service = std::make_unique<ScriptedService>(dir_ / "lost.connect");
+    auto window = localWindow(service->path());
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
 
-    service.drop();
+    drop(service);
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
     EXPECT_EQ(visibleDialogs(*window), 1);
 }
@@ -178,8 +147,8 @@ TEST_F(MainWindowTest, SectionsAreMadeOnceAndReconnectKeepsTheSectionAndTheFilte
 
 TEST_F(MainWindowTest, ClosedWindowHearsNothingMoreFromItsLink)
 {
-    HeldService service(dir_ / "held.connect");
-    auto window = localWindow(service.path());
+    auto service = std::make_unique<ScriptedService>(dir_ / "held.connect");
+    auto window = localWindow(service->path());
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connecting..."; }));
     const auto processer = processerOf(*window);
 
@@ -187,7 +156,7 @@ TEST_F(MainWindowTest, ClosedWindowHearsNothingMoreFromItsLink)
     EXPECT_FALSE(window->window()->isVisible());
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 
-    service.drop();
+    drop(service);
     // Nothing may come of the dropped link; a closed window offers nothing to await, so this
     // gives a late report a short while to show.
     QTest::qWait(300);
