@@ -89,7 +89,8 @@ TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnTasksWhichNeverRunInsideAsync)
         queues[index]->async([&, innerRan] {
             for (const auto& queue : queues)
                 seen.push_back(queue->isCurrent());
-            queues[index]->async([innerRan] { *innerRan = true; });
+            // A concurrent queue may well start it at once, but on another thread.
+            queues[index]->async([innerRan, outer = std::this_thread::get_id()] { *innerRan = std::this_thread::get_id() == outer; });
             ranInline = innerRan->load();
             done.release();
         });

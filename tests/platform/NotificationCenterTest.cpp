@@ -64,10 +64,7 @@ TEST(NotificationCenter, ACallbackMayObservePostAndDropTokensWithoutDeadlock)
     EXPECT_EQ(added.size(), 1u);
 
     std::optional<ObservationToken> token;
-    token = center->addObserver("own", nullptr, [&](const Notification&) {
-        ++own;
-        token.reset(); // destroys the token while its callback runs
-    });
+    token = center->addObserver("own", nullptr, [&](const Notification&) { ++own; token.reset(); }); // ends itself while running
     center->post("own");
     center->post("own");
     EXPECT_EQ(own, 1);
@@ -117,9 +114,7 @@ TEST(ObservationToken, ObservesWhileHeldMovesWithItAndOutlivesItsCenterHarmlessl
 TEST(ObservationToken, DroppingItWaitsForItsCallbackRunningOnAnotherThread)
 {
     auto center = NotificationCenter::create();
-    std::atomic<bool> entered{false};
-    std::atomic<bool> dropping{false};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> entered{false}, dropping{false}, finished{false};
     std::atomic<int> calls{0};
     auto token = center->addObserver("n", nullptr, [&](const Notification&) {
         ++calls;
@@ -137,8 +132,7 @@ TEST(ObservationToken, DroppingItWaitsForItsCallbackRunningOnAnotherThread)
     poster.join();
     EXPECT_TRUE(finishedFirst) << "the token was gone while its callback still ran";
 
-    std::thread again([&] { center->post("n"); });
-    again.join();
+    std::thread([&] { center->post("n"); }).join();
     EXPECT_EQ(calls.load(), 1);
 }
 

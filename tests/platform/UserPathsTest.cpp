@@ -10,42 +10,28 @@ namespace vd {
 namespace {
 
 using test::ScopedEnv;
+using Value = std::optional<std::string>;
 
-TEST(UserPaths, HomeHonoursHomeAndOtherwiseAsksTheSystem)
-{
-    ScopedEnv home("HOME", "/srv/someone");
-    EXPECT_EQ(paths::home(), "/srv/someone");
-
-    for (const std::optional<std::string>& unusable : {std::optional<std::string>(""), std::optional<std::string>()}) {
-        home.apply(unusable);
-        EXPECT_TRUE(paths::home().is_absolute()) << paths::home();
-    }
-}
-
-#ifndef __APPLE__
-TEST(UserPaths, CachesHonoursOnlyAnAbsoluteXdgCacheHomeAndOtherwiseIsDotCacheInHome)
+TEST(UserPaths, EachHonoursItsVariableAndOtherwiseFallsBack)
 {
     ScopedEnv home("HOME", "/home/tester");
     ScopedEnv xdg("XDG_CACHE_HOME", "/var/cache/tester");
-    EXPECT_EQ(paths::caches(), "/var/cache/tester");
-
-    xdg.apply(std::nullopt);
-    EXPECT_EQ(paths::caches(), "/home/tester/.cache");
-    // An empty or relative value is to be ignored, not taken relative to the working folder.
-    for (const char* ignored : {"", "cache", "./cache", "~/.cache", "../cache"}) {
-        xdg.apply(ignored);
-        EXPECT_EQ(paths::caches(), "/home/tester/.cache") << "XDG_CACHE_HOME=\"" << ignored << '"';
-    }
-}
-#endif
-
-TEST(UserPaths, TemporaryHonoursTmpdirAndOtherwiseIsSlashTmp)
-{
     ScopedEnv tmpdir("TMPDIR", "/scratch/tester");
+    EXPECT_EQ(paths::home(), "/home/tester");
     EXPECT_EQ(paths::temporary(), "/scratch/tester");
-    for (const std::optional<std::string>& unset : {std::optional<std::string>(""), std::optional<std::string>()}) {
-        tmpdir.apply(unset);
+#ifndef __APPLE__
+    EXPECT_EQ(paths::caches(), "/var/cache/tester");
+    // An unset, empty or relative value is ignored, not taken relative to the working folder.
+    for (const Value& ignored : {Value(), Value(""), Value("cache"), Value("./cache"), Value("~/.cache"), Value("../cache")}) {
+        xdg.apply(ignored);
+        EXPECT_EQ(paths::caches(), "/home/tester/.cache") << "XDG_CACHE_HOME=\"" << ignored.value_or("(unset)") << '"';
+    }
+#endif
+    for (const Value& unusable : {Value(), Value("")}) {
+        tmpdir.apply(unusable);
         EXPECT_EQ(paths::temporary(), "/tmp");
+        home.apply(unusable);
+        EXPECT_TRUE(paths::home().is_absolute()) << paths::home() << " from the system";
     }
 }
 
