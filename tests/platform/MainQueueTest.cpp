@@ -17,9 +17,11 @@ namespace {
 using namespace std::chrono_literals;
 using test::kPatience;
 
-TEST(MainQueue, TasksWithoutALoopWaitForTheNextOneAndRunThereInOrder)
+// One walk through a main thread's life: before a loop, with one, between two.
+TEST(MainQueue, TasksWaitForALoopAndRunOnItsThreadInOrderWhereOnlyRunBlockInMainThreadMayRunAtOnce)
 {
-    std::vector<int> order;
+    auto main = MainQueue::shared();
+    std::vector<int> order; // touched on this thread only, or before the other thread is joined
     std::vector<std::thread::id> threads;
     auto record = [&](int n) {
         return [&, n] {
@@ -27,55 +29,38 @@ TEST(MainQueue, TasksWithoutALoopWaitForTheNextOneAndRunThereInOrder)
             threads.push_back(std::this_thread::get_id());
         };
     };
-    MainQueue::shared()->async(record(1));
+    EXPECT_FALSE(main->isCurrent());
+    main->async(record(1));
     runBlockInMainThread(record(2)); // no main thread yet, so it has to wait as well
-    std::thread([&] { MainQueue::shared()->async(record(3)); }).join();
+    std::thread([&] { main->async(record(3)); }).join();
     EXPECT_TRUE(order.empty());
     {
         MainLoop loop;
-        // What a task posts while the loop drains runs in the same drain, after what came before.
-        MainQueue::shared()->async([&] { MainQueue::shared()->async(record(5)); });
-        MainQueue::shared()->async(record(4));
-        loop.drain();
-    }
-    MainQueue::shared()->async(record(6)); // between two loops
-    EXPECT_EQ(order.size(), 5u);
-    MainLoop next;
-    next.drain();
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    for (const auto& id : threads)
-        EXPECT_EQ(id, std::this_thread::get_id());
-}
-
-TEST(MainQueue, AsyncAlwaysPostsAndRunBlockInMainThreadRunsAtOnceOnlyOnTheLoopsThread)
-{
-    auto main = MainQueue::shared();
-    EXPECT_FALSE(main->isCurrent());
-    {
-        MainLoop loop;
         EXPECT_TRUE(main->isCurrent());
-        bool posted = false, atOnce = false;
-        main->async([&] { posted = true; });
-        EXPECT_FALSE(posted);
-        runBlockInMainThread([&] { atOnce = true; });
-        EXPECT_TRUE(atOnce);
-
+        // What a task posts while the loop drains runs in the same drain, after what came before.
+        main->async([&] { main->async(record(5)); });
+        main->async(record(4));
+        EXPECT_EQ(order.size(), 0u) << "async never runs a task at once";
+        loop.drain();
+        runBlockInMainThread(record(6));
+        EXPECT_EQ(order.size(), 6u) << "on the main thread it does";
         std::atomic<bool> ran{false};
         bool ranBeforeReturn = true;
-        std::thread::id ranOn;
         std::thread([&] {
-            runBlockInMainThread([&] {
-                ranOn = std::this_thread::get_id();
-                ran = true;
-            });
+            runBlockInMainThread([&] { ran = true; });
             ranBeforeReturn = ran.load();
         }).join();
-        EXPECT_FALSE(ranBeforeReturn);
+        EXPECT_FALSE(ranBeforeReturn) << "elsewhere it posts";
         EXPECT_TRUE(loop.runUntil([&] { return ran.load(); }, kPatience));
-        EXPECT_TRUE(posted);
-        EXPECT_EQ(ranOn, std::this_thread::get_id());
     }
     EXPECT_FALSE(main->isCurrent());
+    main->async(record(7)); // between two loops
+    EXPECT_EQ(order.size(), 6u);
+    MainLoop next;
+    next.drain();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+    for (const auto& id : threads)
+        EXPECT_EQ(id, std::this_thread::get_id());
 }
 
 TEST(MainQueue, WaitingTasksKeepTheirPlaceAgainstTasksHandedInDuringInstall)
