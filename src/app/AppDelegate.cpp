@@ -11,6 +11,7 @@
 #include "data/VDDumpDataManager.h"
 #include "data/VDEditorFiles.h"
 #include "link/PTUSBHub.h"
+#include "views/GuiThread.h"
 
 namespace vd {
 
@@ -35,6 +36,7 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::applicationDidFinishLaunching(const QStringList& urls)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     // The USB daemon is told in every message which program asks, and which build of it.
     PTUSBChannel::setApplicationIdentity("vantor-dashboard", VD_VERSION_TEXT);
     // Bodies of an earlier run belong to links that no longer exist. This comes before any
@@ -49,12 +51,14 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList& urls)
 
 void AppDelegate::openURLs(const QStringList& urls)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!urls.isEmpty() && QUrl(urls.first()).host() == "local")
         createLocalWindow();
 }
 
 void AppDelegate::showConnectWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!connectWindow_) {
         connectWindow_ = std::make_unique<VDStartWindowController>(*this);
         watch(*connectWindow_);
@@ -66,6 +70,7 @@ void AppDelegate::showConnectWindow()
 
 void AppDelegate::showConnectWindowFor(ConnectionKind kind, const QString& host, std::int64_t port)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     showConnectWindow();
     connectWindow_->fillIn(kind, host, port);
 }
@@ -109,6 +114,7 @@ void AppDelegate::about()
 
 void AppDelegate::createLocalWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!localWindow_) {
         localWindow_ = makeMainWindow(WindowId::local());
         localWindow_->openLocalWindow(options_.localSocketPath);
@@ -118,6 +124,7 @@ void AppDelegate::createLocalWindow()
 
 void AppDelegate::createRemoteWindowWithHost(const std::string& host, std::int64_t port, const std::string& password)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     openRemote(WindowId::remote(host, port, password), [&](VDMainWindowsController& controller) {
         controller.openRemoteWindowWithHost(host, port, password);
     });
@@ -125,6 +132,7 @@ void AppDelegate::createRemoteWindowWithHost(const std::string& host, std::int64
 
 void AppDelegate::createRemoteWindowWithUSBPort(std::int64_t port, const std::string& password)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     openRemote(WindowId::usb(port, password), [&](VDMainWindowsController& controller) {
         controller.openRemoteWindowWithUSBPort(port, password);
     });

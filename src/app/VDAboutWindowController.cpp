@@ -4,11 +4,13 @@
 
 #include "VDAboutViewController.h"
 #include "VDWindowLook.h"
+#include "views/GuiThread.h"
 
 namespace vd {
 
 void VDAboutWindowController::loadWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     auto* layout = new QVBoxLayout(window);

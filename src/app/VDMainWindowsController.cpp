@@ -55,6 +55,7 @@ VDMainWindowsController::~VDMainWindowsController()
 
 void VDMainWindowsController::loadWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     auto* window = new QMainWindow;
     window->setWindowTitle("Vantor Dashboard");
     window->setMinimumSize(500, 400);
@@ -116,6 +117,7 @@ void VDMainWindowsController::bindProcesser(ConnectionKind kind)
 
 void VDMainWindowsController::openLocalWindow(std::string socketPath)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     bindProcesser(ConnectionKind::Local);
     socketPath_ = std::move(socketPath);
     open();
@@ -123,6 +125,7 @@ void VDMainWindowsController::openLocalWindow(std::string socketPath)
 
 void VDMainWindowsController::openRemoteWindowWithHost(std::string host, std::int64_t port, std::string password)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     bindProcesser(ConnectionKind::Remote);
     host_ = std::move(host);
     port_ = port;
@@ -132,6 +135,7 @@ void VDMainWindowsController::openRemoteWindowWithHost(std::string host, std::in
 
 void VDMainWindowsController::openRemoteWindowWithUSBPort(std::int64_t port, std::string password)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     bindProcesser(ConnectionKind::USB);
     port_ = port;
     password_ = std::move(password);
@@ -140,6 +144,7 @@ void VDMainWindowsController::openRemoteWindowWithUSBPort(std::int64_t port, std
 
 void VDMainWindowsController::open()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const auto processer = this->processer();
     if (closed_ || !processer || type_ == ConnectionKind::None) {
         close();
@@ -206,6 +211,7 @@ void VDMainWindowsController::connectingCheck(std::uint64_t attempt)
 
 void VDMainWindowsController::usbDaemonChanged(std::uint64_t attempt, const QString& detail)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (closed_ || attempt != attempt_)
         return;
     usbDaemonDetail_ = detail;
@@ -215,6 +221,7 @@ void VDMainWindowsController::usbDaemonChanged(std::uint64_t attempt, const QStr
 
 void VDMainWindowsController::connectComplete(std::uint64_t attempt)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (closed_ || attempt != attempt_)
         return;
     dismissSheet();
@@ -222,6 +229,7 @@ void VDMainWindowsController::connectComplete(std::uint64_t attempt)
 
 void VDMainWindowsController::disconnected(std::uint64_t attempt, const LinkEnd& end)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (closed_ || attempt != attempt_)
         return;
     ConnectClosedActions actions{[this] { open(); }, [this] { close(); }, {}};
@@ -272,6 +280,7 @@ QWidget* VDMainWindowsController::shownSection() const
 
 void VDMainWindowsController::selectControl(int segment)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (segment < 0 || segment >= static_cast<int>(sections_.size()) || !stack_)
         return;
     auto& section = sections_[static_cast<std::size_t>(segment)];

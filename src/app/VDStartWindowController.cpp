@@ -4,6 +4,7 @@
 
 #include "VDStartViewController.h"
 #include "VDWindowLook.h"
+#include "views/GuiThread.h"
 
 namespace vd {
 
@@ -15,6 +16,7 @@ VDStartWindowController::VDStartWindowController(WindowOpener& opener, QObject* 
 
 void VDStartWindowController::loadWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                             Qt::WindowCloseButtonHint);
     window->setWindowTitle("Vantor New Dashboard");
@@ -29,6 +31,7 @@ void VDStartWindowController::loadWindow()
 
 void VDStartWindowController::fillIn(ConnectionKind kind, const QString& host, std::int64_t port)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (startVC_)
         startVC_->fillIn(kind, host, port);
 }

@@ -2,6 +2,8 @@
 
 #include <QEvent>
 
+#include "views/GuiThread.h"
+
 namespace vd {
 
 VDWindowController::~VDWindowController()
@@ -11,6 +13,7 @@ VDWindowController::~VDWindowController()
 
 void VDWindowController::showWindow()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!window_)
         return;
     window_->show();
@@ -20,6 +23,7 @@ void VDWindowController::showWindow()
 
 void VDWindowController::close()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (window_)
         window_->close();
 }

@@ -5,6 +5,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDFileBrowserReveal.h"
 #include "VDSectionDelegate.h"
 #include "data/VDDataManager.h"
@@ -64,6 +65,7 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
 
 void VDBaseSectionViewController::reloadData()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     // The lists are copied here, on the GUI thread, so they reach the outline together with
     // the redraw that shows them.
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(idString_);
@@ -130,6 +132,7 @@ void VDBaseSectionViewController::tableViewRowChangeAction()
 
 bool VDBaseSectionViewController::menuNeedsUpdate(const QPoint& pos)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     menu_->clear();
     const QModelIndex index = tableView_->indexAt(pos);
     if (!model_.processAt(index))

@@ -3,6 +3,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDBaseSectionViewController.h"
 #include "VDBaseTunnelViewController.h"
 #include "data/VDDataManager.h"
@@ -46,6 +47,7 @@ VDBaseTunViewController::~VDBaseTunViewController()
 
 void VDBaseTunViewController::selectProcessName(const std::string&, const std::string& bundleId)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(idString_);
     if (!processer)
         return;

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDTunnelTableModel.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -47,6 +48,7 @@ void VDBaseTunnelListViewController::setUpTable()
 
 void VDBaseTunnelListViewController::setBasicDelegate(VDTunnelListDelegate* delegate)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     basicDelegate_ = delegate;
     delegateObject_ = dynamic_cast<QObject*>(delegate);
     delegateIsObject_ = delegateObject_ != nullptr;
@@ -74,6 +76,7 @@ std::shared_ptr<VDDataProcesser> VDBaseTunnelListViewController::processer() con
 
 void VDBaseTunnelListViewController::reloadData()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!viewAppeared_)
         return;
     const auto source = processer();
@@ -119,6 +122,7 @@ void VDBaseTunnelListViewController::restoreTopRow()
 
 void VDBaseTunnelListViewController::reloadTableView()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (detailTunnelInfoId_ == -1) {
         collapseDetail();
         return;
@@ -155,6 +159,7 @@ std::shared_ptr<const VDTunnelInfo> VDBaseTunnelListViewController::selectedReco
 
 void VDBaseTunnelListViewController::tableViewRowChangeAction()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const auto record = selectedRecord();
     if (!record) {
         // The pane stays as it is until the next reload collapses it.
@@ -173,17 +178,20 @@ void VDBaseTunnelListViewController::tableViewRowChangeAction()
 
 void VDBaseTunnelListViewController::deSelectTunnel()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     tableView_->clearSelection();
 }
 
 void VDBaseTunnelListViewController::killTunnel()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto record = selectedRecord())
         closeTunnel(record->id_());
 }
 
 void VDBaseTunnelListViewController::setFilterString()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto record = selectedRecord())
         filterByHost(std::string(record->host()));
 }

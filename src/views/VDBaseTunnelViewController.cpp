@@ -3,6 +3,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDBaseToolViewController.h"
 #include "VDBaseTunnelListViewController.h"
 #include "VDTunnelDetailViewController.h"
@@ -79,18 +80,21 @@ void VDBaseTunnelViewController::expandDetail()
 
 void VDBaseTunnelViewController::openDetailFor(const std::shared_ptr<const VDTunnelInfo>& tunnel)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     expandDetail();
     detailViewController_->setTunnelInfo(tunnel);
 }
 
 void VDBaseTunnelViewController::updateDetailFor(const std::shared_ptr<const VDTunnelInfo>& tunnel)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     expandDetail();
     detailViewController_->updateTunnelInfo(tunnel);
 }
 
 void VDBaseTunnelViewController::collapseDetail()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (isDetailOpen()) {
         autosave_.setEnabled(false);
         detailViewController_->hide();
@@ -101,12 +105,14 @@ void VDBaseTunnelViewController::collapseDetail()
 
 void VDBaseTunnelViewController::cleanRecord()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto processer = this->processer(); processer && variant_.cleanRecord)
         ((*processer).*variant_.cleanRecord)();
 }
 
 void VDBaseTunnelViewController::reloadTunnels()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto processer = this->processer())
         ((*processer).*variant_.reloadTunnels)();
 }
@@ -119,6 +125,7 @@ bool VDBaseTunnelViewController::trafficRecordState() const
 
 void VDBaseTunnelViewController::enableTrafficRecord(bool on)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto processer = this->processer())
         processer->setRecorderEnabled(on);
 }
@@ -131,6 +138,7 @@ bool VDBaseTunnelViewController::mitemState() const
 
 void VDBaseTunnelViewController::enableMitM(bool on)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto processer = this->processer())
         processer->setMitmEnabled(on);
 }

@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDBarIcons.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
@@ -110,6 +111,7 @@ std::shared_ptr<VDDataProcesser> VDDNSListViewController::processer() const
 
 void VDDNSListViewController::reloadData()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const auto source = processer();
     if (!source)
         return;
@@ -163,18 +165,21 @@ void VDDNSListViewController::tableViewRowChangeAction()
 
 void VDDNSListViewController::delAction()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (chosen_ && chosen_->type == DNSType::dynamic)
         removeDomain(chosen_->domain);
 }
 
 void VDDNSListViewController::refreshAction()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto source = processer())
         source->refreshDNSRecord();
 }
 
 void VDDNSListViewController::purgeAction()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (const auto source = processer())
         source->purgeDNSRecord();
 }
@@ -193,6 +198,7 @@ void VDDNSListViewController::filterByDomain(const std::string& domain)
 
 QMenu* VDDNSListViewController::menuNeedsUpdate(int row)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const VDDNSInfo* shown = model_->rowAt(row);
     if (!shown)
         return nullptr;

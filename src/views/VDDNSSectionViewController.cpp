@@ -5,6 +5,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDDNSSectionDelegate.h"
 
 namespace vd {
@@ -75,6 +76,7 @@ VDDNSSectionViewController::VDDNSSectionViewController(QWidget* parent) : QWidge
 
 void VDDNSSectionViewController::selectType(std::uint64_t type)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     const QModelIndex entry = model_.index(static_cast<int>(type), 0, model_.index(0, 0));
     if (entry.isValid())
         outlineView_->selectionModel()->setCurrentIndex(entry, QItemSelectionModel::ClearAndSelect);

@@ -3,6 +3,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDDNSListViewController.h"
 #include "VDDNSSectionViewController.h"
 
@@ -48,6 +49,7 @@ VDDNSViewController::~VDDNSViewController()
 
 void VDDNSViewController::selectDNSType(std::uint64_t type)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     listVC_->setFilterType(type);
     listVC_->reloadData();
 }

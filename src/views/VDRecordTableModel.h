@@ -9,6 +9,7 @@
 #include <QAbstractTableModel>
 #include <QPixmap>
 
+#include "GuiThread.h"
 #include "VDColumnSorting.h"
 #include "VDRecordColumn.h"
 #include "VDTableCellView.h"
@@ -97,6 +98,7 @@ public:
     // Columns without a sort key are ignored.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override
     {
+        VD_ASSERT_ON_GUI_THREAD(this);
         if (column < 0 || column >= kColumnCount || !Columns::kColumns[static_cast<std::size_t>(column)].sortable)
             return;
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
@@ -128,6 +130,7 @@ public:
     // its record.
     virtual void setRows(std::vector<Row> rows)
     {
+        VD_ASSERT_ON_GUI_THREAD(this);
         if (!insertAround(rows)) {
             // Anything else is one layout change: a filter keystroke can drop thousands of rows
             // scattered over the table, which as separate removals would cost the view one pass

@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include "GuiThread.h"
 #include "data/VDICONImageManager.h"
 
 namespace vd {
@@ -61,6 +62,7 @@ bool VDSectionOutlineModel::sameRows(const GroupRows& shown, const ProcessList& 
 
 void VDSectionOutlineModel::setClients(ProcessList localClients, ProcessList remoteClients)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     auto localIcons = iconsOf(localClients);
     auto remoteIcons = iconsOf(remoteClients);
     if (sameRows(groups_[LocalGroup], localClients, localIcons) && sameRows(groups_[RemoteGroup], remoteClients, remoteIcons)) {

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDLabel.h"
 #include "VDSegmentedControl.h"
 #include "VDTunnelDetailDataView.h"
@@ -120,12 +121,14 @@ QWidget* VDTunnelDetailViewController::buildTabBar()
 
 void VDTunnelDetailViewController::setTunnelInfo(std::shared_ptr<const VDTunnelInfo> tunnel)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     segmentedControl_->setSelectedSegment(kGeneral);
     updateTunnelInfoAndResetDetail(std::move(tunnel));
 }
 
 void VDTunnelDetailViewController::updateTunnelInfoAndResetDetail(std::shared_ptr<const VDTunnelInfo> tunnel)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!tunnel)
         return;
     const bool sameRecord = info && info->id_() == tunnel->id_();
@@ -144,6 +147,7 @@ void VDTunnelDetailViewController::updateTunnelInfoAndResetDetail(std::shared_pt
 
 void VDTunnelDetailViewController::updateTunnelInfo(std::shared_ptr<const VDTunnelInfo> tunnel)
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!tunnel)
         return;
     // A newer copy of the same record keeps its icon while the new one loads; only another
@@ -157,6 +161,7 @@ void VDTunnelDetailViewController::updateTunnelInfo(std::shared_ptr<const VDTunn
 
 void VDTunnelDetailViewController::reloadIcon()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     // An answer for a record no longer shown is dropped.
     auto show = [guard = QPointer(this), id = info->id_()](const QImage& image) {
         if (guard && guard->info && guard->info->id_() == id && !image.isNull())
@@ -173,6 +178,7 @@ void VDTunnelDetailViewController::reloadIcon()
 
 void VDTunnelDetailViewController::selectSegment()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (tabView_ != generalView_)
         delete tabView_;
     tabView_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QVBoxLayout>
 
+#include "GuiThread.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -34,6 +35,7 @@ std::shared_ptr<VDDataProcesser> VDUDPTunListViewController::processer() const
 
 void VDUDPTunListViewController::reloadData()
 {
+    VD_ASSERT_ON_GUI_THREAD(this);
     if (!viewAppeared_)
         return;
     const auto source = processer();
