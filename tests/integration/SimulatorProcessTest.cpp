@@ -52,7 +52,7 @@ TEST(SimulatorProcess, LogsEveryPacketAClientSendsAndRemovesItsSocketOnExit)
     EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2,"t":8,"d":{"cmd":"last_count","count":100}})"));
 }
 
-TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcess)
+TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcessAndAnotherSeedOther)
 {
     test::TempDir dir;
     const auto socket = dir / "db.connect";
@@ -76,6 +76,13 @@ TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcess)
     client.logIn();
     EXPECT_EQ(viaProgram["tunnels"].size(), 40u);
     EXPECT_EQ(viaProgram, client.data(7));
+    // Other tests compare two services started alike, and only a seed may tell them apart.
+    options.socketPath = dir / "third.sock";
+    options.seed = 10;
+    test::SimHarness reseeded(options);
+    test::WireClient third(dir / "third.sock");
+    third.logIn();
+    EXPECT_NE(viaProgram, third.data(7));
 }
 
 TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)

@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
+#include "support/Eventually.h"
 
 extern char** environ;
 
@@ -59,10 +60,7 @@ public:
             pid_ = 0;
             return;
         }
-        for (int i = 0; i < 100 && !usable_; ++i) {
-            std::this_thread::sleep_for(50ms);
-            usable_ = daemonAnswers();
-        }
+        usable_ = test::eventually(daemonAnswers, 5s);
         if (!usable_)
             why_ = "usbmuxd started but never answered on " + std::string(kDaemonSocket);
     }
@@ -116,9 +114,12 @@ TEST(UsbmuxdDaemonTest, ListenConnectAndAWaitingLinkAgainstTheRealDaemon)
     int disconnects = 0;
     manager->setDisconnectBlock([&](const std::optional<std::string>&) { ++disconnects; });
     manager->startWithUSBPort(6170, "password");
+    // What must not happen has no event to await: long enough for the link to have tried and
+    // given up noisily, had it been going to.
     loop.runFor(1500ms);
     EXPECT_EQ(manager->state(), HandshakeState::noLink);
     manager->stop();
+    // Only a late end report could come now; it would come at once.
     loop.runFor(100ms);
     EXPECT_EQ(disconnects, 0);
     for (const auto& line : capture.lines())

@@ -11,8 +11,8 @@
 #include "UsbmuxSimulator.h"
 #include "WireClient.h"
 #include "platform/Base64.h"
-#include "support/Eventually.h"
 #include "support/ChildProcess.h"
+#include "support/Eventually.h"
 #include "support/FreePort.h"
 #include "support/RawPeer.h"
 
@@ -36,8 +36,7 @@ std::vector<std::string> splitLines(const std::string& text)
 // What one run of vantorctl left behind.
 struct Outcome {
     int code = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 
     std::vector<std::string> lines() const { return splitLines(out); }
     // Every line of stdout must be one JSON object.
@@ -71,11 +70,8 @@ std::unique_ptr<test::ChildProcess> start(const test::TempDir& dir, std::vector<
 
 Outcome finish(test::ChildProcess& ctl)
 {
-    Outcome outcome;
-    outcome.code = ctl.finish();
-    outcome.out = ctl.output();
-    outcome.err = ctl.errors();
-    return outcome;
+    const int code = ctl.finish();
+    return {code, ctl.output(), ctl.errors()};
 }
 
 Outcome run(const test::TempDir& dir, std::vector<std::string> arguments, const test::EnvironmentChanges& env = {})
@@ -162,38 +158,30 @@ TEST_F(VantorctlTest, TunnelsListEveryActiveTunnelInAlignedColumnsOrWithTheServi
     EXPECT_TRUE(table.err.empty()) << table;
     const auto lines = table.lines();
     ASSERT_GE(lines.size(), 2u) << table;
-    const std::string& header = lines[0];
     std::vector<json> listed;
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::string& row = lines[i];
+        const std::string &header = lines[0], &row = lines[i];
         SCOPED_TRACE(header + "\n" + row);
         listed.push_back({{"id", std::stoll(row)}});
         // Left-aligned columns start where their title starts, after the two-space gap;
         // right-aligned ones end where their title ends (the first "UP" and "DOWN" are the byte
         // counts, the speeds come after them).
-        for (const char* title : {"START", "PROCESS", "METHOD", "SERVER", "POLICY"}) {
-            const auto at = header.find(title);
-            ASSERT_LT(at, row.size()) << title;
-            EXPECT_EQ(row.substr(at - 2, 3).find_first_not_of(' '), 2u) << title;
-        }
+        for (const std::string title : {"START", "PROCESS", "METHOD", "SERVER", "POLICY"})
+            EXPECT_EQ(row.substr(header.find(title) - 2, 3).find_first_not_of(' '), 2u) << title;
         for (const std::string title : {"ID", "CODE", "UP", "DOWN", "UP/S", "DOWN/S", "DURATION"}) {
             const auto last = header.find(title) + title.size() - 1;
-            ASSERT_LT(last + 1, row.size()) << title;
-            EXPECT_TRUE(row[last] != ' ' && row[last + 1] == ' ') << title;
+            EXPECT_TRUE(row.at(last) != ' ' && row.at(last + 1) == ' ') << title;
         }
     }
     const auto truth = direct.tunnels(7);
     EXPECT_EQ(sortedIds(listed), sortedIds(truth));
 
-    const auto asJson = runLocal({"tunnels", "--json"});
-    ASSERT_EQ(asJson.code, 0) << asJson;
+    const auto asJson = runLocal({"tunnels", "--json"}).records();
     const double startTime = direct.data(1)["service_start_time"];
-    std::map<std::int64_t, json> byId;
-    for (const auto& tunnel : truth)
-        byId[tunnel.at("id")] = tunnel;
-    for (const auto& record : asJson.records()) {
+    ASSERT_EQ(sortedIds(asJson), sortedIds(truth));
+    for (const auto& record : asJson) {
         SCOPED_TRACE(record.dump());
-        const json& tunnel = byId.at(record.at("id"));
+        const json& tunnel = *std::find_if(truth.begin(), truth.end(), [&](const json& t) { return t["id"] == record["id"]; });
         for (const auto& [ours, theirs] : std::map<std::string, std::string>{
                  {"rx", "rx"}, {"tx", "tx"}, {"rx_speed", "rx_speed"}, {"host", "host"}, {"port", "port"},
                  {"process", "processName"}, {"pid", "processIdentifier"}, {"policy", "policyName"}})
@@ -201,167 +189,118 @@ TEST_F(VantorctlTest, TunnelsListEveryActiveTunnelInAlignedColumnsOrWithTheServi
         EXPECT_EQ(record.at("status"), "Active");
         EXPECT_NEAR(record.at("start").get<double>(), startTime + tunnel.at("t_start").get<double>(), 0.001);
     }
-    EXPECT_EQ(byId.size(), asJson.records().size());
 }
 
-TEST_F(VantorctlTest, RecentGivesTheNewestRecordsOldestFirstAndEndsAtOnceWithNone)
+TEST_F(VantorctlTest, RecentAndDnsListWhatTheServiceHolds)
 {
-    const auto outcome = runLocal({"recent", "--count", "5", "--json"});
-    ASSERT_EQ(outcome.code, 0) << outcome;
-    const auto records = outcome.records();
+    const auto records = runLocal({"recent", "--count", "5", "--json"}).records();
     const auto truth = direct.tunnels(8, {{"cmd", "last_count"}, {"count", 5}});
     ASSERT_EQ(truth.size(), 5u) << "the simulator's warm-up leaves recent records";
     EXPECT_EQ(sortedIds(records), sortedIds(truth));
     EXPECT_TRUE(std::is_sorted(records.begin(), records.end(), [](const json& a, const json& b) { return a["id"] < b["id"]; }));
-    for (const auto& record : records) {
-        EXPECT_NE(record.at("status"), "Active") << record;
-        EXPECT_TRUE(record.contains("close_reason")) << record;
-    }
+    for (const auto& record : records)
+        EXPECT_TRUE(record.at("status") != "Active" && record.contains("close_reason")) << record;
     EXPECT_EQ(runLocal({"recent", "--count", "5"}).lines().size(), 6u) << "a header and five rows";
-
     // An empty answer posts no refresh: the command must not wait for one.
     const auto none = runLocal({"--timeout", "5", "recent", "--count", "0"});
     EXPECT_EQ(none.code, 0) << none;
     EXPECT_EQ(none.lines().size(), 1u) << "the header alone\n" << none;
-}
 
-TEST_F(VantorctlTest, DnsListsEveryEntryOfTheTable)
-{
-    const auto outcome = runLocal({"dns", "--json"});
-    ASSERT_EQ(outcome.code, 0) << outcome;
-    const auto records = outcome.records();
+    const auto entries = runLocal({"dns", "--json"}).records();
     const json table = direct.data(13);
     std::multiset<std::string> expected, listed;
     for (const char* key : {"host_file", "host_config", "record"}) {
         for (const auto& entry : table.at(key))
             expected.insert(entry.at("domain").get<std::string>());
     }
-    for (const auto& record : records) {
-        listed.insert(record.at("domain").get<std::string>());
-        EXPECT_TRUE(record.at("ips").is_array()) << record;
-        EXPECT_EQ(record.at("ttl").is_number_integer(), record.at("type") == "Dynamic") << record;
+    for (const auto& entry : entries) {
+        listed.insert(entry.at("domain").get<std::string>());
+        EXPECT_TRUE(entry.at("ips").is_array()) << entry;
+        EXPECT_EQ(entry.at("ttl").is_number_integer(), entry.at("type") == "Dynamic") << entry;
     }
     EXPECT_EQ(listed, expected);
-    EXPECT_FALSE(cachedDomains(records).empty()) << "the warm-up fills the cache";
-    const auto text = runLocal({"dns"});
-    EXPECT_EQ(text.lines().size(), records.size() + 1) << text;
+    EXPECT_EQ(runLocal({"dns"}).lines().size(), entries.size() + 1);
 }
 
-TEST_F(VantorctlTest, CloseEndsTheTunnel)
+// Each action prints what the service confirmed, as a line or as JSON, and the service shows it done.
+TEST_F(VantorctlTest, ActionsPrintWhatTheServiceConfirmedAndTakeEffect)
 {
-    const auto before = direct.tunnels(7);
-    ASSERT_GE(before.size(), 2u);
-    const auto first = before.front().at("id").get<std::int64_t>(), second = before.back().at("id").get<std::int64_t>();
-    const auto outcome = runLocal({"close", std::to_string(first)});
-    ASSERT_EQ(outcome.code, 0) << outcome;
-    EXPECT_EQ(outcome.out, "closed tunnel " + std::to_string(first) + "\n");
-    const auto asJson = runLocal({"--json", "close", std::to_string(second)});
-    ASSERT_EQ(asJson.code, 0) << asJson;
-    EXPECT_EQ(asJson.records(), std::vector<json>{json({{"closed", second}})});
-    const auto after = sortedIds(direct.tunnels(7));
-    EXPECT_EQ(after.size(), before.size() - 2);
-    EXPECT_FALSE(std::binary_search(after.begin(), after.end(), first));
-}
-
-TEST_F(VantorctlTest, SwitchesReportTheStateTheServiceConfirmed)
-{
-    const auto off = runLocal({"record", "off"});
-    ASSERT_EQ(off.code, 0) << off;
-    EXPECT_EQ(off.out, "record: off\n");
-    const auto mitm = runLocal({"mitm", "off", "--json"});
-    ASSERT_EQ(mitm.code, 0) << mitm;
-    EXPECT_EQ(mitm.records(), std::vector<json>{json({{"mitm", false}})});
-    EXPECT_EQ(direct.data(1)["record_traffic"], false);
-    EXPECT_EQ(direct.data(1)["mitm_enable"], false);
-    const auto on = runLocal({"--json", "record", "on"});
-    EXPECT_EQ(on.records(), std::vector<json>{json({{"record", true}})});
-    EXPECT_EQ(direct.data(1)["record_traffic"], true);
-    EXPECT_EQ(received(10), 2u);
-}
-
-TEST_F(VantorctlTest, DnsDeleteDropsOnlyThatEntryAndPurgeEmptiesTheCache)
-{
-    const auto before = runLocal({"dns", "--json"}).records();
-    auto cached = cachedDomains(before);
+    const auto tunnels = sortedIds(direct.tunnels(7));
+    const auto dns = runLocal({"dns", "--json"}).records();
+    const auto cached = cachedDomains(dns);
+    ASSERT_GE(tunnels.size(), 2u);
     ASSERT_GE(cached.size(), 2u);
-    const std::string domain = *cached.begin();
-    const auto outcome = runLocal({"dns-delete", domain});
-    ASSERT_EQ(outcome.code, 0) << outcome;
-    EXPECT_EQ(outcome.out, "deleted the cached DNS entry for " + domain + "\n");
-    cached.erase(domain);
-    const auto kept = runLocal({"dns", "--json"}).records();
-    EXPECT_EQ(cachedDomains(kept), cached);
-
-    const auto dynamic = std::count_if(kept.begin(), kept.end(), [](const json& entry) { return entry.at("type") == "Dynamic"; });
-    const auto purge = runLocal({"dns-purge", "--json"});
-    ASSERT_EQ(purge.code, 0) << purge;
-    EXPECT_EQ(purge.records(), std::vector<json>{json({{"cached_before", dynamic}, {"cached_after", 0}})});
+    const std::string first = std::to_string(tunnels.front()), second = std::to_string(tunnels.back()), domain = *cached.begin();
+    const struct {
+        std::vector<std::string> arguments;
+        json printed; // a text line, or the one JSON object
+    } actions[] = {
+        {{"close", first}, "closed tunnel " + first},
+        {{"--json", "close", second}, {{"closed", tunnels.back()}}},
+        {{"record", "off"}, "record: off"},
+        {{"mitm", "off", "--json"}, {{"mitm", false}}},
+        {{"--json", "record", "on"}, {{"record", true}}},
+        {{"dns-delete", domain}, "deleted the cached DNS entry for " + domain},
+        {{"dns-purge", "--json"}, {{"cached_before", cached.size() - 1}, {"cached_after", 0}}},
+    };
+    for (const auto& [arguments, printed] : actions) {
+        SCOPED_TRACE(arguments.front() + " " + arguments.back());
+        const auto outcome = runLocal(arguments);
+        ASSERT_EQ(outcome.code, 0) << outcome;
+        const json shown = printed.is_string() ? json(outcome.out) : json::parse(outcome.out, nullptr, false);
+        EXPECT_EQ(shown, printed.is_string() ? json(printed.get<std::string>() + "\n") : printed);
+    }
+    EXPECT_EQ(sortedIds(direct.tunnels(7)).size(), tunnels.size() - 2);
+    EXPECT_EQ(direct.data(1)["record_traffic"], true);
+    EXPECT_EQ(direct.data(1)["mitm_enable"], false);
+    EXPECT_EQ(received(10), 2u);
     const auto after = runLocal({"dns", "--json"}).records();
     EXPECT_TRUE(cachedDomains(after).empty());
-    EXPECT_EQ(after.size(), kept.size() - static_cast<std::size_t>(dynamic)) << "configured and system entries stay";
+    EXPECT_EQ(after.size(), dns.size() - cached.size()) << "configured and system entries stay";
 }
 
-TEST_F(VantorctlTest, BodiesAreWrittenByteForByteToAFileOrStdout)
+// Bodies go byte for byte to a file or stdout, never as binary onto a terminal, and the dump and
+// icon stores vantorctl needs stay in a private folder under TMPDIR that goes on exit.
+TEST_F(VantorctlTest, BodiesAreWrittenByteForByteAndLeaveNoFilesBehind)
 {
-    const auto recent = runLocal({"recent", "--count", "200", "--json"}).records();
-    const auto withBody = [&](const char* part) {
-        const auto found = std::find_if(recent.begin(), recent.end(), [&](const json& r) { return r.at(part) == true; });
-        EXPECT_NE(found, recent.end()) << "no recent tunnel has a " << part;
-        return found == recent.end() ? std::int64_t{-1} : found->at("id").get<std::int64_t>();
+    const auto home = dir / "home", caches = dir / "caches", temporary = dir / "tmp";
+    for (const auto& folder : {home, caches, temporary})
+        std::filesystem::create_directory(folder);
+    const test::EnvironmentChanges env{{"HOME", home.string()}, {"XDG_CACHE_HOME", caches.string()}, {"TMPDIR", temporary.string()}};
+    const auto recent = runLocal({"recent", "--count", "200", "--json"}, env).records();
+    const auto withBody = [&](const char* part, bool binary = false) {
+        const auto found = std::find_if(recent.begin(), recent.end(), [&](const json& r) {
+            return r.at(part) == true && (!binary || body(r.at("id"), false).find('\0') != std::string::npos);
+        });
+        EXPECT_NE(found, recent.end()) << "no recent tunnel has such a " << part;
+        return found == recent.end() ? std::string("-1") : std::to_string(found->at("id").get<std::int64_t>());
     };
     const auto requestId = withBody("has_request_body");
     const auto file = dir / "request.bin";
-    const auto toFile = runLocal({"body", "request", std::to_string(requestId), "-o", file.string()});
+    const auto toFile = runLocal({"body", "request", requestId, "-o", file.string()}, env);
     ASSERT_EQ(toFile.code, 0) << toFile;
-    const std::string request = body(requestId, true);
+    const std::string request = body(std::stoll(requestId), true);
     ASSERT_FALSE(request.empty());
     EXPECT_EQ(test::readFile(file), request);
     EXPECT_NE(toFile.out.find(std::to_string(request.size()) + " bytes"), std::string::npos) << toFile;
 
     const auto responseId = withBody("has_response_body");
-    const auto toStdout = runLocal({"body", "response", std::to_string(responseId)});
+    const auto toStdout = runLocal({"body", "response", responseId}, env);
     ASSERT_EQ(toStdout.code, 0) << toStdout;
-    EXPECT_EQ(toStdout.out, body(responseId, false));
+    EXPECT_EQ(toStdout.out, body(std::stoll(responseId), false));
     EXPECT_TRUE(toStdout.err.empty()) << toStdout;
-    const auto asJson = runLocal({"--json", "body", "response", std::to_string(responseId), "-o", (dir / "r.bin").string()});
-    ASSERT_EQ(asJson.records().size(), 1u) << asJson;
-    EXPECT_EQ(asJson.records()[0].at("part"), "response");
-    EXPECT_EQ(asJson.records()[0].at("bytes"), toStdout.out.size());
-}
+    const auto asJson = runLocal({"--json", "body", "response", responseId, "-o", (dir / "r.bin").string()}, env);
+    EXPECT_EQ(asJson.records(), std::vector<json>{json({{"id", std::stoll(responseId)}, {"part", "response"},
+                                                        {"bytes", toStdout.out.size()}, {"file", (dir / "r.bin").string()}})}) << asJson;
 
-TEST_F(VantorctlTest, BinaryBodyIsNotPouredOntoATerminal)
-{
-    std::int64_t binary = -1;
-    for (const auto& record : runLocal({"recent", "--count", "200", "--json"}).records()) {
-        if (record.at("has_response_body") == true && body(record.at("id"), false).find('\0') != std::string::npos) {
-            binary = record.at("id");
-            break;
-        }
-    }
-    ASSERT_GE(binary, 0) << "no recent tunnel has a binary response body";
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    const auto ctl = start(dir, {"--socket", socket.string(), "body", "response", std::to_string(binary)}, {}, std::filesystem::path(ptsname(master)));
-    const auto outcome = finish(*ctl);
+    const auto ctl = start(dir, {"--socket", socket.string(), "body", "response", withBody("has_response_body", true)}, env,
+                           std::filesystem::path(ptsname(master)));
+    const auto onTerminal = finish(*ctl);
     close(master);
-    EXPECT_EQ(outcome.code, 1) << outcome;
-    expectOneLineError(outcome, "-o FILE");
-}
-
-TEST_F(VantorctlTest, LeavesNoFilesBehindOutsideItsOwnFolder)
-{
-    // The dump store and the icon store would write into the user's caches; vantorctl keeps
-    // them in a private folder under TMPDIR and removes it on exit.
-    const auto home = dir / "home", caches = dir / "caches", temporary = dir / "tmp";
-    for (const auto& folder : {home, caches, temporary})
-        std::filesystem::create_directory(folder);
-    const test::EnvironmentChanges env{{"HOME", home.string()}, {"XDG_CACHE_HOME", caches.string()}, {"TMPDIR", temporary.string()}};
-    const auto recent = direct.tunnels(8, {{"cmd", "last_count"}, {"count", 200}});
-    const auto captured = std::find_if(recent.begin(), recent.end(), [](const json& r) { return r["hasReceive"] == true; });
-    ASSERT_NE(captured, recent.end());
-    const auto bodyRun = runLocal({"body", "response", std::to_string((*captured)["id"].get<std::int64_t>()), "-o", (dir / "b.bin").string()}, env);
-    ASSERT_EQ(bodyRun.code, 0) << bodyRun;
-    ASSERT_EQ(runLocal({"tunnels"}, env).code, 0);
+    EXPECT_EQ(onTerminal.code, 1) << onTerminal;
+    expectOneLineError(onTerminal, "-o FILE");
     for (const auto& folder : {home, caches, temporary})
         EXPECT_TRUE(std::filesystem::is_empty(folder)) << folder;
 }
@@ -373,28 +312,33 @@ TEST_F(VantorctlTest, FailuresEndWithTheirCodeAndOneLineNamingTheCause)
     const auto freePort = std::to_string(test::unusedTcpPort());
     // Accepts the connection (the kernel does, for a listening socket) but never greets.
     test::RawPeer silent(dir / "silent.sock");
+    const test::EnvironmentChanges noDaemon{{"USBMUXD_SOCKET_ADDRESS", (dir / "no-daemon").string()}};
     const auto local = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--socket", socket.string()});
         return arguments;
     };
     const struct {
-        const char* what;
         std::vector<std::string> arguments;
         test::EnvironmentChanges env;
         int code;
         std::string mentioning;
     } cases[] = {
-        {"no body", local({"body", "request", "987654"}), {}, 1, "987654"},
-        {"no active tunnel", local({"close", "987654", "--json"}), {}, 1, "no active tunnel 987654"},
-        {"no cached name", local({"dns-delete", "never-resolved.example"}), {}, 1, "never-resolved.example"},
-        {"no socket", {"--socket", missing.string(), "tunnels"}, {}, 3, missing.string()},
-        {"refused", {"--host", "127.0.0.1", "--port", freePort, "--password", "x", "tunnels"}, {}, 3, "127.0.0.1:" + freePort},
-        {"silent", {"--socket", silent.path().string(), "--timeout", "0.3", "tunnels"}, {}, 5, "no answer"},
-        {"wrong password", tcp({"--password", "guess", "tunnels"}), {}, 4, "Wrong password"},
-        {"wrong password in the environment", tcp({"dns"}), {{"VANTOR_PASSWORD", "guess"}}, 4, "Wrong password"},
+        {local({"body", "request", "987654"}), {}, 1, "987654"},
+        {local({"close", "987654", "--json"}), {}, 1, "no active tunnel 987654"},
+        {local({"dns-delete", "never-resolved.example"}), {}, 1, "never-resolved.example"},
+        {{"--socket", missing.string(), "tunnels"}, {}, 3, missing.string()},
+        {{"--host", "127.0.0.1", "--port", freePort, "--password", "x", "tunnels"}, {}, 3, "127.0.0.1:" + freePort},
+        {{"--socket", silent.path().string(), "--timeout", "0.3", "tunnels"}, {}, 5, "no answer"},
+        {tcp({"--password", "guess", "tunnels"}), {}, 4, "Wrong password"},
+        {tcp({"dns"}), {{"VANTOR_PASSWORD", "guess"}}, 4, "Wrong password"},
+        // The ends of both port ranges are ports to try.
+        {{"--host", "127.0.0.1", "--port", "1", "--password", "x", "tunnels"}, {}, 3, "127.0.0.1:1"},
+        {{"--host", "127.0.0.1", "--port", "65535", "--password", "x", "tunnels"}, {}, 3, "127.0.0.1:65535"},
+        {{"--usb", "0", "--password", "x", "--timeout", "0.3", "tunnels"}, noDaemon, 3, "USB device port 0"},
+        {{"--usb", "65534", "--password", "x", "--timeout", "0.3", "tunnels"}, noDaemon, 3, "USB device port 65534"},
     };
     for (const auto& failure : cases) {
-        SCOPED_TRACE(failure.what);
+        SCOPED_TRACE(failure.mentioning);
         const auto outcome = run(dir, failure.arguments, failure.env);
         EXPECT_EQ(outcome.code, failure.code) << outcome;
         EXPECT_TRUE(outcome.out.empty()) << outcome;
@@ -403,17 +347,13 @@ TEST_F(VantorctlTest, FailuresEndWithTheirCodeAndOneLineNamingTheCause)
     EXPECT_EQ(received(18), 0u) << "an unknown tunnel is not sent for closing";
 }
 
-TEST_F(VantorctlTest, TcpLoginTakesThePasswordFromOptionBeforeEnvironment)
+// Over TCP the password option wins over the environment; over USB the run waits for the device.
+TEST_F(VantorctlTest, TcpAndUsbLogIn)
 {
     const auto byOption = run(dir, tcp({"--password", kTcpPassword, "tunnels", "--json"}), {{"VANTOR_PASSWORD", "stale"}});
-    ASSERT_EQ(byOption.code, 0) << byOption;
-    EXPECT_EQ(sortedIds(byOption.records()), sortedIds(direct.tunnels(7)));
-    const auto byEnvironment = run(dir, tcp({"tunnels"}), {{"VANTOR_PASSWORD", kTcpPassword}});
-    EXPECT_EQ(byEnvironment.code, 0) << byEnvironment;
-}
+    EXPECT_EQ(sortedIds(byOption.records()), sortedIds(direct.tunnels(7))) << byOption;
+    EXPECT_EQ(run(dir, tcp({"tunnels"}), {{"VANTOR_PASSWORD", kTcpPassword}}).code, 0);
 
-TEST_F(VantorctlTest, UsbReachesTheServiceThroughTheDeviceAndWaitsForOne)
-{
     asio::io_context context;
     auto work = asio::make_work_guard(context);
     sim::UsbmuxSimulator mux(context, dir / "usbmuxd");
@@ -421,7 +361,6 @@ TEST_F(VantorctlTest, UsbReachesTheServiceThroughTheDeviceAndWaitsForOne)
     mux.forwardPort(3, 6171, socket);
     std::thread muxThread([&] { context.run(); });
     const test::EnvironmentChanges env{{"USBMUXD_SOCKET_ADDRESS", (dir / "usbmuxd").string()}};
-
     const auto noDevice = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "--timeout", "0.5", "tunnels"}, env);
     EXPECT_EQ(noDevice.code, 3) << noDevice;
     expectOneLineError(noDevice, "USB device port 6170");
@@ -429,7 +368,6 @@ TEST_F(VantorctlTest, UsbReachesTheServiceThroughTheDeviceAndWaitsForOne)
     const auto outcome = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "tunnels", "--json"}, env);
     EXPECT_EQ(outcome.code, 0) << outcome;
     EXPECT_FALSE(outcome.records().empty()) << outcome;
-
     asio::post(context, [&] { mux.stop(); });
     work.reset();
     muxThread.join();
@@ -444,35 +382,28 @@ protected:
 TEST_F(VantorctlLiveTest, UdpPrintsEachRecordAsItArrivesOrOneTableAfterItsTime)
 {
     const auto watched = runLocal({"udp", "--watch", "--count", "3", "--json"});
-    ASSERT_EQ(watched.code, 0) << watched;
     const auto records = watched.records();
     ASSERT_EQ(records.size(), 3u) << watched;
     for (const auto& record : records)
         EXPECT_TRUE(record.at("id").is_number_integer() && record.at("status").is_string() && record.at("time").is_number()) << record;
     EXPECT_GE(received(22), 1u) << "the UDP push was asked for";
-
     const auto table = runLocal({"udp", "--seconds", "0.3"});
-    ASSERT_EQ(table.code, 0) << table;
     ASSERT_GE(table.lines().size(), 2u) << "records arrive within 0.3 s at this pace\n" << table;
     EXPECT_EQ(table.lines()[0].find("ID"), table.lines()[0].find_first_not_of(' ')) << table;
 }
 
-TEST_F(VantorctlLiveTest, WatchRedrawsTheListUntilItsCount)
+// Watching redraws until its count, until interrupted, or until the service goes away.
+TEST_F(VantorctlLiveTest, WatchRedrawsUntilItsCountAnInterruptOrTheServiceGoes)
 {
-    const auto outcome = runLocal({"watch", "--interval", "0.05", "--count", "3"});
-    ASSERT_EQ(outcome.code, 0) << outcome;
-    EXPECT_EQ(outcome.out.find('\x1b'), std::string::npos) << "no terminal codes into a file";
-    const auto lines = outcome.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("active tunnels at") != std::string::npos; }), 3);
+    const auto counted = runLocal({"watch", "--interval", "0.05", "--count", "2"});
+    EXPECT_EQ(counted.out.find('\x1b'), std::string::npos) << "no terminal codes into a file";
+    const auto lines = counted.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("active tunnels at") != std::string::npos; }), 2);
     std::set<int> frames;
     for (const auto& record : runLocal({"watch", "--interval", "0.05", "--count", "2", "--json"}).records())
         frames.insert(record.at("frame").get<int>());
     EXPECT_EQ(frames, (std::set<int>{1, 2}));
-}
 
-// Watching until interrupted, or until the service goes away.
-TEST_F(VantorctlLiveTest, WatchEndsCleanlyWhenInterruptedAndWithTheConnectionCodeWhenTheServiceGoes)
-{
     const auto temporary = dir / "tmp";
     std::filesystem::create_directory(temporary);
     for (const bool interrupted : {true, false}) {
@@ -481,13 +412,10 @@ TEST_F(VantorctlLiveTest, WatchEndsCleanlyWhenInterruptedAndWithTheConnectionCod
         ASSERT_TRUE(test::eventually([&] { return watch->output().find("active tunnels at") != std::string::npos; }));
         interrupted ? watch->signal(SIGINT) : sim.closeAllConnections();
         const auto outcome = finish(*watch);
-        if (interrupted) {
-            EXPECT_EQ(outcome.code, 0) << outcome;
-            EXPECT_TRUE(outcome.err.empty()) << outcome;
-        } else {
-            EXPECT_EQ(outcome.code, 3) << outcome;
+        EXPECT_EQ(outcome.code, interrupted ? 0 : 3) << outcome;
+        if (!interrupted)
             expectOneLineError(outcome, "lost the connection");
-        }
+        EXPECT_EQ(outcome.err.empty(), interrupted) << outcome;
         EXPECT_TRUE(std::filesystem::is_empty(temporary)) << "its private folder is removed";
     }
 }
@@ -496,64 +424,26 @@ TEST(VantorctlArguments, BadArgumentsEndWithTwoBeforeConnecting)
 {
     test::TempDir dir;
     const std::vector<std::vector<std::string>> cases{
-        {},
-        {"frobnicate"},
-        {"close"},
-        {"close", "abc"},
-        {"close", "-4"},
-        {"record", "maybe"},
-        {"mitm"},
-        {"body", "headers", "1"},
-        {"body", "request"},
-        {"dns-delete"},
-        {"recent", "--count", "many"},
-        {"watch", "--interval", "0"},
-        {"--usb", "6170", "--host", "example.org", "tunnels"},
-        {"--socket", "a.sock", "--host", "example.org", "tunnels"},
-        {"--timeout", "0", "tunnels"},
+        {}, {"frobnicate"}, {"close"}, {"close", "abc"}, {"close", "-4"}, {"record", "maybe"}, {"mitm"},
+        {"body", "headers", "1"}, {"body", "request"}, {"dns-delete"}, {"recent", "--count", "many"},
+        {"watch", "--interval", "0"}, {"--usb", "6170", "--host", "example.org", "tunnels"},
+        {"--socket", "a.sock", "--host", "example.org", "tunnels"}, {"--timeout", "0", "tunnels"},
+        // One past each end of both port ranges; the ends themselves are tried among the failures.
+        {"--host", "127.0.0.1", "--port", "0", "tunnels"}, {"--host", "127.0.0.1", "--port", "65536", "tunnels"},
+        {"--usb", "-1", "tunnels"}, {"--usb", "65535", "tunnels"},
     };
     for (const auto& arguments : cases) {
-        std::string shown;
-        for (const auto& argument : arguments)
-            shown += argument + " ";
-        SCOPED_TRACE(shown);
+        SCOPED_TRACE(testing::PrintToString(arguments));
         // No service runs here: had it tried to connect, the code would be 3.
         const auto outcome = run(dir, arguments, {{"HOME", dir.path().string()}});
         EXPECT_EQ(outcome.code, 2) << outcome;
         EXPECT_TRUE(outcome.out.empty()) << outcome;
         expectOneLineError(outcome, "vantorctl");
     }
-}
-
-// Each end of both port ranges, and one past it: outside is a bad argument (2), inside a try
-// to connect that finds nobody (3).
-TEST(VantorctlArguments, PortsAreRefusedExactlyOutsideTheirRanges)
-{
-    test::TempDir dir;
-    const test::EnvironmentChanges env{{"USBMUXD_SOCKET_ADDRESS", (dir / "no-daemon").string()}};
-    const struct {
-        const char* option;
-        std::int64_t port;
-        int code;
-    } cases[] = {{"--port", 0, 2},  {"--port", 1, 3},      {"--port", 65535, 3}, {"--port", 65536, 2},
-                 {"--usb", -1, 2},  {"--usb", 0, 3},       {"--usb", 65534, 3},  {"--usb", 65535, 2}};
-    for (const auto& [option, port, code] : cases) {
-        SCOPED_TRACE(std::string(option) + " " + std::to_string(port));
-        std::vector<std::string> arguments{option, std::to_string(port), "--password", "x", "--timeout", "0.3", "tunnels"};
-        if (std::string(option) == "--port")
-            arguments.insert(arguments.begin(), {"--host", "127.0.0.1"});
-        const auto outcome = run(dir, arguments, env);
-        EXPECT_EQ(outcome.code, code) << outcome;
-    }
-}
-
-TEST(VantorctlArguments, HelpDocumentsTheExitCodesAndThePasswordVariable)
-{
-    test::TempDir dir;
-    const auto outcome = run(dir, {"--help"});
-    EXPECT_EQ(outcome.code, 0) << outcome;
+    const auto help = run(dir, {"--help"});
+    EXPECT_EQ(help.code, 0) << help;
     for (const char* text : {"Exit codes", "VANTOR_PASSWORD", "tunnels", "recent", "dns-delete", "body"})
-        EXPECT_NE(outcome.out.find(text), std::string::npos) << text;
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
     EXPECT_NE(run(dir, {"body", "--help"}).out.find("--output"), std::string::npos);
 }
 

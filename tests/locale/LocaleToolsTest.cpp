@@ -2,7 +2,6 @@
 #include <memory>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include <QTest>
 
@@ -31,15 +30,11 @@ std::unique_ptr<test::ChildProcess> startService(const test::TempDir& dir, const
 }
 
 // The recent records a service reports, as the texts it wrote them in.
-std::vector<std::string> recentRecordTexts(const std::filesystem::path& socket)
+nlohmann::json recentRecordTexts(const std::filesystem::path& socket)
 {
     test::WireClient client(socket);
     client.logIn();
-    const auto reply = client.data(8, {{"cmd", "last_count"}, {"count", 50}});
-    std::vector<std::string> texts;
-    for (const auto& text : reply["tunnels"])
-        texts.push_back(text.get<std::string>());
-    return texts;
+    return client.data(8, {{"cmd", "last_count"}, {"count", 50}})["tunnels"];
 }
 
 // What vantorctl prints for `arguments` against the service at `socket`, run in `locale`.
@@ -65,7 +60,7 @@ TEST(LocaleTools, TheSimulatorAndVantorctlPrintTheSameBytesInEveryLocale)
     ASSERT_FALSE(plainTexts.empty());
     EXPECT_EQ(recentRecordTexts(commaSocket), plainTexts);
     // The records carry their times as reals, and those are what a locale could change.
-    EXPECT_TRUE(std::regex_search(plainTexts.front(), std::regex(R"("t_start":\d+\.\d+)"))) << plainTexts.front();
+    EXPECT_TRUE(std::regex_search(plainTexts.front().get<std::string>(), std::regex(R"("t_start":\d+\.\d+)"))) << plainTexts;
 
     const std::vector<std::vector<std::string>> commands{{"recent", "--count", "50"}, {"recent", "--count", "50", "--json"}, {"dns"}};
     for (const auto& command : commands) {
