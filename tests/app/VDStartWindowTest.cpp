@@ -75,9 +75,16 @@ TEST_F(StartWindowTest, ConnectWaitsForTheLastFieldTheOptionNeeds)
         EXPECT_FALSE(enabled(locked)) << locked;
 }
 
-TEST_F(StartWindowTest, ConnectAsksForTheMainWindowBeforeClosing)
+// Return presses Connect from anywhere in the window, but only while Connect is on.
+TEST_F(StartWindowTest, ReturnConnectsAskingForTheMainWindowBeforeClosing)
 {
-    click("connectButton");
+    controller->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    click("usbButton");
+    QTest::keyClick(control("usbPort"), Qt::Key_Return);
+    EXPECT_TRUE(log.empty());
+    click("localButton");
+    QTest::keyClick(control("localButton"), Qt::Key_Return);
     EXPECT_EQ(log, (Log{"local", "close"}));
     EXPECT_FALSE(controller->window()->isVisible());
 }
