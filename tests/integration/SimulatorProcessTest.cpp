@@ -6,6 +6,7 @@
 #include "WireClient.h"
 #include "support/Eventually.h"
 #include "support/ChildProcess.h"
+#include "support/Listening.h"
 
 namespace vd {
 namespace {
@@ -27,7 +28,7 @@ TEST(SimulatorProcess, LogsEveryPacketAClientSendsAndRemovesItsSocketOnExit)
     test::TempDir dir;
     const auto socket = dir / "Vantor" / "Tmp" / "db.connect";
     const auto process = startSimulator(dir, socket);
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
+    ASSERT_TRUE(test::eventually([&] { return test::listening(socket); }));
     {
         auto manager = QNComClientManager::create();
         test::ManagerProbe probe(*manager);
@@ -57,7 +58,7 @@ TEST(SimulatorProcess, SeedAndScaleOptionsGiveTheSameTrafficAsInProcessAndAnothe
     test::TempDir dir;
     const auto socket = dir / "db.connect";
     const auto process = startSimulator(dir, socket, {"--scale", "40", "--seed", "9", "--tick", "0"});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(socket); }));
+    ASSERT_TRUE(test::eventually([&] { return test::listening(socket); }));
     json viaProgram;
     {
         test::WireClient client(socket);

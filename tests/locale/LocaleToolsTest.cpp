@@ -10,6 +10,7 @@
 #include "LocaleNames.h"
 #include "integration/WireClient.h"
 #include "support/ChildProcess.h"
+#include "support/Listening.h"
 #include "support/TempDir.h"
 
 namespace vd {
@@ -25,7 +26,7 @@ std::unique_ptr<test::ChildProcess> startService(const test::TempDir& dir, const
         std::vector<std::string>{VANTOR_SIM_PATH, "--socket", socket.string(), "--seed", "7", "--tick", "0"},
         test::EnvironmentChanges{{"LC_ALL", locale}}, dir / (socket.stem().string() + ".log"));
     EXPECT_TRUE(service->started());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(socket); }, kPatienceMs)) << socket;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::listening(socket); }, kPatienceMs)) << socket;
     return service;
 }
 
