@@ -18,11 +18,10 @@ namespace vd::thread_check {
 } // namespace vd::thread_check
 
 #ifdef VD_THREAD_CHECKS
-// `queue` is a DispatchQueue (or a pointer to one): the caller must be running on it.
+// `queue` points to a DispatchQueue (a shared or a plain pointer): the caller must be running on it.
 #define VD_ASSERT_ON(queue)                                                                        \
-    (::vd::thread_check::isCurrent(queue) ? void(0)                                               \
-                                          : ::vd::thread_check::fail("runs on " #queue, __FILE__, \
-                                                                     __LINE__))
+    ((queue)->isCurrent() ? void(0)                                                                \
+                          : ::vd::thread_check::fail("runs on " #queue, __FILE__, __LINE__))
 // `mutex` is a CheckedMutex the caller must hold.
 #define VD_ASSERT_HELD(mutex)                                                                      \
     ((mutex).heldByThisThread() ? void(0)                                                          \
@@ -33,18 +32,6 @@ namespace vd::thread_check {
 #endif
 
 namespace vd {
-
-// Only named here: a header that holds a CheckedMutex need not bring in the executors.
-class DispatchQueue;
-
-namespace thread_check {
-bool isCurrent(const DispatchQueue& queue);
-template <typename Pointer>
-bool isCurrent(const Pointer& queue)
-{
-    return queue->isCurrent();
-}
-} // namespace thread_check
 
 // A std::mutex that, in debug builds, knows which thread holds it, so a function that must be
 // called under the lock can say so with VD_ASSERT_HELD. Release builds keep only the mutex.
