@@ -55,6 +55,9 @@ double drawValue(std::mt19937_64& random, int round)
 
 TEST(LocaleFormatting, SizesSpeedsDurationsAndTimeToLiveKeepTheirDot)
 {
+    // Nothing measured is a size's absence but a speed's zero.
+    EXPECT_EQ(VDUtils::transformedValue(0, false), std::make_pair(std::string("--"), std::string()));
+    EXPECT_EQ(VDUtils::transformedValue(0, true), std::make_pair(std::string("0"), std::string("B")));
     for (const auto& [value, number, unit] : test::kSizeCases) {
         EXPECT_EQ(VDUtils::transformedValue(value, false), std::make_pair(std::string(number), std::string(unit))) << value;
         EXPECT_EQ(VDUtils::transformedValue(value, true), std::make_pair(std::string(number), std::string(unit))) << value;
