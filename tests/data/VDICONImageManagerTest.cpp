@@ -1,11 +1,8 @@
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,16 +10,15 @@
 #include <sys/stat.h>
 
 #include <QBuffer>
-#include <QByteArray>
 #include <QColor>
 #include <QImage>
-#include <QSizeF>
 #include <gtest/gtest.h>
 
 #include "data/VDICONImageManager.h"
 #include "data/VDUtils.h"
 #include "platform/MainLoop.h"
 #include "support/ChildProcess.h"
+#include "support/DataSuiteFiles.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -32,43 +28,27 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Completion = VDICONImageManager::ImageCompletion;
+using test::entriesOf;
+using test::writeFile;
+using Names = std::vector<std::string>;
 
 // Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
 constexpr auto kPatience = 20s;
 
-QByteArray pngOf(const QColor& color, int side = 40)
+std::string pngOf(const QColor& color)
 {
-    QImage image(side, side, QImage::Format_ARGB32);
+    QImage image(40, 40, QImage::Format_ARGB32);
     image.fill(color);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    return bytes;
+    return bytes.toStdString();
 }
 
-std::string base64Of(const QByteArray& bytes)
+std::string base64Of(const std::string& bytes)
 {
-    return bytes.toBase64().toStdString();
-}
-
-void writeFile(const fs::path& path, const QByteArray& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.constData(), bytes.size());
-}
-
-QByteArray fileContents(const fs::path& path)
-{
-    return QByteArray::fromStdString(test::readFile(path));
-}
-
-std::vector<std::string> entriesOf(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
+    return QByteArray::fromStdString(bytes).toBase64().toStdString();
 }
 
 QColor centreOf(const QImage& image)
@@ -91,41 +71,29 @@ protected:
     {
         fs::create_directory(icons_);
         manager_->setIconFolderPath(icons_.string());
-        ASSERT_EQ(manager_->localIconFolderPath(), icons_.string());
     }
-
-    struct Outcome {
-        std::atomic<bool> done{false};
-        QImage image;
-        std::thread::id thread;
-    };
 
     // Starts an asynchronous load and runs the main loop until its completion has run.
-    std::shared_ptr<Outcome> await(const std::function<void(Completion)>& start)
+    QImage await(const std::function<void(Completion)>& start, std::thread::id* ranOn = nullptr)
     {
-        auto outcome = std::make_shared<Outcome>();
-        start([outcome](QImage image) {
-            outcome->image = std::move(image);
-            outcome->thread = std::this_thread::get_id();
-            outcome->done = true;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        QImage image;
+        start([&, done](QImage loaded) {
+            image = std::move(loaded);
+            if (ranOn)
+                *ranOn = std::this_thread::get_id();
+            *done = true;
         });
-        EXPECT_TRUE(loop_.runUntil([&] { return outcome->done.load(); }, kPatience));
-        return outcome;
+        EXPECT_TRUE(loop_.runUntil([&] { return done->load(); }, kPatience));
+        return image;
     }
-
     QImage awaitPath(const fs::path& path, double side)
     {
-        return await([&](Completion done) { manager_->loadImagePath(path.string(), side, side, std::move(done)); })->image;
+        return await([&](Completion done) { manager_->loadImagePath(path.string(), side, side, std::move(done)); });
     }
-
     QImage awaitIcon(const std::string& bundleId, double side)
     {
-        return await([&](Completion done) { manager_->loadICONofBundleId(bundleId, side, side, std::move(done)); })->image;
-    }
-
-    QImage awaitDefault(double side)
-    {
-        return await([&](Completion done) { manager_->returnDefaultImageSize(side, side, std::move(done)); })->image;
+        return await([&](Completion done) { manager_->loadICONofBundleId(bundleId, side, side, std::move(done)); });
     }
 
     MainLoop loop_;
@@ -134,22 +102,37 @@ protected:
     std::shared_ptr<VDICONImageManager> manager_ = VDICONImageManager::create();
 };
 
-TEST_F(VDICONImageManagerTest, AMissingIconIsAskedForOnceAndAPresentOneNever)
+TEST_F(VDICONImageManagerTest, AMissingIconIsAskedForOnceWrittenOnceAndLoadsBack)
 {
-    EXPECT_FALSE(manager_->bundleIdHasIcon("com.example.mail"));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.mail"));
-
-    writeFile(icons_ / "com.example.present.png", pngOf(Qt::red));
-    EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.present"));
-
+    const std::string red = pngOf(Qt::red);
+    writeFile(icons_ / "com.example.blue.png", pngOf(Qt::blue));
+    EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.blue"));
+    EXPECT_TRUE(manager_->bundleIdHasIcon("")) << "nothing to ask for without an id";
     // A folder with the icon's name is not an icon.
     fs::create_directory(icons_ / "com.example.folder.png");
     EXPECT_FALSE(manager_->bundleIdHasIcon("com.example.folder"));
-    EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.folder"));
+    EXPECT_FALSE(manager_->bundleIdHasIcon("com.example.red"));
+    EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.red"));
+    // The reply arrives while the id waits in the table; had the write left it among the
+    // awaited ones, the load would give the default icon.
+    manager_->writeBundleId("com.example.red", base64Of(red));
+    EXPECT_EQ(test::readFile(icons_ / "com.example.red.png"), red);
+    const QImage loaded = awaitIcon("com.example.red", 24);
+    EXPECT_EQ(loaded.size(), QSize(24, 24));
+    EXPECT_EQ(centreOf(loaded), QColor(Qt::red));
+    const auto now = manager_->loadICONofBundleId("com.example.red", 16, 16);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(std::pair(now->size(), centreOf(*now)), std::pair(QSize(16, 16), QColor(Qt::red)));
 
-    // Nothing to ask for without an id.
-    EXPECT_TRUE(manager_->bundleIdHasIcon(""));
+    // A second reply, and one for an icon the folder had already, change nothing; text that
+    // decodes to nothing writes nothing; no temporary file is left behind by any of it.
+    manager_->writeBundleId("com.example.red", base64Of(pngOf(Qt::green)));
+    manager_->writeBundleId("com.example.blue", base64Of(red));
+    manager_->writeBundleId("com.example.empty", "");
+    manager_->writeBundleId("com.example.junk", "!!!!");
+    EXPECT_EQ(test::readFile(icons_ / "com.example.red.png"), red);
+    EXPECT_EQ(test::readFile(icons_ / "com.example.blue.png"), pngOf(Qt::blue));
+    EXPECT_EQ(entriesOf(icons_), (Names{"com.example.blue.png", "com.example.folder.png", "com.example.red.png"}));
 }
 
 TEST_F(VDICONImageManagerTest, IdsThatAreNoPlainFileNameNeverBecomePaths)
@@ -158,8 +141,8 @@ TEST_F(VDICONImageManagerTest, IdsThatAreNoPlainFileNameNeverBecomePaths)
     // The folder's parent gets a file the ".." id would otherwise hit.
     writeFile(base_ / "victim.png", pngOf(Qt::blue));
     const std::vector<std::string> unsafe = {
-        ".", "..", "../victim", "../escape", "a/b", "a\\b", std::string("a\0b", 3), ".hidden", std::string(252, 'x'),
-        "com.example.\x01", "line\nbreak", "tab\there", "esc\x1b[31mred", "del\x7f",
+        ".", "..", "../victim", "a/b", "a\\b", std::string("a\0b", 3), ".hidden", std::string(252, 'x'), "line\nbreak",
+        "esc\x1b[31mred", "del\x7f",
     };
     const QImage fallback = resourceAt(":/default_icon", 20);
     for (const auto& id : unsafe) {
@@ -170,51 +153,14 @@ TEST_F(VDICONImageManagerTest, IdsThatAreNoPlainFileNameNeverBecomePaths)
         EXPECT_EQ(awaitIcon(id, 20), fallback);
     }
     EXPECT_TRUE(entriesOf(icons_).empty());
-    EXPECT_EQ(fileContents(base_ / "victim.png"), pngOf(Qt::blue));
-    std::vector<std::string> beside = entriesOf(base_.path());
-    std::sort(beside.begin(), beside.end());
-    EXPECT_EQ(beside, (std::vector<std::string>{"icons", "victim.png"}));
+    EXPECT_EQ(test::readFile(base_ / "victim.png"), pngOf(Qt::blue));
+    EXPECT_EQ(entriesOf(base_.path()), (Names{"icons", "victim.png"}));
 
     // The longest id whose file name still fits is an ordinary id.
     const std::string longest(251, 'y');
     EXPECT_FALSE(manager_->bundleIdHasIcon(longest));
     manager_->writeBundleId(longest, png);
-    EXPECT_TRUE(fs::is_regular_file(icons_ / (longest + ".png")));
     EXPECT_EQ(centreOf(awaitIcon(longest, 20)), QColor(Qt::red));
-}
-
-TEST_F(VDICONImageManagerTest, AWrittenIconLoadsBackAndAnExistingFileIsNeverReplaced)
-{
-    const QByteArray red = pngOf(Qt::red);
-    // The usual course: asked for, then the reply arrives while the id waits in the table.
-    ASSERT_FALSE(manager_->bundleIdHasIcon("com.example.red"));
-    manager_->writeBundleId("com.example.red", base64Of(red));
-    EXPECT_EQ(fileContents(icons_ / "com.example.red.png"), red);
-    EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.red"));
-
-    // Had the write left the id among the awaited ones, this would be the default icon.
-    const QImage loaded = awaitIcon("com.example.red", 24);
-    EXPECT_EQ(loaded.size(), QSize(24, 24));
-    EXPECT_EQ(centreOf(loaded), QColor(Qt::red));
-    const auto now = manager_->loadICONofBundleId("com.example.red", 16, 16);
-    ASSERT_TRUE(now);
-    EXPECT_EQ(now->size(), QSize(16, 16));
-    EXPECT_EQ(centreOf(*now), QColor(Qt::red));
-
-    // A second reply, and a reply for an icon the folder had already, change nothing.
-    manager_->writeBundleId("com.example.red", base64Of(pngOf(Qt::green)));
-    EXPECT_EQ(fileContents(icons_ / "com.example.red.png"), red);
-    const QByteArray blue = pngOf(Qt::blue);
-    writeFile(icons_ / "com.example.blue.png", blue);
-    manager_->writeBundleId("com.example.blue", base64Of(red));
-    EXPECT_EQ(fileContents(icons_ / "com.example.blue.png"), blue);
-
-    // Text that decodes to nothing writes nothing; no temporary file is left behind by any of it.
-    manager_->writeBundleId("com.example.empty", "");
-    manager_->writeBundleId("com.example.junk", "!!!!");
-    std::vector<std::string> names = entriesOf(icons_);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"com.example.blue.png", "com.example.red.png"}));
 }
 
 TEST_F(VDICONImageManagerTest, OnlyIdsLongerThanTheirPrefixArePseudoIds)
@@ -222,18 +168,14 @@ TEST_F(VDICONImageManagerTest, OnlyIdsLongerThanTheirPrefixArePseudoIds)
     // Files that a real lookup would find, to show whether the file was used.
     for (const char* id : {"local_", "remote_", "local_app", "remote_10.0.0.2"})
         writeFile(icons_ / (std::string(id) + ".png"), pngOf(Qt::red));
-
     const QImage fallback = resourceAt(":/default_icon", 30);
     const QImage computer = resourceAt(":/computer", 30);
     ASSERT_NE(fallback, computer);
-
     EXPECT_EQ(manager_->loadICONofBundleId("local_app", 30, 30), fallback);
     EXPECT_EQ(manager_->loadICONofBundleId("remote_10.0.0.2", 30, 30), computer);
     EXPECT_EQ(awaitIcon("local_app", 30), fallback);
-    EXPECT_EQ(awaitIcon("remote_10.0.0.2", 30), computer);
     // A pseudo id never names a file, so even one that could not be a file name gets its image.
     EXPECT_EQ(awaitIcon("remote_a/b", 30), computer);
-
     EXPECT_EQ(centreOf(*manager_->loadICONofBundleId("local_", 30, 30)), QColor(Qt::red));
     EXPECT_EQ(centreOf(awaitIcon("remote_", 30)), QColor(Qt::red));
 }
@@ -242,19 +184,15 @@ TEST_F(VDICONImageManagerTest, EachSizeOfAPathIsCachedOnItsOwn)
 {
     const fs::path path = base_ / "app.png";
     writeFile(path, pngOf(Qt::red));
-
     const QImage small = awaitPath(path, 16);
     EXPECT_EQ(small.size(), QSize(16, 16));
     const QImage large = manager_->loadBundlId("", path.string(), 32, 48);
     EXPECT_EQ(large.size(), QSize(32, 48));
-
     // Both sizes are answered from memory once the file has gone, by either kind of load ...
     fs::remove(path);
     EXPECT_EQ(manager_->loadBundlId("", path.string(), 16, 16), small);
     EXPECT_EQ(awaitPath(path, 16), small);
-    EXPECT_EQ(awaitPath(path, 32).size(), QSize(32, 32));
-    EXPECT_EQ(centreOf(manager_->loadBundlId("", path.string(), 32, 48)), QColor(Qt::red));
-    EXPECT_EQ(manager_->loadBundlId("", path.string(), 32, 48).size(), QSize(32, 48));
+    EXPECT_EQ(manager_->loadBundlId("", path.string(), 32, 48), large);
     // ... while a size never loaded needs the file.
     EXPECT_EQ(awaitPath(path, 20), resourceAt(":/default_icon", 20));
 }
@@ -271,68 +209,44 @@ TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIconAndABrokenIcon
         EXPECT_EQ(awaitPath(base_ / name, 24), fallback);
         EXPECT_EQ(manager_->loadBundlId("", (base_ / name).string(), 24, 24), fallback);
     }
-
-    // A broken icon is not asked for again.
+    // A broken icon is not asked for again, and even once the file is mended, asynchronous
+    // loads of this run keep to the default icon.
     writeFile(icons_ / "com.example.broken.png", "truncated");
     EXPECT_EQ(awaitIcon("com.example.broken", 24), fallback);
     EXPECT_TRUE(manager_->bundleIdHasIcon("com.example.broken"));
-
-    // Even once the file is mended, asynchronous loads of this run keep to the default icon.
-    fs::remove(icons_ / "com.example.broken.png");
     writeFile(icons_ / "com.example.broken.png", pngOf(Qt::red));
     EXPECT_EQ(awaitIcon("com.example.broken", 24), fallback);
 }
 
-TEST_F(VDICONImageManagerTest, CompletionsRunOnTheMainThread)
+TEST_F(VDICONImageManagerTest, CompletionsRunOnTheMainThreadAndNeverForAManagerThatIsGone)
 {
     writeFile(icons_ / "com.example.app.png", pngOf(Qt::red));
     const auto mainThread = std::this_thread::get_id();
-
     // Asked from a worker: the completion still comes to the main loop, at the size asked for.
-    std::shared_ptr<Outcome> fromWorker;
-    std::thread worker([&] {
-        fromWorker = std::make_shared<Outcome>();
-        manager_->loadICONofBundleId("com.example.app", 36, 18, [outcome = fromWorker](QImage image) {
-            outcome->image = std::move(image);
-            outcome->thread = std::this_thread::get_id();
-            outcome->done = true;
-        });
-    });
-    worker.join();
-    ASSERT_TRUE(loop_.runUntil([&] { return fromWorker->done.load(); }, kPatience));
-    EXPECT_EQ(fromWorker->thread, mainThread);
-    EXPECT_EQ(fromWorker->image.size(), QSize(36, 18));
-    EXPECT_EQ(centreOf(fromWorker->image), QColor(Qt::red));
-
+    std::thread::id ranOn;
+    const QImage fromWorker = await(
+        [&](Completion done) { std::thread([&] { manager_->loadICONofBundleId("com.example.app", 36, 18, std::move(done)); }).join(); },
+        &ranOn);
+    EXPECT_EQ(ranOn, mainThread);
+    EXPECT_EQ(std::pair(fromWorker.size(), centreOf(fromWorker)), std::pair(QSize(36, 18), QColor(Qt::red)));
     // Asked on the main thread with the answer in memory: it runs before the call returns.
     bool ranInside = false;
-    manager_->loadICONofBundleId("com.example.app", 36, 18, [&](QImage image) {
-        ranInside = true;
-        EXPECT_EQ(image, fromWorker->image);
-    });
+    manager_->loadICONofBundleId("com.example.app", 36, 18, [&](QImage image) { ranInside = image == fromWorker; });
     EXPECT_TRUE(ranInside);
-
-    const auto drawn = await([&](Completion done) { manager_->returnDefaultImageSize(12, 12, std::move(done)); });
-    EXPECT_EQ(drawn->thread, mainThread);
-    EXPECT_EQ(drawn->image.size(), QSize(12, 12));
     // An empty completion is allowed.
     manager_->loadImagePath((icons_ / "com.example.app.png").string(), 8, 8, nullptr);
     manager_->returnDefaultImageSize(9, 9, nullptr);
-}
 
-TEST_F(VDICONImageManagerTest, CompletionsOfAManagerThatIsGoneAreDropped)
-{
-    writeFile(base_ / "app.png", pngOf(Qt::red));
     auto calls = std::make_shared<std::atomic<int>>(0);
     for (int side = 10; side < 20; ++side) {
-        manager_->loadImagePath((base_ / "app.png").string(), side, side, [calls](QImage) { ++*calls; });
+        manager_->loadImagePath((icons_ / "com.example.app.png").string(), side, side, [calls](QImage) { ++*calls; });
         manager_->returnDefaultImageSize(side, side, [calls](QImage) { ++*calls; });
     }
     manager_.reset();
     // A manager made now must not get the old one's answers either.
     manager_ = VDICONImageManager::create();
-    const QImage after = awaitDefault(64);
-    EXPECT_EQ(after.size(), QSize(64, 64));
+    const QImage drawn = await([&](Completion done) { manager_->returnDefaultImageSize(64, 64, std::move(done)); }, &ranOn);
+    EXPECT_EQ(std::pair(drawn.size(), ranOn), std::pair(QSize(64, 64), mainThread));
     // Nothing can be awaited for a completion that must never come; by now the new manager's
     // own answer has come through, and this short extra run lets any late old one show.
     loop_.runFor(50ms);
@@ -341,18 +255,9 @@ TEST_F(VDICONImageManagerTest, CompletionsOfAManagerThatIsGoneAreDropped)
 
 TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
 {
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 8;
-    constexpr int kIds = 6;
-    const std::array<QColor, kThreads> colours = {Qt::red, Qt::green, Qt::blue, Qt::yellow};
-    std::array<QByteArray, kThreads> pngs;
-    std::array<std::string, kThreads> texts;
-    for (int t = 0; t < kThreads; ++t) {
-        pngs[t] = pngOf(colours[t]);
-        texts[t] = base64Of(pngs[t]);
-    }
+    constexpr int kThreads = 4, kRounds = 8, kIds = 6;
+    const std::array<std::string, kThreads> pngs = {pngOf(Qt::red), pngOf(Qt::green), pngOf(Qt::blue), pngOf(Qt::yellow)};
     auto idOf = [](int k) { return "com.example.app" + std::to_string(k); };
-
     std::array<std::atomic<int>, kIds> requests{};
     auto completions = std::make_shared<std::atomic<int>>(0);
     auto wrongSize = std::make_shared<std::atomic<int>>(0);
@@ -362,16 +267,14 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
             for (int round = 0; round < kRounds; ++round) {
                 for (int k = 0; k < kIds; ++k) {
                     const std::string id = idOf(k);
-                    if (!manager_->bundleIdHasIcon(id))
-                        ++requests[k];
+                    requests[k] += !manager_->bundleIdHasIcon(id);
                     const double side = 12 + (round + t) % 3 * 4;
                     manager_->loadICONofBundleId(id, side, side, [completions, wrongSize, side](QImage image) {
-                        if (image.size() != QSize(static_cast<int>(side), static_cast<int>(side)))
-                            ++*wrongSize;
+                        *wrongSize += image.width() != side;
                         ++*completions;
                     });
                     if (round == t)
-                        manager_->writeBundleId(id, texts[t]);
+                        manager_->writeBundleId(id, base64Of(pngs[t]));
                     if (auto image = manager_->loadICONofBundleId(id, side, side); !image || image->width() != side)
                         ++*wrongSize;
                 }
@@ -384,13 +287,11 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
         thread.join();
     ASSERT_TRUE(allArrived || loop_.runUntil([&] { return completions->load() == kExpected; }, kPatience));
     EXPECT_EQ(wrongSize->load(), 0);
-
     for (int k = 0; k < kIds; ++k) {
         SCOPED_TRACE(idOf(k));
         EXPECT_EQ(requests[k].load(), 1);
         // Exactly one reply won, whole.
-        const QByteArray written = fileContents(icons_ / (idOf(k) + ".png"));
-        EXPECT_NE(std::find(pngs.begin(), pngs.end(), written), pngs.end());
+        EXPECT_NE(std::find(pngs.begin(), pngs.end(), test::readFile(icons_ / (idOf(k) + ".png"))), pngs.end());
         const auto image = manager_->loadICONofBundleId(idOf(k), 40, 40);
         ASSERT_TRUE(image);
         EXPECT_EQ(image->pixelColor(20, 20).alpha(), 255);
@@ -398,45 +299,32 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
     EXPECT_EQ(entriesOf(icons_).size(), static_cast<std::size_t>(kIds));
 }
 
-// The folder is decided on first use, so each case here starts from a manager nobody has used.
-class VDICONImageManagerFolderTest : public testing::Test {
-protected:
-    test::TempDir caches_;
-    test::ScopedEnv env_{"XDG_CACHE_HOME", caches_.path().string()};
-    std::shared_ptr<VDICONImageManager> manager_ = VDICONImageManager::create();
-    const std::string cachesFolder_ = (caches_ / "VantorDashboard").string();
-};
-
-TEST_F(VDICONImageManagerFolderTest, TheServicesFolderIsUsedWhenItExistsAndNeverChanges)
+// The folder is decided on first use: the service's folder when it exists then, else the
+// program's caches folder, and never changed afterwards.
+TEST(VDICONImageManagerFolder, TheServicesFolderIfItExistsAtFirstUseElseTheCachesFolderAndNeverChanges)
 {
-    test::TempDir service;
-    test::TempDir later;
-    manager_->setIconFolderPath(service.path().string());
-    EXPECT_EQ(manager_->localIconFolderPath(), service.path().string());
-    manager_->setIconFolderPath(later.path().string());
-    EXPECT_EQ(manager_->localIconFolderPath(), service.path().string());
-
-    manager_->writeBundleId("com.example.app", base64Of(pngOf(Qt::red)));
+    test::TempDir caches, service, elsewhere;
+    test::ScopedEnv env("XDG_CACHE_HOME", caches.path().string());
+    const fs::path cachesFolder = caches / "VantorDashboard";
+    auto manager = VDICONImageManager::create();
+    manager->setIconFolderPath(service.path().string());
+    EXPECT_EQ(manager->localIconFolderPath(), service.path().string());
+    manager->setIconFolderPath(elsewhere.path().string());
+    manager->writeBundleId("com.example.app", base64Of(pngOf(Qt::red)));
     EXPECT_TRUE(fs::is_regular_file(service / "com.example.app.png"));
-    EXPECT_FALSE(fs::exists(cachesFolder_));
-}
+    EXPECT_FALSE(fs::exists(cachesFolder));
 
-TEST_F(VDICONImageManagerFolderTest, OtherwiseTheProgramsCachesFolderIsMadeAndUsed)
-{
-    test::TempDir elsewhere;
     writeFile(elsewhere / "not-a-folder", "x");
     for (const std::string& named : {std::string(), (elsewhere / "missing").string(), (elsewhere / "not-a-folder").string()}) {
         SCOPED_TRACE(named);
-        auto manager = VDICONImageManager::create();
+        manager = VDICONImageManager::create();
         manager->setIconFolderPath(named);
-        EXPECT_EQ(manager->localIconFolderPath(), cachesFolder_);
-        EXPECT_TRUE(fs::is_directory(cachesFolder_));
+        EXPECT_EQ(manager->localIconFolderPath(), cachesFolder.string());
     }
     // A folder named only after the decision does not count.
-    EXPECT_FALSE(manager_->bundleIdHasIcon("com.example.app"));
-    manager_->setIconFolderPath(elsewhere.path().string());
-    manager_->writeBundleId("com.example.app", base64Of(pngOf(Qt::red)));
-    EXPECT_TRUE(fs::is_regular_file(fs::path(cachesFolder_) / "com.example.app.png"));
+    manager->setIconFolderPath(elsewhere.path().string());
+    manager->writeBundleId("com.example.app", base64Of(pngOf(Qt::red)));
+    EXPECT_TRUE(fs::is_regular_file(cachesFolder / "com.example.app.png"));
     EXPECT_FALSE(fs::exists(elsewhere / "com.example.app.png"));
 }
 

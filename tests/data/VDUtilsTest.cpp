@@ -19,6 +19,7 @@
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
+#include "support/DataSuiteFiles.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -97,10 +98,7 @@ TEST(VDUtilsHexDump, LargeBodiesReadBackExactly)
 {
     // Several megabytes take the whole-line writer and the large-page path; the odd length
     // leaves a partial line after them.
-    Bytes body((std::size_t{3} << 19) + 9);
-    std::uint32_t state = 0x12345678;
-    for (auto& byte : body)
-        byte = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
+    const Bytes body = test::patterned((std::size_t{3} << 19) + 9, 0x12345678);
     const std::string dump = VDUtils::hexStringOfData(body);
     ASSERT_EQ(dump.size(), 1 + (body.size() / 16) * 52 + 9 * 3 + 1);
     const std::span<const std::uint8_t> bytes(body);
