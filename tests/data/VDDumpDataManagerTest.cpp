@@ -1,9 +1,9 @@
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,12 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "data/VDDumpDataManager.h"
-#include "data/VDUtils.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
 #include "support/ChildProcess.h"
-#include "support/ScopedEnv.h"
+#include "support/DataSuiteFiles.h"
 #include "support/TempDir.h"
 
 namespace vd {
@@ -28,40 +27,21 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::bytesOf;
+using test::entriesOf;
+using Names = std::vector<std::string>;
 
 // Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
 constexpr auto kPatience = 20s;
-
-Bytes patterned(std::size_t size, std::uint32_t seed)
-{
-    Bytes bytes(size);
-    std::uint32_t state = seed;
-    for (auto& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(state >> 24);
-    }
-    return bytes;
-}
 
 Bytes fileContents(const fs::path& path)
 {
     return bytesOf(test::readFile(path));
 }
 
-std::vector<std::string> entriesOf(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
 mode_t permissionBits(const fs::path& path)
 {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return 0;
-    return info.st_mode & 07777;
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 // Each test gets its own dump folder in a fresh temporary folder and a main loop on the test's
@@ -92,17 +72,14 @@ protected:
 
     std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct)
     {
-        struct Result {
-            std::atomic<bool> done{false};
-            std::optional<Bytes> bytes;
-        };
-        auto result = std::make_shared<Result>();
-        store.readDataForRecord(recordId, direct, [result](std::optional<Bytes> bytes) {
-            result->bytes = std::move(bytes);
-            result->done = true;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        auto bytes = std::make_shared<std::optional<Bytes>>();
+        store.readDataForRecord(recordId, direct, [done, bytes](std::optional<Bytes> read) {
+            *bytes = std::move(read);
+            *done = true;
         });
-        EXPECT_TRUE(loop_.runUntil([&] { return result->done.load(); }, kPatience));
-        return std::move(result->bytes);
+        EXPECT_TRUE(loop_.runUntil([&] { return done->load(); }, kPatience));
+        return *bytes;
     }
 
     MainLoop loop_;
@@ -110,7 +87,7 @@ protected:
     const fs::path dump_ = base_.path() / "Dump";
 };
 
-TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSession)
+TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSessionUntilTheFolderIsCleaned)
 {
     auto store = VDDumpDataManager::initWithSession("Ab3xY9");
     const Bytes request = bytesOf("GET / HTTP/1.1\r\n\r\n");
@@ -118,18 +95,15 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSession)
     store->storeRequestData(request, 42);
     store->storeResponseData(response, 42);
     store->storeRequestData(bytesOf("negative"), -7);
-
     EXPECT_EQ(readBack(*store, 42, true), request);
     EXPECT_EQ(readBack(*store, 42, false), response);
     EXPECT_EQ(readBack(*store, -7, true), bytesOf("negative"));
     EXPECT_EQ(readBack(*store, -7, false), std::nullopt);
     EXPECT_EQ(readBack(*store, 43, true), std::nullopt);
-
     // The file holds the body and nothing else, under the agreed name.
     EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_42_dumpfile.bin"), request);
     EXPECT_EQ(fileContents(dump_ / "Ab3xY9_rsp_42_dumpfile.bin"), response);
     EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_-7_dumpfile.bin"), bytesOf("negative"));
-    EXPECT_EQ(entriesOf(dump_).size(), 3u);
 
     // A second body replaces the first wholly, leaving no temporary file behind; empty data
     // writes nothing.
@@ -139,7 +113,7 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSession)
     store->storeData({}, false, 1, "Ab3xY9");
     EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
     EXPECT_EQ(readBack(*store, 1, false), std::nullopt);
-    EXPECT_EQ(entriesOf(dump_).size(), 3u);
+    EXPECT_EQ(entriesOf(dump_), (Names{"Ab3xY9_req_-7_dumpfile.bin", "Ab3xY9_req_42_dumpfile.bin", "Ab3xY9_rsp_42_dumpfile.bin"}));
 
     // Another session keeps a file of its own for the same record, and is read when named.
     VDDumpDataManager::initWithSession("second")->storeResponseData(bytesOf("body of second"), 42);
@@ -152,36 +126,25 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSession)
     });
     ASSERT_TRUE(loop_.runUntil([&] { return done; }, kPatience));
     EXPECT_EQ(crossed, bytesOf("body of second"));
+
+    // Cleaning empties the folder, subfolders too, and leaves it usable.
+    fs::create_directories(dump_ / "stray" / "deeper");
+    std::ofstream(dump_ / "stray" / "deeper" / "file") << "x";
+    VDDumpDataManager::cleanDumpFolder();
+    EXPECT_EQ(readBack(*store, 42, false), std::nullopt);
+    EXPECT_TRUE(entriesOf(dump_).empty());
+    store->storeRequestData(bytesOf("again"), 1);
+    EXPECT_EQ(readBack(*store, 1, true), bytesOf("again"));
 }
 
 TEST_F(VDDumpDataManagerTest, StoreOnAWorkerIsSeenByAnImmediateReadOnTheMainThread)
 {
     auto store = VDDumpDataManager::initWithSession("thread");
-    const Bytes body = patterned(20u << 20, 20); // twenty mebibytes, round-tripped exactly
+    const Bytes body = test::patterned(20u << 20, 20); // twenty mebibytes, round-tripped exactly
     std::thread worker([&] { store->storeResponseData(body, 9); });
     worker.join();
     // No waiting between the two: the queue alone must order the read after the write.
     EXPECT_EQ(readBack(*store, 9, false), body);
-}
-
-TEST_F(VDDumpDataManagerTest, CleanedFolderReadsNoneAndLosesSubfolders)
-{
-    auto store = VDDumpDataManager::initWithSession("s1");
-    store->storeRequestData(bytesOf("one"), 1);
-    store->storeResponseData(bytesOf("two"), 2);
-    ASSERT_TRUE(settle());
-    fs::create_directories(dump_ / "stray" / "deeper");
-    std::ofstream(dump_ / "stray" / "deeper" / "file") << "x";
-
-    VDDumpDataManager::cleanDumpFolder();
-    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
-    EXPECT_EQ(readBack(*store, 2, false), std::nullopt);
-    EXPECT_TRUE(fs::is_directory(dump_));
-    EXPECT_TRUE(entriesOf(dump_).empty());
-
-    // The folder stays usable afterwards.
-    store->storeRequestData(bytesOf("again"), 1);
-    EXPECT_EQ(readBack(*store, 1, true), bytesOf("again"));
 }
 
 TEST_F(VDDumpDataManagerTest, FolderAndFilesAreOwnerOnly)
@@ -217,7 +180,7 @@ TEST_F(VDDumpDataManagerTest, SessionsThatCouldLeaveTheFolderAreRefused)
     EXPECT_TRUE(entriesOf(dump_).empty());
     EXPECT_TRUE(capture.contains("Dump store refused a session that is not a plain name"));
     // "../escape" would have landed beside the dump folder.
-    EXPECT_EQ(entriesOf(base_.path()), std::vector<std::string>{"Dump"});
+    EXPECT_EQ(entriesOf(base_.path()), Names{"Dump"});
 
     // A session with dots that do not form ".." is an ordinary name.
     auto dotted = VDDumpDataManager::initWithSession("a.b");
@@ -225,48 +188,38 @@ TEST_F(VDDumpDataManagerTest, SessionsThatCouldLeaveTheFolderAreRefused)
     EXPECT_EQ(readBack(*dotted, 1, true), body);
 }
 
-TEST_F(VDDumpDataManagerTest, PlainFileInTheWayMakesStoresQuietAndReadsNone)
-{
-    test::TempDir other;
-    std::ofstream(other / "Dump") << "not a folder";
-    // The path is the dump folder in every case; work there just fails.
-    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
-
-    auto store = VDDumpDataManager::initWithSession("s1");
-    store->storeRequestData(bytesOf("lost"), 1);
-    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
-    VDDumpDataManager::cleanDumpFolder();
-    EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
-
-    EXPECT_EQ(fileContents(other / "Dump"), bytesOf("not a folder"));
-    EXPECT_EQ(entriesOf(other.path()), std::vector<std::string>{"Dump"});
-    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
-}
-
-TEST_F(VDDumpDataManagerTest, WithoutATemporaryFolderNothingIsStoredAndReadsYieldNone)
+// Without a temporary folder, or with a plain file where the dump folder belongs, stores are
+// quiet and reads give none; the file is left alone and what was stored before comes back.
+TEST_F(VDDumpDataManagerTest, WithoutAUsableFolderNothingIsStoredAndReadsYieldNone)
 {
     auto store = VDDumpDataManager::initWithSession("s1");
     store->storeRequestData(bytesOf("kept"), 1);
     ASSERT_TRUE(settle());
-
     EXPECT_EQ(VDDumpDataManager::setUpDumpFolderIn(std::nullopt), std::nullopt);
     EXPECT_EQ(VDDumpDataManager::dumpFolder(), std::nullopt);
     store->storeRequestData(bytesOf("dropped"), 2);
     VDDumpDataManager::cleanDumpFolder();
     EXPECT_EQ(readBack(*store, 1, true), std::nullopt);
-    EXPECT_EQ(readBack(*store, 2, true), std::nullopt);
+
+    test::TempDir other;
+    std::ofstream(other / "Dump") << "not a folder";
+    // The path is the dump folder in every case; work there just fails.
+    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
+    store->storeRequestData(bytesOf("lost"), 3);
+    EXPECT_EQ(readBack(*store, 3, true), std::nullopt);
+    VDDumpDataManager::cleanDumpFolder();
+    EXPECT_EQ(fileContents(other / "Dump"), bytesOf("not a folder"));
+    EXPECT_EQ(entriesOf(other.path()), Names{"Dump"});
 
     ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(base_.path()), dump_);
     EXPECT_EQ(readBack(*store, 1, true), bytesOf("kept"));
-    EXPECT_EQ(readBack(*store, 2, true), std::nullopt);
+    EXPECT_EQ(entriesOf(dump_), Names{"s1_req_1_dumpfile.bin"});
 }
 
 TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSendersOrderAndCompleteOnTheMainThread)
 {
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 40;
+    constexpr int kThreads = 4, kRounds = 40;
     auto store = VDDumpDataManager::initWithSession("order");
-
     // Each thread rewrites its own record and reads it straight back: every read must see the
     // version written just before it, and its completions must arrive in the order asked for.
     // Touched only by completions, which all run on this thread.
@@ -297,12 +250,9 @@ TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSe
     ASSERT_TRUE(loop_.runUntil([&] { return completions.load() == 1 + kThreads * kRounds; }, kPatience));
     for (auto& thread : threads)
         thread.join();
-
     std::vector<int> expected(kRounds);
-    for (int round = 0; round < kRounds; ++round)
-        expected[round] = round;
-    for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(seen[t], expected) << "thread " << t;
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, std::vector<std::vector<int>>(kThreads, expected));
     EXPECT_FALSE(offMain);
 }
 
