@@ -4,26 +4,26 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QSplitter>
-#include <QTableView>
 #include <QToolButton>
 #include <QTreeView>
 
+#include "MenuProbe.h"
 #include "RecordListFixture.h"
 #include "views/VDDNSListViewController.h"
 #include "views/VDDNSSectionViewController.h"
 #include "views/VDDNSViewController.h"
-#include "views/VDUserDefaults.h"
 
 namespace vd {
 namespace {
 
 using contract::Command;
+using test::menuItem;
+using test::menuTexts;
 using Json = QNComPacket::Dictionary;
+using Domains = std::vector<std::string>;
 using namespace std::chrono_literals;
 using col = VDDNSColumns;
 
@@ -57,39 +57,26 @@ Json cachedNames(int count, const std::function<int(int)>& ttlOf)
     return Json{{"record", records}};
 }
 
-std::vector<std::string> domainsOf(const std::vector<VDDNSInfo>& rows)
+Domains domainsOf(const std::vector<VDDNSInfo>& rows)
 {
-    std::vector<std::string> domains;
+    Domains domains;
     for (const auto& r : rows)
         domains.push_back(r.domain);
     return domains;
 }
 
-// --- the table's rows --------------------------------------------------------------------------
-
-class DNSTableModelTest : public ::testing::Test {
-protected:
-    QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
-    static std::vector<VDDNSInfo> rows()
-    {
-        std::vector<VDDNSInfo> rows;
-        const Json report = sixRecords();
-        const std::pair<const char*, DNSType> kinds[] = {
-            {"host_file", DNSType::hostsFile}, {"host_config", DNSType::configured}, {"record", DNSType::dynamic}};
-        for (const auto& [key, type] : kinds) {
-            for (const auto& object : report[key])
-                rows.push_back(VDDNSInfo::initWithDictionary(object, type));
-        }
-        return rows;
-    }
-
-    VDDNSListViewController::Model model;
-    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
-};
-
-TEST_F(DNSTableModelTest, ColumnsShowTheEntriesTexts)
+TEST(DNSTableModelTest, CellsShowTheEntriesTextsAndHeaderClicksSortByTypedKeys)
 {
-    model.setRows(rows());
+    VDDNSListViewController::Model model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    std::vector<VDDNSInfo> rows;
+    const Json report = sixRecords();
+    for (const auto& [key, type] : {std::pair{"host_file", DNSType::hostsFile}, {"host_config", DNSType::configured}, {"record", DNSType::dynamic}}) {
+        for (const auto& object : report[key])
+            rows.push_back(VDDNSInfo::initWithDictionary(object, type));
+    }
+    model.setRows(rows);
+    const auto cell = [&](int row, int column) { return model.data(model.index(row, column)).toString(); };
     // localhost, printer.local, router.lan, cdn.abc.net, ads.example, api.example
     EXPECT_EQ(cell(2, col::kType), "Config");
     EXPECT_EQ(cell(0, col::kIps), "127.0.0.1, [::1]");
@@ -97,28 +84,21 @@ TEST_F(DNSTableModelTest, ColumnsShowTheEntriesTexts)
     EXPECT_EQ(cell(3, col::kTtl), "5.0 m");
     EXPECT_EQ(cell(4, col::kDns), "https://doh.example/q");
     EXPECT_EQ(cell(2, col::kComment), "Home router");
-    // Only the addresses wrap; every other cell is one line.
+    // Only the addresses wrap.
     EXPECT_TRUE(model.data(model.index(0, col::kIps), VDTableCellView::WrapRole).toBool());
     EXPECT_FALSE(model.data(model.index(0, col::kDomain), VDTableCellView::WrapRole).toBool());
     EXPECT_FALSE(model.data(model.index(6, 0)).isValid()) << "no row past the end";
-}
 
-TEST_F(DNSTableModelTest, HeaderClicksSortByTypedKeys)
-{
-    model.setRows(rows());
     // The IPs column sorts by the first address as a text; an entry without one comes first.
     model.sort(col::kIps);
-    EXPECT_EQ(domainsOf(model.mainArray()),
-              (std::vector<std::string>{"ads.example", "api.example", "localhost", "router.lan", "printer.local", "cdn.abc.net"}));
+    EXPECT_EQ(domainsOf(model.mainArray()), (Domains{"ads.example", "api.example", "localhost", "router.lan", "printer.local", "cdn.abc.net"}));
     // TTL numerically (59 before 300), the hosts-file and configured names (-1) first.
     model.sort(col::kTtl, Qt::DescendingOrder);
     EXPECT_EQ(domainsOf(model.mainArray()).front(), "cdn.abc.net");
     EXPECT_EQ(domainsOf(model.mainArray())[1], "api.example");
-
     // What a reload hands in gets the same order.
-    auto fresh = rows();
-    std::reverse(fresh.begin(), fresh.end());
-    EXPECT_EQ(domainsOf(model.sorted(fresh)), domainsOf(model.mainArray()));
+    std::reverse(rows.begin(), rows.end());
+    EXPECT_EQ(domainsOf(model.sorted(rows)), domainsOf(model.mainArray()));
 }
 
 // --- the list, fed reports directly --------------------------------------------------------------
@@ -139,97 +119,53 @@ protected:
         QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(entry).center());
         settle();
     }
+    void filter(const std::string& text)
+    {
+        processer->setFilterString(text);
+        settle();
+    }
     void select(const std::string& domain)
     {
-        const auto& rows = list().mainArray();
-        const auto it = std::find_if(rows.begin(), rows.end(), [&](const VDDNSInfo& r) { return r.domain == domain; });
+        const auto rows = domainsOf(list().mainArray());
+        const auto it = std::find(rows.begin(), rows.end(), domain);
         ASSERT_NE(it, rows.end()) << domain;
         list().tableView()->selectRow(static_cast<int>(it - rows.begin()));
     }
-    QStringList menuTexts(QMenu* menu)
-    {
-        QStringList texts;
-        for (QAction* action : menu->actions())
-            texts << (action->isSeparator() ? "-" : action->text());
-        return texts;
-    }
-    std::string topDomain() { return list().mainArray()[static_cast<std::size_t>(list().tableView()->rowAt(0))].domain; }
+    int selectedRow() const { return section.listVC()->tableView()->selectionModel()->selectedRows().value(0).row(); }
     std::string domainAt(int row) { return list().mainArray()[static_cast<std::size_t>(row)].domain; }
-    QAction* menuItem(QMenu* menu, const QString& text)
-    {
-        for (QAction* action : menu->actions()) {
-            if (action->text() == text)
-                return action;
-        }
-        return nullptr;
-    }
 
     VDDNSViewController section{idString};
 };
 
-TEST_F(DNSListTest, HostsFileThenConfiguredThenCachedAndTheSidebarNarrowsByType)
+TEST_F(DNSListTest, HostsFileThenConfiguredThenCachedNarrowedByTypeAndByTheWindowFilter)
 {
-    EXPECT_EQ(domainsOf(list().mainArray()),
-              (std::vector<std::string>{"localhost", "printer.local", "router.lan", "cdn.abc.net", "ads.example", "api.example"}));
-    EXPECT_EQ(processer->filterString(), "");
-
+    EXPECT_EQ(domainsOf(list().mainArray()), (Domains{"localhost", "printer.local", "router.lan", "cdn.abc.net", "ads.example", "api.example"}));
     const auto* model = &section.sectionVC()->model();
-    const QModelIndex group = model->index(0, 0);
-    EXPECT_EQ(group.data().toString(), "Type");
-    EXPECT_FALSE(model->flags(group) & Qt::ItemIsSelectable);
+    EXPECT_EQ(model->index(0, 0).data().toString(), "Type");
+    EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsSelectable);
     EXPECT_EQ(section.sectionVC()->outlineView()->selectionModel()->selectedIndexes().first().data().toString(), "All");
 
     chooseType(3);
     EXPECT_EQ(list().filterType(), 3u);
-    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"cdn.abc.net", "ads.example", "api.example"}));
+    EXPECT_EQ(domainsOf(list().mainArray()), (Domains{"cdn.abc.net", "ads.example", "api.example"}));
     chooseType(2);
-    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"localhost", "printer.local"}));
+    EXPECT_EQ(domainsOf(list().mainArray()), (Domains{"localhost", "printer.local"}));
     // The type stays in force for later reports.
     feed(Command::dnsRecordsPush, sixRecords());
     EXPECT_EQ(list().mainArray().size(), 2u);
     chooseType(0);
     EXPECT_EQ(list().mainArray().size(), 6u);
-}
 
-TEST_F(DNSListTest, TheWindowFilterMatchesDomainsIgnoringCase)
-{
-    processer->setFilterString("ABC");
-    settle();
-    EXPECT_EQ(domainsOf(list().mainArray()), std::vector<std::string>{"cdn.abc.net"});
-    processer->setFilterString("Éxample");
-    settle();
-    EXPECT_EQ(domainsOf(list().mainArray()), (std::vector<std::string>{"ads.example", "api.example"}));
-    processer->setFilterString("");
-    settle();
+    // The window's filter matches domains ignoring case and accents.
+    filter("ABC");
+    EXPECT_EQ(domainsOf(list().mainArray()), Domains{"cdn.abc.net"});
+    filter("Éxample");
+    EXPECT_EQ(domainsOf(list().mainArray()), (Domains{"ads.example", "api.example"}));
+    filter("");
     EXPECT_EQ(list().mainArray().size(), 6u);
 }
 
-TEST_F(DNSListTest, RowsAreAsTallAsTheirWrappedAddresses)
-{
-    auto* table = list().tableView();
-    const int none = 4; // ads.example: "--"
-    const int two = 0;  // localhost: two addresses
-    EXPECT_EQ(table->rowHeight(none), VDTableCellView::kRowHeight);
-    const int wide = table->rowHeight(two);
-    EXPECT_GE(wide, VDTableCellView::kRowHeight);
-
-    // More addresses than one line holds wrap, and the row grows to show them all.
-    std::vector<std::string> many;
-    for (int i = 1; i <= 40; ++i)
-        many.push_back("10.0.0." + std::to_string(i));
-    feed(Command::dnsRecords, Json{{"host_file", Json::array({entry("many.lan", many)})}});
-    const int tall = table->rowHeight(0);
-    EXPECT_GT(tall, 3 * VDTableCellView::kRowHeight);
-    // A wider IPs column needs fewer lines.
-    table->horizontalHeader()->resizeSection(col::kIps, 900);
-    EXPECT_LT(table->rowHeight(0), tall);
-    EXPECT_GE(table->rowHeight(0), VDTableCellView::kRowHeight);
-    // The column never gets narrower than its minimum.
-    table->horizontalHeader()->resizeSection(col::kIps, 40);
-    EXPECT_EQ(table->columnWidth(col::kIps), 250);
-}
-
-TEST_F(DNSListTest, DeleteIsOfferedForChosenDynamicEntriesOnly)
+TEST_F(DNSListTest, DeleteIsOfferedForChosenCachedEntriesAndTheChoiceFollowsItsDomain)
 {
     auto* del = list().delButton();
     EXPECT_FALSE(del->isEnabled());
@@ -242,44 +178,40 @@ TEST_F(DNSListTest, DeleteIsOfferedForChosenDynamicEntriesOnly)
     EXPECT_EQ(list().selectedDomain(), "");
     EXPECT_FALSE(del->isEnabled());
 
-    QMenu* menu = list().menuNeedsUpdate(2);
-    EXPECT_EQ(menuTexts(menu), QStringList({"Set Filter to router.lan", "-", "Copy Domain", "Copy IPs", "Copy DNS / DoH"}));
+    EXPECT_EQ(menuTexts(*list().menuNeedsUpdate(2)), QStringList({"Set Filter to router.lan", "-", "Copy Domain", "Copy IPs", "Copy DNS / DoH"}));
     EXPECT_EQ(list().selectedDomain(), "router.lan") << "the row under the pointer is selected first";
-    menu = list().menuNeedsUpdate(5);
-    EXPECT_EQ(menuTexts(menu).mid(0, 3), QStringList({"Delete DNS Record of api.example", "-", "Set Filter to api.example"}));
+    QMenu* menu = list().menuNeedsUpdate(5);
+    EXPECT_EQ(menuTexts(*menu).mid(0, 3), QStringList({"Delete DNS Record of api.example", "-", "Set Filter to api.example"}));
     EXPECT_TRUE(del->isEnabled());
     EXPECT_EQ(list().menuNeedsUpdate(6), nullptr) << "below the last row there is no menu";
 
-    menuItem(menu, "Set Filter to api.example")->trigger();
-    settle();
-    EXPECT_EQ(processer->filterString(), "api.example");
-    EXPECT_EQ(domainsOf(list().mainArray()), std::vector<std::string>{"api.example"});
-}
-
-TEST_F(DNSListTest, SelectionFollowsItsDomainAcrossReloads)
-{
-    select("api.example");
-    // The same table in another order, then without the entry.
+    // The same table in another order keeps the choice on its domain; without the entry it goes.
     Json moved = sixRecords();
     std::swap(moved["record"][0], moved["record"][2]);
     feed(Command::dnsRecordsPush, moved);
-    ASSERT_EQ(list().mainArray()[3].domain, "api.example");
-    EXPECT_EQ(list().tableView()->selectionModel()->selectedRows().first().row(), 3);
-    EXPECT_TRUE(list().delButton()->isEnabled());
+    ASSERT_EQ(domainAt(3), "api.example");
+    EXPECT_EQ(selectedRow(), 3);
+    EXPECT_TRUE(del->isEnabled());
+    menuItem(*menu, "Set Filter to api.example")->trigger();
+    settle();
+    EXPECT_EQ(processer->filterString(), "api.example");
+    EXPECT_EQ(domainsOf(list().mainArray()), Domains{"api.example"});
 
     Json gone = sixRecords();
     gone["record"].erase(2);
     feed(Command::dnsRecordsPush, gone);
     EXPECT_TRUE(list().tableView()->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(list().selectedDomain(), "");
-    EXPECT_FALSE(list().delButton()->isEnabled());
+    EXPECT_FALSE(del->isEnabled());
 }
 
+// Every fifth name wraps its addresses over several lines, so the rows differ in height.
 TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSelectionWhileTTLsReorderRows)
 {
     QAbstractItemModelTester tester(list().model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy resets(list().model(), &QAbstractItemModel::modelAboutToBeReset);
     auto* table = list().tableView();
+    const auto topDomain = [&] { return domainAt(table->rowAt(0)); };
     feed(Command::dnsRecordsPush, cachedNames(80, [](int i) { return 1000 + i; }));
     table->horizontalHeader()->setSortIndicator(col::kTtl, Qt::AscendingOrder);
     select("name3.example");
@@ -297,7 +229,7 @@ TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSele
     EXPECT_EQ(table->rowHeight(0), table->rowHeight(45)) << "heights go with their rows";
     EXPECT_GT(table->rowHeight(0), table->rowHeight(41));
     EXPECT_EQ(list().selectedDomain(), "name3.example");
-    EXPECT_EQ(domainAt(table->selectionModel()->selectedRows().first().row()), "name3.example");
+    EXPECT_EQ(domainAt(selectedRow()), "name3.example");
     EXPECT_EQ(domainAt(table->currentIndex().row()), "name3.example");
 
     // Back at the very start, the table stays there and shows what now comes first.
@@ -306,6 +238,14 @@ TEST_F(DNSListTest, ScrolledAwayFromTheSelectionPushesKeepTheTopRecordAndTheSele
     EXPECT_EQ(topDomain(), "name0.example");
     EXPECT_EQ(list().selectedDomain(), "name3.example");
     EXPECT_EQ(resets.count(), 0);
+
+    // A wider IPs column needs fewer lines; it never gets narrower than its minimum.
+    const int tall = table->rowHeight(0);
+    table->horizontalHeader()->resizeSection(col::kIps, 900);
+    EXPECT_LT(table->rowHeight(0), tall);
+    EXPECT_GE(table->rowHeight(0), VDTableCellView::kRowHeight);
+    table->horizontalHeader()->resizeSection(col::kIps, 40);
+    EXPECT_EQ(table->columnWidth(col::kIps), 250);
 }
 
 // --- the list and the simulated service ------------------------------------------------------------
@@ -314,11 +254,7 @@ class DNSListWithServiceTest : public test::RecordListServiceFixture {
 protected:
     DNSListWithServiceTest() : RecordListServiceFixture(0ms) {}
 
-    VDDNSListViewController& list() { return *section->listVC(); }
-    bool waitForRows()
-    {
-        return QTest::qWaitFor([&] { return !list().mainArray().empty(); }, 5000);
-    }
+    VDDNSListViewController& list() { return *section.listVC(); }
     // The rows of the cached (dynamic) entries.
     std::vector<int> dynamicRows()
     {
@@ -329,48 +265,51 @@ protected:
         }
         return rows;
     }
+    std::string domainAt(int row) { return list().mainArray()[static_cast<std::size_t>(row)].domain; }
+    bool pushSwitchedTo(bool on)
+    {
+        return QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == on; }, 5000);
+    }
+    bool asked(Command cmd, std::size_t times)
+    {
+        return QTest::qWaitFor([&] { return commands(cmd).size() == times; }, 5000);
+    }
 
-    std::unique_ptr<VDDNSViewController> section = std::make_unique<VDDNSViewController>(idString);
+    VDDNSViewController section{idString};
 };
 
-TEST_F(DNSListWithServiceTest, ShowingAsksForTheTableAndSwitchesThePushWhileShown)
+TEST_F(DNSListWithServiceTest, TheShownSectionFollowsTheServicesTableAndSendsWhatTheUserAsks)
 {
     EXPECT_TRUE(lastSwitch(Command::autoPushDNS).is_null()) << "nothing is asked before the section is shown";
-    section->show();
-    ASSERT_TRUE(waitForRows());
+    section.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !list().mainArray().empty(); }, 5000));
     EXPECT_FALSE(commands(Command::dnsRecords).empty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == true; }, 5000));
+    ASSERT_TRUE(pushSwitchedTo(true));
 
     // The service's hosts file, then its configured names, then its cache.
     std::vector<DNSType> types;
     for (const auto& r : list().mainArray())
         types.push_back(r.type);
     ASSERT_GT(types.size(), 6u);
-    constexpr auto hostsFile = DNSType::hostsFile;
-    constexpr auto configured = DNSType::configured;
     EXPECT_EQ(std::vector<DNSType>(types.begin(), types.begin() + 6),
-              (std::vector<DNSType>{hostsFile, hostsFile, hostsFile, configured, configured, configured}));
+              (std::vector<DNSType>{DNSType::hostsFile, DNSType::hostsFile, DNSType::hostsFile, DNSType::configured, DNSType::configured, DNSType::configured}));
     EXPECT_TRUE(std::all_of(types.begin() + 6, types.end(), [](auto t) { return t == DNSType::dynamic; }));
-    EXPECT_EQ(list().mainArray()[0].domain, "localhost");
-    EXPECT_EQ(list().mainArray()[3].domain, "router.lan");
+    EXPECT_EQ(domainAt(0), "localhost");
 
-    section->hide();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == false; }, 5000));
-    section->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushDNS) == true; }, 5000));
-    EXPECT_EQ(commands(Command::autoPushDNS).size(), 3u);
-}
-
-TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithItsDomain)
-{
-    section->show();
-    ASSERT_TRUE(waitForRows());
-    const auto cached = dynamicRows();
-    ASSERT_GE(cached.size(), 2u);
-    const std::string first = list().mainArray()[static_cast<std::size_t>(cached[0])].domain;
-    const std::string second = list().mainArray()[static_cast<std::size_t>(cached[1])].domain;
+    // Copy items put the entry's texts on the clipboard.
+    const auto copy = [&](int row, const char* item) {
+        menuItem(*list().menuNeedsUpdate(row), item)->trigger();
+        return QGuiApplication::clipboard()->text().toStdString();
+    };
+    EXPECT_EQ(copy(4, "Copy Domain"), "nas.lan");
+    EXPECT_EQ(copy(4, "Copy IPs"), "192.168.1.5, fd00::5");
+    EXPECT_EQ(copy(0, "Copy DNS / DoH"), list().mainArray()[0].dns);
 
     // A configured name cannot be deleted: nothing is sent.
+    const auto cached = dynamicRows();
+    ASSERT_GE(cached.size(), 2u);
+    const std::string first = domainAt(cached[0]);
+    const std::string second = domainAt(cached[1]);
     list().tableView()->selectRow(3);
     list().delAction();
     // The second cached name stays chosen while the first one is deleted from the menu.
@@ -379,48 +318,32 @@ TEST_F(DNSListWithServiceTest, DeleteSendsTheChosenCachedNameAndTheRowMovesWithI
     ASSERT_EQ(menu->actions().first()->text(), QString::fromStdString("Delete DNS Record of " + first));
     list().tableView()->selectRow(cached[1]);
     menu->actions().first()->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::removeDNSRecord).empty(); }, 5000));
-    EXPECT_EQ(commands(Command::removeDNSRecord).size(), 1u);
+    ASSERT_TRUE(asked(Command::removeDNSRecord, 1));
     EXPECT_EQ(commands(Command::removeDNSRecord).front()["d"]["domain"], first);
-
     // The service pushes its table without the name; the chosen row moves up with its domain.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list().mainArray()[static_cast<std::size_t>(cached[0])].domain == second; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return domainAt(cached[0]) == second; }, 5000));
     EXPECT_EQ(list().selectedDomain(), second);
     EXPECT_EQ(list().tableView()->selectionModel()->selectedRows().first().row(), cached[0]);
-
     // The delete button deletes the chosen one.
     list().delAction();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(Command::removeDNSRecord).size() == 2; }, 5000));
+    ASSERT_TRUE(asked(Command::removeDNSRecord, 2));
     EXPECT_EQ(commands(Command::removeDNSRecord).back()["d"]["domain"], second);
-}
 
-TEST_F(DNSListWithServiceTest, PurgeAndRefreshAskTheServiceAndCopyItemsPutTheEntrysTextsOnTheClipboard)
-{
-    section->show();
-    ASSERT_TRUE(waitForRows());
-    ASSERT_FALSE(dynamicRows().empty());
+    // Purge empties the cache, refresh asks for the table again.
     QTest::mouseClick(list().purgeButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !commands(Command::purgeDNSRecords).empty(); }, 5000));
-    EXPECT_TRUE(commands(Command::removeDNSRecord).empty());
+    ASSERT_TRUE(asked(Command::purgeDNSRecords, 1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return dynamicRows().empty(); }, 5000));
     EXPECT_EQ(list().mainArray().size(), 6u);
-
-    const auto asked = commands(Command::dnsRecords).size();
+    const auto tables = commands(Command::dnsRecords).size();
     QTest::mouseClick(list().refreshButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return commands(Command::dnsRecords).size() > asked; }, 5000));
+    ASSERT_TRUE(asked(Command::dnsRecords, tables + 1));
 
-    QMenu* menu = list().menuNeedsUpdate(4); // nas.lan: two addresses
-    const auto copy = [&](QMenu* m, const char* item) {
-        for (QAction* action : m->actions()) {
-            if (action->text() == item)
-                action->trigger();
-        }
-        return QGuiApplication::clipboard()->text().toStdString();
-    };
-    EXPECT_EQ(copy(menu, "Copy Domain"), "nas.lan");
-    EXPECT_EQ(copy(menu, "Copy IPs"), "192.168.1.5, fd00::5");
-    menu = list().menuNeedsUpdate(0);
-    EXPECT_EQ(copy(menu, "Copy DNS / DoH"), list().mainArray()[0].dns);
+    // The push runs only while the section is shown.
+    section.hide();
+    ASSERT_TRUE(pushSwitchedTo(false));
+    section.show();
+    ASSERT_TRUE(pushSwitchedTo(true));
+    EXPECT_EQ(commands(Command::autoPushDNS).size(), 3u);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
-#include <QScrollBar>
 #include <QSignalSpy>
 
 #include "RecordListFixture.h"
@@ -12,6 +11,7 @@ namespace {
 
 using contract::Command;
 using Json = QNComPacket::Dictionary;
+using Ids = std::vector<std::int64_t>;
 using namespace std::chrono_literals;
 using col = VDUDPColumns;
 
@@ -38,27 +38,20 @@ std::shared_ptr<const VDUDPTunnelInfo> record(const UDPFields& fields)
     return VDUDPTunnelInfo::initWithJSONString(textOf(fields), 1.7e9);
 }
 
-std::vector<std::int64_t> idsOf(const UDPList& rows)
+Ids idsOf(const UDPList& rows)
 {
-    std::vector<std::int64_t> ids;
+    Ids ids;
     for (const auto& r : rows)
         ids.push_back(r->id_());
     return ids;
 }
 
-// --- the table's rows --------------------------------------------------------------------------
-
-class UDPTableModelTest : public ::testing::Test {
-protected:
-    QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
-    QImage image(int row) const { return model.data(model.index(row, col::kStatus), Qt::DecorationRole).value<QPixmap>().toImage(); }
-
-    VDUDPTunListViewController::Model model;
-    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
-};
-
-TEST_F(UDPTableModelTest, StatusImagesAndTextsTellReceivedSentAndFailed)
+TEST(UDPTableModelTest, StatusPolicyAndTheAddressColumnsSortByAddressNotByShownText)
 {
+    VDUDPTunListViewController::Model model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto cell = [&](int row, int column) { return model.data(model.index(row, column)).toString(); };
+    const auto image = [&](int row) { return model.data(model.index(row, col::kStatus), Qt::DecorationRole).value<QPixmap>().toImage(); };
     model.setRows({record({.id = 1, .status = 2, .direction = 1, .policyName = "Proxy", .ruleInfo = "FINAL"}),
                    record({.id = 2, .status = 0, .policyName = "DIRECT"}), record({.id = 3, .status = 1, .ruleInfo = "FINAL"}),
                    record({.id = 4, .status = 2}), record({.id = 5, .status = 7})});
@@ -69,56 +62,66 @@ TEST_F(UDPTableModelTest, StatusImagesAndTextsTellReceivedSentAndFailed)
     EXPECT_EQ(cell(0, col::kStatusString), "Recved");
     EXPECT_EQ(cell(0, col::kServer), "dns.example:53");
     // The policy names its rule when there is one.
-    EXPECT_EQ(cell(0, col::kPolicy), "Proxy (FINAL)");
-    EXPECT_EQ(cell(1, col::kPolicy), "DIRECT");
-    EXPECT_EQ(cell(2, col::kPolicy), "--");
+    EXPECT_EQ((QStringList{cell(0, col::kPolicy), cell(1, col::kPolicy), cell(2, col::kPolicy)}), (QStringList{"Proxy (FINAL)", "DIRECT", "--"}));
     EXPECT_FALSE(model.flags(model.index(0, col::kId)) & Qt::ItemIsSelectable);
     EXPECT_FALSE(model.data(model.index(5, col::kId)).isValid()) << "no row past the end";
-}
 
-TEST_F(UDPTableModelTest, ClientAndServerColumnsSortByAddressNotByShownText)
-{
     model.setRows({record({.id = 1, .fromHost = "10.0.0.9", .host = "b.example"}), record({.id = 2, .fromHost = "10.0.0.10", .host = "a.example"}),
                    record({.id = 3, .fromHost = "10.0.0.1", .host = ""})});
     model.sort(col::kServer);
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{3, 2, 1})) << "an empty host (shown as --) first";
+    EXPECT_EQ(idsOf(model.mainArray()), (Ids{3, 2, 1})) << "an empty host (shown as --) first";
     model.sort(col::kClient, Qt::DescendingOrder);
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(idsOf(model.mainArray()), (Ids{1, 2, 3}));
 }
 
 // --- the list, fed pushes directly ---------------------------------------------------------------
 
 class UDPListTest : public test::RecordListFixture {
 protected:
+    UDPListTest()
+    {
+        list.resize(1000, 600);
+        list.show();
+    }
     void push(const UDPFields& fields) { feed(Command::udpRecordPush, Json{{"tunnel_info", textOf(fields)}}); }
+    void filter(const std::string& text)
+    {
+        processer->setFilterString(text);
+        settle();
+    }
     std::int64_t topId() const { return (*list.model()->rowAt(list.tableView()->rowAt(0)))->id_(); }
 
     VDUDPTunListViewController list{idString};
 };
 
-TEST_F(UDPListTest, NewestFirstFilteredByDestinationOnly)
+TEST_F(UDPListTest, NewestFirstFilteredByDestinationOnlyAndUnchangedWhileHidden)
 {
-    list.resize(1000, 600);
-    list.show();
     push({.id = 1, .fromHost = "10.0.0.7", .host = "dns.example"});
     push({.id = 2, .fromHost = "192.168.1.20", .host = "time.example"});
     push({.id = 3, .fromHost = "10.0.0.8", .host = "10.0.0.53"});
-    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{3, 2, 1}));
-
+    EXPECT_EQ(idsOf(list.mainArray()), (Ids{3, 2, 1}));
     // A client's address never matches; the destination's does, in any case.
-    processer->setFilterString("10.0.0");
-    settle();
-    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{3});
-    processer->setFilterString("TIME");
-    settle();
-    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{2});
+    filter("10.0.0");
+    EXPECT_EQ(idsOf(list.mainArray()), Ids{3});
+    filter("TIME");
+    EXPECT_EQ(idsOf(list.mainArray()), Ids{2});
+    filter("");
+
+    // Off screen nothing changes; what arrived meanwhile shows with the next push.
+    list.hide();
+    EXPECT_FALSE(list.viewAppeared());
+    push({.id = 4});
+    filter("nothing matches this");
+    EXPECT_EQ(idsOf(list.mainArray()), (Ids{3, 2, 1}));
     processer->setFilterString("");
-    settle();
+    list.show();
+    push({.id = 5});
+    EXPECT_EQ(idsOf(list.mainArray()), (Ids{5, 4, 3, 2, 1}));
 
     // A header order stays in force for later pushes; an update replaces its record.
     list.tableView()->horizontalHeader()->setSortIndicator(col::kId, Qt::AscendingOrder);
     push({.id = 2, .status = 2, .direction = 1, .host = "time.example"});
-    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(idsOf(list.mainArray()), (Ids{1, 2, 3, 4, 5}));
     EXPECT_EQ(list.mainArray()[1]->statusString(), "Recved");
     EXPECT_EQ(list.tableView()->selectionMode(), QAbstractItemView::NoSelection);
     EXPECT_EQ(list.tableView()->rowHeight(0), VDTableCellView::kRowHeight);
@@ -129,8 +132,6 @@ TEST_F(UDPListTest, NewRecordsArriveAboveWhileTheTopRecordStaysAtTheTop)
     QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy resets(list.model(), &QAbstractItemModel::modelAboutToBeReset);
     QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
-    list.resize(1000, 600);
-    list.show();
     for (std::int64_t id = 1; id <= 60; ++id)
         push({.id = id});
     // At the very start the list shows the newest record as it arrives.
@@ -156,26 +157,6 @@ TEST_F(UDPListTest, NewRecordsArriveAboveWhileTheTopRecordStaysAtTheTop)
     EXPECT_EQ(resets.count(), 0);
 }
 
-TEST_F(UDPListTest, NothingChangesWhileHidden)
-{
-    list.show();
-    push({.id = 1});
-    ASSERT_EQ(list.mainArray().size(), 1u);
-    list.hide();
-    EXPECT_FALSE(list.viewAppeared());
-    push({.id = 2});
-    processer->setFilterString("nothing matches this");
-    settle();
-    EXPECT_EQ(idsOf(list.mainArray()), std::vector<std::int64_t>{1});
-    processer->setFilterString("");
-    list.show();
-    // What arrived meanwhile shows with the next push.
-    push({.id = 3});
-    EXPECT_EQ(idsOf(list.mainArray()), (std::vector<std::int64_t>{3, 2, 1}));
-}
-
-// --- the list and the simulated service ------------------------------------------------------------
-
 class UDPListWithServiceTest : public test::RecordListServiceFixture {
 protected:
     UDPListWithServiceTest() : RecordListServiceFixture(20ms) {}
@@ -185,16 +166,13 @@ protected:
 
 TEST_F(UDPListWithServiceTest, ThePushRunsOnlyWhileTheListIsShown)
 {
-    EXPECT_TRUE(list.mainArray().empty());
     list.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == true; }, 5000));
     EXPECT_EQ(commands(Command::autoPushUDP).size(), 1u) << "the push is not switched on before the list shows";
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.mainArray().size() >= 3; }, 10000));
     const auto ids = idsOf(list.mainArray());
     EXPECT_TRUE(std::is_sorted(ids.rbegin(), ids.rend())) << "newest first";
-
     list.hide();
-    // What the list does with pushes while hidden is checked without a service, above.
     ASSERT_TRUE(QTest::qWaitFor([&] { return lastSwitch(Command::autoPushUDP) == false; }, 5000));
 }
 
