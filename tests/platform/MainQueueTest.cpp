@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Eventually.h"
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
+#include "support/Eventually.h"
 
 namespace vd {
 namespace {
@@ -17,8 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::kPatience;
 
-// One walk through a main thread's life: before a loop, with one, between two.
-TEST(MainQueue, TasksWaitForALoopAndRunOnItsThreadInOrderWhereOnlyRunBlockInMainThreadMayRunAtOnce)
+// One walk through a main thread's life: before a loop, with one, between two. Tasks wait for a
+// loop and run on its thread in order; only runBlockInMainThread on the main thread runs at once.
+TEST(MainQueue, TasksWaitForALoopAndRunOnItsThreadInOrder)
 {
     auto main = MainQueue::shared();
     std::vector<int> order; // touched on this thread only, or before the other thread is joined
@@ -40,12 +41,11 @@ TEST(MainQueue, TasksWaitForALoopAndRunOnItsThreadInOrderWhereOnlyRunBlockInMain
         // What a task posts while the loop drains runs in the same drain, after what came before.
         main->async([&] { main->async(record(5)); });
         main->async(record(4));
-        EXPECT_EQ(order.size(), 0u) << "async never runs a task at once";
+        EXPECT_TRUE(order.empty()) << "async never runs a task at once";
         loop.drain();
         runBlockInMainThread(record(6));
         EXPECT_EQ(order.size(), 6u) << "on the main thread it does";
-        std::atomic<bool> ran{false};
-        bool ranBeforeReturn = true;
+        std::atomic<bool> ran{false}, ranBeforeReturn{true};
         std::thread([&] {
             runBlockInMainThread([&] { ran = true; });
             ranBeforeReturn = ran.load();
@@ -55,12 +55,10 @@ TEST(MainQueue, TasksWaitForALoopAndRunOnItsThreadInOrderWhereOnlyRunBlockInMain
     }
     EXPECT_FALSE(main->isCurrent());
     main->async(record(7)); // between two loops
-    EXPECT_EQ(order.size(), 6u);
     MainLoop next;
     next.drain();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    for (const auto& id : threads)
-        EXPECT_EQ(id, std::this_thread::get_id());
+    EXPECT_EQ(std::count(threads.begin(), threads.end(), std::this_thread::get_id()), 7);
 }
 
 TEST(MainQueue, WaitingTasksKeepTheirPlaceAgainstTasksHandedInDuringInstall)
@@ -68,18 +66,14 @@ TEST(MainQueue, WaitingTasksKeepTheirPlaceAgainstTasksHandedInDuringInstall)
     // One sender hands in numbered tasks without pause while the loop is installed: the ones
     // that had to wait must still run before everything the sender handed in after them. A
     // long waiting list makes the moment of install long enough to be hit.
-    constexpr int kWaiting = 20000;
-    constexpr int kTotal = 40000;
-    constexpr int kRounds = 3;
-    for (int round = 0; round < kRounds; ++round) {
+    constexpr int kWaiting = 20000, kTotal = 40000;
+    for (int round = 0; round < 3; ++round) {
         std::vector<int> order;
         order.reserve(kTotal);
         std::atomic<int> handedIn{0};
         std::thread sender([&] {
-            for (int i = 0; i < kTotal; ++i) {
+            for (int i = 0; i < kTotal; handedIn.store(++i))
                 MainQueue::shared()->async([&order, i] { order.push_back(i); });
-                handedIn.store(i + 1);
-            }
         });
         EXPECT_TRUE(test::eventually([&] { return handedIn.load() >= kWaiting; }));
         {
@@ -104,10 +98,9 @@ TEST(MainQueue, AnUninstalledPosterIsNeitherRunningNorCalledAgain)
         while (!stop.load())
             MainQueue::shared()->async([] {});
     });
-
     const auto deadline = std::chrono::steady_clock::now() + 500ms;
     int rounds = 0;
-    while (std::chrono::steady_clock::now() < deadline && calledLate.load() + stillRunning.load() == 0) {
+    for (; std::chrono::steady_clock::now() < deadline && calledLate.load() + stillRunning.load() == 0; ++rounds) {
         auto retired = std::make_shared<std::atomic<bool>>(false);
         MainQueue::install([retired, &calledLate, &stillRunning](Task) {
             calledLate += retired->load();
@@ -118,25 +111,20 @@ TEST(MainQueue, AnUninstalledPosterIsNeitherRunningNorCalledAgain)
         std::this_thread::sleep_for(50us); // lets the sender reach the poster; no event to await
         MainQueue::uninstall();
         *retired = true;
-        ++rounds;
     }
     stop = true;
     sender.join();
-    {
-        MainLoop loop; // lets the tasks left waiting go, so none outlives this test
-        loop.drain();
-    }
+    MainLoop().drain(); // lets the tasks left waiting go, so none outlives this test
     EXPECT_EQ(calledLate.load() + stillRunning.load(), 0) << "after " << rounds << " install/uninstall rounds";
 }
 
+// The usual end of a test: a worker hands in the last task, the loop runs it and the test ends
+// at once. Whatever the handing-in thread still does must not touch the gone loop; the thread
+// sanitizer reports it if it does. The loop spins rather than sleeps, so it picks the task up
+// the moment it is queued.
 TEST(MainLoop, CanEndAsSoonAsATaskFromAnotherThreadHasRun)
 {
-    // The usual end of a test: a worker hands in the last task, the loop runs it and the test
-    // ends at once. Whatever the handing-in thread still does must not touch the gone loop;
-    // the thread sanitizer reports it if it does. The loop spins rather than sleeps, so it
-    // picks the task up the moment it is queued.
     const auto deadline = std::chrono::steady_clock::now() + 300ms;
-    int rounds = 0;
     while (std::chrono::steady_clock::now() < deadline) {
         auto loop = std::make_unique<MainLoop>();
         std::atomic<bool> ran{false};
@@ -147,18 +135,15 @@ TEST(MainLoop, CanEndAsSoonAsATaskFromAnotherThreadHasRun)
         loop.reset();
         sender.join();
         ASSERT_TRUE(ran.load());
-        ++rounds;
     }
-    EXPECT_GT(rounds, 0);
 }
 
 TEST(MainLoop, RunUntilSeesAConditionChangedElsewhereAndGivesUpOnlyAtTheDeadline)
 {
     MainLoop loop;
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(loop.runUntil([] { return false; }, 50ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
-
     // Nothing is posted: the loop must look at the condition again by itself. The setter's pause
     // only makes the change come after the loop has started waiting.
     std::atomic<bool> flag{false};
@@ -166,7 +151,6 @@ TEST(MainLoop, RunUntilSeesAConditionChangedElsewhereAndGivesUpOnlyAtTheDeadline
         std::this_thread::sleep_for(20ms);
         flag = true;
     });
-    start = std::chrono::steady_clock::now();
     EXPECT_TRUE(loop.runUntil([&] { return flag.load(); }, kPatience));
     EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience / 2);
     setter.join();
