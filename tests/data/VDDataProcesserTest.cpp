@@ -63,14 +63,13 @@ protected:
         loop.runFor(20ms);
     }
 
-    void connect(bool sendInfo = true)
+    void connect()
     {
         processer->connectToSocketPath(service.path().string());
         service.acceptAndLogin();
         ASSERT_TRUE(loop.runUntil([&] { return connected == 1; }, 5s));
         EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected);
-        if (sendInfo)
-            service.report(1, {{"service_start_time", 1000.0}, {"mitm_enable", true}, {"record_traffic", false},
+        service.report(1, {{"service_start_time", 1000.0}, {"mitm_enable", true}, {"record_traffic", false},
                                {"local_address", {"10.1.1.1"}}});
     }
     template <typename Predicate>
@@ -134,62 +133,66 @@ TEST_F(VDDataProcesserTest, InfoSwitchesAndCurrentReportsShapeTheSessionsView)
     service.send({{"c", 1}, {"t", "7"}, {"d", {{"tunnels", {tunnelText(9, "::1", "z", "")}}}}});
     service.report(7, {{"tunnels", {tunnelText(3, "::1", "c", "")}}});
     ASSERT_TRUE(eventually([&] { return posts.count == 3; }));
-    ASSERT_EQ(processer->currentTunnelInfos().size(), 1u);
-    EXPECT_EQ(processer->currentTunnelInfos()[0]->id_(), 3);
+    EXPECT_EQ(idsOf(processer->currentTunnelInfos()), std::vector<std::int64_t>{3});
+
+    // The DNS table: hosts file first, then the configured entries, then the cache, in order.
+    service.report(13, {{"record", {{{"domain", "c1"}, {"ttl", 5}}, {{"domain", "c2"}}}},
+                        {"host_config", {{{"domain", "conf"}, {"ttl", 5}}}},
+                        {"host_file", {{{"domain", "h1"}}, {{"domain", "h2"}}, "not an object"}}});
+    ASSERT_TRUE(eventually([&] { return processer->dnsInfos().size() == 5; }));
+    Texts dns;
+    for (const auto& info : processer->dnsInfos())
+        dns.push_back(info.domain + " " + info.typeString() + " " + std::to_string(info.ttl));
+    EXPECT_EQ(dns, (Texts{"h1 System -1", "h2 System -1", "conf Config -1", "c1 Dynamic 5", "c2 Dynamic -1"}));
+
+    // Debug lines never show captured content.
+    log::Capture capture;
+    service.send({{"c", 1}, {"i", 5}, {"t", 20}, {"d", {{"tunnel_id", 3}, {"data", "c2VjcmV0IGNvb2tpZQ=="}}}});
+    ASSERT_TRUE(eventually([&] {
+        const auto lines = capture.lines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find(R"(|20|: {"tunnel_id":3,"data":"<20 bytes>"})") != std::string::npos;
+        });
+    }));
+    for (const auto& line : capture.lines())
+        EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;
 }
 
 // A report as the link hands it over: its records are read from the received packet itself, and
 // must be the very records its texts make one by one.
-TEST_F(VDDataProcesserTest, ReceivedReportsMakeTheRecordsTheirTextsMake)
+TEST_F(VDDataProcesserTest, ReceivedReportsMakeTheRecordsTheirValidTextsMake)
 {
     Json escaped = Json::parse(tunnelText(4, "10.0.0.9", "na\"me\\", "com.example.app"));
     escaped["host"] = "h\u00f4st\n\t\"q\"";
     escaped["headerString"] = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
     escaped["rx"] = "12abc";
-    escaped["hasSend"] = "yes";
-    const std::vector<Json> texts{tunnelText(1, "127.0.0.1", "b", "com.b"), escaped.dump(), "not json", 42, "[1,2]",
-                                  R"({"id":7,"host":"unterminated)", nullptr, Json{{"id", 8}}, tunnelText(3, "::1", "c", ""),
-                                  R"({"id":9,"port":1e400})", ""};
-    std::vector<std::shared_ptr<const VDTunnelInfo>> expected;
-    for (const auto& text : texts) {
-        if (!text.is_string())
-            continue;
-        if (auto record = VDTunnelInfo::initWithJSONString(text.get<std::string>(), 0))
-            expected.push_back(std::move(record));
-    }
-    ASSERT_EQ(expected.size(), 3u);
-
+    const Texts valid{tunnelText(1, "127.0.0.1", "b", "com.b"), escaped.dump(), tunnelText(3, "::1", "c", "")};
+    const Json texts{valid[0], valid[1], "not json", 42, "[1,2]", R"({"id":7,"host":"unterminated)", nullptr,
+                     Json{{"id", 8}}, valid[2], R"({"id":9,"port":1e400})", ""};
     for (const std::uint64_t cmd : {7u, 8u}) {
         QNComPacket report = QNComPacket::initWithId(3);
         report.setCmd(cmd);
         report.setData(Json{{"tunnels", texts}, {"other", "x"}});
-        const auto wire = report.toData();
-        ASSERT_TRUE(wire);
-        const auto received = ReceivedPacket::decode(*wire);
+        const auto received = ReceivedPacket::decode(report.toData().value());
         ASSERT_TRUE(received);
         processer->processReceived(*received);
-        const auto made = cmd == 7 ? processer->currentTunnelInfos() : processer->recentTunnelInfos();
-        ASSERT_EQ(made.size(), expected.size()) << cmd;
-        for (std::size_t i = 0; i < made.size(); ++i) {
-            const auto& a = *made[i];
-            // The recent list is kept in id order, the current one in the report's.
-            const auto& b = *(cmd == 7 ? expected[i] : *std::find_if(expected.begin(), expected.end(), [&](const auto& e) {
-                return e->id_() == a.id_();
-            }));
-            EXPECT_EQ(std::tuple(a.rawData(), a.id_(), a.host(), a.processName(), a.rx(), a.hasSend(), a.headerString()),
-                      std::tuple(b.rawData(), b.id_(), b.host(), b.processName(), b.rx(), b.hasSend(), b.headerString()));
-        }
     }
-    EXPECT_EQ(processer->currentTunnelInfos()[1]->host(), "h\xC3\xB4st\n\t\"q\"");
-    EXPECT_EQ(processer->currentTunnelInfos()[1]->processName(), "na\"me\\");
-    EXPECT_EQ(processer->currentTunnelInfos()[1]->rx(), 12);
+    // The current list keeps the report's order, the recent one the ids'.
+    const auto current = processer->currentTunnelInfos();
+    const auto recent = processer->recentTunnelInfos();
+    ASSERT_EQ(std::pair(current.size(), recent.size()), std::pair(std::size_t{3}, std::size_t{3}));
+    EXPECT_EQ(textsOf(current[0]->rawData(), current[1]->rawData(), current[2]->rawData()), valid);
+    EXPECT_EQ(textsOf(recent[0]->rawData(), recent[1]->rawData(), recent[2]->rawData()), (Texts{valid[0], valid[2], valid[1]}));
+    for (const auto& record : {current[1], recent[2]}) {
+        EXPECT_EQ(textsOf(record->host(), record->processName(), record->headerString()),
+                  (Texts{"h\xC3\xB4st\n\t\"q\"", "na\"me\\", "GET / HTTP/1.1\r\nHost: x\r\n\r\n"}));
+        EXPECT_EQ(record->rx(), 12);
+    }
     // The clients come from the same records: before the service's info, every one is remote.
     EXPECT_TRUE(processer->currentLocalProcess().empty());
     EXPECT_EQ(processer->currentRemoteProcess().size(), 3u);
 }
 
-// Reload asks for the last hundred, then from the last id; overlapping replies keep one sorted
-// copy of each record, the first one.
 TEST_F(VDDataProcesserTest, RecentRepliesMergeSortedAndReloadAsksFromTheLastId)
 {
     connect();
@@ -224,26 +227,6 @@ TEST_F(VDDataProcesserTest, RecentRepliesMergeSortedAndReloadAsksFromTheLastId)
     EXPECT_TRUE(processer->recentTunnelInfos().empty());
     EXPECT_TRUE(processer->recentLocalProcess().empty());
     EXPECT_EQ(processer->lastRecentId(), 9);
-}
-
-TEST_F(VDDataProcesserTest, DnsTableKeepsHostsFileConfigAndCacheOrder)
-{
-    connect();
-    service.report(13, {{"record", {{{"domain", "c1"}, {"ttl", 5}}, {{"domain", "c2"}}, {{"domain", "c3"}}}},
-                        {"host_config", {{{"domain", "conf"}, {"ttl", 5}}}},
-                        {"host_file", {{{"domain", "h1"}}, {{"domain", "h2"}}, "not an object"}}});
-    ASSERT_TRUE(eventually([&] { return processer->dnsInfos().size() == 6; }));
-    const auto dns = processer->dnsInfos();
-    constexpr auto hostsFile = DNSType::hostsFile;
-    constexpr auto cached = DNSType::dynamic;
-    const std::vector<std::pair<std::string, DNSType>> expected{
-        {"h1", hostsFile}, {"h2", hostsFile}, {"conf", DNSType::configured}, {"c1", cached}, {"c2", cached}, {"c3", cached}};
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(dns[i].domain, expected[i].first);
-        EXPECT_EQ(dns[i].type, expected[i].second);
-    }
-    EXPECT_EQ(dns[2].ttl, -1);
-    EXPECT_EQ(dns[3].ttl, 5);
 }
 
 // Newest first, a known id replaced where it stands, and past the cap only the newest kept.
@@ -389,21 +372,6 @@ TEST_F(VDDataProcesserTest, PortsOutsideTheirRangeAreRefusedBeforeAnyLink)
     }
 }
 
-TEST_F(VDDataProcesserTest, DebugLinesNeverShowCapturedContent)
-{
-    connect(false);
-    log::Capture capture;
-    service.send({{"c", 1}, {"i", 5}, {"t", 20}, {"d", {{"tunnel_id", 3}, {"data", "c2VjcmV0IGNvb2tpZQ=="}}}});
-    ASSERT_TRUE(eventually([&] {
-        const auto lines = capture.lines();
-        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find("|20|: {\"tunnel_id\":3,\"data\":\"<20 bytes>\"}") != std::string::npos;
-        });
-    }));
-    for (const auto& line : capture.lines())
-        EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;
-}
-
 TEST_F(VDDataProcesserTest, ListCopiesAreSafeWhileReportsArrive)
 {
     connect();
@@ -436,19 +404,18 @@ TEST_F(VDDataProcesserTest, ListCopiesAreSafeWhileReportsArrive)
     EXPECT_EQ(processer->recentTunnelInfos().size(), 50u);
 }
 
-TEST(VDDataManager, BindsLooksUpAndRemovesProcessers)
+TEST(VDDataManager, BindingAnIdAgainReplacesItsProcesserAndRemovingDisconnectsIt)
 {
     auto& registry = VDDataManager::sharedInstance();
     const auto first = registry.bindProcesserId("REMtest:1@host");
-    EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), first);
     const auto second = registry.bindProcesserId("REMtest:1@host");
     EXPECT_NE(second, first);
     EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), second);
     EXPECT_NE(first->connectStatus(), ConnectStatus::disconnected) << "a replaced processer is not disconnected";
     registry.removeId("REMtest:1@host");
+    registry.removeId("never bound");
     EXPECT_EQ(registry.getProcesserOfId("REMtest:1@host"), nullptr);
     EXPECT_EQ(second->connectStatus(), ConnectStatus::disconnected);
-    registry.removeId("never bound");
     EXPECT_NE(first->dumpId(), second->dumpId());
     EXPECT_EQ(first->dumpId().size(), 6u);
 }
