@@ -26,6 +26,12 @@ inline std::uint32_t le32(const std::uint8_t* p)
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
+inline std::uint32_t be32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
+}
+
+// A daemon packet header: little-endian size (header included), protocol, type and tag.
 inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t type, std::uint32_t tag)
 {
     Bytes out;
@@ -33,6 +39,30 @@ inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t ty
         for (int shift = 0; shift < 32; shift += 8)
             out.push_back(static_cast<std::uint8_t>(v >> shift));
     return out;
+}
+
+inline sockaddr_un unixAddress(const std::filesystem::path& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    return address;
+}
+
+// Exactly `count` bytes from `fd`, waiting up to five seconds for each piece; false at the end
+// of the stream or when nothing comes.
+inline bool readExactly(int fd, std::uint8_t* out, std::size_t count)
+{
+    for (std::size_t got = 0; got < count;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 5000) <= 0)
+            return false;
+        const ssize_t n = ::read(fd, out + got, count - got);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 struct DaemonPacket {
@@ -49,6 +79,27 @@ struct DaemonPacket {
     }
 };
 
+// The next daemon packet on `fd`, its property list parsed when it is one.
+inline std::optional<DaemonPacket> readDaemonPacket(int fd)
+{
+    std::uint8_t head[16];
+    if (!readExactly(fd, head, 16))
+        return std::nullopt;
+    DaemonPacket packet{le32(head), le32(head + 4), le32(head + 8), le32(head + 12), {}, {}};
+    packet.payload.resize(packet.size - 16);
+    if (!readExactly(fd, reinterpret_cast<std::uint8_t*>(packet.payload.data()), packet.payload.size()))
+        return std::nullopt;
+    std::optional<Error> error;
+    if (auto parsed = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(packet.payload.data()), packet.payload.size(), error))
+        packet.message = *parsed;
+    return packet;
+}
+
+inline bool sendAll(int fd, const Bytes& bytes)
+{
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
 // Plays usbmuxd on a unix socket in a temporary folder that USBMUXD_SOCKET_ADDRESS points at,
 // byte by byte, so a test sees exactly what a client sends.
 class FakeDaemon {
@@ -56,10 +107,8 @@ public:
     explicit FakeDaemon(const std::filesystem::path& path)
     {
         listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const sockaddr_un address = unixAddress(path);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(::listen(listener_, 8), 0);
         if (const char* earlier = std::getenv("USBMUXD_SOCKET_ADDRESS"))
             earlierAddress_ = earlier;
@@ -76,6 +125,12 @@ public:
             ::unsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
+    // Whether a client is waiting to be accepted, without waiting.
+    bool incoming() const
+    {
+        pollfd pfd{listener_, POLLIN, 0};
+        return ::poll(&pfd, 1, 0) > 0;
+    }
     // Index of the accepted connection, or -1.
     int accept()
     {
@@ -86,43 +141,9 @@ public:
         return static_cast<int>(connections_.size()) - 1;
     }
 
-    bool readExactly(int index, std::uint8_t* out, std::size_t count)
-    {
-        std::size_t got = 0;
-        while (got < count) {
-            pollfd pfd{connections_[index], POLLIN, 0};
-            if (::poll(&pfd, 1, 5000) <= 0)
-                return false;
-            const ssize_t n = ::read(connections_[index], out + got, count - got);
-            if (n <= 0)
-                return false;
-            got += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    std::optional<DaemonPacket> readPacket(int index)
-    {
-        std::uint8_t head[16];
-        if (!readExactly(index, head, 16))
-            return std::nullopt;
-        DaemonPacket packet{le32(head), le32(head + 4), le32(head + 8), le32(head + 12), {}, {}};
-        packet.payload.resize(packet.size - 16);
-        if (!readExactly(index, reinterpret_cast<std::uint8_t*>(packet.payload.data()), packet.payload.size()))
-            return std::nullopt;
-        std::optional<Error> error;
-        if (auto parsed = usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(packet.payload.data()), packet.payload.size(), error))
-            packet.message = *parsed;
-        return packet;
-    }
-
-    void send(int index, const Bytes& bytes) { ::send(connections_[index], bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    void sendMessage(int index, std::uint32_t tag, const std::string& payload)
-    {
-        Bytes bytes = header(static_cast<std::uint32_t>(16 + payload.size()), 1, 8, tag);
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-        send(index, bytes);
-    }
+    std::optional<DaemonPacket> readPacket(int index) { return readDaemonPacket(connections_[index]); }
+    void send(int index, const Bytes& bytes) { sendAll(connections_[index], bytes); }
+    void sendMessage(int index, std::uint32_t tag, const std::string& payload) { send(index, usbmux::encodePacket(tag, payload)); }
     void closeConnection(int index) { ::shutdown(connections_[index], SHUT_RDWR); }
 
 private:
