@@ -19,22 +19,17 @@ inline constexpr SizeCase kSizeCases[] = {
     {1, "1.0", "B"},
     {100, "100.0", "B"}, // one decimal up to 100 inclusive
     {101, "101", "B"},
-    {999, "999", "B"},
     {1000, "1.0", "KB"},
-    {1023, "1.0", "KB"},
     {1536, "1.5", "KB"},
     {102400, "100.0", "KB"},
-    {103424, "101", "KB"},
     {1023999, "1000", "KB"}, // 999.999 KB is still below the step, rounded up for display
     {1024000, "1.0", "MB"},
-    {1048576, "1.0", "MB"},
     {std::int64_t{5} << 30, "5.0", "GB"},
     {std::int64_t{3} << 40, "3.0", "TB"},
     {std::int64_t{7} << 50, "7.0", "PB"},
     {std::numeric_limits<std::int64_t>::max(), "8.0", "EB"},
     // Negative values stay in bytes.
     {-1, "-1.0", "B"},
-    {-999, "-999.0", "B"},
     {-5000, "-5000.0", "B"},
     {std::numeric_limits<std::int64_t>::min(), "-9223372036854775808.0", "B"},
 };
@@ -45,7 +40,6 @@ struct DurationCase {
 };
 
 inline constexpr DurationCase kDurationCases[] = {
-    {0.0, "0 ms"},
     {0.0123, "12 ms"},
     {9.999, "9999 ms"},
     {10.0, "10.00 s"},
@@ -54,7 +48,6 @@ inline constexpr DurationCase kDurationCases[] = {
     {1000.0, "1000.0 s"},
     {3599.9, "3599.9 s"},
     {3600.0, "1.00 h"},
-    {5400.0, "1.50 h"},
     {-0.5, "-500 ms"}, // timestamps out of order make a negative difference
 };
 
@@ -65,14 +58,12 @@ struct TTLCase {
 
 inline constexpr TTLCase kTTLCases[] = {
     {-1, ""},
-    {std::numeric_limits<std::int64_t>::min(), ""},
     {0, "0 s"},
     {59, "59 s"},
     {60, "1.0 m"},
     {90, "1.5 m"},
     {3599, "60.0 m"},
     {3600, "1.0 h"},
-    {86400, "24.0 h"},
 };
 
 } // namespace vd::test
