@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 
 #include "ListFixture.h"
+#include "MenuProbe.h"
 #include "data/VDNotifications.h"
 #include "platform/NotificationCenter.h"
 #include "views/VDCurTunListViewController.h"
@@ -40,54 +41,33 @@ protected:
         ASSERT_EQ(shownIds(), (Ids{1, 2, 3, 4, 5}));
         delegate.calls.clear();
     }
-    QStringList menuTexts() const
-    {
-        QStringList texts;
-        for (const QAction* action : list.contextMenu()->actions())
-            texts << action->text();
-        return texts;
-    }
     void rightClick(std::int64_t id)
     {
         const QRect cell = list.tableView()->visualRect(list.model()->index(list.model()->rowOfKey(id), col::kServer));
         emit list.tableView()->customContextMenuRequested(cell.center());
     }
-    QAction* menuItem(const QString& text) const
-    {
-        for (QAction* action : list.contextMenu()->actions()) {
-            if (action->text() == text)
-                return action;
-        }
-        return nullptr;
-    }
+    QAction* menuItem(const QString& text) const { return test::menuItem(*list.contextMenu(), text); }
+    QStringList menuTexts() const { return test::menuTexts(*list.contextMenu()); }
 };
 
-TEST_F(CurrentListTest, OffScreenTheListHoldsNoRecordsAndCatchesUpWhenShownAgain)
+// Off screen the list holds no records; shown again it catches up, with the selection made
+// before it went and without opening the pane again.
+TEST_F(CurrentListTest, OffScreenTheListHoldsNothingAndComesBackWithItsSelection)
 {
+    select(3);
     const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);
     list.hide();
     EXPECT_FALSE(list.viewAppeared());
     EXPECT_EQ(shownIds(), Ids{});
-    report(Command::currentTunnels, records({7, 8}));
+    EXPECT_EQ(list.detailTunnelInfoId(), 3);
+    report(Command::currentTunnels, records({7, 8, 3}));
     EXPECT_EQ(shownIds(), Ids{});
     // Only the processor held the old report; the hidden list kept nothing of it alive.
     EXPECT_TRUE(shownBefore.expired());
     list.show();
-    EXPECT_TRUE(list.viewAppeared());
-    EXPECT_EQ(shownIds(), (Ids{7, 8}));
-}
-
-TEST_F(CurrentListTest, ASelectionMadeBeforeGoingOffScreenIsThereAgainWithoutReopeningThePane)
-{
-    select(3);
-    list.hide();
-    EXPECT_EQ(list.detailTunnelInfoId(), 3);
-    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 3"});
-    report(Command::currentTunnels, records({1, 2, 3}));
-    list.show();
+    EXPECT_EQ(shownIds(), (Ids{7, 8, 3}));
     EXPECT_EQ(selectedId(), 3);
-    EXPECT_EQ(delegate.calls.back(), "update 3");
-    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
+    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"open 3", "update 3"}));
 
     // A record that left while the list was off screen closes the pane once it is back.
     list.hide();
@@ -97,7 +77,7 @@ TEST_F(CurrentListTest, ASelectionMadeBeforeGoingOffScreenIsThereAgainWithoutReo
     EXPECT_EQ(delegate.calls.back(), "collapse");
 }
 
-TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt)
+TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveItUntilItLeaves)
 {
     QAbstractItemModelTester tester(list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     select(3);
@@ -114,10 +94,21 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
 
     list.tableView()->horizontalHeader()->setSortIndicator(col::kServer, Qt::DescendingOrder);
     EXPECT_EQ(selectedId(), 3);
-    report(Command::currentTunnels, records({3, 1}));
-    EXPECT_EQ(shownIds(), (Ids{3, 1}));
-    EXPECT_EQ(selectedId(), 3);
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
+
+    // The pane folds on the reload after its record left or the selection was cleared, and a
+    // record that comes back is not opened again.
+    list.tableView()->clearSelection();
+    EXPECT_EQ(list.detailTunnelInfoId(), -1);
+    report(Command::currentTunnels, records({1, 2, 3, 4, 5}));
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+    select(4);
+    report(Command::currentTunnels, records({1, 2, 3, 5}));
+    EXPECT_EQ(delegate.calls.back(), "collapse");
+    EXPECT_EQ(selectedRow(), -1);
+    report(Command::currentTunnels, records({4, 1, 2}));
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
 }
 
 TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRecordAndTheSelection)
@@ -160,28 +151,7 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
     EXPECT_EQ(resets.count(), 0);
 }
 
-// The pane folds on the reload after its record left or the selection was cleared, and a record
-// that comes back is not opened again.
-TEST_F(CurrentListTest, ARecordThatLeavesOrIsDeselectedCollapsesThePaneOnTheNextReloadOnly)
-{
-    select(2);
-    list.tableView()->clearSelection();
-    EXPECT_EQ(list.detailTunnelInfoId(), -1);
-    EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 2"});
-    report(Command::currentTunnels, records({1, 2, 3, 4, 5}));
-    EXPECT_EQ(delegate.calls.back(), "collapse");
-
-    select(4);
-    report(Command::currentTunnels, records({1, 2, 3, 5}));
-    EXPECT_EQ(delegate.calls.back(), "collapse");
-    EXPECT_EQ(list.detailTunnelInfoId(), -1);
-    EXPECT_EQ(selectedRow(), -1);
-    report(Command::currentTunnels, records({4, 1, 2}));
-    EXPECT_EQ(selectedRow(), -1);
-    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 4"), 1);
-}
-
-TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotSort)
+TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndFilterTextAndClientComeFromTheProcessor)
 {
     auto* header = list.tableView()->horizontalHeader();
     header->setSortIndicator(col::kId, Qt::DescendingOrder);
@@ -192,14 +162,13 @@ TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndTheStatusColumnDoesNotS
     EXPECT_EQ(shownIds(), (Ids{7, 2, 1}));
     EXPECT_EQ(header->sortIndicatorSection(), col::kId);
     EXPECT_EQ(list.sortDescriptors().size(), 1u);
-}
 
-TEST_F(CurrentListTest, FilterTextAndClientComeFromTheProcessor)
-{
+    // The filter text and the client come from the processor.
     std::vector<TunnelFields> mixed = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
                                        {.id = 2, .host = "cdn.example.net", .bundleId = "com.b"},
                                        {.id = 3, .host = "ÉXAMPLE.org", .bundleId = "com.b"}};
     report(Command::currentTunnels, mixed);
+    header->setSortIndicator(col::kId, Qt::AscendingOrder);
     processer->setFilterString("example.ORG");
     settle();
     EXPECT_EQ(shownIds(), (Ids{1, 3}));
@@ -222,7 +191,7 @@ TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordI
     rightClick(4);
     EXPECT_EQ(selectedId(), 4);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 4"});
-    EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "", "Copy curl Command", "", "Set Filter to host4.example"}));
+    EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "-", "Copy curl Command", "-", "Set Filter to host4.example"}));
     const QAction* curl = menuItem("Copy curl Command");
     EXPECT_FALSE(curl->isEnabled());
     EXPECT_EQ(curl->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
@@ -230,7 +199,7 @@ TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordI
     list.contextMenu()->close();
 
     rightClick(3);
-    EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "", "Set Filter to host3.example"}));
+    EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "-", "Set Filter to host3.example"}));
     // Rows move under the open menu; its item still names the record it was opened for.
     report(Command::currentTunnels, records({5, 1, 3}));
     menuItem("Set Filter to host3.example")->trigger();
@@ -282,7 +251,7 @@ TEST_F(CurrentListTest, ADelegateThatIsGoneIsNotCalled)
 
 using RecentListTest = test::ListFixture<VDRecTunListViewController>;
 
-TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
+TEST_F(RecentListTest, ShowsTheRecentListAndAFilteredListScrolledDownComesBackAtTheSameRecord)
 {
     list.show();
     report(Command::historyTunnels, records({3, 1, 2}));
@@ -292,11 +261,7 @@ TEST_F(RecentListTest, ShowsTheRecentListAndIgnoresCurrentReports)
     processer->cleanRecentRecord();
     settle();
     EXPECT_EQ(shownIds(), Ids{});
-}
 
-TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingNothingMeanwhile)
-{
-    list.show();
     processer->setFilterString("example");
     Ids ids(300);
     std::iota(ids.begin(), ids.end(), 1);
@@ -305,7 +270,6 @@ TEST_F(RecentListTest, AFilteredListScrolledDownComesBackAtTheSameRecordHoldingN
     const auto topId = [this] { return list.model()->recordAt(list.tableView()->rowAt(0))->id_(); };
     list.tableView()->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
     ASSERT_EQ(topId(), 120);
-
     const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);
     list.hide();
     // The service's list starts over with new copies of the same records.

@@ -17,15 +17,13 @@ namespace {
 using test::idsOf;
 using test::tunnel;
 using test::tunnels;
+using Ids = std::vector<std::int64_t>;
 using col = VDTunnelColumns;
 
 class TunnelTableModelTest : public ::testing::Test {
 protected:
     QString cell(int row, int column) const { return model.data(model.index(row, column)).toString(); }
-    QImage image(int row, int column) const
-    {
-        return model.data(model.index(row, column), Qt::DecorationRole).value<QPixmap>().toImage();
-    }
+    QVariant data(int row, int column, int role) const { return model.data(model.index(row, column), role); }
     // Whatever a test does to the rows, the model is never reset.
     void TearDown() override { EXPECT_EQ(resets.count(), 0); }
 
@@ -34,43 +32,31 @@ protected:
     QSignalSpy resets{&model, &QAbstractItemModel::modelAboutToBeReset};
 };
 
-TEST_F(TunnelTableModelTest, CellsShowTheRecordsTexts)
+TEST_F(TunnelTableModelTest, CellsShowTheRecordsTextsAndStatusImage)
 {
-    model.setRows({tunnel({.id = 42, .host = "::1", .port = 8443, .type = 2, .processName = "curl", .processId = 77,
+    model.setRows({tunnel({.id = 42, .host = "::1", .port = 8443, .type = 2, .active = true, .processName = "curl", .processId = 77,
                           .policyName = "Proxy", .ruleInfo = "DOMAIN-SUFFIX,example.com", .tx = 1536, .rx = 0}),
                    tunnel({.id = 7, .processName = "curl", .processId = 0, .policyName = "Proxy"}),
-                   tunnel({.id = 8, .policyName = ""})});
+                   tunnel({.id = 8, .closeReason = 6, .policyName = ""})});
     // The record's own texts are pinned where the record is tested; the table adds the policy's rule.
     EXPECT_EQ(cell(0, col::kClient), "curl(77)");
-    EXPECT_EQ(cell(0, col::kPolicy), "Proxy (DOMAIN-SUFFIX,example.com)");
-    EXPECT_EQ(cell(1, col::kPolicy), "Proxy");
-    EXPECT_EQ(cell(2, col::kPolicy), "--");
+    EXPECT_EQ((QStringList{cell(0, col::kPolicy), cell(1, col::kPolicy), cell(2, col::kPolicy)}),
+              (QStringList{"Proxy (DOMAIN-SUFFIX,example.com)", "Proxy", "--"}));
     EXPECT_EQ(cell(0, col::kTx), "1.5KB");
-    EXPECT_TRUE(model.data(model.index(0, col::kStatus)).isNull());
-    EXPECT_EQ(model.data(model.index(0, col::kStatus), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageOnly);
-    EXPECT_EQ(model.data(model.index(0, col::kClient), VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageAndText);
-    EXPECT_EQ(model.data(model.index(0, col::kServer), VDTableCellView::LayoutRole).toInt(), VDTableCellView::textOnly);
+    EXPECT_TRUE(data(0, col::kStatus, Qt::DisplayRole).isNull());
+    const auto image = [&](int row) { return data(row, col::kStatus, Qt::DecorationRole).value<QPixmap>().toImage(); };
+    EXPECT_EQ((QList<QImage>{image(0), image(1), image(2)}),
+              (QList<QImage>{VDStatusImages::named("connecting").toImage(), VDStatusImages::named("complete").toImage(),
+                             VDStatusImages::named("error").toImage()}));
+    EXPECT_EQ(data(0, col::kStatus, VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageOnly);
+    EXPECT_EQ(data(0, col::kClient, VDTableCellView::LayoutRole).toInt(), VDTableCellView::imageAndText);
+    EXPECT_EQ(data(0, col::kServer, VDTableCellView::LayoutRole).toInt(), VDTableCellView::textOnly);
     EXPECT_FALSE(model.index(3, 0).isValid());
     // Proxies sort by the typed keys: the host, not the shown server text; nothing for the status.
-    EXPECT_EQ(model.data(model.index(0, col::kServer), VDTunnelTableModel::SortKeyRole).toString(), "::1");
-    EXPECT_EQ(model.data(model.index(0, col::kTx), VDTunnelTableModel::SortKeyRole).toLongLong(), 1536);
-    EXPECT_FALSE(model.data(model.index(0, col::kStatus), VDTunnelTableModel::SortKeyRole).isValid());
+    EXPECT_EQ(data(0, col::kServer, VDTunnelTableModel::SortKeyRole).toString(), "::1");
+    EXPECT_EQ(data(0, col::kTx, VDTunnelTableModel::SortKeyRole).toLongLong(), 1536);
+    EXPECT_FALSE(data(0, col::kStatus, VDTunnelTableModel::SortKeyRole).isValid());
     EXPECT_EQ(model.headerData(col::kTx, Qt::Horizontal, Qt::InitialSortOrderRole).toInt(), Qt::AscendingOrder);
-}
-
-TEST_F(TunnelTableModelTest, StatusImageFollowsTheStatus)
-{
-    model.setRows({tunnel({.id = 1, .active = true, .closeReason = 4}), tunnel({.id = 2, .closeReason = 0}),
-                   tunnel({.id = 3, .closeReason = 6})});
-    const QImage connecting = VDStatusImages::named("connecting").toImage();
-    const QImage complete = VDStatusImages::named("complete").toImage();
-    const QImage error = VDStatusImages::named("error").toImage();
-    EXPECT_EQ(image(0, col::kStatus), connecting);
-    EXPECT_EQ(image(1, col::kStatus), complete);
-    EXPECT_EQ(image(2, col::kStatus), error);
-    EXPECT_NE(connecting, complete);
-    EXPECT_NE(complete, error);
-    EXPECT_NE(connecting, error);
 }
 
 // The sorting every list shares: typed keys, the latest click leading and the earlier ones
@@ -81,7 +67,7 @@ TEST_F(TunnelTableModelTest, ClicksSortByTypedKeysWithEarlierClicksBreakingTies)
     struct Click {
         int column;
         Qt::SortOrder order;
-        std::vector<std::int64_t> ids;
+        Ids ids;
     };
     // By the shown text "a.com.cn:1" would come before "a.com:9"; by host "a.com" comes first.
     model.setRows({tunnel({.id = 1, .host = "b", .type = 1, .processName = "zz", .processId = 4, .tx = 100}),
@@ -103,46 +89,38 @@ TEST_F(TunnelTableModelTest, ClicksSortByTypedKeysWithEarlierClicksBreakingTies)
     }
     ASSERT_EQ(model.sortDescriptors().size(), 4u);
     EXPECT_EQ(model.sortDescriptors()[0], (ColumnSortDescriptor{col::kClient, true}));
-}
 
-TEST_F(TunnelTableModelTest, MethodsSortInTheOrderOfTheirNames)
-{
-    model.setRows({tunnel({.id = 1, .type = 5}), tunnel({.id = 2, .type = 0}), tunnel({.id = 3, .type = 2}),
-                   tunnel({.id = 4, .type = 1}), tunnel({.id = 5, .type = 4}), tunnel({.id = 6, .type = 3}),
-                   tunnel({.id = 7, .type = 9})});
+    // Methods sort in the order of their names.
+    std::vector<std::shared_ptr<const VDTunnelInfo>> methods;
+    for (const auto& [id, type] : {std::pair{1, 5}, {2, 0}, {3, 2}, {4, 1}, {5, 4}, {6, 3}, {7, 9}})
+        methods.push_back(tunnel({.id = id, .type = type}));
+    model.setRows(methods);
     model.sort(col::kMethod, Qt::AscendingOrder);
-    QStringList methods;
+    QStringList names;
     for (int row = 0; row < model.rowCount(); ++row)
-        methods << cell(row, col::kMethod);
-    EXPECT_EQ(methods, QStringList({"HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN", "UNKNOWN"}));
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{4, 3, 6, 5, 1, 2, 7}));
+        names << cell(row, col::kMethod);
+    EXPECT_EQ(names, QStringList({"HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN", "UNKNOWN"}));
 }
 
-TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAcrossReloads)
+TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAndEachCopyOfATwiceListedOne)
 {
     model.setRows(tunnels({1, 2, 3, 4, 5}));
     const QPersistentModelIndex four(model.index(3, col::kServer));
     const QPersistentModelIndex two(model.index(1, 0));
-
     // Reordered, one record gone and two new ones, the same record objects replaced by copies.
     model.setRows(tunnels({6, 4, 1, 3, 5, 7}));
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{6, 4, 1, 3, 5, 7}));
+    EXPECT_EQ(idsOf(model.mainArray()), (Ids{6, 4, 1, 3, 5, 7}));
     EXPECT_EQ(four.row(), 1);
     EXPECT_EQ(four.column(), col::kServer);
     EXPECT_FALSE(two.isValid());
-
     // Every row leaves, then some come back: the old index stays gone.
     model.setRows({});
     EXPECT_FALSE(four.isValid());
     model.setRows(tunnels({4, 2}));
     EXPECT_FALSE(four.isValid());
     EXPECT_EQ(model.rowOfKey(2), 1);
-}
 
-TEST_F(TunnelTableModelTest, ATunnelListedTwiceKeepsEachIndexOnItsOwnCopy)
-{
     model.setRows(tunnels({1, 2, 1}));
-    EXPECT_EQ(model.rowCount(), 3);
     const QPersistentModelIndex first(model.index(0, 0));
     const QPersistentModelIndex second(model.index(2, 0));
     model.setRows(tunnels({2, 1, 1}));
@@ -155,42 +133,35 @@ TEST_F(TunnelTableModelTest, ATunnelListedTwiceKeepsEachIndexOnItsOwnCopy)
     EXPECT_FALSE(first.isValid());
 }
 
-TEST_F(TunnelTableModelTest, NewRecordsBeforeAndAfterAnUnchangedListAreInsertedWhereTheyArrive)
+TEST_F(TunnelTableModelTest, NewRecordsAtEitherEndAreInsertedAndARefreshIsOneRangeWithoutALayout)
 {
     model.setRows(tunnels({3, 4}));
     const QPersistentModelIndex three(model.index(0, col::kServer));
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    const auto insertedAt = [&](int signal) { return std::pair{inserted[signal][1].toInt(), inserted[signal][2].toInt()}; };
     // A list kept newest first grows at its top.
     model.setRows(tunnels({1, 2, 3, 4}));
     ASSERT_EQ(inserted.count(), 1);
-    EXPECT_EQ(inserted[0][1].toInt(), 0);
-    EXPECT_EQ(inserted[0][2].toInt(), 1);
+    EXPECT_EQ(insertedAt(0), std::pair(0, 1));
     EXPECT_EQ(three.row(), 2);
     // Both ends at once: the rows above first, then those below.
     model.setRows(tunnels({0, 1, 2, 3, 4, 5}));
     ASSERT_EQ(inserted.count(), 3);
-    EXPECT_EQ(inserted[1][1].toInt(), 0);
-    EXPECT_EQ(inserted[2][1].toInt(), 5);
-    EXPECT_EQ(idsOf(model.mainArray()), (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(insertedAt(1), std::pair(0, 0));
+    EXPECT_EQ(insertedAt(2), std::pair(5, 5));
     EXPECT_EQ(three.row(), 3);
     // A list kept oldest first grows at its end.
     model.setRows(tunnels({0, 1, 2, 3, 4, 5, 6, 7}));
     ASSERT_EQ(inserted.count(), 4);
-    EXPECT_EQ(inserted[3][1].toInt(), 6);
-    EXPECT_EQ(inserted[3][2].toInt(), 7);
-    EXPECT_EQ(layouts.count(), 0);
-}
+    EXPECT_EQ(insertedAt(3), std::pair(6, 7));
 
-TEST_F(TunnelTableModelTest, ARefreshSignalsOneRangeAndNoLayoutWhenTheOrderStays)
-{
-    model.setRows(tunnels({1, 2, 3}));
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
-    model.setRows(tunnels({1, 2, 3}));
+    changed.clear();
+    model.setRows(tunnels({0, 1, 2, 3, 4, 5, 6, 7}));
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][0].toModelIndex(), model.index(0, 0));
-    EXPECT_EQ(changed[0][1].toModelIndex(), model.index(2, col::kCount - 1));
+    EXPECT_EQ(changed[0][1].toModelIndex(), model.index(7, col::kCount - 1));
     EXPECT_EQ(layouts.count(), 0);
 }
 
@@ -208,7 +179,6 @@ TEST(TunnelTableModelIconTest, ALateIconShowsOnlyOnTheRowsOfItsBundle)
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
 
     model.setRows({tunnel({.id = 1, .bundleId = "com.example.red"}), tunnel({.id = 2, .bundleId = "com.example.none"})});
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     const auto iconAt = [&](int row) {
         return model.data(model.index(row, col::kClient), Qt::DecorationRole).value<QPixmap>().toImage();
     };
