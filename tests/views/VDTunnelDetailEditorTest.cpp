@@ -43,7 +43,7 @@ mode_t modeOf(const std::filesystem::path& path)
     return info.st_mode & 0777;
 }
 
-TEST(DetailTextViewTest, ButtonsOnlyForInstalledEditorsWithTheOnlyOneInTheCorner)
+TEST(DetailTextViewTest, ButtonsOnlyForInstalledEditorsWhichGetTheShownTextInAnOwnerOnlyFile)
 {
     {
         VDTunnelDetailTextView none;
@@ -56,26 +56,17 @@ TEST(DetailTextViewTest, ButtonsOnlyForInstalledEditorsWithTheOnlyOneInTheCorner
     data.resize(600, 300);
     data.show();
     EXPECT_EQ(buttonTitles(data), (QStringList{"Export as bin", "Open in VSCode"}));
-    QPushButton* vscode = nullptr;
-    for (auto* button : data.findChildren<QPushButton*>()) {
-        if (button->text() == "Open in VSCode")
-            vscode = button;
-    }
-    ASSERT_NE(vscode, nullptr);
+    const auto buttons = data.findChildren<QPushButton*>();
+    const auto vscode = *std::find_if(buttons.begin(), buttons.end(), [](auto* b) { return b->text() == "Open in VSCode"; });
     // The editor button takes the corner, 5 points in; "Export as bin" sits left of it.
     EXPECT_EQ(data.width() - vscode->geometry().right() - 1, 5);
     EXPECT_LT(data.exportButton()->geometry().right(), vscode->geometry().left());
 
     test::FakeEditor subl("subl");
-    VDTunnelDetailTextView both;
-    EXPECT_EQ(buttonTitles(both), (QStringList{"Open in Sublime Text", "Open in VSCode"}));
-}
-
-TEST(DetailTextViewTest, EditorsGetTheShownTextInAnOwnerOnlyFileNamedByTheTime)
-{
-    test::FakeEditor code("code");
-    test::FakeEditor subl("subl");
     VDTunnelDetailTextView view;
+    EXPECT_EQ(buttonTitles(view), (QStringList{"Open in Sublime Text", "Open in VSCode"}));
+
+    // The editors get the shown text in an owner-only file named by the time.
     view.setText("GET / HTTP/1.1\nHost: example.com\n");
 
     // No desktop entry takes "vscode:" URLs here, so the found program is started on the file.

@@ -70,30 +70,28 @@ TEST_F(DetailPaneTest, TabsFollowWhatTheRecordCarriesAndOpeningAlwaysLandsOnGene
     EXPECT_EQ(pane.segmentedControl()->selectedSegment(), Pane::kGeneral);
     EXPECT_EQ(pane.contentView(), pane.generalView());
     EXPECT_EQ(enabledTabs(), (std::vector<bool>{true, true, false, true, false, true}));
-    // The same record opened again also lands on General.
+    // The time tab shows the breakdown with bold labels; the same record opened again also lands
+    // on General.
+    pane.setTunnelInfo(detailRecord({{"t_server_ready", 10.2}, {"t_dns_resolved", 10.5}, {"t_proxy_ready", 11.0}}));
     choose(Pane::kTime);
+    text = qobject_cast<VDTunnelDetailTextView*>(pane.contentView());
+    ASSERT_NE(text, nullptr);
+    QString expected;
+    for (const auto& run : pane.tunnelInfo()->timeAttributedString())
+        expected += QString::fromStdString(run.text);
+    EXPECT_EQ(text->textView()->toPlainText(), expected);
+    const bool bold = pane.tunnelInfo()->timeAttributedString().front().bold;
+    EXPECT_EQ(text->textView()->document()->firstBlock().begin().fragment().charFormat().fontWeight(), bold ? QFont::Bold : QFont::Normal);
     pane.setTunnelInfo(pane.tunnelInfo());
     EXPECT_EQ(pane.segmentedControl()->selectedSegment(), Pane::kGeneral);
 }
 
-TEST_F(DetailPaneTest, HeaderNamesClientTargetAndStatus)
+TEST_F(DetailPaneTest, HeaderAndGeneralBoxesFollowWhatTheRecordCarries)
 {
     pane.setTunnelInfo(detailRecord());
     EXPECT_EQ(pane.processNameLabel()->text(), "Mail");
     EXPECT_EQ(pane.urlLabel()->text(), "api.example.com:80");
     EXPECT_EQ(pane.statusLabel()->text(), " Completed ");
-
-    pane.setTunnelInfo(detailRecord({{"id", 2}, {"processName", ""}, {"host", ""}, {"t_end", 0.0}}));
-    EXPECT_EQ(pane.processNameLabel()->text(), "10.0.0.5:50123");
-    EXPECT_EQ(pane.urlLabel()->text(), "--");
-    EXPECT_EQ(pane.statusLabel()->text(), " Active ");
-    // The default icon comes for a record naming no bundle.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !pane.iconView()->pixmap().isNull(); }, 5000));
-}
-
-TEST_F(DetailPaneTest, GeneralBoxesFollowWhatTheRecordCarries)
-{
-    pane.setTunnelInfo(detailRecord());
     const auto* general = pane.generalView();
     EXPECT_EQ(line(general->httpSection(), 2), "Code: 200");
     EXPECT_TRUE(line(general->bandwidthSection(), 2).startsWith("Download: ")) << line(general->bandwidthSection(), 2).toStdString();
@@ -104,7 +102,13 @@ TEST_F(DetailPaneTest, GeneralBoxesFollowWhatTheRecordCarries)
     EXPECT_EQ(line(general->ipSection(), 2), "Remote: 93.184.216.34");
 
     // No code (a TCP tunnel), no resolved address, another outbound mode, still running.
-    pane.setTunnelInfo(detailRecord({{"id", 3}, {"type", 4}, {"ipAddr", ""}, {"outboundMode", "DIRECT MODE"}, {"t_end", 0.0}}));
+    pane.setTunnelInfo(detailRecord({{"id", 3}, {"type", 4}, {"ipAddr", ""}, {"outboundMode", "DIRECT MODE"}, {"t_end", 0.0},
+                                     {"processName", ""}, {"host", ""}}));
+    EXPECT_EQ(pane.processNameLabel()->text(), "10.0.0.5:50123");
+    EXPECT_EQ(pane.urlLabel()->text(), "--");
+    EXPECT_EQ(pane.statusLabel()->text(), " Active ");
+    // The default icon comes for a record naming no bundle.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !pane.iconView()->pixmap().isNull(); }, 5000));
     EXPECT_EQ(line(general->httpSection(), 2), "Code: --");
     EXPECT_EQ(line(general->ipSection(), 2), "Remote: --");
     EXPECT_EQ(line(general->policySection(), 1), "Outbound: DIRECT MODE");
@@ -140,23 +144,6 @@ TEST_F(DetailPaneTest, RefreshKeepsSelectionHeaderAndTabContentUnlessSomethingCh
     pane.updateTunnelInfoAndResetDetail(detailRecord({{"id", 99}}));
     EXPECT_TRUE(watch.isNull());
     EXPECT_NE(pane.contentView(), nullptr);
-}
-
-TEST_F(DetailPaneTest, TimeTabShowsTheBreakdownWithBoldLabels)
-{
-    pane.setTunnelInfo(detailRecord({{"t_server_ready", 10.2}, {"t_dns_resolved", 10.5}, {"t_proxy_ready", 11.0}}));
-    choose(Pane::kTime);
-    auto* text = qobject_cast<VDTunnelDetailTextView*>(pane.contentView());
-    ASSERT_NE(text, nullptr);
-    const auto runs = pane.tunnelInfo()->timeAttributedString();
-    ASSERT_FALSE(runs.empty());
-    QString expected;
-    for (const auto& run : runs)
-        expected += QString::fromStdString(run.text);
-    EXPECT_EQ(text->textView()->toPlainText(), expected);
-    const QTextBlock first = text->textView()->document()->firstBlock();
-    ASSERT_TRUE(first.isValid());
-    EXPECT_EQ(first.begin().fragment().charFormat().fontWeight(), runs.front().bold ? QFont::Bold : QFont::Normal);
 }
 
 } // namespace
