@@ -1,13 +1,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDesktopServices>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include "UrlCatcher.h"
 #include "support/TempDir.h"
 #include "views/VDFileBrowserReveal.h"
 
@@ -71,17 +70,6 @@ public slots:
 
 private:
     QDBusConnection bus_;
-};
-
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url; }
 };
 
 TEST(FileBrowserRevealTest, AsksTheFileManagerToShowTheFileSelected)

@@ -76,7 +76,7 @@ protected:
     const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
 };
 
-TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesShowTheServiceState)
+TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowTheUserAndTheService)
 {
     VDRecTunViewController recent(idString);
     auto* strip = recent.tableVC()->toolViewController();
@@ -93,37 +93,35 @@ TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesShowTheSe
         EXPECT_GT(b->x(), left) << b->text().toStdString();
         left = b->x();
     }
-    const QString traffic = processer->recorderEnabled() ? "Disable Traffic Recroder" : "Enable Traffic Recorder";
-    const QString mitm = processer->mitmEnabled() ? "Disable MitM" : "Enable MitM";
-    EXPECT_EQ(titles, QStringList({"Clean", "Reload", traffic, mitm}));
+    const auto trafficTitle = [](bool on) { return on ? "Disable Traffic Recroder" : "Enable Traffic Recorder"; };
+    const auto mitmTitle = [](bool on) { return on ? "Disable MitM" : "Enable MitM"; };
+    EXPECT_EQ(titles, QStringList({"Clean", "Reload", trafficTitle(processer->recorderEnabled()), mitmTitle(processer->mitmEnabled())}));
     EXPECT_EQ(strip->trafficButton()->tag(), processer->recorderEnabled() ? 1 : -1);
     EXPECT_FALSE(strip->collapseButton()->isVisible());
 
-    VDCurTunViewController current(idString);
-    current.show();
-    EXPECT_EQ(button(current, "Clean"), nullptr);
-    EXPECT_NE(button(current, "Reload"), nullptr);
-}
+    recent.hide();
 
-TEST_F(TunnelSplitViewTest, SwitchesSendTheAskedStateAndAreReadAgainWhenTheStripShowsOrTheServiceLogsIn)
-{
+    // The switches send the asked state, and are read again when the strip shows or the service
+    // logs in.
     VDCurTunViewController section(idString);
     section.show();
-    auto* strip = section.tableVC()->toolViewController();
+    EXPECT_EQ(button(section, "Clean"), nullptr);
+    EXPECT_NE(button(section, "Reload"), nullptr);
+    strip = section.tableVC()->toolViewController();
     const bool recording = processer->recorderEnabled();
     const bool mitm = processer->mitmEnabled();
 
     QTest::mouseClick(strip->trafficButton(), Qt::LeftButton);
-    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Enable Traffic Recorder" : "Disable Traffic Recroder");
+    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(!recording));
     QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
-    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Enable MitM" : "Disable MitM");
+    EXPECT_EQ(strip->mitmButton()->text(), mitmTitle(!mitm));
     ASSERT_TRUE(waitFor([&] { return processer->recorderEnabled() != recording && processer->mitmEnabled() != mitm; }));
     const auto flag = [](bool on) { return on ? std::string("true") : std::string("false"); };
     EXPECT_EQ(switchCommands(), std::vector<std::string>({"10:" + flag(!recording), "11:" + flag(!mitm)}));
 
     // Clicking back: the switch goes the other way.
     QTest::mouseClick(strip->trafficButton(), Qt::LeftButton);
-    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Disable Traffic Recroder" : "Enable Traffic Recorder");
+    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(recording));
     ASSERT_TRUE(waitFor([&] { return processer->recorderEnabled() == recording; }));
 
     // With the link down the command goes nowhere: the button shows the asked-for state only
@@ -131,18 +129,18 @@ TEST_F(TunnelSplitViewTest, SwitchesSendTheAskedStateAndAreReadAgainWhenTheStrip
     processer->disconnect();
     const auto sent = switchCommands().size();
     QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
-    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Disable MitM" : "Enable MitM");
+    EXPECT_EQ(strip->mitmButton()->text(), mitmTitle(mitm));
     showAgain(section);
-    EXPECT_EQ(strip->mitmButton()->text(), mitm ? "Enable MitM" : "Disable MitM");
-    EXPECT_EQ(strip->trafficButton()->text(), recording ? "Disable Traffic Recroder" : "Enable Traffic Recorder");
+    EXPECT_EQ(strip->mitmButton()->text(), mitmTitle(!mitm));
+    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(recording));
     EXPECT_EQ(switchCommands().size(), sent);
 
     // Asked for again with the link down, the title holds the asked-for state until the service,
     // after the next login, says how its switches stand; the strip stays on screen all along.
     QTest::mouseClick(strip->mitmButton(), Qt::LeftButton);
-    ASSERT_EQ(strip->mitmButton()->text(), mitm ? "Disable MitM" : "Enable MitM");
+    ASSERT_EQ(strip->mitmButton()->text(), mitmTitle(mitm));
     processer->connectToSocketPath((dir_ / "db.connect").string());
-    EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && strip->mitmButton()->text() == (mitm ? "Enable MitM" : "Disable MitM"); }));
+    EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && strip->mitmButton()->text() == (mitmTitle(!mitm)); }));
 }
 
 TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway)
