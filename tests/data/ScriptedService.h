@@ -1,8 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
-#include <string>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -2,12 +2,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <numeric>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 

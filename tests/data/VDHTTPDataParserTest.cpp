@@ -1,9 +1,5 @@
 #include <algorithm>
-#include <optional>
 #include <sstream>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
 

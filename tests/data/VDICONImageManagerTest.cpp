@@ -1,11 +1,9 @@
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 

@@ -3,10 +3,8 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <optional>
 #include <set>
 #include <span>
-#include <string_view>
 #include <thread>
 
 #include <QColor>

@@ -6,7 +6,6 @@
 #include <limits>
 #include <locale.h>
 #include <random>
-#include <string>
 
 #include <gtest/gtest.h>
 

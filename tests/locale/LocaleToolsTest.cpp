@@ -1,7 +1,5 @@
 #include <filesystem>
-#include <memory>
 #include <regex>
-#include <string>
 
 #include <QTest>
 

@@ -1,10 +1,5 @@
 #include <algorithm>
-#include <cstdint>
 #include <random>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 

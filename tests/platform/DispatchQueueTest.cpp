@@ -1,10 +1,7 @@
 #include <array>
 #include <atomic>
-#include <memory>
 #include <semaphore>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 

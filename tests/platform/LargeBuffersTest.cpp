@@ -2,8 +2,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,7 @@
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <regex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 

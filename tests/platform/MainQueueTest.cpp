@@ -1,9 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,5 @@
-#include <any>
 #include <atomic>
-#include <memory>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,6 @@
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <semaphore>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,3 @@
-#include <optional>
-#include <string>
 
 #include <gtest/gtest.h>
 
