@@ -217,43 +217,5 @@ TEST(ChaosLog, AnEndlessPacketBeforeTheLoginIsCutOffAndTheNextConnectionLogsIn)
     EXPECT_EQ(first[0]["detail"]["before_login"], true);
 }
 
-// What the service sent that a client may keep, in both modes: each body and icon reply once,
-// exactly as it went out.
-TEST(ChaosLog, BodyAndIconRepliesAreLoggedAsSent)
-{
-    for (const auto seed : {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(seedWhere(std::nullopt))}) {
-        ChaosSession session(seed);
-        auto& probe = session.probe;
-        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
-        session.manager->requestIcon("com.example.nothing");
-        for (int tunnel = 1; tunnel <= 5; ++tunnel) {
-            session.manager->getTunnelRequestData(tunnel);
-            session.manager->getTunnelResponseData(tunnel);
-        }
-        std::vector<json> sentReplies;
-        EXPECT_TRUE(test::eventually([&] {
-            sentReplies.clear();
-            for (const auto& line : session.service.lines()) {
-                if (line.contains("sent") && line["sent"].value("i", 0) != 0)
-                    sentReplies.push_back(line["sent"]);
-            }
-            return sentReplies.size() >= 11;
-        }));
-        EXPECT_EQ(sentReplies.size(), 11u) << (seed ? "chaos" : "normal");
-        const auto isReply = [](const QNComPacket& packet) { return packet.id_() != 0 && packet.cmd() >= 19 && packet.cmd() <= 21; };
-        if (!seed) {
-            EXPECT_TRUE(probe.waitFor([&] { return std::count_if(probe.packets.begin(), probe.packets.end(), isReply) == 11; }));
-        }
-        session.manager->stop();
-        // Every reply that arrived is one of the logged ones; in normal mode all of them arrive.
-        std::lock_guard lock(probe.mutex);
-        for (const auto& packet : probe.packets) {
-            const auto received = json::parse(packet.dic().dump(-1, ' ', false, json::error_handler_t::replace));
-            EXPECT_TRUE(!isReply(packet) || std::find(sentReplies.begin(), sentReplies.end(), received) != sentReplies.end())
-                << received.dump().substr(0, 200);
-        }
-    }
-}
-
 } // namespace
 } // namespace vd

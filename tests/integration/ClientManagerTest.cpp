@@ -63,21 +63,9 @@ protected:
     std::unique_ptr<test::ManagerProbe> probe;
 };
 
-TEST_P(ClientManagerTest, LoginSendsIdentityThenPasswordWithIdsZeroAndOne)
-{
-    login();
-    EXPECT_EQ(manager->state(), HandshakeState::ready);
-    const auto received = simulator->received();
-    ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
-    EXPECT_EQ(received[1], (json{{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", expectedPassword()}}}}));
-    // The service's unasked information reaches the owner once logged in.
-    ASSERT_TRUE(probe->waitFor([&] { return !probe->packets.empty(); }));
-    std::lock_guard lock(probe->mutex);
-    EXPECT_EQ(probe->packets[0].cmd(), 1u);
-}
-
-TEST_P(ClientManagerTest, EveryCommandSendsExactlyItsTypeAndData)
+// The login sends the identity, then the password, under ids 0 and 1; commands issued while it
+// runs follow it in order, and every command sends exactly its type and data.
+TEST_P(ClientManagerTest, LoginThenEveryCommandWithExactlyItsTypeAndData)
 {
     struct Command {
         std::function<void(QNComClientManager&)> send;
@@ -85,10 +73,11 @@ TEST_P(ClientManagerTest, EveryCommandSendsExactlyItsTypeAndData)
         json d; // null: no "d" at all
     };
     const std::vector<Command> commands = {
+        {[](auto& m) { m.requestCurrentTunnels(); }, 7, nullptr},
+        {[](auto& m) { m.closeTunnel(9007199254740993); }, 18, {{"tunnel_id", 9007199254740993}}},
         {[](auto& m) { m.requestInfo(); }, 1, nullptr},
         {[](auto& m) { m.requestConfiguration(); }, 2, nullptr},
         {[](auto& m) { m.changeOutboundMode(3); }, 4, {{"mode", 3}}},
-        {[](auto& m) { m.requestCurrentTunnels(); }, 7, nullptr},
         {[](auto& m) { m.requestHistoryTunnels(); }, 8, nullptr},
         {[](auto& m) { m.requestHistoryTunnelLastCount(500); }, 8, {{"cmd", "last_count"}, {"count", 500}}},
         {[](auto& m) { m.requestHistoryTunnelStartIdEndId(10, 20); }, 8, {{"cmd", "from_to"}, {"from", 10}, {"to", 20}}},
@@ -103,58 +92,41 @@ TEST_P(ClientManagerTest, EveryCommandSendsExactlyItsTypeAndData)
         {[](auto& m) { m.changeAutoPushDNS(false); }, 15, {{"switch", false}}},
         {[](auto& m) { m.purgeDNSRecords(); }, 16, nullptr},
         {[](auto& m) { m.removeDNSRecordOfDomain("example.org"); }, 17, {{"domain", "example.org"}}},
-        {[](auto& m) { m.closeTunnel(9007199254740993); }, 18, {{"tunnel_id", 9007199254740993}}},
         {[](auto& m) { m.requestIcon("com.example.app"); }, 19, {{"bundleId", "com.example.app"}}},
         {[](auto& m) { m.getTunnelRequestData(42); }, 20, {{"tunnel_id", 42}}},
         {[](auto& m) { m.getTunnelResponseData(43); }, 21, {{"tunnel_id", 43}}},
         {[](auto& m) { m.changeAutoPushUDP(true); }, 22, {{"switch", true}}},
     };
-    login();
-    // An icon request without a bundle id sends nothing and takes no id.
+    startSimulator();
+    start();
+    // The first two wait for the login; an icon request without a bundle id sends nothing.
+    for (std::size_t k = 0; k < commands.size(); ++k) {
+        if (k == 2) {
+            ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+        }
+        commands[k].send(*manager);
+    }
     manager->requestIcon("");
-    for (const auto& command : commands)
-        command.send(*manager);
+    EXPECT_EQ(manager->state(), HandshakeState::ready);
     ASSERT_TRUE(simulator->waitForReceived(2 + commands.size()));
     const auto received = simulator->received();
+    EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
+    EXPECT_EQ(received[1], (json{{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", expectedPassword()}}}}));
     for (std::size_t k = 0; k < commands.size(); ++k) {
         json expected{{"v", 1}, {"c", 1}, {"i", 2 + k}, {"t", commands[k].t}};
         if (!commands[k].d.is_null())
             expected["d"] = commands[k].d;
         EXPECT_EQ(received[2 + k], expected) << "command " << k;
     }
-}
-
-TEST_P(ClientManagerTest, CommandsIssuedWhileLoggingInFollowTheLoginInOrder)
-{
-    startSimulator();
-    start();
-    manager->requestCurrentTunnels();
-    manager->closeTunnel(5);
-    manager->requestDNSRecords();
-    ASSERT_TRUE(simulator->waitForReceived(5));
-    const auto received = simulator->received();
-    EXPECT_EQ(received[0]["i"], 0);
-    EXPECT_EQ(received[1]["i"], 1);
-    EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2,"t":7})"));
-    EXPECT_EQ(received[3], json::parse(R"({"v":1,"c":1,"i":3,"t":18,"d":{"tunnel_id":5}})"));
-    EXPECT_EQ(received[4], json::parse(R"({"v":1,"c":1,"i":4,"t":13})"));
-}
-
-TEST_P(ClientManagerTest, StopEndsTheLinkWithoutCallback)
-{
-    login();
-    log::Capture capture;
-    manager->stop();
-    EXPECT_EQ(manager->state(), HandshakeState::noLink);
-    manager->requestCurrentTunnels();
-    ASSERT_TRUE(closedAndSettled());
-    EXPECT_EQ(simulator->received().size(), 2u);
-    EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
+    // The service's unasked information reaches the owner once logged in.
     std::lock_guard lock(probe->mutex);
-    EXPECT_TRUE(probe->disconnects.empty());
+    ASSERT_FALSE(probe->packets.empty());
+    EXPECT_EQ(probe->packets[0].cmd(), 1u);
 }
 
-TEST_P(ClientManagerTest, NoCallbackRunsOnceStopHasReturned)
+// After stop, commands are refused, and no callback runs, not even one whose packet was being
+// read as stop came.
+TEST_P(ClientManagerTest, StopEndsTheLinkWithoutAnyLaterCallback)
 {
     login();
     std::atomic<bool> stopped{false};
@@ -169,10 +141,17 @@ TEST_P(ClientManagerTest, NoCallbackRunsOnceStopHasReturned)
     for (int i = 0; i < 300; ++i)
         manager->requestInfo();
     ASSERT_TRUE(test::eventually([&] { return received > 10; }));
+    log::Capture capture;
     manager->stop();
     stopped = true;
+    EXPECT_EQ(manager->state(), HandshakeState::noLink);
+    manager->requestCurrentTunnels();
     ASSERT_TRUE(closedAndSettled());
     EXPECT_EQ(late, 0);
+    EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
+    EXPECT_EQ(std::ranges::count(simulator->received(), json{{"v", 1}, {"c", 1}, {"i", 302}, {"t", 7}}), 0);
+    std::lock_guard lock(probe->mutex);
+    EXPECT_TRUE(probe->disconnects.empty());
 }
 
 TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
@@ -203,20 +182,23 @@ TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
     }
 }
 
+// A new start replaces the link without reporting the old end, and ids keep counting; the
+// local socket always logs in with the built-in password, whatever the last one was.
 TEST_P(ClientManagerTest, StartingAgainReplacesTheLinkWithoutReportingTheOldEnd)
 {
     login();
-    start();
+    manager->startWithSocketPath(socketPath.string());
     ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
     ASSERT_TRUE(closedAndSettled());
     EXPECT_EQ(manager->state(), HandshakeState::ready);
     std::lock_guard lock(probe->mutex);
     EXPECT_TRUE(probe->disconnects.empty());
     const auto received = simulator->received();
-    // Ids keep counting across restarts of the same manager.
     ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(received[1]["d"]["password"], expectedPassword());
     EXPECT_EQ(received[2]["i"], 2);
     EXPECT_EQ(received[3]["i"], 3);
+    EXPECT_EQ(received[3]["d"]["password"], contract::kLocalPassword);
 }
 
 // Each end carries its cause, so an owner never has to read one from a text.
@@ -263,21 +245,6 @@ TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefused
     EXPECT_EQ(ends.back().errorDescription, "The service closed the connection");
     EXPECT_TRUE(capture.contains("disconnect: The service closed the connection"));
     EXPECT_EQ(manager->state(), HandshakeState::noLink);
-}
-
-TEST_P(ClientManagerTest, LocalSocketAlwaysSendsTheBuiltInPassword)
-{
-    if (GetParam() == Transport::Tcp)
-        GTEST_SKIP() << "only the local socket has a built-in password";
-    startSimulator();
-    manager->startWithHost("127.0.0.1", simulator->tcpPort(), kPassword);
-    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
-    manager->startWithSocketPath(socketPath.string());
-    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
-    const auto received = simulator->received();
-    ASSERT_EQ(received.size(), 4u);
-    EXPECT_EQ(received[1]["d"]["password"], kPassword);
-    EXPECT_EQ(received[3]["d"]["password"], contract::kLocalPassword);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, ClientManagerTest, ::testing::Values(Transport::Unix, Transport::Tcp),
