@@ -14,6 +14,7 @@
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
 #include "support/ChildProcess.h"
+#include "support/DataSuiteAwait.h"
 #include "support/DataSuiteFiles.h"
 #include "support/TempDir.h"
 
@@ -59,23 +60,21 @@ protected:
 
     // Runs the main loop until everything asked of the dump queue so far has finished and
     // delivered: the queue is serial and completions keep their order on the main loop.
-    bool settle()
+    bool settle() { return read(*VDDumpDataManager::initWithSession("settle"), 0, true, nullptr).has_value(); }
+    // What a read of the record's body gives, from `session` when named; none when the
+    // completion never came.
+    std::optional<std::optional<Bytes>> read(VDDumpDataManager& store, std::int64_t recordId, bool direct, const char* session)
     {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        VDDumpDataManager::initWithSession("settle")->readRequestDataForRecord(0, [done](std::optional<Bytes>) { *done = true; });
-        return loop_.runUntil([&] { return done->load(); }, kPatience);
-    }
-
-    std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct)
-    {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        auto bytes = std::make_shared<std::optional<Bytes>>();
-        store.readDataForRecord(recordId, direct, [done, bytes](std::optional<Bytes> read) {
-            *bytes = std::move(read);
-            *done = true;
+        return test::awaitCompletion<std::optional<Bytes>>(loop_, [&](auto done) {
+            session ? store.readDataForRecordDirectAndSession(recordId, direct, session, std::move(done))
+                    : store.readDataForRecord(recordId, direct, std::move(done));
         });
-        EXPECT_TRUE(loop_.runUntil([&] { return done->load(); }, kPatience));
-        return *bytes;
+    }
+    std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct, const char* session = nullptr)
+    {
+        auto body = read(store, recordId, direct, session);
+        EXPECT_TRUE(body) << "the read never completed";
+        return body.value_or(std::nullopt);
     }
 
     MainLoop loop_;
@@ -114,14 +113,7 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSessionUntilTh
     // Another session keeps a file of its own for the same record, and is read when named.
     VDDumpDataManager::initWithSession("second")->storeResponseData(bytesOf("body of second"), 42);
     EXPECT_EQ(readBack(*store, 42, false), response);
-    std::optional<Bytes> crossed;
-    bool done = false;
-    store->readDataForRecordDirectAndSession(42, false, "second", [&](std::optional<Bytes> bytes) {
-        crossed = std::move(bytes);
-        done = true;
-    });
-    ASSERT_TRUE(loop_.runUntil([&] { return done; }, kPatience));
-    EXPECT_EQ(crossed, bytesOf("body of second"));
+    EXPECT_EQ(readBack(*store, 42, false, "second"), bytesOf("body of second"));
 
     // Cleaning empties the folder, subfolders too, and leaves it usable.
     fs::create_directories(dump_ / "stray" / "deeper");

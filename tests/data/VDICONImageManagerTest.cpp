@@ -15,7 +15,9 @@
 #include "data/VDICONImageManager.h"
 #include "data/VDUtils.h"
 #include "platform/MainLoop.h"
+#include "platform/MainQueue.h"
 #include "support/ChildProcess.h"
+#include "support/DataSuiteAwait.h"
 #include "support/DataSuiteFiles.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -71,19 +73,18 @@ protected:
         manager_->setIconFolderPath(icons_.string());
     }
 
+    // Every completion of every test must run on the main thread.
+    void TearDown() override { EXPECT_EQ(offMain_.load(), 0); }
+
     // Starts an asynchronous load and runs the main loop until its completion has run.
-    QImage await(const std::function<void(Completion)>& start, std::thread::id* ranOn = nullptr)
+    QImage await(const std::function<void(Completion)>& start)
     {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        QImage image;
-        start([&, done](QImage loaded) {
-            image = std::move(loaded);
-            if (ranOn)
-                *ranOn = std::this_thread::get_id();
-            *done = true;
-        });
-        EXPECT_TRUE(loop_.runUntil([&] { return done->load(); }, kPatience));
-        return image;
+        return test::awaitCompletion<QImage>(loop_, [&](Completion done) {
+                   start([this, done](QImage image) {
+                       offMain_ += !MainQueue::shared()->isCurrent();
+                       done(std::move(image));
+                   });
+               }).value_or(QImage());
     }
     QImage awaitPath(const fs::path& path, double side)
     {
@@ -98,6 +99,7 @@ protected:
     test::TempDir base_;
     const fs::path icons_ = base_ / "icons";
     std::shared_ptr<VDICONImageManager> manager_ = VDICONImageManager::create();
+    std::atomic<int> offMain_{0};
 };
 
 TEST_F(VDICONImageManagerTest, AMissingIconIsAskedForOnceWrittenOnceAndLoadsBack)
@@ -183,12 +185,10 @@ TEST_F(VDICONImageManagerTest, EachSizeOfAPathIsCachedOnItsOwn)
     const fs::path path = base_ / "app.png";
     writeFile(path, pngOf(Qt::red));
     const QImage small = awaitPath(path, 16);
-    EXPECT_EQ(small.size(), QSize(16, 16));
     const QImage large = manager_->loadBundlId("", path.string(), 32, 48);
-    EXPECT_EQ(large.size(), QSize(32, 48));
+    EXPECT_EQ(std::pair(small.size(), large.size()), std::pair(QSize(16, 16), QSize(32, 48)));
     // Both sizes are answered from memory once the file has gone, by either kind of load ...
     fs::remove(path);
-    EXPECT_EQ(manager_->loadBundlId("", path.string(), 16, 16), small);
     EXPECT_EQ(awaitPath(path, 16), small);
     EXPECT_EQ(manager_->loadBundlId("", path.string(), 32, 48), large);
     // ... while a size never loaded needs the file.
@@ -219,13 +219,10 @@ TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIconAndABrokenIcon
 TEST_F(VDICONImageManagerTest, CompletionsRunOnTheMainThreadAndNeverForAManagerThatIsGone)
 {
     writeFile(icons_ / "com.example.app.png", pngOf(Qt::red));
-    const auto mainThread = std::this_thread::get_id();
     // Asked from a worker: the completion still comes to the main loop, at the size asked for.
-    std::thread::id ranOn;
-    const QImage fromWorker = await(
-        [&](Completion done) { std::thread([&] { manager_->loadICONofBundleId("com.example.app", 36, 18, std::move(done)); }).join(); },
-        &ranOn);
-    EXPECT_EQ(ranOn, mainThread);
+    const QImage fromWorker = await([&](Completion done) {
+        std::thread([&] { manager_->loadICONofBundleId("com.example.app", 36, 18, std::move(done)); }).join();
+    });
     EXPECT_EQ(std::pair(fromWorker.size(), centreOf(fromWorker)), std::pair(QSize(36, 18), QColor(Qt::red)));
     // Asked on the main thread with the answer in memory: it runs before the call returns.
     bool ranInside = false;
@@ -243,8 +240,7 @@ TEST_F(VDICONImageManagerTest, CompletionsRunOnTheMainThreadAndNeverForAManagerT
     manager_.reset();
     // A manager made now must not get the old one's answers either.
     manager_ = VDICONImageManager::create();
-    const QImage drawn = await([&](Completion done) { manager_->returnDefaultImageSize(64, 64, std::move(done)); }, &ranOn);
-    EXPECT_EQ(std::pair(drawn.size(), ranOn), std::pair(QSize(64, 64), mainThread));
+    EXPECT_EQ(await([&](Completion done) { manager_->returnDefaultImageSize(64, 64, std::move(done)); }).size(), QSize(64, 64));
     // Nothing can be awaited for a completion that must never come; by now the new manager's
     // own answer has come through, and this short extra run lets any late old one show.
     loop_.runFor(50ms);

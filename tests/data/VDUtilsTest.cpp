@@ -153,12 +153,10 @@ TEST(VDUtilsBase64, PaddingIsAddedForeignCharactersSkippedAndTextThatCannotMakeB
 TEST(QNIPAddress, AcceptsWhatTheSystemParsesAndNothingElse)
 {
     const std::tuple<std::string_view, bool, bool> cases[] = {
-        {"127.0.0.1", true, false}, {"255.255.255.255", true, false}, {"::1", false, true}, {"::", false, true},
-        {"FE80::1", false, true}, {"::ffff:1.2.3.4", false, true}, {"2001:0db8:0000:0000:0000:ff00:0042:8329", false, true},
+        {"127.0.0.1", true, false}, {"::1", false, true}, {"::ffff:1.2.3.4", false, true},
         {"ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255", false, true}, // the longest form
-        {"", false, false}, {"256.1.1.1", false, false}, {"1.2.3", false, false}, {" 1.2.3.4", false, false},
-        {"1.2.3.4 ", false, false}, {"example.com", false, false}, {"fe80::1%eth0", false, false}, {"[::1]", false, false},
-        {"1:2:3:4:5:6:7:8:9", false, false}, {"1.2.3.4\0"sv, false, false}, {"::1\0junk"sv, false, false}};
+        {"", false, false}, {"256.1.1.1", false, false}, {" 1.2.3.4", false, false}, {"example.com", false, false},
+        {"fe80::1%eth0", false, false}, {"[::1]", false, false}, {"1.2.3.4\0"sv, false, false}, {"::1\0junk"sv, false, false}};
     for (const auto& [text, v4, v6] : cases) {
         EXPECT_EQ(QNIPAddress::isValidIPv4Address(text), v4) << text;
         EXPECT_EQ(QNIPAddress::isValidIPv6Address(text), v6) << text;
@@ -244,39 +242,28 @@ QImage halves(int width, int height)
     return image;
 }
 
-TEST(VDUtilsImage, ResizeStretchesTheWholeImageKeepingTranslucencyAndRefusesNothingToDraw)
+// Resizing stretches the whole picture and keeps its translucency; a null image or nothing to
+// draw gives none. A turn is counter-clockwise about the centre, inside the bounding box.
+TEST(VDUtilsImage, ResizeStretchesAndRotationTurnsCounterClockwiseInsideTheBoundingBox)
 {
     const auto small = VDUtils::imageResize(halves(40, 20), QSizeF(4, 8)).value_or(QImage());
-    EXPECT_EQ(small.size(), QSize(4, 8));
-    EXPECT_EQ(std::pair(small.pixel(0, 7), small.pixel(3, 0)), std::pair(kRed, kBlue));
-    const auto large = VDUtils::imageResize(halves(4, 2), QSizeF(64, 64)).value_or(QImage());
-    EXPECT_EQ(std::pair(large.pixel(1, 1), large.pixel(62, 62)), std::pair(kRed, kBlue));
+    EXPECT_EQ(std::tuple(small.size(), small.pixel(0, 7), small.pixel(3, 0)), std::tuple(QSize(4, 8), kRed, kBlue));
     QImage glass(8, 8, QImage::Format_ARGB32);
     glass.fill(QColor(0, 128, 0, 100));
     const QColor centre = VDUtils::imageResize(glass, QSizeF(3, 3)).value_or(QImage()).pixelColor(1, 1);
     EXPECT_NEAR(centre.alpha(), 100, 1);
     EXPECT_NEAR(centre.green(), 128, 2);
-    EXPECT_EQ(centre.red(), 0);
-
     log::Capture capture;
     EXPECT_FALSE(VDUtils::imageResize(QImage(), QSizeF(16, 16)).has_value());
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"Invalid Image"});
     EXPECT_FALSE(VDUtils::imageResize(halves(4, 4), QSizeF(0, 10)).has_value());
-}
 
-TEST(VDUtilsImage, RotationTurnsCounterClockwiseAboutTheCentreInsideTheBoundingBox)
-{
-    const QImage source = halves(100, 50);
     EXPECT_TRUE(VDUtils::roateSourceImage(QImage(), 45).isNull());
-    // The red left half ends up at the bottom, then on the right.
-    const QImage turned = VDUtils::roateSourceImage(source, 90);
-    ASSERT_EQ(turned.size(), QSize(50, 100));
-    EXPECT_EQ(std::pair(turned.pixel(25, 75), turned.pixel(25, 25)), std::pair(kRed, kBlue));
-    const QImage upsideDown = VDUtils::roateSourceImage(source, 180);
-    ASSERT_EQ(upsideDown.size(), QSize(100, 50));
-    EXPECT_EQ(std::pair(upsideDown.pixel(75, 25), upsideDown.pixel(25, 25)), std::pair(kRed, kBlue));
+    // The red left half ends up at the bottom.
+    const QImage turned = VDUtils::roateSourceImage(halves(100, 50), 90);
+    EXPECT_EQ(std::tuple(turned.size(), turned.pixel(25, 75), turned.pixel(25, 25)), std::tuple(QSize(50, 100), kRed, kBlue));
     // (100 + 50) / sqrt(2) = 106.07 each way, whole pixels rounded up; the new corners stay empty.
-    const QImage tilted = VDUtils::roateSourceImage(source, 45);
+    const QImage tilted = VDUtils::roateSourceImage(halves(100, 50), 45);
     ASSERT_EQ(tilted.size(), QSize(107, 107));
     EXPECT_EQ(std::tuple(qAlpha(tilted.pixel(0, 0)), qAlpha(tilted.pixel(106, 106)), qAlpha(tilted.pixel(53, 53))), std::tuple(0, 0, 255));
 }
