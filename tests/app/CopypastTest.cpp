@@ -77,41 +77,33 @@ TEST_F(CopypastTest, AcknowledgmentsCopyTheSelectionAndSelectAllBeforeTheMenu)
     EXPECT_EQ(aboutSpy.count(), 1);
 }
 
-TEST_F(CopypastTest, OnlyExactlyCtrlCounts)
+TEST_F(CopypastTest, OnlyExactlyCtrlCountsAndPasswordFieldsNeverHandTheirTextOut)
 {
     QWidget window;
     auto* field = new QLineEdit("plain words", &window);
+    auto* password = new QLineEdit("secret", &window);
+    password->setEchoMode(QLineEdit::Password);
     addShortcuts(window);
     activate(window, *field);
     field->selectAll();
-
     QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
     EXPECT_EQ(shiftCopySpy.count(), 1);
-
     QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "plain words");
     EXPECT_TRUE(field->text().isEmpty());
     QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(field->text(), "plain wordsplain words");
-}
 
-TEST_F(CopypastTest, PasswordFieldsNeverHandTheirTextOut)
-{
-    QWidget window;
-    auto* field = new QLineEdit("secret", &window);
-    field->setEchoMode(QLineEdit::Password);
-    addShortcuts(window);
-    activate(window, *field);
-
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(field->selectedText(), "secret");
+    password->setFocus();
+    QTest::keyClick(password, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(password->selectedText(), "secret");
     EXPECT_EQ(aboutSpy.count(), 0);
-    QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), "before");
-    EXPECT_EQ(field->text(), "secret");
+    QTest::keyClick(password, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(password, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "plain words");
+    EXPECT_EQ(password->text(), "secret");
 }
 
 TEST(AboutWindowTest, VersionLineNamesVersionAndBuild)

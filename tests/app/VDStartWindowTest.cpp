@@ -1,14 +1,125 @@
+#include <filesystem>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
-#include "StartWindowFixture.h"
+#include <gtest/gtest.h>
+
+#include "app/AppSettings.h"
+#include "app/VDRemoteProfiles.h"
+#include "app/VDStartWindowController.h"
+#include "app/WindowOpener.h"
 
 using Log = std::vector<std::string>;
+using vd::VDRemoteProfiles::names;
+using vd::VDRemoteProfiles::profile;
 
 namespace {
+
+// A connect window on screen, with an opener and a close that write into one log, so that tests
+// can see what was asked for and in which order.
+class StartWindowFixture : public testing::Test {
+protected:
+    struct RecordingOpener : vd::WindowOpener {
+        std::vector<std::string>& log;
+        explicit RecordingOpener(std::vector<std::string>& into) : log(into) {}
+        void createLocalWindow() override { log.push_back("local"); }
+        void createRemoteWindowWithHost(const std::string& host, std::int64_t port, const std::string& password) override
+        {
+            log.push_back("remote " + host + ":" + std::to_string(port) + " " + password);
+        }
+        void createRemoteWindowWithUSBPort(std::int64_t port, const std::string& password) override
+        {
+            log.push_back("usb " + std::to_string(port) + " " + password);
+        }
+    };
+
+    void SetUp() override
+    {
+        auto settings = vd::appSettings();
+        settings->clear();
+        vd::syncAppSettings(*settings);
+    }
+
+    // Separate from SetUp so that a test can store profiles before the window reads them.
+    void openWindow()
+    {
+        controller = std::make_unique<vd::VDStartWindowController>(opener);
+        controller->loadWindow();
+        QObject::connect(controller.get(), &vd::VDWindowController::windowWillClose, [this] { log.push_back("close"); });
+        controller->showWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    }
+
+    template <typename Widget = QWidget>
+    Widget* control(const char* name) const
+    {
+        auto* found = controller->window()->findChild<Widget*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void click(const char* name)
+    {
+        // Left of the middle: a radio option only takes clicks on its circle and its words.
+        QWidget* target = control(name);
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(8, target->height() / 2));
+    }
+
+    void type(const char* field, const QString& text) { QTest::keyClicks(control<QLineEdit>(field), text); }
+
+    bool enabled(const char* name) const { return control(name)->isEnabled(); }
+
+    // The profile-name sheet now on screen, if any (closed ones wait for deletion).
+    QDialog* sheet() const
+    {
+        for (QDialog* dialog : controller->window()->findChildren<QDialog*>("profileNameSheet"))
+            if (dialog->isVisible())
+                return dialog;
+        return nullptr;
+    }
+
+    void answerSheet(const QString& name, const QString& button = "Save")
+    {
+        QDialog* open = sheet();
+        ASSERT_NE(open, nullptr);
+        auto* field = open->findChild<QLineEdit*>("profileName");
+        field->setText(name);
+        for (QPushButton* candidate : open->findChildren<QPushButton*>())
+            if (candidate->text() == button)
+                QTest::mouseClick(candidate, Qt::LeftButton);
+    }
+
+    void fillRemote(const QString& host, const QString& port, const QString& password)
+    {
+        click("remoteButton");
+        control<QLineEdit>("remoteHost")->setText(host);
+        control<QLineEdit>("remotePort")->setText(port);
+        control<QLineEdit>("remotePassword")->setText(password);
+    }
+    QString sheetText() const { return sheet()->findChild<QLabel*>("informativeText")->text(); }
+    QStringList menu() const
+    {
+        QStringList items;
+        auto* combo = control<QComboBox>("storedRemoteConnect");
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        return items;
+    }
+
+    std::vector<std::string> log;
+    RecordingOpener opener{log};
+    std::unique_ptr<vd::VDStartWindowController> controller;
+};
+using ProfilesTest = StartWindowFixture;
 
 class StartWindowTest : public StartWindowFixture {
 protected:
@@ -136,6 +247,100 @@ TEST_F(StartWindowTest, CancelClosesWithoutOpeningAnything)
 {
     click("cancelButton");
     EXPECT_EQ(log, (Log{"close"}));
+}
+
+TEST_F(ProfilesTest, SavingStoresTheProfileOwnerOnlyUnderANewNonEmptyName)
+{
+    openWindow();
+    fillRemote("lab.example", "7000", "pa ss");
+    click("remoteSaveButton");
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(sheet()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet()->findChild<QLineEdit*>("profileName")->text(), "lab.example");
+    EXPECT_TRUE(sheetText().isEmpty());
+    answerSheet("lab");
+
+    EXPECT_EQ(sheet(), nullptr);
+    ASSERT_TRUE(profile("lab"));
+    EXPECT_EQ(profile("lab")->host, "lab.example");
+    EXPECT_EQ(profile("lab")->port, "7000");
+    EXPECT_EQ(profile("lab")->password, "pa ss");
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(vd::appSettings()->fileName().toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    EXPECT_TRUE(control<QLineEdit>("remoteHost")->text().isEmpty());
+    EXPECT_FALSE(enabled("remoteSaveButton"));
+    EXPECT_FALSE(enabled("connectButton"));
+
+    // An empty or taken name asks again, Close stores nothing, and another case is another name.
+    fillRemote("new.host", "2", "b");
+    click("remoteSaveButton");
+    answerSheet("");
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(sheetText(), "Profile name could not be empty.");
+    answerSheet("lab");
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(sheetText(), "Profile name duplicate, try another one.");
+    EXPECT_EQ(profile("lab")->host, "lab.example");
+    answerSheet("Lab", "Close");
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(names(), QStringList{"lab"});
+    EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "new.host");
+    click("remoteSaveButton");
+    answerSheet("Lab");
+    EXPECT_EQ(names(), (QStringList{"Lab", "lab"}));
+    EXPECT_EQ(profile("Lab")->host, "new.host");
+
+    // The saved profile is what the saved mode connects to.
+    click("remoteSegment1");
+    control<QComboBox>("storedRemoteConnect")->setCurrentIndex(1);
+    emit control<QComboBox>("storedRemoteConnect")->activated(1);
+    EXPECT_EQ(menu(), (QStringList{"Lab", "lab"}));
+    EXPECT_TRUE(enabled("connectButton"));
+    click("connectButton");
+    EXPECT_EQ(log, (Log{"remote lab.example:7000 pa ss", "close"}));
+}
+
+TEST_F(ProfilesTest, DeleteRemovesTheSelectedProfileAndTheFieldsFollowTheMenu)
+{
+    vd::VDRemoteProfiles::add("alpha", {"a.host", "1", "pa"});
+    vd::VDRemoteProfiles::add("beta", {"b.host", "2", "pb"});
+    openWindow();
+    click("remoteButton");
+    click("remoteSegment1");
+    EXPECT_EQ(menu(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "a.host");
+
+    auto* combo = control<QComboBox>("storedRemoteConnect");
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "b.host");
+
+    click("removeStoreButton");
+    EXPECT_EQ(names(), QStringList{"alpha"});
+    EXPECT_EQ(menu(), QStringList{"alpha"});
+    EXPECT_EQ(control<QLineEdit>("remoteHost")->text(), "a.host");
+
+    click("removeStoreButton");
+    EXPECT_EQ(menu(), QStringList{"No Profile"});
+    EXPECT_FALSE(enabled("removeStoreButton"));
+    EXPECT_FALSE(enabled("connectButton"));
+}
+
+TEST_F(ProfilesTest, AStoreThatIsNotAMappingHoldsNoProfiles)
+{
+    auto settings = vd::appSettings();
+    settings->setValue("remotes", "not a mapping");
+    vd::syncAppSettings(*settings);
+    openWindow();
+    EXPECT_EQ(menu(), QStringList{"No Profile"});
+
+    // Saving starts a fresh mapping rather than failing on the bad value.
+    fillRemote("h", "1", "p");
+    click("remoteSaveButton");
+    answerSheet("first");
+    EXPECT_EQ(names(), QStringList{"first"});
 }
 
 } // namespace
