@@ -163,6 +163,7 @@ std::unique_ptr<VDMainWindowsController> AppDelegate::makeMainWindow(const Windo
     controller->loadWindow();
     auto* window = static_cast<QMainWindow*>(controller->window());
     window->setMenuBar(menu_.makeMenuBar(window));
+    controller->addViewMenu(*window->menuBar());
     connect(controller.get(), &VDMainWindowsController::connectWindowRequested, this, &AppDelegate::showConnectWindowFor);
     // Shown before it connects, so a link that fails at once has a window for its sheet.
     controller->showWindow();

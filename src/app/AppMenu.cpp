@@ -18,13 +18,13 @@ QAction* makeAction(QObject* parent, const QString& text, const QKeySequence& ke
 
 AppMenu::AppMenu(QObject* parent)
     : QObject(parent),
-      about_(makeAction(this, "About", Qt::CTRL | Qt::Key_A)),
-      hide_(makeAction(this, "Hide", Qt::CTRL | Qt::Key_H)),
-      hideOthers_(makeAction(this, "Hide Others", Qt::CTRL | Qt::SHIFT | Qt::Key_H)),
-      showAll_(makeAction(this, "Show All")),
-      quit_(makeAction(this, "Quit", Qt::CTRL | Qt::Key_Q)),
-      connect_(makeAction(this, "Connect to other device", Qt::CTRL | Qt::Key_N)),
-      close_(makeAction(this, "Close", Qt::CTRL | Qt::Key_W))
+      about_(makeAction(this, "&About", Qt::CTRL | Qt::Key_A)),
+      hide_(makeAction(this, "&Hide", Qt::CTRL | Qt::Key_H)),
+      hideOthers_(makeAction(this, "Hide &Others", Qt::CTRL | Qt::SHIFT | Qt::Key_H)),
+      showAll_(makeAction(this, "Show &All")),
+      quit_(makeAction(this, "&Quit", Qt::CTRL | Qt::Key_Q)),
+      connect_(makeAction(this, "&Connect to other device", Qt::CTRL | Qt::Key_N)),
+      close_(makeAction(this, "&Close", Qt::CTRL | Qt::Key_W))
 {
     // Hiding maps to minimising; this desktop cannot hide other programs' windows.
     hideOthers_->setEnabled(false);
@@ -43,7 +43,7 @@ AppMenu::AppMenu(QObject* parent)
 QMenuBar* AppMenu::makeMenuBar(QWidget* parent) const
 {
     auto* bar = new QMenuBar(parent);
-    QMenu* application = bar->addMenu("Vantor Dashboard");
+    QMenu* application = bar->addMenu("Vantor &Dashboard");
     application->addAction(about_);
     application->addSeparator();
     application->addAction(hide_);
@@ -52,7 +52,7 @@ QMenuBar* AppMenu::makeMenuBar(QWidget* parent) const
     application->addSeparator();
     application->addAction(quit_);
 
-    QMenu* file = bar->addMenu("File");
+    QMenu* file = bar->addMenu("&File");
     file->addAction(connect_);
     file->addSeparator();
     file->addAction(close_);

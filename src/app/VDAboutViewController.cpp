@@ -121,6 +121,7 @@ void VDAboutViewController::setupUI()
 
     auto* acknowledgments = new QTextEdit;
     acknowledgments->setObjectName("acknowledgments");
+    acknowledgments->setAccessibleName("Acknowledgments");
     setTextPixelSize(*acknowledgments, 12);
     acknowledgments->setPlainText(licenseString());
     emboldenHeadings(*acknowledgments->document());

@@ -1,5 +1,6 @@
 #include "VDAboutWindowController.h"
 
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "VDAboutViewController.h"
@@ -17,6 +18,7 @@ void VDAboutWindowController::loadWindow()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new VDAboutViewController(window));
     window->setFixedSize(500, 300);
+    connect(new QShortcut(Qt::Key_Escape, window), &QShortcut::activated, window, &QWidget::close);
     centreOnScreen(*window);
     setWindow(window);
 }

@@ -1,12 +1,14 @@
 #include "VDFilterField.h"
 
 #include <QIcon>
+#include <QKeyEvent>
 
 namespace vd {
 
 VDFilterField::VDFilterField(QWidget* parent, std::chrono::milliseconds pause) : QLineEdit(parent)
 {
     setPlaceholderText("Filter");
+    setAccessibleName("Filter");
     setClearButtonEnabled(true);
     setMaximumWidth(200);
     // No completer: a QLineEdit has none unless one is set.
@@ -19,6 +21,18 @@ VDFilterField::VDFilterField(QWidget* parent, std::chrono::milliseconds pause) :
     connect(&pause_, &QTimer::timeout, this, [this] { emit filterEdited(text()); });
     // textEdited, not textChanged: only the user's edits count (the clear button included).
     connect(this, &QLineEdit::textEdited, this, &VDFilterField::edited);
+}
+
+void VDFilterField::keyPressEvent(QKeyEvent* event)
+{
+    // Escape empties the filter as the clear button does; in an empty field it goes on to the
+    // window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && !text().isEmpty()) {
+        clear();
+        edited(QString());
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 void VDFilterField::edited(const QString& text)

@@ -21,6 +21,9 @@ public:
 signals:
     void filterEdited(const QString& text);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void edited(const QString& text);
 

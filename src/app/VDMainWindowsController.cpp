@@ -1,8 +1,10 @@
 #include "VDMainWindowsController.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
@@ -92,6 +94,7 @@ void VDMainWindowsController::installToolbar()
 
     mainControl_ = new VDSegmentedControl(sectionLabels(), toolbar);
     mainControl_->setObjectName("VMMainControl");
+    mainControl_->setAccessibleName("Sections");
     toolbar->addWidget(mainControl_);
 
     auto* space = new QWidget(toolbar);
@@ -105,6 +108,37 @@ void VDMainWindowsController::installToolbar()
 
     connect(mainControl_, &VDSegmentedControl::segmentSelected, this, &VDMainWindowsController::selectControl);
     connect(searchField_, &VDFilterField::filterEdited, this, &VDMainWindowsController::filterEdited);
+}
+
+void VDMainWindowsController::addViewMenu(QMenuBar& bar)
+{
+    VD_ASSERT_ON_GUI_THREAD(this);
+    QMenu* menu = bar.addMenu("&View");
+    for (int segment = 0; segment < sectionLabels().size(); ++segment) {
+        QAction* show = menu->addAction(sectionLabels()[segment]);
+        show->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + segment)));
+        connect(show, &QAction::triggered, this, [this, segment] { selectControl(segment); });
+    }
+    menu->addSeparator();
+    QAction* filter = menu->addAction("Filter");
+    filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(filter, &QAction::triggered, this, [this] {
+        searchField_->setFocus(Qt::ShortcutFocusReason);
+        searchField_->selectAll();
+    });
+    reloadAction_ = menu->addAction("Reload");
+    reloadAction_->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(reloadAction_, &QAction::triggered, this, [this] {
+        if (QAbstractButton* button = shownButton({"reloadButton", "DNSRefreshButton"}))
+            button->click();
+    });
+    cleanAction_ = menu->addAction("Clean");
+    cleanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(cleanAction_, &QAction::triggered, this, [this] {
+        if (QAbstractButton* button = shownButton({"cleanButton"}))
+            button->click();
+    });
+    updateViewMenu();
 }
 
 // --- connecting --------------------------------------------------------------------------------
@@ -290,6 +324,28 @@ void VDMainWindowsController::selectControl(int segment)
     }
     stack_->setCurrentWidget(section);
     mainControl_->setSelectedSegment(segment);
+    updateViewMenu();
+}
+
+QAbstractButton* VDMainWindowsController::shownButton(std::initializer_list<const char*> names) const
+{
+    QWidget* section = shownSection();
+    if (!section)
+        return nullptr;
+    for (const char* name : names) {
+        if (auto* button = section->findChild<QAbstractButton*>(name); button && button->isEnabled())
+            return button;
+    }
+    return nullptr;
+}
+
+// A disabled action takes no shortcut either, so the items follow the section as it changes.
+void VDMainWindowsController::updateViewMenu()
+{
+    if (reloadAction_)
+        reloadAction_->setEnabled(shownButton({"reloadButton", "DNSRefreshButton"}) != nullptr);
+    if (cleanAction_)
+        cleanAction_->setEnabled(shownButton({"cleanButton"}) != nullptr);
 }
 
 QWidget* VDMainWindowsController::makeSection(int segment)

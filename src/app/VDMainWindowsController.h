@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,9 @@
 #include "WindowId.h"
 #include "platform/NotificationCenter.h"
 
+class QAbstractButton;
+class QAction;
+class QMenuBar;
 class QStackedWidget;
 
 namespace vd {
@@ -42,6 +46,9 @@ public:
     ~VDMainWindowsController() override;
 
     void loadWindow() override;
+    // The View menu of this window's menu bar: the sections, the filter, and the shown list's
+    // Reload and Clean, each with its shortcut.
+    void addViewMenu(QMenuBar& bar);
     // The local service; `socketPath` empty: at its usual place.
     void openLocalWindow(std::string socketPath = {});
     void openRemoteWindowWithHost(std::string host, std::int64_t port, std::string password);
@@ -80,6 +87,9 @@ private:
     void showSheet(QDialog* sheet);
     void dismissSheet();
 
+    // The shown section's enabled button of that object name; none when it has none.
+    QAbstractButton* shownButton(std::initializer_list<const char*> names) const;
+    void updateViewMenu();
     void filterEdited(const QString& text);
     void checkFilterSearchTextfield();
     // Ends the link and lets the processor go; runs once, when the window closes or goes away.
@@ -104,6 +114,8 @@ private:
     QStackedWidget* stack_ = nullptr;
     VDSegmentedControl* mainControl_ = nullptr;
     VDFilterField* searchField_ = nullptr;
+    QAction* reloadAction_ = nullptr;
+    QAction* cleanAction_ = nullptr;
     std::array<QWidget*, 4> sections_{};
     QPointer<QDialog> sheet_;
     // Last member: reset first, so no observer callback runs into a half-destroyed controller.

@@ -43,18 +43,20 @@ QGridLayout* formGrid(QWidget* box)
     return grid;
 }
 
-void addLabel(QGridLayout& grid, int row, const QString& text)
+// The label is the field's buddy, so a screen reader names the field by it.
+void addLabel(QGridLayout& grid, int row, const QString& text, QWidget* field)
 {
     auto* label = new QLabel(text);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setBuddy(field);
     grid.addWidget(label, row, 0);
 }
 
 QLineEdit* addField(QGridLayout& grid, int row, const QString& label, const QString& name, const QString& placeholder,
                     int width)
 {
-    addLabel(grid, row, label);
     auto* field = new QLineEdit;
+    addLabel(grid, row, label, field);
     field->setObjectName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
@@ -163,6 +165,7 @@ QWidget* VDStartViewController::buildSegmentControl()
 {
     remoteSegmentControl = new QWidget;
     remoteSegmentControl->setObjectName("remoteSegmentControl");
+    remoteSegmentControl->setAccessibleName("Remote machine");
     auto* row = new QHBoxLayout(remoteSegmentControl);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
@@ -209,8 +212,8 @@ QWidget* VDStartViewController::buildRemoteStoreView()
     remoteStoreView = new QWidget;
     remoteStoreView->setObjectName("remoteStoreView");
     QGridLayout* grid = formGrid(remoteStoreView);
-    addLabel(*grid, 0, "Machine:");
     storedRemoteConnect = new QComboBox;
+    addLabel(*grid, 0, "Machine:", storedRemoteConnect);
     storedRemoteConnect->setObjectName("storedRemoteConnect");
     storedRemoteConnect->setFixedWidth(kWideField);
     grid->addWidget(storedRemoteConnect, 0, 1);

@@ -7,6 +7,7 @@
 
 #include "GuiThread.h"
 #include "VDFileBrowserReveal.h"
+#include "VDKeyboardMenus.h"
 #include "VDSectionDelegate.h"
 #include "data/VDDataManager.h"
 
@@ -34,6 +35,7 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
 
     // A source list: no header, no frame, the window's colour, one column as wide as the sidebar.
     tableView_->setModel(&model_);
+    tableView_->setAccessibleName("Clients");
     tableView_->setHeaderHidden(true);
     tableView_->header()->setStretchLastSection(true);
     tableView_->setIndentation(kIndentation);
@@ -59,6 +61,7 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
         if (menuNeedsUpdate(pos))
             menu_->popup(tableView_->viewport()->mapToGlobal(pos));
     });
+    openContextMenusFromKeyboard(*tableView_);
 
     reloadData();
 }

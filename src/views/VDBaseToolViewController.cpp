@@ -56,21 +56,19 @@ VDBaseToolViewController::VDBaseToolViewController(bool withClean, QWidget* pare
     layout_->setSpacing(kSpacing);
 
     if (withClean) {
-        connect(addButton("Clean"), &QPushButton::clicked, this, [this] {
+        connect(addButton("Clean", "cleanButton"), &QPushButton::clicked, this, [this] {
             if (delegate_)
                 delegate_->cleanRecord();
         });
     }
-    connect(addButton("Reload"), &QPushButton::clicked, this, [this] {
+    connect(addButton("Reload", "reloadButton"), &QPushButton::clicked, this, [this] {
         if (delegate_)
             delegate_->reloadTunnels();
     });
     trafficButton_ = new VDToggleButton("Record Traffic", "Disable Traffic Recroder", "Enable Traffic Recorder", this);
     mitmButton_ = new VDToggleButton("Enable MitM", "Disable MitM", "Enable MitM", this);
-    for (auto* toggle : {trafficButton_, mitmButton_}) {
-        toggle->setFocusPolicy(Qt::NoFocus);
+    for (auto* toggle : {trafficButton_, mitmButton_})
         layout_->addWidget(toggle, 0, Qt::AlignVCenter);
-    }
     connect(trafficButton_, &QPushButton::clicked, this, [this] { switchClicked(*trafficButton_, &VDToolStripDelegate::enableTrafficRecord); });
     connect(mitmButton_, &QPushButton::clicked, this, [this] { switchClicked(*mitmButton_, &VDToolStripDelegate::enableMitM); });
     layout_->addStretch();
@@ -82,17 +80,17 @@ VDBaseToolViewController::VDBaseToolViewController(bool withClean, QWidget* pare
     collapseButton_->setIconSize(QSize(kArrowSize, kArrowSize));
     collapseButton_->setIcon(downArrow(*collapseButton_));
     collapseButton_->setToolTip("Hide the details");
-    collapseButton_->setFocusPolicy(Qt::NoFocus);
+    collapseButton_->setAccessibleName("Hide the details");
     collapseButton_->hide();
     layout_->addWidget(collapseButton_, 0, Qt::AlignVCenter);
     connect(collapseButton_, &QToolButton::clicked, this, &VDBaseToolViewController::collapseClicked);
 }
 
-QPushButton* VDBaseToolViewController::addButton(const QString& title)
+QPushButton* VDBaseToolViewController::addButton(const QString& title, const QString& name)
 {
     auto* button = new QPushButton(title, this);
-    // The strip's buttons act on the list above; they should not take its keyboard focus.
-    button->setFocusPolicy(Qt::NoFocus);
+    // The window's Reload and Clean menu items press the shown section's buttons by these names.
+    button->setObjectName(name);
     layout_->addWidget(button, 0, Qt::AlignVCenter);
     return button;
 }

@@ -36,7 +36,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QPushButton* addButton(const QString& title);
+    QPushButton* addButton(const QString& title, const QString& name);
     void readSwitchStates();
     void collapseClicked();
     void switchClicked(VDToggleButton& button, void (VDToolStripDelegate::*enable)(bool));

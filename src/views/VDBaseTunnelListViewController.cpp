@@ -3,9 +3,11 @@
 #include <utility>
 
 #include <QMenu>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "GuiThread.h"
+#include "VDKeyboardMenus.h"
 #include "VDTunnelTableModel.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -38,6 +40,14 @@ void VDBaseTunnelListViewController::setUpTable()
             tableViewRowChangeAction();
     });
     connect(tableView_, &QWidget::customContextMenuRequested, this, &VDBaseTunnelListViewController::openContextMenu);
+    openContextMenusFromKeyboard(*tableView_);
+    // Delete does what the menu's "Kill Connection" does, on the selected active row.
+    auto* kill = new QShortcut(QKeySequence(Qt::Key_Delete), tableView_);
+    kill->setContext(Qt::WidgetShortcut);
+    connect(kill, &QShortcut::activated, this, [this] {
+        if (const auto record = selectedRecord(); record && record->status() == TunnelStatus::active)
+            closeTunnel(record->id_());
+    });
 
     // The scrolling area fills this view; a split view holding the list may allow less.
     setMinimumHeight(400);
@@ -228,7 +238,7 @@ QMenu* VDBaseTunnelListViewController::menuNeedsUpdate(const VDTunnelInfo& tunne
     const std::int64_t tunnelId = tunnel.id_();
     const std::string host(tunnel.host());
     if (tunnel.status() == TunnelStatus::active) {
-        menu->addAction("Kill Connection", this, [this, tunnelId] { closeTunnel(tunnelId); });
+        menu->addAction("Kill Connection", this, [this, tunnelId] { closeTunnel(tunnelId); })->setShortcut(QKeySequence(Qt::Key_Delete));
         menu->addSeparator();
     }
     QAction* curl = menu->addAction("Copy curl Command", this, &VDBaseTunnelListViewController::tunnelCurlCommand);

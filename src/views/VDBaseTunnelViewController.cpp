@@ -42,6 +42,9 @@ VDBaseTunnelViewController::VDBaseTunnelViewController(std::string idString, con
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitView_);
 
+    listViewController_->tableView()->setAccessibleName(variant.title);
+    detailViewController_->setAccessibleName("Details");
+
     listViewController_->setBasicDelegate(this);
     toolViewController_->setDelegate(this);
 }

@@ -12,6 +12,7 @@
 
 #include "GuiThread.h"
 #include "VDBarIcons.h"
+#include "VDKeyboardMenus.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -46,6 +47,7 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
       reloads_(this, {kVDFilterStringChanged, kVDDNSRefreshed}, [this] { reloadData(); })
 {
     tableView_->setModel(model_);
+    tableView_->setAccessibleName("DNS");
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
     tableView_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -65,6 +67,7 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
         if (QMenu* menu = menuNeedsUpdate(tableView_->indexAt(position).row()))
             menu->popup(tableView_->viewport()->mapToGlobal(position));
     });
+    openContextMenusFromKeyboard(*tableView_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -81,12 +84,14 @@ QWidget* VDDNSListViewController::makeBottomBar()
     delButton_->setObjectName("DNSDeleteButton");
     delButton_->setIcon(removeIcon(*delButton_));
     delButton_->setToolTip("Delete DNS Record");
+    delButton_->setAccessibleName("Delete DNS Record");
     delButton_->setAutoRaise(true);
     delButton_->setEnabled(false);
     refreshButton_ = new QToolButton(bar);
     refreshButton_->setObjectName("DNSRefreshButton");
     refreshButton_->setIcon(refreshIcon(*refreshButton_));
     refreshButton_->setToolTip("Refresh");
+    refreshButton_->setAccessibleName("Refresh");
     refreshButton_->setAutoRaise(true);
     purgeButton_ = new QPushButton("Purge DNS Cache", bar);
 

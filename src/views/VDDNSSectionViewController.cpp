@@ -50,6 +50,7 @@ VDDNSSectionViewController::VDDNSSectionViewController(QWidget* parent) : QWidge
 
     // A source list: no header, no frame, the window's colour.
     outlineView_->setModel(&model_);
+    outlineView_->setAccessibleName("DNS record types");
     outlineView_->setHeaderHidden(true);
     outlineView_->header()->setStretchLastSection(true);
     outlineView_->setIndentation(kIndentation);

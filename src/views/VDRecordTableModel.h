@@ -60,6 +60,8 @@ public:
             const QPixmap image = Columns::image(*row, index.column());
             return image.isNull() ? QVariant() : QVariant(image);
         }
+        // Image cells read as the words their images stand for.
+        case Qt::AccessibleTextRole: return Columns::text(*row, index.column());
         case VDTableCellView::LayoutRole: return static_cast<int>(column.layout);
         case VDTableCellView::WrapRole: return column.wraps;
         case SortKeyRole: {
@@ -77,6 +79,11 @@ public:
             return {};
         switch (role) {
         case Qt::DisplayRole: return QString::fromLatin1(Columns::kColumns[static_cast<std::size_t>(section)].title);
+        // The only untitled columns are the status images.
+        case Qt::AccessibleTextRole: {
+            const char* title = Columns::kColumns[static_cast<std::size_t>(section)].title;
+            return QString::fromLatin1(*title ? title : "Status");
+        }
         // Every column sorts ascending on its first click.
         case Qt::InitialSortOrderRole: return static_cast<int>(Qt::AscendingOrder);
         default: return {};

@@ -57,37 +57,61 @@ void error(QPainter& painter)
     painter.drawLine(QPointF(16, 8), QPointF(8, 16));
 }
 
+constexpr const char* kNames[] = {"connecting", "complete", "error"};
+
+int indexOf(const char* name)
+{
+    for (int i = 0; name && i < 3; ++i) {
+        if (std::strcmp(name, kNames[i]) == 0)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 QPixmap VDStatusImages::named(const char* name)
 {
     static const QPixmap images[] = {draw(connecting), draw(complete), draw(error)};
-    static const char* const names[] = {"connecting", "complete", "error"};
-    for (int i = 0; i < 3; ++i) {
-        if (std::strcmp(name, names[i]) == 0)
-            return images[i];
+    const int index = indexOf(name);
+    return index < 0 ? QPixmap() : images[index];
+}
+
+QString VDStatusImages::spokenName(const char* name)
+{
+    static const char* const spoken[] = {"Active", "Completed", "Failed"};
+    const int index = indexOf(name);
+    return index < 0 ? QString() : QString::fromLatin1(spoken[index]);
+}
+
+const char* VDStatusImages::nameFor(TunnelStatus status)
+{
+    switch (status) {
+    case TunnelStatus::active: return "connecting";
+    case TunnelStatus::completed: return "complete";
+    case TunnelStatus::suspended: return "error";
     }
-    return {};
+    return nullptr;
+}
+
+const char* VDStatusImages::nameFor(UDPStatus status)
+{
+    switch (status) {
+    case UDPStatus::active: return "connecting";
+    case UDPStatus::sent: return "complete";
+    case UDPStatus::failed: return "error";
+    }
+    return nullptr;
 }
 
 QPixmap VDStatusImages::forStatus(TunnelStatus status)
 {
-    switch (status) {
-    case TunnelStatus::active: return named("connecting");
-    case TunnelStatus::completed: return named("complete");
-    case TunnelStatus::suspended: return named("error");
-    }
-    return {};
+    return named(nameFor(status));
 }
 
 QPixmap VDStatusImages::forStatus(UDPStatus status)
 {
-    switch (status) {
-    case UDPStatus::active: return named("connecting");
-    case UDPStatus::sent: return named("complete");
-    case UDPStatus::failed: return named("error");
-    }
-    return {};
+    return named(nameFor(status));
 }
 
 } // namespace vd

@@ -19,6 +19,12 @@ public:
 
     // By resource name; a null pixmap for any other name.
     static QPixmap named(const char* name);
+    // What a screen reader says for an image, since it cannot see it: "Active", "Completed" or
+    // "Failed"; empty for any other name.
+    static QString spokenName(const char* name);
+    // The image's name for a status; null for a status the service has no name for.
+    static const char* nameFor(TunnelStatus status);
+    static const char* nameFor(UDPStatus status);
     // "connecting" while a tunnel is active, "complete" once it completed, "error" when it was
     // suspended.
     static QPixmap forStatus(TunnelStatus status);

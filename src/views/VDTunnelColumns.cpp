@@ -32,6 +32,8 @@ std::string policyText(std::string_view policyName, std::string_view ruleInfo)
 QString VDTunnelColumns::text(const Row& tunnel, int column)
 {
     switch (column) {
+    // Shown as an image; the text is what screen readers say for it.
+    case kStatus: return VDStatusImages::spokenName(VDStatusImages::nameFor(tunnel->status()));
     case kId: return QString::number(tunnel->id_());
     case kDate: return qText(VDUtils::formatTunnelStartTime(tunnel->startTime()));
     case kClient: return qText(tunnel->processTitle());

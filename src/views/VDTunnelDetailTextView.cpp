@@ -51,6 +51,12 @@ VDTunnelDetailTextView::VDTunnelDetailTextView(QWidget* parent)
     layout->addLayout(buttons_);
 }
 
+void VDTunnelDetailTextView::setContentName(const QString& name)
+{
+    for (int i = 0; i < content_->count(); ++i)
+        content_->widget(i)->setAccessibleName(name);
+}
+
 void VDTunnelDetailTextView::setText(const QString& text)
 {
     textView_->setPlainText(text);

@@ -26,6 +26,9 @@ public:
     // Appends styled text: bold or regular runs of the system font.
     void setAttributedText(const StyledText& text);
 
+    // Names the text area and every view shown in its place, for screen readers: the tab's title.
+    void setContentName(const QString& name);
+
     QPlainTextEdit* textView() const { return textView_; }
     // The rightmost button placed so far; none when there is no button.
     QPushButton* lastButton() const { return lastButton_; }

@@ -106,6 +106,7 @@ QWidget* VDTunnelDetailViewController::buildTabBar()
     auto* bar = new QWidget;
     segmentedControl_ = new VDSegmentedControl(
         {"General", "Time", "Request Header", "Response Header", "Request Data", "Response Data"});
+    segmentedControl_->setAccessibleName("Detail tabs");
     segmentedControl_->setSelectedSegment(kGeneral);
     connect(segmentedControl_, &VDSegmentedControl::segmentSelected, this, &VDTunnelDetailViewController::selectSegment);
     auto* left = rule();
@@ -193,9 +194,11 @@ void VDTunnelDetailViewController::selectSegment()
     } else if (segment == kRequestData || segment == kResponseData) {
         auto* dataView = new VDTunnelDetailDataView;
         dataView->setId(idString_, info, segment == kRequestData);
+        dataView->setContentName(segmentedControl_->segment(segment)->text());
         tabView_ = dataView;
     } else {
         auto* textView = new VDTunnelDetailTextView;
+        textView->setContentName(segmentedControl_->segment(segment)->text());
         if (segment == kTime)
             textView->setAttributedText(info->timeAttributedString());
         else

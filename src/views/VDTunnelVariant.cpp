@@ -8,6 +8,7 @@ namespace vd {
 const VDTunnelVariant& VDTunnelVariant::current()
 {
     static const VDTunnelVariant variant{
+        "Active Connections",
         kVDCurrentTunnelRefreshed,
         &VDDataProcesser::currentLocalProcess,
         &VDDataProcesser::currentRemoteProcess,
@@ -23,6 +24,7 @@ const VDTunnelVariant& VDTunnelVariant::current()
 const VDTunnelVariant& VDTunnelVariant::recent()
 {
     static const VDTunnelVariant variant{
+        "Recent Requests",
         kVDRecentTunnelRefreshed,
         &VDDataProcesser::recentLocalProcess,
         &VDDataProcesser::recentRemoteProcess,

@@ -12,6 +12,8 @@ class VDDataProcesser;
 // split views and the tool strips: which of the processor's lists and client filter they use,
 // which notification reloads them, and where their layout is remembered.
 struct VDTunnelVariant {
+    // The section's name, as the section switch shows it; screen readers announce the list by it.
+    const char* title;
     const char* refreshNotification;
     ProcessList (VDDataProcesser::*localProcess)() const;
     ProcessList (VDDataProcesser::*remoteProcess)() const;

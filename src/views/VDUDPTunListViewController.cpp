@@ -20,8 +20,8 @@ VDUDPTunListViewController::VDUDPTunListViewController(std::string idString, QWi
 {
     resize(1000, 600);
     tableView_->setModel(model_);
+    tableView_->setAccessibleName("UDP");
     tableView_->setSelectionMode(QAbstractItemView::NoSelection);
-    tableView_->setFocusPolicy(Qt::NoFocus);
     setMinimumHeight(400);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,0 +1,227 @@
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+
+#include "ShellFixture.h"
+#include "app/VDAboutWindowController.h"
+#include "app/VDFilterField.h"
+#include "app/VDStartWindowController.h"
+#include "link/ServiceContract.h"
+#include "views/VDBaseTunViewController.h"
+#include "views/VDBaseTunnelListViewController.h"
+#include "views/VDRecordTableView.h"
+#include "views/VDSegmentedControl.h"
+
+namespace vd::test {
+namespace {
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
+QAccessibleInterface* accessible(QObject* object)
+{
+    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(object);
+    EXPECT_NE(found, nullptr);
+    return found;
+}
+
+// What a screen reader reaches by Tab or by an action but cannot name, as "Class objectName".
+QStringList unnamedControls(QWidget& window)
+{
+    QStringList unnamed;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&window))
+            continue;
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+        if (!control)
+            continue;
+        QStringList actions = control->actionInterface() ? control->actionInterface()->actionNames() : QStringList();
+        actions.removeAll(QAccessibleActionInterface::setFocusAction());
+        const bool reachable = (widget->focusPolicy() & Qt::TabFocus) || !actions.isEmpty();
+        if (reachable && control->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString("%1 %2").arg(widget->metaObject()->className(), widget->objectName());
+    }
+    return unnamed;
+}
+
+// Selects a segment the way a screen reader does: by the default action of its tab.
+void activate(QAbstractButton* segment)
+{
+    QAccessibleInterface* tab = accessible(segment);
+    ASSERT_EQ(tab->role(), QAccessible::PageTab) << segment->text().toStdString();
+    ASSERT_TRUE(tab->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
+// The real program, its local window on the simulated service.
+class KeyboardAccessTest : public ShellTest {
+protected:
+    void SetUp() override
+    {
+        delegate_.createLocalWindow();
+        window_ = delegate_.localWindow();
+        ASSERT_TRUE(waitFor([&] { return connected(*window_); }));
+        window_->window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window_->window()));
+    }
+
+    VDRecordTableView* shownTable() const
+    {
+        for (auto* table : window_->shownSection()->findChildren<VDRecordTableView*>()) {
+            if (table->isVisibleTo(window_->window()))
+                return table;
+        }
+        return nullptr;
+    }
+
+    void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+    }
+
+    QAction* viewMenuItem(const QString& text) const
+    {
+        for (QAction* item : window_->window()->findChild<QMenuBar*>()->actions()) {
+            if (item->text() != "&View")
+                continue;
+            for (QAction* action : item->menu()->actions()) {
+                if (action->text() == text)
+                    return action;
+            }
+        }
+        return nullptr;
+    }
+
+    AppDelegate delegate_{[this] {
+        AppDelegate::Options options;
+        options.localSocketPath = (dir_ / "db.connect").string();
+        options.quit = [] {};
+        options.timing = fastTiming();
+        return options;
+    }()};
+    VDMainWindowsController* window_ = nullptr;
+};
+
+TEST_F(KeyboardAccessTest, EveryWindowNamesItsControlsAndItsTabsSwitchByTheirAccessibleAction)
+{
+    VDSegmentedControl& sections = *window_->mainControl();
+    EXPECT_EQ(accessible(&sections)->role(), QAccessible::PageTabList);
+    for (int segment : {VDMainWindowsController::DNS, VDMainWindowsController::UDP, VDMainWindowsController::RecentRequests,
+                        VDMainWindowsController::ActiveConnections}) {
+        SCOPED_TRACE(segment);
+        activate(sections.segment(segment));
+        ASSERT_EQ(window_->shownSection(), window_->section(segment));
+        EXPECT_EQ(sections.selectedSegment(), segment);
+        EXPECT_TRUE(accessible(sections.segment(segment))->state().selected);
+        EXPECT_EQ(unnamedControls(*window_->window()), QStringList());
+    }
+
+    // A record opens the detail pane: its tabs, arrow and text views are walked as well.
+    VDRecordTableView* active = shownTable();
+    ASSERT_TRUE(waitFor([&] { return active->model()->rowCount() > 0; }));
+    active->selectRow(0);
+    auto* detail = window_->shownSection()->findChild<VDSegmentedControl*>();
+    ASSERT_NE(detail, nullptr);
+    ASSERT_TRUE(waitFor([&] { return detail->isVisibleTo(window_->window()); }));
+    for (int tab = 0; tab < detail->segmentCount(); ++tab) {
+        if (!detail->segment(tab)->isEnabled())
+            continue;
+        SCOPED_TRACE(detail->segment(tab)->text().toStdString());
+        activate(detail->segment(tab));
+        EXPECT_EQ(detail->selectedSegment(), tab);
+        EXPECT_EQ(unnamedControls(*window_->window()), QStringList());
+    }
+
+    delegate_.showConnectWindow();
+    delegate_.about();
+    for (VDWindowController* other : std::initializer_list<VDWindowController*>{delegate_.connectWindow(), delegate_.aboutWindow()}) {
+        SCOPED_TRACE(other->window()->metaObject()->className());
+        EXPECT_EQ(unnamedControls(*other->window()), QStringList());
+    }
+    // Escape closes About.
+    QWidget* about = delegate_.aboutWindow()->window();
+    about->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about));
+    press(about, Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !about->isVisible(); }));
+}
+
+TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
+{
+    QWidget* window = window_->window();
+    for (int segment : {VDMainWindowsController::RecentRequests, VDMainWindowsController::ActiveConnections,
+                        VDMainWindowsController::DNS, VDMainWindowsController::UDP}) {
+        SCOPED_TRACE(segment);
+        press(window, Qt::Key_1 + segment, Qt::ControlModifier);
+        ASSERT_EQ(window_->shownSection(), window_->section(segment));
+        EXPECT_EQ(window_->mainControl()->selectedSegment(), segment);
+        // Reload in every list the service can reload; Clean only in Recent Requests.
+        EXPECT_EQ(viewMenuItem("Reload")->isEnabled(), segment != VDMainWindowsController::UDP);
+        EXPECT_EQ(viewMenuItem("Clean")->isEnabled(), segment == VDMainWindowsController::RecentRequests);
+
+        VDRecordTableView* table = shownTable();
+        ASSERT_NE(table, nullptr);
+        EXPECT_FALSE(accessible(table)->text(QAccessible::Name).isEmpty());
+        for (Qt::KeyboardModifiers direction : {Qt::NoModifier, Qt::ShiftModifier}) {
+            table->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(table->hasFocus());
+            press(table, direction == Qt::NoModifier ? Qt::Key_Tab : Qt::Key_Backtab, direction);
+            EXPECT_FALSE(table->hasFocus()) << "Tab stays in the list";
+        }
+    }
+
+    // Ctrl+F goes to the filter; Escape there empties it at once, and the list follows.
+    press(window, Qt::Key_F, Qt::ControlModifier);
+    VDFilterField* filter = window_->searchField();
+    ASSERT_TRUE(filter->hasFocus());
+    QSignalSpy edits(filter, &VDFilterField::filterEdited);
+    QTest::keyClicks(filter, "example");
+    press(filter, Qt::Key_Escape);
+    EXPECT_TRUE(filter->text().isEmpty());
+    ASSERT_FALSE(edits.isEmpty());
+    EXPECT_EQ(edits.last().at(0).toString(), QString());
+}
+
+TEST_F(KeyboardAccessTest, TheKeyboardActsOnTheCurrentRowAsTheMenuDoes)
+{
+    press(window_->window(), Qt::Key_2, Qt::ControlModifier);
+    VDRecordTableView* table = shownTable();
+    QAccessibleTableInterface* cells = accessible(table)->tableInterface();
+    ASSERT_NE(cells, nullptr);
+    // The status column is an image; it reads as its status.
+    ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
+    QAccessibleInterface* status = cells->cellAt(0, 0);
+    ASSERT_NE(status, nullptr);
+    const auto headers = status->tableCellInterface()->columnHeaderCells();
+    ASSERT_EQ(headers.size(), 1);
+    EXPECT_EQ(headers.front()->text(QAccessible::Name), "Status");
+    EXPECT_TRUE(QStringList({"Active", "Completed", "Failed"}).contains(status->text(QAccessible::Name)))
+        << status->text(QAccessible::Name).toStdString();
+
+    table->setFocus(Qt::OtherFocusReason);
+    table->setCurrentIndex(table->model()->index(0, 1));
+    const qint64 id = table->model()->index(0, 1).data().toLongLong();
+    press(table, Qt::Key_Menu);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr) << "the Menu key opens the row's menu";
+    EXPECT_EQ(menu->actions().front()->text(), "Kill Connection");
+    menu->close();
+    press(table, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_NE(qobject_cast<QMenu*>(QApplication::activePopupWidget()), nullptr) << "Shift+F10 opens it too";
+    QApplication::activePopupWidget()->close();
+
+    // Delete kills the selected active connection, as "Kill Connection" does.
+    press(table, Qt::Key_Delete);
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& packet : sim_.received()) {
+            if (packet.value("t", 0) == 18 && packet["d"].value("tunnel_id", std::int64_t{-1}) == id)
+                return true;
+        }
+        return false;
+    }));
+}
+
+} // namespace
+} // namespace vd::test
