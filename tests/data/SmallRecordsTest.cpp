@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "data/RecordFields.h"
 #include "data/VDDNSInfo.h"
 #include "data/VDProcessInfo.h"
 #include "data/VDUDPTunnelInfo.h"
+#include "platform/Numbers.h"
 #include "support/TextsOf.h"
 
 namespace vd {
@@ -12,6 +14,20 @@ namespace {
 using Json = nlohmann::ordered_json;
 using test::Texts;
 using test::textsOf;
+
+// Integers the service sends as text read as far as they go and saturate; of a repeated key the
+// last one counts.
+TEST(RecordFields, IntegersFromTextReadLikeTheServiceMeansThemAndTheLastOfARepeatedKeyCounts)
+{
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"42", 42}, {"  -17abc", -17}, {"+8", 8}, {"abc", 0}, {"", 0}, {"99999999999999999999999", INT64_MAX},
+        {"-99999999999999999999999", INT64_MIN}, {"-9223372036854775808", INT64_MIN}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(numbers::leadingInteger(text), value) << text;
+    const auto values = record::readStrings(R"({"a":"1","b":2,"a":"3","c":"x\ny"})", std::array<std::string_view, 4>{"a", "b", "c", "d"});
+    EXPECT_EQ(textsOf(values[0], values[1], values[2], values[3]), (Texts{"3", "", "x\ny", ""}));
+    EXPECT_EQ(record::readStrings("not json", std::array<std::string_view, 1>{"a"})[0], "");
+}
 
 TEST(VDUDPTunnelInfo, ReadsItsFieldsAndTexts)
 {
