@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,12 +16,13 @@
 #include "link/ServiceContract.h"
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
+#include "support/FakeUsbDaemon.h"
 
 namespace vd {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 Bytes frameBytes(std::uint32_t version, std::uint32_t type, std::uint32_t tag, const Bytes& payload,
                  std::optional<std::uint32_t> size = std::nullopt)
@@ -54,6 +53,26 @@ struct Received {
     std::optional<Bytes> payload;
 };
 
+// Resident memory of this process in KiB, from the kernel's own account.
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:" && status >> value)
+            return value;
+    }
+    return 0;
+}
+
+TEST(PTProtocolFrame, HeaderIsBigEndianVersionTypeTagSize)
+{
+    const Bytes frame = PTProtocol::createFrame(3004, 999, Bytes(14, 0x41));
+    EXPECT_EQ(frame, concat(Bytes{0, 0, 0, 1, 0, 0, 0x0B, 0xBC, 0, 0, 0x03, 0xE7, 0, 0, 0, 0x0E}, Bytes(14, 0x41)));
+    EXPECT_EQ(PTProtocol::createFrame(7, 0xFFFFFFFFu, {}), (Bytes{0, 0, 0, 1, 0, 0, 0, 7, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+}
+
 // A channel wired to one end of a socketpair; the test plays the device on the other end.
 class PTChannelTest : public ::testing::Test {
 protected:
@@ -63,6 +82,8 @@ protected:
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         peer_ = fds[1];
         PTChannelDelegate delegate;
+        // Frames of type 13 are refused, to be skipped with their payload.
+        delegate.shouldAcceptFrame = [](PTChannel&, std::uint32_t type, std::uint32_t, std::uint32_t) { return type != 13; };
         delegate.didReceiveFrame = [this](PTChannel&, std::uint32_t type, std::uint32_t tag, std::optional<PTData> payload) {
             received_.push_back({type, tag, payload ? std::optional<Bytes>(payload->bytes()) : std::nullopt});
         };
@@ -74,38 +95,21 @@ protected:
         channel_ = PTChannel::channelWithDelegate(delegate);
         stream_ = UsbmuxStream::adopt(fds[0], MainQueue::shared(), channel_->endHandler());
     }
-
     void TearDown() override
     {
-        if (channel_)
-            channel_->close();
+        channel_->close();
         stream_.reset();
-        loop_.runFor(20ms);
-        if (peer_ >= 0)
-            ::close(peer_);
+        loop_.drain();
+        ::close(peer_);
     }
 
     void start() { ASSERT_FALSE(channel_->startReadingFromConnectedChannel(stream_)); }
-
-    void peerSend(const Bytes& bytes) { ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
-
+    void peerSend(const Bytes& bytes) { ASSERT_TRUE(test::sendAll(peer_, bytes)); }
     Bytes peerRead(std::size_t count)
     {
         Bytes out(count);
-        std::size_t got = 0;
-        while (got < count) {
-            pollfd pfd{peer_, POLLIN, 0};
-            if (::poll(&pfd, 1, 5000) <= 0)
-                break;
-            const ssize_t n = ::read(peer_, out.data() + got, count - got);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        out.resize(got);
-        return out;
+        return test::readExactly(peer_, out.data(), count) ? out : Bytes{};
     }
-
     bool waitForEnd() { return loop_.runUntil([this] { return ends_ > 0; }, 5s); }
 
     MainLoop loop_;
@@ -117,17 +121,6 @@ protected:
     std::optional<Error> endError_;
     std::optional<Error> closingError_;
 };
-
-TEST(PTProtocolFrame, HeaderIsBigEndianVersionTypeTagSize)
-{
-    const Bytes payload(14, 0x41);
-    const Bytes frame = PTProtocol::createFrame(3004, 999, payload);
-    const Bytes header{0, 0, 0, 1, 0, 0, 0x0B, 0xBC, 0, 0, 0x03, 0xE7, 0, 0, 0, 0x0E};
-    ASSERT_EQ(frame.size(), 30u);
-    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 16), header);
-    EXPECT_EQ(Bytes(frame.begin() + 16, frame.end()), payload);
-    EXPECT_EQ(PTProtocol::createFrame(7, 0xFFFFFFFFu, {}), (Bytes{0, 0, 0, 1, 0, 0, 0, 7, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
-}
 
 TEST_F(PTChannelTest, WritesFromManyCallsArriveInIssueOrder)
 {
@@ -161,88 +154,42 @@ TEST_F(PTChannelTest, WrongStatesFailWithEPERM)
     channel_->sendFrameOfType(3004, 1, {}, [&](std::optional<Error> e) { sendError = e; });
     ASSERT_TRUE(sendError);
     EXPECT_EQ(sendError->code, EPERM);
-
     start();
     std::optional<Error> connectError;
     channel_->connectToPort(6171, PTUSBHub::create(), 1, [&](std::optional<Error> e) { connectError = e; });
     ASSERT_TRUE(connectError);
     EXPECT_EQ(connectError->code, EPERM);
-    // The first connection is untouched.
-    EXPECT_TRUE(channel_->isConnected());
-    peerSend(frameBytes(1, 5, 6, {9}));
-    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 1; }, 5s));
+    EXPECT_TRUE(channel_->isConnected()) << "the first connection is untouched";
     EXPECT_EQ(channel_->description(), "<PTChannel connected>");
 }
 
-TEST_F(PTChannelTest, ReadLoopDeliversFramesAndEmptyPayloadsAsNone)
+// Frames come whole however the bytes are cut; a refused frame is skipped with its payload, one
+// larger than a read slice arrives whole, an empty payload is none.
+TEST_F(PTChannelTest, ReadLoopDeliversWholeFramesAndSkipsRefusedOnes)
 {
     start();
-    const Bytes wire = concat(frameBytes(1, 3004, 999, {1, 2, 3}), frameBytes(1, 42, 7, {}));
-    // Split mid-header and mid-payload so the loop must wait for more bytes.
+    Bytes large(300000);
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    const Bytes first = frameBytes(1, 3004, 999, {1, 2, 3});
     // A piece of a frame delivers nothing; the short waits only let the loop read each piece.
-    peerSend(Bytes(wire.begin(), wire.begin() + 5));
+    peerSend(cut(first, 5));
     EXPECT_FALSE(loop_.runUntil([&] { return !received_.empty(); }, 20ms));
-    peerSend(Bytes(wire.begin() + 5, wire.begin() + 17));
+    peerSend(Bytes(first.begin() + 5, first.begin() + 17));
     EXPECT_FALSE(loop_.runUntil([&] { return !received_.empty(); }, 20ms));
-    peerSend(Bytes(wire.begin() + 17, wire.end()));
-    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 2; }, 5s));
+    const Bytes rest = concat(concat(Bytes(first.begin() + 17, first.end()), frameBytes(1, 13, 1, Bytes(100000, 0xEE))),
+                              concat(frameBytes(1, 3004, 5, large), frameBytes(1, 42, 7, {})));
+    std::thread writer([&] { peerSend(rest); });
+    const bool arrived = loop_.runUntil([&] { return received_.size() == 3; }, 10s);
+    writer.join();
+    ASSERT_TRUE(arrived);
     EXPECT_EQ(received_[0].type, 3004u);
     EXPECT_EQ(received_[0].tag, 999u);
     EXPECT_EQ(received_[0].payload, (Bytes{1, 2, 3}));
-    EXPECT_EQ(received_[1].type, 42u);
-    EXPECT_FALSE(received_[1].payload);
+    EXPECT_EQ(received_[1].payload, large);
+    EXPECT_EQ(received_[2].type, 42u);
+    EXPECT_FALSE(received_[2].payload);
     EXPECT_EQ(ends_, 0);
-}
-
-TEST_F(PTChannelTest, RefusedFramesAreSkippedWithTheirPayload)
-{
-    PTChannelDelegate delegate;
-    delegate.shouldAcceptFrame = [](PTChannel&, std::uint32_t type, std::uint32_t, std::uint32_t) { return type != 13; };
-    delegate.didReceiveFrame = [this](PTChannel&, std::uint32_t type, std::uint32_t tag, std::optional<PTData> payload) {
-        received_.push_back({type, tag, payload ? std::optional<Bytes>(payload->bytes()) : std::nullopt});
-    };
-    channel_->setDelegate(delegate);
-    start();
-    const Bytes wire = concat(frameBytes(1, 13, 1, Bytes(100000, 0xEE)), frameBytes(1, 14, 2, {7}));
-    std::thread writer([&] { peerSend(wire); });
-    ASSERT_TRUE(loop_.runUntil([&] { return received_.size() == 1; }, 5s));
-    writer.join();
-    EXPECT_EQ(received_[0].type, 14u);
-    EXPECT_EQ(received_[0].payload, Bytes{7});
-}
-
-TEST_F(PTChannelTest, WrongVersionOrPayloadAboveTheCapEndsOnceWithProtocolError)
-{
-    for (const Bytes& wire : {frameBytes(2, 3004, 1, {}), frameBytes(1, 3004, 1, {}, static_cast<std::uint32_t>(contract::kMaxPacketBytes + 1))}) {
-        TearDown();
-        SetUp();
-        ends_ = 0;
-        start();
-        peerSend(wire);
-        ASSERT_TRUE(waitForEnd());
-        ASSERT_TRUE(endError_);
-        EXPECT_EQ(endError_->domain, "PTProtocolError");
-        EXPECT_EQ(endError_->code, 0);
-        EXPECT_FALSE(closingError_);
-        EXPECT_FALSE(channel_->isConnected());
-        EXPECT_FALSE(channel_->endError()) << "told once, then forgotten";
-        EXPECT_TRUE(received_.empty());
-        // A second end would come from the same read; a short wait is enough to see none.
-        EXPECT_FALSE(loop_.runUntil([&] { return ends_ > 1; }, 30ms));
-    }
-}
-
-// Resident memory of this process in KiB, from the kernel's own account.
-long residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:" && status >> value)
-            return value;
-    }
-    return 0;
 }
 
 // A 16-byte header announcing the largest allowed payload once made the reader allocate (and
@@ -259,50 +206,6 @@ TEST_F(PTChannelTest, AnnouncedPayloadCostsMemoryOnlyAsItsBytesArrive)
     EXPECT_TRUE(received_.empty());
 }
 
-TEST_F(PTChannelTest, PayloadsLargerThanOneReadSliceArriveWhole)
-{
-    start();
-    Bytes payload(300000);
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        payload[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    const Bytes wire = frameBytes(1, 3004, 5, payload);
-    std::thread writer([&] { peerSend(wire); });
-    const bool arrived = loop_.runUntil([&] { return received_.size() == 1; }, 10s);
-    writer.join();
-    ASSERT_TRUE(arrived);
-    EXPECT_EQ(received_[0].payload, payload);
-}
-
-// Ends of the stream that are no error: an end-of-stream frame, or the peer closing between
-// frames or inside one. Only whole frames are delivered, and nothing after the end.
-struct CleanEnd {
-    const char* name;
-    Bytes wire;
-    bool peerCloses;
-    std::size_t delivered;
-};
-
-class PTChannelEndTest : public PTChannelTest, public ::testing::WithParamInterface<CleanEnd> {};
-
-TEST_P(PTChannelEndTest, EndsWithoutErrorAndDeliversOnlyWholeFrames)
-{
-    start();
-    peerSend(GetParam().wire);
-    if (GetParam().peerCloses)
-        ::shutdown(peer_, SHUT_WR);
-    ASSERT_TRUE(waitForEnd());
-    EXPECT_FALSE(endError_);
-    EXPECT_EQ(received_.size(), GetParam().delivered);
-    EXPECT_FALSE(channel_->isConnected());
-}
-
-INSTANTIATE_TEST_SUITE_P(Ends, PTChannelEndTest, ::testing::Values(
-    CleanEnd{"TypeZero", concat(frameBytes(1, 0, 0, {}), frameBytes(1, 3004, 1, {1})), false, 0},
-    CleanEnd{"BetweenFrames", frameBytes(1, 3004, 1, {1}), true, 1},
-    CleanEnd{"InsideHeader", cut(frameBytes(1, 3004, 1, Bytes(10, 3)), 7), true, 0},
-    CleanEnd{"InsidePayload", cut(frameBytes(1, 3004, 1, Bytes(10, 3)), 20), true, 0}),
-    [](const auto& info) { return info.param.name; });
-
 TEST_F(PTChannelTest, CancelLetsPendingWritesFinish)
 {
     start();
@@ -314,6 +217,48 @@ TEST_F(PTChannelTest, CancelLetsPendingWritesFinish)
     reader.join();
     EXPECT_FALSE(*result);
 }
+
+// How a stream ends: an end-of-stream frame, or the peer closing between frames or inside one,
+// is no error; a wrong version or a payload above the cap is a protocol error. Only whole frames
+// are delivered, nothing after the end, and the end is told once.
+struct StreamEnd {
+    const char* name;
+    Bytes wire;
+    bool peerCloses;
+    std::size_t delivered;
+    bool protocolError;
+};
+
+class PTChannelEndTest : public PTChannelTest, public ::testing::WithParamInterface<StreamEnd> {};
+
+TEST_P(PTChannelEndTest, EndsOnceDeliveringOnlyWholeFrames)
+{
+    start();
+    peerSend(GetParam().wire);
+    if (GetParam().peerCloses)
+        ::shutdown(peer_, SHUT_WR);
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(received_.size(), GetParam().delivered);
+    EXPECT_FALSE(channel_->isConnected());
+    EXPECT_FALSE(closingError_);
+    EXPECT_EQ(endError_.has_value(), GetParam().protocolError);
+    if (endError_) {
+        EXPECT_EQ(endError_->domain, "PTProtocolError");
+        EXPECT_EQ(endError_->code, 0);
+        EXPECT_FALSE(channel_->endError()) << "told once, then forgotten";
+    }
+    // A second end would come from the same read; a short wait is enough to see none.
+    EXPECT_FALSE(loop_.runUntil([&] { return ends_ > 1; }, 30ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, PTChannelEndTest, ::testing::Values(
+    StreamEnd{"TypeZero", concat(frameBytes(1, 0, 0, {}), frameBytes(1, 3004, 1, {1})), false, 0, false},
+    StreamEnd{"BetweenFrames", frameBytes(1, 3004, 1, {1}), true, 1, false},
+    StreamEnd{"InsideHeader", cut(frameBytes(1, 3004, 1, Bytes(10, 3)), 7), true, 0, false},
+    StreamEnd{"InsidePayload", cut(frameBytes(1, 3004, 1, Bytes(10, 3)), 20), true, 0, false},
+    StreamEnd{"WrongVersion", frameBytes(2, 3004, 1, {}), false, 0, true},
+    StreamEnd{"AboveTheCap", frameBytes(1, 3004, 1, {}, static_cast<std::uint32_t>(contract::kMaxPacketBytes + 1)), false, 0, true}),
+    [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace vd
