@@ -2,20 +2,16 @@
 
 #include <cstdint>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 // The texts of sizes, speeds, durations and time-to-live values. The data tests check them in
 // the C library's own locale, the locale tests under one that writes decimals with a comma:
 // the texts must be these in both.
 namespace vd::test {
 
-struct SizeCase {
-    std::int64_t value;
-    // The same for a size and for a speed: they differ only at 0.
-    const char* number;
-    const char* unit;
-};
-
-inline constexpr SizeCase kSizeCases[] = {
+// Value, number and unit: the same for a size and for a speed, which differ only at 0.
+inline constexpr std::tuple<std::int64_t, const char*, const char*> kSizeCases[] = {
     {1, "1.0", "B"},
     {100, "100.0", "B"}, // one decimal up to 100 inclusive
     {101, "101", "B"},
@@ -34,12 +30,7 @@ inline constexpr SizeCase kSizeCases[] = {
     {std::numeric_limits<std::int64_t>::min(), "-9223372036854775808.0", "B"},
 };
 
-struct DurationCase {
-    double seconds;
-    const char* text;
-};
-
-inline constexpr DurationCase kDurationCases[] = {
+inline constexpr std::pair<double, const char*> kDurationCases[] = {
     {0.0123, "12 ms"},
     {9.999, "9999 ms"},
     {10.0, "10.00 s"},
@@ -51,12 +42,7 @@ inline constexpr DurationCase kDurationCases[] = {
     {-0.5, "-500 ms"}, // timestamps out of order make a negative difference
 };
 
-struct TTLCase {
-    std::int64_t seconds;
-    const char* text;
-};
-
-inline constexpr TTLCase kTTLCases[] = {
+inline constexpr std::pair<std::int64_t, const char*> kTTLCases[] = {
     {-1, ""},
     {0, "0 s"},
     {59, "59 s"},

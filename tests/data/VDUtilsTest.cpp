@@ -13,7 +13,6 @@
 
 #include "data/QNIPAddress.h"
 #include "data/VDUtils.h"
-#include "platform/Base64.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
@@ -137,17 +136,6 @@ TEST(VDUtilsBase64, PaddingIsAddedForeignCharactersSkippedAndTextThatCannotMakeB
     };
     for (const auto& [text, urlSafe, bytes] : cases)
         EXPECT_EQ(VDUtils::base64DecodeData(text, urlSafe), bytes) << text << " url-safe " << urlSafe;
-    // Every length the encoder makes decodes back, also without its padding and cut into lines.
-    Bytes bytes;
-    for (std::size_t length = 0; length < 70; ++length, bytes.push_back(static_cast<std::uint8_t>(length * 37 + 250))) {
-        const std::string text = base64::encode(bytes);
-        const std::string bare = text.substr(0, text.find('='));
-        std::string lines;
-        for (std::size_t i = 0; i < bare.size(); i += 16)
-            lines += bare.substr(i, 16) + "\r\n";
-        for (const auto& form : {text, bare, lines})
-            EXPECT_EQ(VDUtils::base64DecodeData(form, false), bytes) << form;
-    }
 }
 
 TEST(QNIPAddress, AcceptsWhatTheSystemParsesAndNothingElse)
