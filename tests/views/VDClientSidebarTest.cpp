@@ -3,7 +3,8 @@
 #include <QAbstractItemModelTester>
 #include <QMenu>
 
-#include "SectionFixture.h"
+#include "WindowFixtures.h"
+#include "app/ShellFixture.h"
 #include "UrlCatcher.h"
 #include "support/PostCounter.h"
 #include "data/VDNotifications.h"

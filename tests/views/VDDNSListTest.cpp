@@ -11,7 +11,7 @@
 #include <QTreeView>
 
 #include "MenuProbe.h"
-#include "RecordListFixture.h"
+#include "WindowFixtures.h"
 #include "views/VDDNSListViewController.h"
 #include "views/VDDNSSectionViewController.h"
 #include "views/VDDNSViewController.h"

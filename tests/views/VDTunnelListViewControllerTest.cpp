@@ -7,7 +7,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 
-#include "ListFixture.h"
+#include "WindowFixtures.h"
 #include "MenuProbe.h"
 #include "data/VDNotifications.h"
 #include "platform/NotificationCenter.h"

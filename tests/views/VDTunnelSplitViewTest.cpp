@@ -4,7 +4,8 @@
 #include <QTableView>
 #include <QToolButton>
 
-#include "SectionFixture.h"
+#include "WindowFixtures.h"
+#include "app/ShellFixture.h"
 #include "views/VDBaseToolViewController.h"
 #include "views/VDBaseTunnelListViewController.h"
 #include "views/VDCurTunViewController.h"
@@ -143,7 +144,7 @@ TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowThe
     EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && strip->mitmButton()->text() == (mitmTitle(!mitm)); }));
 }
 
-TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway)
+TEST_F(TunnelSplitViewTest, SelectingOpensThePaneWhichTheCollapseButtonAndAKilledConnectionFold)
 {
     VDCurTunViewController section(idString);
     section.resize(1100, 700);
@@ -173,8 +174,16 @@ TEST_F(TunnelSplitViewTest, SelectingOpensThePaneAndTheCollapseButtonFoldsItAway
     ASSERT_TRUE(QTest::qWaitFor(reloaded, 5000));
     EXPECT_FALSE(table->isDetailOpen());
 
-    selectFirstRow(section);
+    const std::int64_t chosen = selectFirstRow(section);
     EXPECT_TRUE(paneOpen(section));
+
+    // Kill asks the service to close the chosen connection; it ends it, and as an active
+    // connection it leaves the list and the pane folds.
+    table->listViewController()->killTunnel();
+    ASSERT_TRUE(waitFor([&] { return !receivedCommands(sim_, contract::Command::closeTunnel).empty(); }));
+    EXPECT_EQ(receivedCommands(sim_, contract::Command::closeTunnel).front()["d"]["tunnel_id"], chosen);
+    ASSERT_TRUE(waitFor([&] { return model->rowOfKey(chosen) < 0; }));
+    EXPECT_TRUE(waitFor([&] { return !table->isDetailOpen(); }));
 }
 
 TEST_F(TunnelSplitViewTest, CleanEmptiesTheRecentListAndTheOpenPaneFoldsOnTheReload)
@@ -198,6 +207,10 @@ TEST_F(TunnelSplitViewTest, CleanEmptiesTheRecentListAndTheOpenPaneFoldsOnTheRel
     ASSERT_TRUE(sim_.waitForReceived(before + 1));
     const auto last = sim_.received().back();
     EXPECT_EQ(last.value("t", 0), 8);
+    // Coming on screen again asks again.
+    const auto asked = receivedCommands(sim_, contract::Command::historyTunnels).size();
+    showAgain(section);
+    EXPECT_TRUE(waitFor([&] { return receivedCommands(sim_, contract::Command::historyTunnels).size() > asked; }));
 }
 
 // Drags a divider of `splitter` by `delta` pixels, as the user does.

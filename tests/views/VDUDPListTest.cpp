@@ -2,7 +2,7 @@
 #include <QHeaderView>
 #include <QSignalSpy>
 
-#include "RecordListFixture.h"
+#include "WindowFixtures.h"
 #include "views/VDStatusImages.h"
 #include "views/VDUDPTunListViewController.h"
 
