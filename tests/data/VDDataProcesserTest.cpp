@@ -265,15 +265,14 @@ TEST_F(VDDataProcesserTest, RecentRecordsBeyondTheCapDropTheOldestAndClientsOnly
     }
     ASSERT_TRUE(loop.runUntil([&] { return posts.count == batches; }, 60s));
 
+    // The newest, without a gap, up to the cap; of the clients only those they had.
     const auto recent = processer->recentTunnelInfos();
-    ASSERT_LE(recent.size(), VDDataProcesser::kMaxRecentRecords);
-    ASSERT_GE(recent.size(), VDDataProcesser::kMaxRecentRecords * 9 / 10);
-    EXPECT_EQ(recent.back()->id_(), batches * kBatch);
-    EXPECT_EQ(recent.front()->id_(), batches * kBatch - static_cast<std::int64_t>(recent.size()) + 1);
-    EXPECT_EQ(processer->lastRecentId(), batches * kBatch);
+    const auto last = batches * kBatch;
+    ASSERT_TRUE(recent.size() <= VDDataProcesser::kMaxRecentRecords && recent.size() >= VDDataProcesser::kMaxRecentRecords * 9 / 10);
+    EXPECT_EQ(std::tuple(recent.front()->id_(), recent.back()->id_(), processer->lastRecentId()),
+              std::tuple(last - static_cast<std::int64_t>(recent.size()) + 1, last, last));
     const auto clients = processer->recentLocalProcess();
-    ASSERT_EQ(clients.size(), 1u);
-    EXPECT_EQ(clients[0].processName, "New");
+    EXPECT_EQ(clients.size() == 1 ? clients[0].processName : "", "New");
 }
 
 // A finished tunnel's body comes from the store, and only when it is not there is the service
@@ -345,11 +344,6 @@ TEST_F(VDDataProcesserTest, TimerPollsEveryTickAndRecentRecordsEveryFifthUntilTh
     service.peer().closeConnection();
     ASSERT_TRUE(eventually([&] { return disconnected == 1; }));
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
-    // Reconnecting starts the polling again.
-    processer->connectToSocketPath(service.path().string());
-    service.acceptAndLogin();
-    ASSERT_TRUE(eventually([&] { return connected == 2; }));
-    EXPECT_TRUE(service.nextRequest(7));
 }
 
 // The edges of both port ranges: a port out of range is refused at once, never cut to 16 bits.

@@ -180,29 +180,27 @@ TEST_F(VDICONImageManagerTest, OnlyIdsLongerThanTheirPrefixArePseudoIds)
     EXPECT_EQ(centreOf(awaitIcon("remote_", 30)), QColor(Qt::red));
 }
 
-TEST_F(VDICONImageManagerTest, EachSizeOfAPathIsCachedOnItsOwn)
+// Each size of a path is cached on its own; what cannot be read shows the default icon, and a
+// broken icon stays on it.
+TEST_F(VDICONImageManagerTest, EachSizeOfAPathIsCachedAndWhatCannotBeReadShowsTheDefaultIcon)
 {
     const fs::path path = base_ / "app.png";
     writeFile(path, pngOf(Qt::red));
     const QImage small = awaitPath(path, 16);
     const QImage large = manager_->loadBundlId("", path.string(), 32, 48);
     EXPECT_EQ(std::pair(small.size(), large.size()), std::pair(QSize(16, 16), QSize(32, 48)));
-    // Both sizes are answered from memory once the file has gone, by either kind of load ...
+    // Both sizes are answered from memory once the file has gone, by either kind of load, while
+    // a size never loaded needs the file.
     fs::remove(path);
     EXPECT_EQ(awaitPath(path, 16), small);
     EXPECT_EQ(manager_->loadBundlId("", path.string(), 32, 48), large);
-    // ... while a size never loaded needs the file.
-    EXPECT_EQ(awaitPath(path, 20), resourceAt(":/default_icon", 20));
-}
 
-TEST_F(VDICONImageManagerTest, WhatCannotBeReadShowsTheDefaultIconAndABrokenIconStaysOnIt)
-{
     const QImage fallback = resourceAt(":/default_icon", 24);
     writeFile(base_ / "junk.png", "definitely not a PNG");
     fs::create_directory(base_ / "folder.png");
     // A pipe with no writer would block an open without O_NONBLOCK and a read forever.
     ASSERT_EQ(::mkfifo((base_ / "pipe.png").c_str(), 0600), 0);
-    for (const char* name : {"junk.png", "folder.png", "pipe.png", "missing.png"}) {
+    for (const char* name : {"junk.png", "folder.png", "pipe.png", "missing.png", "app.png"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(awaitPath(base_ / name, 24), fallback);
         EXPECT_EQ(manager_->loadBundlId("", (base_ / name).string(), 24, 24), fallback);
@@ -251,46 +249,43 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
 {
     constexpr int kThreads = 4, kRounds = 8, kIds = 6;
     const std::array<std::string, kThreads> pngs = {pngOf(Qt::red), pngOf(Qt::green), pngOf(Qt::blue), pngOf(Qt::yellow)};
-    auto idOf = [](int k) { return "com.example.app" + std::to_string(k); };
     std::array<std::atomic<int>, kIds> requests{};
+    std::atomic<int> wrongSize{0};
     auto completions = std::make_shared<std::atomic<int>>(0);
-    auto wrongSize = std::make_shared<std::atomic<int>>(0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < kRounds; ++round) {
                 for (int k = 0; k < kIds; ++k) {
-                    const std::string id = idOf(k);
-                    requests[k] += !manager_->bundleIdHasIcon(id);
+                    const std::string id = "com.example.app" + std::to_string(k);
                     const double side = 12 + (round + t) % 3 * 4;
-                    manager_->loadICONofBundleId(id, side, side, [completions, wrongSize, side](QImage image) {
-                        *wrongSize += image.width() != side;
+                    requests[k] += !manager_->bundleIdHasIcon(id);
+                    manager_->loadICONofBundleId(id, side, side, [&wrongSize, completions, side](QImage image) {
+                        wrongSize += image.width() != side;
                         ++*completions;
                     });
                     if (round == t)
                         manager_->writeBundleId(id, base64Of(pngs[t]));
-                    if (auto image = manager_->loadICONofBundleId(id, side, side); !image || image->width() != side)
-                        ++*wrongSize;
+                    const auto image = manager_->loadICONofBundleId(id, side, side);
+                    wrongSize += !image || image->width() != side;
                 }
             }
         });
     }
-    constexpr int kExpected = kThreads * kRounds * kIds;
-    const bool allArrived = loop_.runUntil([&] { return completions->load() == kExpected; }, kPatience);
+    const auto allArrived = [&] { return completions->load() == kThreads * kRounds * kIds; };
+    const bool arrivedWhileSent = loop_.runUntil(allArrived, kPatience);
     for (auto& thread : threads)
         thread.join();
-    ASSERT_TRUE(allArrived || loop_.runUntil([&] { return completions->load() == kExpected; }, kPatience));
-    EXPECT_EQ(wrongSize->load(), 0);
+    ASSERT_TRUE(arrivedWhileSent || loop_.runUntil(allArrived, kPatience));
+    EXPECT_EQ(wrongSize.load(), 0);
     for (int k = 0; k < kIds; ++k) {
-        SCOPED_TRACE(idOf(k));
-        EXPECT_EQ(requests[k].load(), 1);
+        const std::string id = "com.example.app" + std::to_string(k);
+        EXPECT_EQ(requests[k].load(), 1) << id;
         // Exactly one reply won, whole.
-        EXPECT_NE(std::find(pngs.begin(), pngs.end(), test::readFile(icons_ / (idOf(k) + ".png"))), pngs.end());
-        const auto image = manager_->loadICONofBundleId(idOf(k), 40, 40);
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->pixelColor(20, 20).alpha(), 255);
+        EXPECT_NE(std::find(pngs.begin(), pngs.end(), test::readFile(icons_ / (id + ".png"))), pngs.end()) << id;
+        EXPECT_EQ(manager_->loadICONofBundleId(id, 40, 40).value_or(QImage()).pixelColor(20, 20).alpha(), 255) << id;
     }
-    EXPECT_EQ(entriesOf(icons_).size(), static_cast<std::size_t>(kIds));
+    EXPECT_EQ(entriesOf(icons_).size(), std::size_t{kIds});
 }
 
 // The folder is decided on first use: the service's folder when it exists then, else the
