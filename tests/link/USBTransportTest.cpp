@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <span>
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/USBTransport.h"
+#include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "support/FakeUsbDaemon.h"
 #include "support/TempDir.h"
@@ -77,11 +79,18 @@ TEST_F(USBTransportTest, ListensAgainWhenTheDaemonEndsTheListeningConnection)
     attach(second, 5);
 
     ASSERT_TRUE(loop_.runUntil([&] { return daemon_.incoming(); }, 5s));
-    const auto connect = daemon_.readPacket(daemon_.accept());
+    const int device = daemon_.accept();
+    const auto connect = daemon_.readPacket(device);
     ASSERT_TRUE(connect);
     EXPECT_EQ(connect->message["MessageType"], "Connect");
     EXPECT_EQ(connect->message["DeviceID"], 5);
     EXPECT_EQ(connect->message["PortNumber"], 6936);
+    // The attempt ends before the test does, so nothing of it is left waiting for an answer.
+    log::Capture capture;
+    daemon_.closeConnection(device);
+    EXPECT_TRUE(loop_.runUntil([&] {
+        return std::ranges::any_of(capture.lines(), [](const std::string& line) { return line.starts_with("Failed to connect to device #5: "); });
+    }, 5s));
 }
 
 // The news of an attach goes through the main queue: a stop that comes between its arrival and
