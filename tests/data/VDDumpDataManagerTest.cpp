@@ -135,24 +135,9 @@ TEST_F(VDDumpDataManagerTest, StoreOnAWorkerIsSeenByAnImmediateReadOnTheMainThre
     EXPECT_EQ(readBack(*store, 9, false), body);
 }
 
-TEST_F(VDDumpDataManagerTest, FolderAndFilesAreOwnerOnly)
-{
-    auto store = VDDumpDataManager::initWithSession("s1");
-    store->storeRequestData(bytesOf("secret cookie"), 1);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(permissionBits(dump_), 0700u);
-    EXPECT_EQ(permissionBits(dump_ / "s1_req_1_dumpfile.bin"), 0600u);
-
-    // A folder left open by someone else is closed when the store takes it over.
-    test::TempDir other;
-    fs::create_directory(other / "Dump");
-    fs::permissions(other / "Dump", fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read | fs::perms::others_exec);
-    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
-    EXPECT_EQ(permissionBits(other / "Dump"), 0700u);
-    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
-}
-
-TEST_F(VDDumpDataManagerTest, SessionsThatCouldLeaveTheFolderAreRefused)
+// Captured bodies hold cookies and passwords: the folder and its files are the owner's only, and
+// a session that is no plain name never makes a path.
+TEST_F(VDDumpDataManagerTest, FolderAndFilesAreOwnerOnlyAndSessionsThatCouldLeaveTheFolderAreRefused)
 {
     log::Capture capture;
     const Bytes body = bytesOf("payload");
@@ -174,6 +159,15 @@ TEST_F(VDDumpDataManagerTest, SessionsThatCouldLeaveTheFolderAreRefused)
     auto dotted = VDDumpDataManager::initWithSession("a.b");
     dotted->storeRequestData(body, 1);
     EXPECT_EQ(readBack(*dotted, 1, true), body);
+    EXPECT_EQ(std::pair(permissionBits(dump_), permissionBits(dump_ / "a.b_req_1_dumpfile.bin")), std::pair(mode_t{0700}, mode_t{0600}));
+
+    // A folder left open by someone else is closed when the store takes it over.
+    test::TempDir other;
+    fs::create_directory(other / "Dump");
+    fs::permissions(other / "Dump", fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read | fs::perms::others_exec);
+    ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
+    EXPECT_EQ(permissionBits(other / "Dump"), 0700u);
+    ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
 }
 
 // Without a temporary folder, or with a plain file where the dump folder belongs, stores are
@@ -219,7 +213,6 @@ TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSe
     // completion is fine.
     store->readRequestDataForRecord(0, [&](std::optional<Bytes>) { ++completions; });
     EXPECT_EQ(completions.load(), 0);
-    store->readRequestDataForRecord(0, {});
     store->readResponseDataForRecord(0, nullptr);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {

@@ -55,22 +55,18 @@ TEST(VDHTTPDataParser, FramingDecidesTheBodyAndWhatHasNoneIsNeverAnswered)
         {kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhe\r\n3;ext=1\r\nllo\r\n0\r\nX-Trailer: t\r\n\r\n", "hello"},
         // A response without a length ends with the input.
         {kResponse, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nhello world", "hello world"},
-        {kResponse, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nold style", "old style"},
         {kRequest, "POST /upload HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\ndata", "data"},
-        {kRequest, "PUT /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n4\r\ndata\r\n0\r\n\r\n", "data"},
         // A request never runs to the end of the connection.
         {kRequest, "POST / HTTP/1.1\r\nHost: a\r\n\r\nstray", std::nullopt},
         // The parser's type decides what is understood; only 1 means response.
         {kResponse, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", std::nullopt},
         {kRequest, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nxyz", std::nullopt},
         {7, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "abc"},
-        {-1, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "abc"},
         // An interim response is passed over; of pipelined messages only the first counts.
         {kResponse, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
         {kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\noneHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo", "one"},
         // Messages without a body.
         {kRequest, "GET /index.html HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\n\r\n", std::nullopt},
-        {kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", std::nullopt},
         {kResponse, "HTTP/1.1 204 No Content\r\n\r\n", std::nullopt},
         // Messages cut short, the last chunk missing, or headers cut.
         {kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", std::nullopt},
@@ -80,7 +76,6 @@ TEST(VDHTTPDataParser, FramingDecidesTheBodyAndWhatHasNoneIsNeverAnswered)
         {kResponse, "this is not http at all\r\n\r\n", std::nullopt},
         {kRequest, "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", std::nullopt},
         {kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n", std::nullopt},
-        {kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000000000\r\n\r\nabc", std::nullopt},
         {kResponse, "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc", std::nullopt},
         {kResponse, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffff\r\nabc", std::nullopt},
     };
@@ -101,8 +96,7 @@ TEST(VDHTTPDataParserInput, ReusedParserShowsEachBodyOnce)
     auto parser = VDHTTPDataParser::initWithType(kResponse);
     const auto empty = feed(*parser, {});
     ASSERT_EQ(empty.size(), 1u);
-    EXPECT_EQ(empty[0].status, VDHTTPDataParser::kStatusNoInput);
-    EXPECT_TRUE(empty[0].data.empty());
+    EXPECT_EQ(std::pair(empty[0].status, empty[0].data), std::pair(VDHTTPDataParser::kStatusNoInput, Bytes{}));
 
     const Bytes message = bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
     expectBody(feed(*parser, message), bytesOf("hello"));
@@ -114,9 +108,7 @@ TEST(VDHTTPDataParserInput, ReusedParserShowsEachBodyOnce)
     expectBody(feed(*parser, bytesOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nnew\r\n0\r\n\r\n")), bytesOf("new"));
     EXPECT_TRUE(feed(*parser, bytesOf("garbage\r\n\r\n")).empty());
     expectBody(feed(*parser, message), bytesOf("hello"));
-    // Without a completion nothing is called and nothing breaks.
-    parser->parserData({}, nullptr);
-    parser->parserData(message, nullptr);
+    parser->parserData(message, nullptr); // without a completion nothing is called
 
     std::vector<Bytes> bodies;
     parser->parserData(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst"), [&](int, const Bytes& data) {
