@@ -21,21 +21,16 @@ namespace {
 const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
 // Sections of a window connected to the simulated service over its local socket.
-class TunnelSplitViewTest : public ShellTest {
+class TunnelSplitViewTest : public RecordListServiceFixture {
 protected:
-    TunnelSplitViewTest()
+    TunnelSplitViewTest() : RecordListServiceFixture(50ms) {}
+    void SetUp() override
     {
-        processer->connectToSocketPath((dir_ / "db.connect").string());
+        RecordListServiceFixture::SetUp();
         // Logged in and told the service's switches.
-        EXPECT_TRUE(waitFor([&] { return processer->connectStatus() == ConnectStatus::connected && processer->initTime() != 0; }));
+        ASSERT_TRUE(waitFor([&] { return processer->initTime() != 0; }));
     }
-    ~TunnelSplitViewTest() override { VDDataManager::sharedInstance().removeId(idString); }
-
-    static std::string freshId()
-    {
-        static int count = 0;
-        return "TEST-SPLIT-" + std::to_string(++count);
-    }
+    static bool waitFor(const std::function<bool()>& predicate) { return QTest::qWaitFor(predicate, 5000); }
     // The switch commands (10 recording, 11 MitM) the service received, as "t:switch".
     std::vector<std::string> switchCommands()
     {
@@ -73,8 +68,6 @@ protected:
         return section.tableVC()->isDetailOpen() && section.tableVC()->toolViewController()->collapseButton()->isVisible();
     }
 
-    const std::string idString = freshId();
-    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
 };
 
 TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowTheUserAndTheService)
@@ -180,8 +173,8 @@ TEST_F(TunnelSplitViewTest, SelectingOpensThePaneWhichTheCollapseButtonAndAKille
     // Kill asks the service to close the chosen connection; it ends it, and as an active
     // connection it leaves the list and the pane folds.
     table->listViewController()->killTunnel();
-    ASSERT_TRUE(waitFor([&] { return !receivedCommands(sim_, contract::Command::closeTunnel).empty(); }));
-    EXPECT_EQ(receivedCommands(sim_, contract::Command::closeTunnel).front()["d"]["tunnel_id"], chosen);
+    ASSERT_TRUE(waitFor([&] { return !commands(contract::Command::closeTunnel).empty(); }));
+    EXPECT_EQ(commands(contract::Command::closeTunnel).front()["d"]["tunnel_id"], chosen);
     ASSERT_TRUE(waitFor([&] { return model->rowOfKey(chosen) < 0; }));
     EXPECT_TRUE(waitFor([&] { return !table->isDetailOpen(); }));
 }
@@ -208,9 +201,9 @@ TEST_F(TunnelSplitViewTest, CleanEmptiesTheRecentListAndTheOpenPaneFoldsOnTheRel
     const auto last = sim_.received().back();
     EXPECT_EQ(last.value("t", 0), 8);
     // Coming on screen again asks again.
-    const auto asked = receivedCommands(sim_, contract::Command::historyTunnels).size();
+    const auto asked = commands(contract::Command::historyTunnels).size();
     showAgain(section);
-    EXPECT_TRUE(waitFor([&] { return receivedCommands(sim_, contract::Command::historyTunnels).size() > asked; }));
+    EXPECT_TRUE(waitFor([&] { return commands(contract::Command::historyTunnels).size() > asked; }));
 }
 
 // Drags a divider of `splitter` by `delta` pixels, as the user does.
