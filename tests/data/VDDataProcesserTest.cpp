@@ -77,6 +77,8 @@ protected:
     {
         return loop.runUntil(predicate, 5s);
     }
+    // The data of the next request with this command, skipping others; null when none came.
+    Json requestData(std::uint64_t cmd) { return service.nextRequest(cmd).value_or(Json())["d"]; }
 
     MainLoop loop;
     test::TempDir dir;
@@ -100,9 +102,7 @@ TEST_F(VDDataProcesserTest, InfoSwitchesAndCurrentReportsShapeTheSessionsView)
     service.report(10, Json::object());
     ASSERT_TRUE(eventually([&] { return !processer->recorderEnabled(); }));
     processer->setMitmEnabled(true);
-    const auto request = service.nextRequest(11);
-    ASSERT_TRUE(request);
-    EXPECT_EQ((*request)["d"], Json({{"switch", true}}));
+    EXPECT_EQ(requestData(11), Json({{"switch", true}}));
     EXPECT_FALSE(processer->mitmEnabled()) << "only the service's reply changes the switch";
 
     PostCounter posts(kVDCurrentTunnelRefreshed);
@@ -198,16 +198,12 @@ TEST_F(VDDataProcesserTest, RecentRepliesMergeSortedAndReloadAsksFromTheLastId)
     connect();
     PostCounter posts(kVDRecentTunnelRefreshed);
     processer->reloadRecentRecord();
-    auto request = service.nextRequest(8);
-    ASSERT_TRUE(request);
-    EXPECT_EQ((*request)["d"], Json({{"cmd", "last_count"}, {"count", 100}}));
+    EXPECT_EQ(requestData(8), Json({{"cmd", "last_count"}, {"count", 100}}));
     service.report(8, {{"tunnels", {tunnelText(5, "::1", "a", ""), tunnelText(3, "::1", "b", "", 1, 2, 9)}}});
     ASSERT_TRUE(eventually([&] { return posts.count == 1; }));
     EXPECT_EQ(processer->lastRecentId(), 9);
     processer->reloadRecentRecord();
-    request = service.nextRequest(8);
-    ASSERT_TRUE(request);
-    EXPECT_EQ((*request)["d"], Json({{"cmd", "from_count"}, {"from", 9}, {"count", 100}}));
+    EXPECT_EQ(requestData(8), Json({{"cmd", "from_count"}, {"from", 9}, {"count", 100}}));
     service.report(8, {{"tunnels", {tunnelText(4, "::1", "c", ""), tunnelText(5, "::1", "changed", ""), tunnelText(7, "::1", "d", "")}}});
     ASSERT_TRUE(eventually([&] { return posts.count == 2; }));
     const auto recent = processer->recentTunnelInfos();
@@ -304,9 +300,8 @@ TEST_F(VDDataProcesserTest, BodiesAreAskedForWhenNotStoredThenStoredAndAnnounced
     // Reports are handled in order, so once the one after it has arrived the bad one is past.
     service.report(21, {{"tunnel_id", 79}, {"data", "aGVsbG8="}});
     ASSERT_TRUE(eventually([&] { return arrivals.size() == 2; }));
-    EXPECT_FALSE(offMain);
-    EXPECT_EQ(arrivals[0].manager, processer->dumpManager().get());
-    EXPECT_EQ(std::pair(arrivals[0].id, arrivals[1].id), std::pair(std::int64_t{77}, std::int64_t{79}));
+    EXPECT_EQ(std::tuple(offMain, arrivals[0].manager, arrivals[0].id, arrivals[1].id),
+              std::tuple(false, processer->dumpManager().get(), std::int64_t{77}, std::int64_t{79}));
     processer->getDumpDataOfTunnel(*completed, false, read);
     ASSERT_TRUE(eventually([&] { return called; }));
     EXPECT_EQ(body, bytesOf("hello"));
@@ -314,9 +309,7 @@ TEST_F(VDDataProcesserTest, BodiesAreAskedForWhenNotStoredThenStoredAndAnnounced
     const auto active = VDTunnelInfo::initWithJSONString(R"({"id":6,"t_start":1,"t_end":0})", 0);
     called = false;
     processer->getDumpDataOfTunnel(*active, true, read);
-    request = service.nextRequest(20);
-    ASSERT_TRUE(request);
-    EXPECT_EQ((*request)["d"], Json({{"tunnel_id", 6}}));
+    EXPECT_EQ(requestData(20), Json({{"tunnel_id", 6}}));
     ASSERT_TRUE(eventually([&] { return called; }));
     EXPECT_FALSE(body);
 }

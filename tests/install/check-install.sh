@@ -18,21 +18,18 @@ for program in vantor-dashboard vantorctl vantor-sim; do
 done
 
 desktop=$prefix/share/applications/vantor-dashboard.desktop
-[ -f "$desktop" ] || fail "no desktop entry"
-desktop-file-validate "$desktop" || fail "the desktop entry is not valid"
-grep -qx 'MimeType=x-scheme-handler/vantordashboard;' "$desktop" || fail "the desktop entry does not claim vantordashboard:// URLs"
-grep -qx 'Icon=vantor-dashboard' "$desktop" || fail "the desktop entry names no icon"
+desktop-file-validate "$desktop" || fail "no valid desktop entry"
+for line in 'MimeType=x-scheme-handler/vantordashboard;' 'Icon=vantor-dashboard'; do
+  grep -qx "$line" "$desktop" || fail "the desktop entry lacks $line"
+done
 
 for side in 16 24 32 48 64 128 256; do
   icon=$prefix/share/icons/hicolor/${side}x${side}/apps/vantor-dashboard.png
-  [ -f "$icon" ] || fail "no ${side}x${side} icon"
   # A PNG starts with its 8-byte signature and the IHDR chunk, whose first field is the width.
   [ "$(od -An -tx1 -N4 "$icon" | tr -d ' ')" = 89504e47 ] || fail "the ${side}x${side} icon is not a PNG"
   width=$(od -An -tu4 --endian=big -j16 -N4 "$icon" | tr -d ' ')
   [ "$width" = "$side" ] || fail "the ${side}x${side} icon is $width pixels wide"
 done
 
-man=$prefix/share/man/man1/vantorctl.1.gz
-[ -f "$man" ] || fail "no manual page for vantorctl"
-zcat "$man" | grep -q '^\.SH NAME' || fail "the manual page has no NAME section"
+zcat "$prefix/share/man/man1/vantorctl.1.gz" | grep -q '^\.SH NAME' || fail "no manual page for vantorctl with a NAME section"
 echo "installed files check out"
