@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
@@ -33,6 +35,25 @@ namespace {
 // All main windows share one remembered frame.
 constexpr const char* kFrameName = "VantorDabashboardMainWindow";
 constexpr QSize kFirstSize(960, 640);
+// How far a window opened beside another is moved from it, so both title bars show.
+constexpr QPoint kCascade(32, 32);
+
+// The main window opened last, while it is open: the next one cascades from it.
+QPointer<QWidget>& lastMainWindow()
+{
+    static QPointer<QWidget> window;
+    return window;
+}
+
+// The frame moved by one cascade step from `from`, kept inside `area`: one that would leave it
+// starts again at the area's top left.
+QRect cascaded(const QRect& from, const QRect& area)
+{
+    QRect frame = from.translated(kCascade);
+    if (!area.contains(frame))
+        frame.moveTopLeft(area.topLeft());
+    return frame;
+}
 
 // The switch's segments, in order.
 const QStringList& sectionLabels()
@@ -67,14 +88,24 @@ void VDMainWindowsController::loadWindow()
     installToolbar();
 
     const QScreen* screen = QGuiApplication::primaryScreen();
+    // The area left by panels and docks, at the screen's scale: a window as large as the whole
+    // screen would run under them.
     if (screen)
-        window->setMaximumSize(screen->size());
+        window->setMaximumSize(screen->availableGeometry().size());
     const auto settings = appSettings();
     if (!window->restoreGeometry(settings->value(kFrameName).toByteArray())) {
         // Room for the whole toolbar, switch and filter, on a first start.
         window->resize(kFirstSize.boundedTo(window->maximumSize()));
         centreOnScreen(*window);
     }
+    // All windows share one remembered frame; a second one opened there would hide the first.
+    if (QWidget* last = lastMainWindow(); last && last->isVisible() && screen)
+        window->setGeometry(cascaded(last->geometry(), screen->availableGeometry()));
+    lastMainWindow() = window;
+
+    linkStatus_ = new QLabel(window);
+    linkStatus_->setObjectName("linkStatus");
+    window->statusBar()->addWidget(linkStatus_, 1);
 
     // Any processor may post the change, from any thread.
     filterObservation_ = NotificationCenter::defaultCenter()->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) {
@@ -230,6 +261,7 @@ void VDMainWindowsController::open()
         break;
     }
 
+    showLinkState("Connecting...");
     QTimer::singleShot(timing_.connectingCheck, this, [this, attempt] { connectingCheck(attempt); });
     if (!shownSection())
         selectControl(ActiveConnections);
@@ -249,6 +281,7 @@ void VDMainWindowsController::usbDaemonChanged(std::uint64_t attempt, const QStr
     if (closed_ || attempt != attempt_)
         return;
     usbDaemonDetail_ = detail;
+    showLinkState(detail.isEmpty() ? QString("Connecting...") : "Connecting... " + detail);
     if (sheet_ && sheet_->objectName() == "connectingSheet")
         setSheetDetail(*sheet_, detail);
 }
@@ -259,6 +292,7 @@ void VDMainWindowsController::connectComplete(std::uint64_t attempt)
     if (closed_ || attempt != attempt_)
         return;
     dismissSheet();
+    showLinkState("Connected");
 }
 
 void VDMainWindowsController::disconnected(std::uint64_t attempt, const LinkEnd& end)
@@ -266,6 +300,7 @@ void VDMainWindowsController::disconnected(std::uint64_t attempt, const LinkEnd&
     VD_ASSERT_ON_GUI_THREAD(this);
     if (closed_ || attempt != attempt_)
         return;
+    showLinkState("Closed: " + linkEndReason(end));
     ConnectClosedActions actions{[this] { open(); }, [this] { close(); }, {}};
     // Another password is typed in the connect window; the service itself is as it was.
     if (end.cause == LinkEndCause::LoginRefused && type_ != ConnectionKind::Local)
@@ -283,6 +318,27 @@ LinkPlace VDMainWindowsController::place() const
 {
     const std::string socket = socketPath_.empty() ? contract::localSocketPath(paths::home()).string() : socketPath_;
     return {type_, socket, host_, port_};
+}
+
+QString VDMainWindowsController::serviceName() const
+{
+    const LinkPlace where = place();
+    switch (type_) {
+    case ConnectionKind::Local: return QString("Local Machine (%1)").arg(QString::fromStdString(where.socketPath));
+    case ConnectionKind::Remote: {
+        const QString host = QString::fromStdString(host_);
+        return QString(host.contains(':') ? "[%1]:%2" : "%1:%2").arg(host).arg(port_);
+    }
+    case ConnectionKind::USB: return QString("USB device %1").arg(port_);
+    case ConnectionKind::None: break;
+    }
+    return {};
+}
+
+void VDMainWindowsController::showLinkState(const QString& state)
+{
+    if (linkStatus_)
+        linkStatus_->setText(serviceName() + QStringLiteral("  \u2014  ") + state);
 }
 
 void VDMainWindowsController::showSheet(QDialog* sheet)

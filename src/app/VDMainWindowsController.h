@@ -17,6 +17,7 @@
 
 class QAbstractButton;
 class QAction;
+class QLabel;
 class QMenuBar;
 class QStackedWidget;
 
@@ -90,6 +91,9 @@ private:
     // The shown section's enabled button of that object name; none when it has none.
     QAbstractButton* shownButton(std::initializer_list<const char*> names) const;
     void updateViewMenu();
+    // The status bar's line: which service this window shows and how its link is.
+    QString serviceName() const;
+    void showLinkState(const QString& state);
     void filterEdited(const QString& text);
     void checkFilterSearchTextfield();
     // Ends the link and lets the processor go; runs once, when the window closes or goes away.
@@ -114,6 +118,7 @@ private:
     QStackedWidget* stack_ = nullptr;
     VDSegmentedControl* mainControl_ = nullptr;
     VDFilterField* searchField_ = nullptr;
+    QLabel* linkStatus_ = nullptr;
     QAction* reloadAction_ = nullptr;
     QAction* cleanAction_ = nullptr;
     std::array<QWidget*, 4> sections_{};

@@ -223,5 +223,26 @@ TEST_F(KeyboardAccessTest, TheKeyboardActsOnTheCurrentRowAsTheMenuDoes)
     }));
 }
 
+TEST_F(KeyboardAccessTest, AWindowOfAnotherServiceOpensBesideTheFirstAndEachStatusBarNamesItsService)
+{
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    VDMainWindowsController& remote = *delegate_.windowControllers().front();
+    auto statusOf = [](const VDMainWindowsController& window) {
+        return window.window()->findChild<QLabel*>("linkStatus")->text();
+    };
+    EXPECT_NE(remote.window()->pos(), window_->window()->pos());
+    EXPECT_TRUE(remote.window()->screen()->availableGeometry().contains(remote.window()->geometry().topLeft()));
+
+    const QString local = "Local Machine (" + QString::fromStdString((dir_ / "db.connect").string()) + ")";
+    EXPECT_TRUE(waitFor([&] { return statusOf(*window_) == local + QString::fromUtf8("  \u2014  Connected"); }))
+        << statusOf(*window_).toStdString();
+    const QString remoteConnected = QString("127.0.0.1:%1").arg(sim_.tcpPort()) + QString::fromUtf8("  \u2014  Connected");
+    EXPECT_TRUE(waitFor([&] { return statusOf(remote) == remoteConnected; })) << statusOf(remote).toStdString();
+
+    sim_.closeAllConnections();
+    EXPECT_TRUE(waitFor([&] { return statusOf(*window_).startsWith(local + QString::fromUtf8("  \u2014  Closed: ")); }))
+        << statusOf(*window_).toStdString();
+}
+
 } // namespace
 } // namespace vd::test
