@@ -10,10 +10,9 @@
 #include <QTest>
 
 #include "DetailFixture.h"
-#include "data/VDDataManager.h"
+#include "WindowFixtures.h"
 #include "data/VDNotifications.h"
 #include "data/VDUtils.h"
-#include "integration/SimHarness.h"
 #include "support/BytesOf.h"
 #include "support/ChildProcess.h"
 #include "views/VDHexDumpView.h"
@@ -45,26 +44,9 @@ void exportTo(VDTunnelDetailDataView& view, const std::filesystem::path& file)
 }
 
 // A window whose processor is connected to the simulated service over its local socket.
-class BodyViewTest : public testing::Test {
+class BodyViewTest : public test::RecordListServiceFixture {
 protected:
-    static sim::SimulatorOptions options(const test::TempDir& dir)
-    {
-        sim::SimulatorOptions options;
-        options.socketPath = dir / "db.connect";
-        options.scale = 40;
-        options.tickInterval = 40ms;
-        return options;
-    }
-    void SetUp() override
-    {
-        processer->connectToSocketPath((dir_ / "db.connect").string());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return processer->connectStatus() == ConnectStatus::connected; }, 5000));
-    }
-    ~BodyViewTest() override
-    {
-        processer->disconnect();
-        VDDataManager::sharedInstance().removeId(idString);
-    }
+    BodyViewTest() : RecordListServiceFixture(40ms, 40) {}
 
     // A completed record whose response headers contain all of `wanted` and none of `unwanted`.
     std::shared_ptr<const VDTunnelInfo> completedWith(std::initializer_list<const char*> wanted,
@@ -103,11 +85,6 @@ protected:
     {
         return QTest::qWaitFor([&] { return view.shownText() != "Loading" && view.shownText() != "No Data"; }, 10000);
     }
-
-    test::TempDir dir_;
-    test::SimHarness sim_{options(dir_)};
-    const std::string idString = "TEST-BODY-" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
-    const std::shared_ptr<VDDataProcesser> processer = VDDataManager::sharedInstance().bindProcesserId(idString);
 };
 
 TEST_F(BodyViewTest, JsonIsTextInTheSystemFontExportWritesTheShownBodyAndOnlyItsOwnWindowsArrivalReplacesIt)

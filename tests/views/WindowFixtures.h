@@ -84,14 +84,16 @@ inline std::vector<nlohmann::json> receivedCommands(SimHarness& sim, contract::C
 // The same, connected to the simulated service over its local socket.
 class RecordListServiceFixture : public WindowProcesserTest {
 protected:
-    // Zero: the service's time stands still, so its tables change only by commands.
-    explicit RecordListServiceFixture(std::chrono::milliseconds tick) : sim_(options(dir_, tick)) {}
+    // Zero: the service's time stands still, so its tables change only by commands. A scale
+    // above zero grows the service's traffic that many times.
+    explicit RecordListServiceFixture(std::chrono::milliseconds tick, std::size_t scale = 0) : sim_(options(dir_, tick, scale)) {}
 
-    static sim::SimulatorOptions options(const TempDir& dir, std::chrono::milliseconds tick)
+    static sim::SimulatorOptions options(const TempDir& dir, std::chrono::milliseconds tick, std::size_t scale)
     {
         sim::SimulatorOptions options;
         options.socketPath = dir / "db.connect";
         options.tickInterval = tick;
+        options.scale = scale;
         return options;
     }
     void SetUp() override
