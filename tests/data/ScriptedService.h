@@ -51,13 +51,11 @@ public:
     // The next request with this "t", skipping others (icon requests, polls).
     std::optional<Json> nextRequest(std::uint64_t cmd, std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        using namespace std::chrono;
+        const auto deadline = steady_clock::now() + timeout;
+        for (auto left = timeout; left.count() > 0; left = duration_cast<milliseconds>(deadline - steady_clock::now())) {
             auto packet = nextPacket(left);
-            if (!packet)
-                return std::nullopt;
-            if ((*packet)["t"] == cmd)
+            if (!packet || (*packet)["t"] == cmd)
                 return packet;
         }
         return std::nullopt;

@@ -77,26 +77,5 @@ TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnTasksWhichNeverRunInsideAsync)
     }
 }
 
-// The first task waits for the second: were the two held to one thread of execution, the
-// wait could only end by timing out.
-TEST(DispatchQueue, TwoSerialQueuesOrOneConcurrentQueueRunTasksAtOnce)
-{
-    auto concurrent = ConcurrentQueue::create("test.concurrent");
-    const std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::shared_ptr<DispatchQueue>>> pairs = {
-        {SerialQueue::create("test.first"), SerialQueue::create("test.second")}, {concurrent, concurrent}};
-    for (const auto& [first, second] : pairs) {
-        SCOPED_TRACE(first->label());
-        std::binary_semaphore secondRan{0}, done{0};
-        std::atomic<bool> sawSecond{false};
-        first->async([&] {
-            sawSecond = secondRan.try_acquire_for(kPatience);
-            done.release();
-        });
-        second->async([&] { secondRan.release(); });
-        ASSERT_TRUE(done.try_acquire_for(2 * kPatience));
-        EXPECT_TRUE(sawSecond);
-    }
-}
-
 } // namespace
 } // namespace vd

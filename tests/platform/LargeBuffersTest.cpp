@@ -19,10 +19,8 @@ constexpr bool kOwnAllocator = false;
 
 std::size_t residentBytes()
 {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0;
-    std::size_t resident = 0;
-    statm >> pages >> resident;
+    std::size_t pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
@@ -42,8 +40,7 @@ TEST(LargeBuffers, FreedLargeBuffersBetweenLiveSmallBlocksLeaveNothingResident)
     std::make_unique<char[]>(kBuffer).reset();
 
     const std::size_t before = residentBytes();
-    std::vector<std::unique_ptr<char[]>> buffers;
-    std::vector<std::unique_ptr<char[]>> livingOn;
+    std::vector<std::unique_ptr<char[]>> buffers, livingOn;
     for (int i = 0; i < kBuffers; ++i) {
         buffers.push_back(std::make_unique<char[]>(kBuffer));
         std::memset(buffers.back().get(), 1, kBuffer);
