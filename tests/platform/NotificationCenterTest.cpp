@@ -79,30 +79,9 @@ TEST(ObservationToken, EndsItsObservationWhenDroppedEvenFromInsideACallback)
     EXPECT_EQ(std::pair(moved, replaced), std::pair(1, 0));
 }
 
-TEST(ObservationToken, DroppingItWaitsForItsCallbackRunningOnAnotherThread)
-{
-    auto center = NotificationCenter::create();
-    std::atomic<bool> entered{false}, dropping{false}, finished{false};
-    std::atomic<int> calls{0};
-    auto token = center->addObserver("n", nullptr, [&](const Notification&) {
-        ++calls;
-        entered = true;
-        // Keeps going for a while after the other thread has started to drop the token: the
-        // pause is the window a drop that did not wait would fall into.
-        eventually([&] { return dropping.load(); });
-        std::this_thread::sleep_for(30ms);
-        finished = true;
-    });
-    std::thread poster([&] { center->post("n"); });
-    ASSERT_TRUE(eventually([&] { return entered.load(); }));
-    dropping = true;
-    token.reset();
-    EXPECT_TRUE(finished.load()) << "the token was gone while its callback still ran";
-    poster.join();
-    std::thread([&] { center->post("n"); }).join();
-    EXPECT_EQ(calls.load(), 1);
-}
-
+// Observers come and go while several threads post. Each visitor's counter is freed right after
+// its token goes, so a callback entered late, or still running after the drop returned, is a use
+// after free the sanitizers report, besides counting as late.
 TEST(NotificationCenter, ObserversComeAndGoWhileSeveralThreadsPost)
 {
     constexpr int kPosters = 2, kChurners = 2, kRoundsEach = 300;
