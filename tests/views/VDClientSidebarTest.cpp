@@ -5,6 +5,7 @@
 
 #include "WindowFixtures.h"
 #include "app/ShellFixture.h"
+#include "MenuProbe.h"
 #include "UrlCatcher.h"
 #include "support/PostCounter.h"
 #include "data/VDNotifications.h"
@@ -15,6 +16,7 @@ namespace vd::test {
 namespace {
 
 using contract::Command;
+using test::menuTexts;
 
 // The program's caches in a folder of its own, and a session bus that cannot be reached, so a
 // reveal falls back to opening the folder and nothing reaches the desktop of whoever runs this.
@@ -148,10 +150,7 @@ TEST_F(ClientSidebarTest, ContextMenuOnlyForClientsWithAPathAndRevealOpensTheFol
     ASSERT_TRUE(side.menuNeedsUpdate(centreOf(side, model.clientIndex(VDSectionOutlineModel::LocalGroup, 1))));
     EXPECT_EQ(processer->currentFilterBundleId(), "com.example.mail");
     const auto actions = side.menu()->actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), "Show in File Manager");
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), "Add Rule for Mail");
+    ASSERT_EQ(menuTexts(*side.menu()), QStringList({"Show in File Manager", "-", "Add Rule for Mail"}));
 
     UrlCatcher catcher;
     // The outline reloads before the item is chosen; the menu still acts on its own record.
