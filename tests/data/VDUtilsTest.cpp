@@ -42,26 +42,16 @@ TEST(VDUtilsFormatting, OddDurationsStillGiveWholeTexts)
     EXPECT_EQ(VDUtils::formatDuration(kInf) + VDUtils::formatDuration(-kInf), "inf h-inf ms");
 }
 
-// The C library reads the zone only in tzset(), so switching it takes both steps, both ways.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) : env_(std::in_place, "TZ", zone) { tzset(); }
-    ~ScopedTimeZone()
-    {
-        env_.reset();
-        tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    std::optional<ScopedEnv> env_;
-};
-
 // Dates no clock can show give empty texts.
 TEST(VDUtilsStartTime, FormatsInTheLocalZoneCuttingSecondsTowardsThePast)
 {
-    ScopedTimeZone plusTwo("XYZ-02"); // POSIX sign: two hours east of UTC
+    // The C library reads the zone only in tzset(), so switching it takes both steps, both ways:
+    // this is destroyed after the variable is restored.
+    struct ReadZoneOnExit {
+        ~ReadZoneOnExit() { tzset(); }
+    } readZoneOnExit;
+    ScopedEnv zone("TZ", "XYZ-02"); // POSIX sign: two hours east of UTC
+    tzset();
     const std::tuple<double, const char*, const char*> cases[] = {{1700000000.75, "00:13", "2023-11-15 00:13"},
                                                                   {-0.5, "01:59", "1970-01-01 01:59"}, {59.9, "02:00", "1970-01-01 02:00"},
                                                                   {std::nan(""), "", ""}, {kInf, "", ""}, {1e300, "", ""}};

@@ -20,17 +20,14 @@ TEST(NotificationCenter, DeliversBeforePostReturnsOnThePostingThreadToObserversO
     Seen seen; // who saw it, from which device, with which payload
     std::thread::id deliveredOn;
     std::vector<ObservationToken> tokens;
-    const auto observe = [&](const char* name, const void* object, std::string who) {
-        tokens.push_back(center->addObserver(name, object, [&, who](const Notification& n) {
+    for (const auto& [name, object, who] : {std::tuple<const char*, const void*, std::string>{"connected", nullptr, "any1"},
+                                            {"connected", nullptr, "any2"}, {"disconnected", nullptr, "other"}, {"connected", &deviceA, "onlyA"}}) {
+        tokens.push_back(center->addObserver(name, object, [&, who = who](const Notification& n) {
             const std::string payload = n.userInfo.has_value() ? " " + std::to_string(std::any_cast<int>(n.userInfo)) : "";
             seen.push_back(who + (n.object == &deviceA ? " A" : n.object == &deviceB ? " B" : "") + payload);
             deliveredOn = std::this_thread::get_id();
         }));
-    };
-    observe("connected", nullptr, "any1");
-    observe("connected", nullptr, "any2");
-    observe("disconnected", nullptr, "other");
-    observe("connected", &deviceA, "onlyA");
+    }
     for (const char* name : {"Connected", "connect", "connected ", ""})
         center->post(name);
     center->post("connected", &deviceA, 42);
