@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(LinkSheetsTest, MissingLocalSocketKeepsTheSystemsTextAndNamesThePathAndAWayToStartAService)
+TEST_F(LinkSheetsTest, MissingLocalSocketAndUnreachableRemoteServiceAreNamedWithAWayOut)
 {
     const std::string socket = (dir_ / "absent" / "db.connect").string();
     auto window = makeWindow(WindowId::local());
@@ -41,17 +41,15 @@ TEST_F(LinkSheetsTest, MissingLocalSocketKeepsTheSystemsTextAndNamesThePathAndAW
     const QString detail = sheetDetail(*window);
     EXPECT_TRUE(detail.contains(QString::fromStdString(socket))) << detail.toStdString();
     EXPECT_TRUE(detail.contains(QString::fromStdString("\"vantor-sim --socket " + socket + "\""))) << detail.toStdString();
-}
 
-TEST_F(LinkSheetsTest, UnreachableRemoteServiceIsNamedByHostAndPort)
-{
+    // An unreachable remote service is named by host and port.
     const auto port = unusedTcpPort();
-    auto window = makeWindow(WindowId::remote("127.0.0.1", port, kPassword));
-    window->openRemoteWindowWithHost("127.0.0.1", port, kPassword);
-    ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
-    EXPECT_FALSE(sheetReason(*window).isEmpty());
-    EXPECT_TRUE(sheetDetail(*window).contains(QString("127.0.0.1:%1").arg(port))) << sheetDetail(*window).toStdString();
-    EXPECT_EQ(sheetButton(*window, "Change Password..."), nullptr) << "only a refused login leads back";
+    auto remote = makeWindow(WindowId::remote("127.0.0.1", port, kPassword));
+    remote->openRemoteWindowWithHost("127.0.0.1", port, kPassword);
+    ASSERT_TRUE(waitFor([&] { return sheetText(*remote) == "Connect Closed"; }));
+    EXPECT_FALSE(sheetReason(*remote).isEmpty());
+    EXPECT_TRUE(sheetDetail(*remote).contains(QString("127.0.0.1:%1").arg(port))) << sheetDetail(*remote).toStdString();
+    EXPECT_EQ(sheetButton(*remote, "Change Password..."), nullptr) << "only a refused login leads back";
 }
 
 // The daemon is started only after the window waits for it, and found without any action.
