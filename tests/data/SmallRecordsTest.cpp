@@ -60,8 +60,7 @@ TEST(VDDNSInfo, ServerFallsBackToDoHTtlReadsLooselyAndAddressesAreListed)
     EXPECT_EQ(textsOf(of(Json{{"dns", ""}, {"doh", "https://d/q"}}).dns, of(Json{{"dns", "1.1.1.1"}, {"doh", "https://d/q"}}).dns,
                       of(Json{{"dns", 5}, {"doh", "https://d/q"}}).dns),
               (Texts{"https://d/q", "1.1.1.1", "https://d/q"}));
-    EXPECT_EQ(of(Json{{"ttl", "45"}}).ttl, 45);
-    EXPECT_EQ(of(Json{{"ttl", 300}}, DNSType::hostsFile).ttl, -1);
+    EXPECT_EQ(std::pair(of(Json{{"ttl", "45"}}).ttl, of(Json{{"ttl", 300}}, DNSType::hostsFile).ttl), std::pair(std::int64_t{45}, std::int64_t{-1}));
     const auto two = of(Json{{"ips", {"1.2.3.4", "FE80::1"}}, {"comment", "c"}});
     EXPECT_EQ(textsOf(two.ipsString(), two.comment, of(Json{{"ips", {"", 7}}}).ipsString(), of(Json::object(), DNSType{9}).typeString()),
               (Texts{"1.2.3.4, [fe80::1]", "c", "--", "Unknown"}));

@@ -374,8 +374,7 @@ TEST_F(VDDataProcesserTest, ListCopiesAreSafeWhileReportsArrive)
             }
         });
     }
-    PostCounter posts(kVDCurrentTunnelRefreshed);
-    PostCounter recentPosts(kVDRecentTunnelRefreshed);
+    PostCounter posts(kVDCurrentTunnelRefreshed), recentPosts(kVDRecentTunnelRefreshed);
     for (int report = 0; report < 50; ++report) {
         Json texts = Json::array();
         for (int i = 0; i < 40; ++i)

@@ -11,13 +11,11 @@ namespace {
 // With NDEBUG the checks compile to nothing, and there is nothing to test.
 #ifdef VD_THREAD_CHECKS
 
-class ThreadCheckDeathTest : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-
-TEST_F(ThreadCheckDeathTest, QueueRuleHoldsOnItsQueueAndAbortsElsewhere)
+// Each rule holds where it is kept and aborts elsewhere; another thread does not hold a mutex
+// just because someone does.
+TEST(ThreadCheckDeathTest, QueueAndMutexRulesHoldWhereKeptAndAbortElsewhere)
 {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto queue = SerialQueue::create("VD.Test.ThreadCheck");
     std::promise<void> ran;
     queue->async([&] {
@@ -26,15 +24,10 @@ TEST_F(ThreadCheckDeathTest, QueueRuleHoldsOnItsQueueAndAbortsElsewhere)
     });
     ran.get_future().get();
     EXPECT_DEATH(VD_ASSERT_ON(queue), "threading rule broken: the caller must be the one that runs on queue");
-}
-
-TEST_F(ThreadCheckDeathTest, MutexRuleKnowsTheHolder)
-{
     CheckedMutex mutex;
     {
         std::lock_guard lock(mutex);
         VD_ASSERT_HELD(mutex);
-        // Another thread does not hold it just because someone does.
         auto elsewhere = std::async(std::launch::async, [&] { return mutex.heldByThisThread(); });
         EXPECT_FALSE(elsewhere.get());
     }
