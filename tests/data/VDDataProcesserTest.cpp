@@ -72,11 +72,7 @@ protected:
         service.report(1, {{"service_start_time", 1000.0}, {"mitm_enable", true}, {"record_traffic", false},
                                {"local_address", {"10.1.1.1"}}});
     }
-    template <typename Predicate>
-    bool eventually(Predicate predicate)
-    {
-        return loop.runUntil(predicate, 5s);
-    }
+    bool eventually(const std::function<bool()>& done) { return loop.runUntil(done, 5s); }
     // The data of the next request with this command, skipping others; null when none came.
     Json requestData(std::uint64_t cmd) { return service.nextRequest(cmd).value_or(Json())["d"]; }
 

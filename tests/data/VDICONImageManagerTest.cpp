@@ -86,14 +86,8 @@ protected:
                    });
                }).value_or(QImage());
     }
-    QImage awaitPath(const fs::path& path, double side)
-    {
-        return await([&](Completion done) { manager_->loadImagePath(path.string(), side, side, std::move(done)); });
-    }
-    QImage awaitIcon(const std::string& bundleId, double side)
-    {
-        return await([&](Completion done) { manager_->loadICONofBundleId(bundleId, side, side, std::move(done)); });
-    }
+    QImage awaitPath(const fs::path& path, double side) { return await([&](Completion done) { manager_->loadImagePath(path.string(), side, side, std::move(done)); }); }
+    QImage awaitIcon(const std::string& id, double side) { return await([&](Completion done) { manager_->loadICONofBundleId(id, side, side, std::move(done)); }); }
 
     MainLoop loop_;
     test::TempDir base_;

@@ -50,8 +50,7 @@ std::string vantorctl(const test::TempDir& dir, const std::filesystem::path& soc
 TEST(LocaleTools, TheSimulatorAndVantorctlPrintTheSameBytesInEveryLocale)
 {
     test::TempDir dir;
-    const auto plainSocket = dir / "plain.sock";
-    const auto commaSocket = dir / "comma.sock";
+    const auto plainSocket = dir / "plain.sock", commaSocket = dir / "comma.sock";
     const auto plainService = startService(dir, plainSocket, test::kPlainLocale);
     const auto commaService = startService(dir, commaSocket, test::kCommaLocale);
 

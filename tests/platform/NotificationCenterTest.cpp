@@ -54,8 +54,7 @@ TEST(ObservationToken, EndsItsObservationWhenDroppedEvenFromInsideACallback)
     });
     center->post("outer");
     EXPECT_EQ(std::pair(inner, added.size()), std::pair(1, std::size_t{1}));
-    std::optional<ObservationToken> token;
-    token = center->addObserver("own", nullptr, [&](const Notification&) { ++own; token.reset(); });
+    std::optional<ObservationToken> token = center->addObserver("own", nullptr, [&](const Notification&) { ++own; token.reset(); });
     center->post("own");
     center->post("own");
     EXPECT_EQ(own, 1);
