@@ -1,8 +1,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <sys/stat.h>
-
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -34,13 +32,6 @@ std::vector<std::string> linesOf(const std::filesystem::path& path)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-mode_t modeOf(const std::filesystem::path& path)
-{
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 0777;
 }
 
 TEST(DetailTextViewTest, ButtonsOnlyForInstalledEditorsWhichGetTheShownTextInAnOwnerOnlyFile)
@@ -83,8 +74,8 @@ TEST(DetailTextViewTest, ButtonsOnlyForInstalledEditorsWhichGetTheShownTextInAnO
     EXPECT_EQ(test::DetailEnvironment::caches() / "VantorDashboard" / "Editor", file.parent_path());
     std::ifstream in(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "GET / HTTP/1.1\nHost: example.com\n");
-    EXPECT_EQ(modeOf(file), 0600U);
-    EXPECT_EQ(modeOf(file.parent_path()), 0700U);
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::filesystem::status(file.parent_path()).permissions(), std::filesystem::perms::owner_all);
 
     view.openInSubl();
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(subl.argsFile()); }, 5000));
