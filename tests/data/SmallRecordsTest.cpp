@@ -6,7 +6,7 @@
 #include "data/VDProcessInfo.h"
 #include "data/VDUDPTunnelInfo.h"
 #include "platform/Numbers.h"
-#include "support/TextsOf.h"
+#include "support/DataSuite.h"
 
 namespace vd {
 namespace {

@@ -14,9 +14,9 @@
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 #include "support/BytesOf.h"
+#include "support/DataSuite.h"
 #include "support/PostCounter.h"
 #include "support/TempDir.h"
-#include "support/TextsOf.h"
 
 namespace vd {
 namespace {

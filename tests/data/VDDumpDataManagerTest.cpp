@@ -5,8 +5,6 @@
 #include <numeric>
 #include <thread>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "data/VDDumpDataManager.h"
@@ -14,8 +12,7 @@
 #include "platform/MainLoop.h"
 #include "support/BytesOf.h"
 #include "support/ChildProcess.h"
-#include "support/DataSuiteAwait.h"
-#include "support/DataSuiteFiles.h"
+#include "support/DataSuite.h"
 #include "support/TempDir.h"
 
 namespace vd {
@@ -25,54 +22,30 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::bytesOf;
 using test::entriesOf;
+using test::readFile;
+using fs::perms;
 using Names = std::vector<std::string>;
-
-// Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
-constexpr auto kPatience = 20s;
-
-Bytes fileContents(const fs::path& path)
-{
-    return bytesOf(test::readFile(path));
-}
-
-mode_t permissionBits(const fs::path& path)
-{
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 // Each test gets its own dump folder in a fresh temporary folder and a main loop on the test's
 // thread, so completions can be drained where the application would run them.
 class VDDumpDataManagerTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto folder = VDDumpDataManager::setUpDumpFolderIn(base_.path());
-        ASSERT_TRUE(folder);
-        ASSERT_EQ(*folder, dump_);
-    }
-
-    void TearDown() override
-    {
-        // Nothing of this test may still be queued when its folder and loop go away.
-        EXPECT_TRUE(settle());
-    }
+    void SetUp() override { ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(base_.path()), dump_); }
+    // Nothing of this test may still be queued when its folder and loop go away.
+    void TearDown() override { settle(); }
 
     // Runs the main loop until everything asked of the dump queue so far has finished and
     // delivered: the queue is serial and completions keep their order on the main loop.
-    bool settle() { return read(*VDDumpDataManager::initWithSession("settle"), 0, true, nullptr).has_value(); }
-    // What a read of the record's body gives, from `session` when named; none when the
+    void settle() { readBack(*VDDumpDataManager::initWithSession("settle"), 0, true); }
+    // What a read of the record's body gives, from `session` when named; a failure when the
     // completion never came.
-    std::optional<std::optional<Bytes>> read(VDDumpDataManager& store, std::int64_t recordId, bool direct, const char* session)
+    std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct,
+                                  const char* session = nullptr)
     {
-        return test::awaitCompletion<std::optional<Bytes>>(loop_, [&](auto done) {
+        const auto body = test::awaitCompletion<std::optional<Bytes>>(loop_, [&](auto done) {
             session ? store.readDataForRecordDirectAndSession(recordId, direct, session, std::move(done))
                     : store.readDataForRecord(recordId, direct, std::move(done));
         });
-    }
-    std::optional<Bytes> readBack(VDDumpDataManager& store, std::int64_t recordId, bool direct, const char* session = nullptr)
-    {
-        auto body = read(store, recordId, direct, session);
         EXPECT_TRUE(body) << "the read never completed";
         return body.value_or(std::nullopt);
     }
@@ -85,20 +58,19 @@ protected:
 TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSessionUntilTheFolderIsCleaned)
 {
     auto store = VDDumpDataManager::initWithSession("Ab3xY9");
-    const Bytes request = bytesOf("GET / HTTP/1.1\r\n\r\n");
-    const Bytes response = bytesOf("HTTP/1.1 204 No Content\r\n\r\n");
-    store->storeRequestData(request, 42);
-    store->storeResponseData(response, 42);
+    const std::string request = "GET / HTTP/1.1\r\n\r\n", response = "HTTP/1.1 204 No Content\r\n\r\n";
+    store->storeRequestData(bytesOf(request), 42);
+    store->storeResponseData(bytesOf(response), 42);
     store->storeRequestData(bytesOf("negative"), -7);
-    EXPECT_EQ(readBack(*store, 42, true), request);
-    EXPECT_EQ(readBack(*store, 42, false), response);
+    EXPECT_EQ(readBack(*store, 42, true), bytesOf(request));
+    EXPECT_EQ(readBack(*store, 42, false), bytesOf(response));
     EXPECT_EQ(readBack(*store, -7, true), bytesOf("negative"));
     EXPECT_EQ(readBack(*store, -7, false), std::nullopt);
     EXPECT_EQ(readBack(*store, 43, true), std::nullopt);
     // The file holds the body and nothing else, under the agreed name.
-    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_42_dumpfile.bin"), request);
-    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_rsp_42_dumpfile.bin"), response);
-    EXPECT_EQ(fileContents(dump_ / "Ab3xY9_req_-7_dumpfile.bin"), bytesOf("negative"));
+    EXPECT_EQ(readFile(dump_ / "Ab3xY9_req_42_dumpfile.bin"), request);
+    EXPECT_EQ(readFile(dump_ / "Ab3xY9_rsp_42_dumpfile.bin"), response);
+    EXPECT_EQ(readFile(dump_ / "Ab3xY9_req_-7_dumpfile.bin"), "negative");
 
     // A second body replaces the first wholly, leaving no temporary file behind; empty data
     // writes nothing.
@@ -112,7 +84,7 @@ TEST_F(VDDumpDataManagerTest, StoredBodyReadsBackFromItsOwnFileAndSessionUntilTh
 
     // Another session keeps a file of its own for the same record, and is read when named.
     VDDumpDataManager::initWithSession("second")->storeResponseData(bytesOf("body of second"), 42);
-    EXPECT_EQ(readBack(*store, 42, false), response);
+    EXPECT_EQ(readBack(*store, 42, false), bytesOf(response));
     EXPECT_EQ(readBack(*store, 42, false, "second"), bytesOf("body of second"));
 
     // Cleaning empties the folder, subfolders too, and leaves it usable.
@@ -147,14 +119,16 @@ TEST_F(VDDumpDataManagerTest, FolderAndFilesAreOwnerOnlyAndSessionsThatCouldLeav
     auto dotted = VDDumpDataManager::initWithSession("a.b");
     dotted->storeRequestData(body, 1);
     EXPECT_EQ(readBack(*dotted, 1, true), body);
-    EXPECT_EQ(std::pair(permissionBits(dump_), permissionBits(dump_ / "a.b_req_1_dumpfile.bin")), std::pair(mode_t{0700}, mode_t{0600}));
+    EXPECT_EQ(fs::status(dump_).permissions(), perms::owner_all);
+    EXPECT_EQ(fs::status(dump_ / "a.b_req_1_dumpfile.bin").permissions(),
+              perms::owner_read | perms::owner_write);
 
     // A folder left open by someone else is closed when the store takes it over.
     test::TempDir other;
     fs::create_directory(other / "Dump");
-    fs::permissions(other / "Dump", fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(other / "Dump", perms::owner_all | perms::group_all | perms::others_read | perms::others_exec);
     ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(other.path()), other / "Dump");
-    EXPECT_EQ(permissionBits(other / "Dump"), 0700u);
+    EXPECT_EQ(fs::status(other / "Dump").permissions(), perms::owner_all);
     ASSERT_TRUE(VDDumpDataManager::setUpDumpFolderIn(base_.path()));
 }
 
@@ -164,7 +138,7 @@ TEST_F(VDDumpDataManagerTest, WithoutAUsableFolderNothingIsStoredAndReadsYieldNo
 {
     auto store = VDDumpDataManager::initWithSession("s1");
     store->storeRequestData(bytesOf("kept"), 1);
-    ASSERT_TRUE(settle());
+    settle();
     EXPECT_FALSE(VDDumpDataManager::setUpDumpFolderIn(std::nullopt) || VDDumpDataManager::dumpFolder());
     store->storeRequestData(bytesOf("dropped"), 2);
     VDDumpDataManager::cleanDumpFolder();
@@ -177,7 +151,8 @@ TEST_F(VDDumpDataManagerTest, WithoutAUsableFolderNothingIsStoredAndReadsYieldNo
     store->storeRequestData(bytesOf("lost"), 3);
     EXPECT_EQ(readBack(*store, 3, true), std::nullopt);
     VDDumpDataManager::cleanDumpFolder();
-    EXPECT_EQ(std::pair(fileContents(other / "Dump"), entriesOf(other.path())), std::pair(bytesOf("not a folder"), Names{"Dump"}));
+    EXPECT_EQ(readFile(other / "Dump"), "not a folder");
+    EXPECT_EQ(entriesOf(other.path()), Names{"Dump"});
 
     ASSERT_EQ(VDDumpDataManager::setUpDumpFolderIn(base_.path()), dump_);
     EXPECT_EQ(std::pair(readBack(*store, 1, true), entriesOf(dump_)), std::pair(std::optional(bytesOf("kept")), Names{"s1_req_1_dumpfile.bin"}));
@@ -218,7 +193,8 @@ TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSe
         });
     }
     // Drained while the threads still send, as the application would.
-    ASSERT_TRUE(loop_.runUntil([&] { return completions.load() == 1 + kThreads * kRounds; }, kPatience));
+    // Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
+    ASSERT_TRUE(loop_.runUntil([&] { return completions.load() == 1 + kThreads * kRounds; }, 20s));
     for (auto& thread : threads)
         thread.join();
     std::vector<int> expected(kRounds);

@@ -17,8 +17,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
 #include "support/ChildProcess.h"
-#include "support/DataSuiteAwait.h"
-#include "support/DataSuiteFiles.h"
+#include "support/DataSuite.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 

@@ -4,9 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <simdjson.h>
 
-#include "data/VDDNSInfo.h"
 #include "data/VDTunnelInfo.h"
-#include "support/TextsOf.h"
+#include "support/DataSuite.h"
 
 namespace vd {
 namespace {
@@ -172,17 +171,6 @@ TEST(VDTunnelInfo, TimeBreakdown)
                                                             {"Remote Ready Cost", true}, {" - 500 ms\n", false},
                                                             {"Active", true}, {" - 12.00 s\n", false},
                                                             {"Timeout\n", true}}));
-}
-
-// The sample records the text defines have no caller in the program; this keeps them in reach
-// until they go.
-TEST(VDTunnelInfo, SampleRecordsAreUsable)
-{
-    const auto samples = VDTunnelInfo::testData();
-    ASSERT_GE(samples.size(), 3u);
-    for (const auto& sample : samples)
-        EXPECT_TRUE(sample && !sample->host().empty() && !sample->requestHeaderString().empty());
-    EXPECT_FALSE(VDDNSInfo::testData().empty());
 }
 
 TEST(VDTunnelInfo, RecordHoldsLittleMoreThanItsText)

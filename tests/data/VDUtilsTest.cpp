@@ -5,7 +5,6 @@
 #include <limits>
 #include <set>
 #include <span>
-#include <thread>
 
 #include <QColor>
 #include <QImage>
@@ -14,12 +13,10 @@
 #include "data/QNIPAddress.h"
 #include "data/VDUtils.h"
 #include "platform/Log.h"
-#include "platform/MainLoop.h"
 #include "support/BytesOf.h"
-#include "support/DataSuiteFiles.h"
+#include "support/DataSuite.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
-#include "support/TextsOf.h"
 
 // One check for each risky behaviour of each function; the texts of ordinary sizes, speeds,
 // durations and times to live are pinned once, by the locale suite's table.
@@ -160,15 +157,6 @@ TEST(VDUtilsTmpFolder, MadeInTheCachesFolderOrTheHomeCacheAndNoneWhereAFileSitsI
     std::ofstream(expected) << "not a folder";
     EXPECT_EQ(VDUtils::getAndCreateTmpFolder(), std::nullopt);
     EXPECT_TRUE(fs::is_regular_file(expected));
-}
-
-TEST(VDUtilsMainThread, ForwardsToTheMainQueue)
-{
-    MainLoop loop;
-    bool ran = false;
-    std::thread([&] { VDUtils::runBlockInMainThread([&] { ran = true; }); }).join();
-    loop.drain();
-    EXPECT_TRUE(ran);
 }
 
 // Resizing keeps translucency, and a null image or nothing to draw gives none. A turn is

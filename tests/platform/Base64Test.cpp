@@ -4,7 +4,7 @@
 
 #include "platform/Base64.h"
 #include "support/BytesOf.h"
-#include "support/DataSuiteFiles.h"
+#include "support/DataSuite.h"
 
 namespace vd {
 namespace {

@@ -35,15 +35,6 @@ private:
     std::shared_ptr<SerialQueue> inner_;
 };
 
-// Waits until a task handed to `queue` after `delay` has run, which also lets any firing due
-// before then come through.
-bool waitPast(const std::shared_ptr<DispatchQueue>& queue, Seconds delay)
-{
-    auto done = std::make_shared<std::binary_semaphore>(0);
-    asyncAfter(queue, delay, [done] { done->release(); });
-    return done->try_acquire_for(kPatience);
-}
-
 // Ends a timer so that no handler is running, or will run, once this returns: the tests'
 // handlers point at the test's own locals.
 void stop(std::shared_ptr<Timer>& timer, DispatchQueue& queue)
@@ -120,7 +111,9 @@ TEST_P(TimerStaleFiringTest, FiringsAlreadyWaitingOnItsQueueAreDropped)
     // A repeating timer turned one-shot fires once more, then never again.
     const int expected = GetParam() == Interruption::reschedule ? 1 : 0;
     ASSERT_TRUE(eventually([&] { return fired.load() >= expected; }));
-    ASSERT_TRUE(waitPast(queue, 50ms));
+    // A task due later than any firing of the old schedule runs after them.
+    asyncAfter(queue, 50ms, [&] { done.release(); });
+    ASSERT_TRUE(done.try_acquire_for(kPatience));
     EXPECT_EQ(fired.load(), expected);
     if (timer)
         stop(timer, *queue);
