@@ -25,6 +25,7 @@
 #include "views/GuiThread.h"
 #include "views/VDCurTunViewController.h"
 #include "views/VDDNSViewController.h"
+#include "views/VDRecordTableView.h"
 #include "views/VDRecTunViewController.h"
 #include "views/VDSegmentedControl.h"
 #include "views/VDUDPTunListViewController.h"
@@ -94,13 +95,17 @@ void VDMainWindowsController::loadWindow()
         window->setMaximumSize(screen->availableGeometry().size());
     const auto settings = appSettings();
     if (!window->restoreGeometry(settings->value(kFrameName).toByteArray())) {
-        // Room for the whole toolbar, switch and filter, on a first start.
+        // Room for the whole toolbar, switch and filter, on a first start; the first section
+        // asks for room for all its columns when it is made.
         window->resize(kFirstSize.boundedTo(window->maximumSize()));
         centreOnScreen(*window);
+        sizeToFirstSection_ = true;
     }
     // All windows share one remembered frame; a second one opened there would hide the first.
-    if (QWidget* last = lastMainWindow(); last && last->isVisible() && screen)
+    if (QWidget* last = lastMainWindow(); last && last->isVisible() && screen) {
         window->setGeometry(cascaded(last->geometry(), screen->availableGeometry()));
+        sizeToFirstSection_ = false;
+    }
     lastMainWindow() = window;
 
     linkStatus_ = new QLabel(window);
@@ -265,6 +270,39 @@ void VDMainWindowsController::open()
     QTimer::singleShot(timing_.connectingCheck, this, [this, attempt] { connectingCheck(attempt); });
     if (!shownSection())
         selectControl(ActiveConnections);
+    if (std::exchange(sizeToFirstSection_, false)) {
+        sizeToSection();
+        if (auto* table = shownSection()->findChild<VDRecordTableView*>()) {
+            connect(table, &VDRecordTableView::columnsGrown, this, [this, table] {
+                // A size the user gave the window is theirs to keep.
+                if (window()->size() == sizeGiven_)
+                    widenFor(*table);
+                else
+                    table->disconnect(this);
+            });
+        }
+    }
+}
+
+void VDMainWindowsController::sizeToSection()
+{
+    QWidget* window = this->window();
+    window->resize(window->sizeHint().expandedTo(kFirstSize).boundedTo(window->maximumSize()));
+    centreOnScreen(*window);
+    sizeGiven_ = window->size();
+}
+
+// By what the table lacks of its columns' width: the window is laid out by now, and the wider
+// tunnel area takes all of the new width.
+void VDMainWindowsController::widenFor(const VDRecordTableView& table)
+{
+    const int lacking = table.sizeHint().width() - table.width();
+    if (lacking <= 0)
+        return;
+    QWidget* window = this->window();
+    window->resize(QSize(window->width() + lacking, window->height()).boundedTo(window->maximumSize()));
+    centreOnScreen(*window);
+    sizeGiven_ = window->size();
 }
 
 void VDMainWindowsController::connectingCheck(std::uint64_t attempt)

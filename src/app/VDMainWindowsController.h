@@ -25,6 +25,7 @@ namespace vd {
 
 class VDDataProcesser;
 class VDFilterField;
+class VDRecordTableView;
 class VDSegmentedControl;
 
 struct MainWindowTiming {
@@ -80,6 +81,8 @@ private:
     void installToolbar();
 
     void connectingCheck(std::uint64_t attempt);
+    void sizeToSection();
+    void widenFor(const VDRecordTableView& table);
     void connectComplete(std::uint64_t attempt);
     void disconnected(std::uint64_t attempt, const LinkEnd& end);
     void usbDaemonChanged(std::uint64_t attempt, const QString& detail);
@@ -114,6 +117,10 @@ private:
     // Why a USB link still waits, while the daemon cannot be reached; empty otherwise.
     QString usbDaemonDetail_;
     bool closed_ = false;
+    // No frame was remembered: the window takes the size its first section asks for, and
+    // follows it while its columns grow to fit their first rows, until the user sizes it.
+    bool sizeToFirstSection_ = false;
+    QSize sizeGiven_;
 
     QStackedWidget* stack_ = nullptr;
     VDSegmentedControl* mainControl_ = nullptr;

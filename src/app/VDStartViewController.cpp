@@ -242,7 +242,9 @@ QLayout* VDStartViewController::buildBottomBar()
     connectMessage_->setObjectName("connectMessage");
     connectMessage_->setWordWrap(true);
     QPalette palette = connectMessage_->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xc0, 0x20, 0x20));
+    // A deep red reads on a light window, a light one on a dark window.
+    const bool darkWindow = palette.color(QPalette::Window).lightness() < 128;
+    palette.setColor(QPalette::WindowText, darkWindow ? QColor(0xff, 0x75, 0x70) : QColor(0xc0, 0x20, 0x20));
     connectMessage_->setPalette(palette);
 
     cancelButton = namedButton("Cancel", "cancelButton");

@@ -7,7 +7,7 @@
 
 #include "GuiThread.h"
 #include "VDFileBrowserReveal.h"
-#include "VDKeyboardMenus.h"
+#include "VDListKeys.h"
 #include "VDSectionDelegate.h"
 #include "data/VDDataManager.h"
 
@@ -61,7 +61,7 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
         if (menuNeedsUpdate(pos))
             menu_->popup(tableView_->viewport()->mapToGlobal(pos));
     });
-    openContextMenusFromKeyboard(*tableView_);
+    addListKeys(*tableView_);
 
     reloadData();
 }

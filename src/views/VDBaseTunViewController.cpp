@@ -24,9 +24,10 @@ VDBaseTunViewController::VDBaseTunViewController(std::string idString, const VDT
     splitView_->setHandleWidth(1);
     splitView_->setChildrenCollapsible(false);
     sectionVC_->setMinimumWidth(kSidebarMinimumWidth);
-    tableVC_->setMinimumWidth(kTunnelAreaMinimumWidth);
+    tableVC_->setMinimumWidth(kTunnelAreaNarrowest);
     splitView_->addWidget(sectionVC_);
     splitView_->addWidget(tableVC_);
+    splitView_->setCollapsible(0, true);
     // A wider window widens the tunnels, not the sidebar.
     splitView_->setStretchFactor(0, 0);
     splitView_->setStretchFactor(1, 1);

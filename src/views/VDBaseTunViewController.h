@@ -5,7 +5,7 @@
 #include <QWidget>
 
 #include "VDSectionDelegate.h"
-#include "VDSplitAutosave.h"
+#include "VDLayoutAutosave.h"
 #include "VDTunnelVariant.h"
 
 class QSplitter;
@@ -22,7 +22,11 @@ class VDBaseTunViewController : public QWidget, public VDSectionDelegate {
     Q_OBJECT
 public:
     static constexpr int kSidebarMinimumWidth = 200;
+    // The tunnel area's starting width, all its columns at their own widths.
     static constexpr int kTunnelAreaMinimumWidth = 700;
+    // How narrow it may become in a small window: its table scrolls sideways inside it, and the
+    // sidebar may be folded away by dragging the divider.
+    static constexpr int kTunnelAreaNarrowest = 280;
 
     ~VDBaseTunViewController() override;
 
@@ -45,7 +49,7 @@ private:
     QSplitter* splitView_;
     VDBaseSectionViewController* sectionVC_;
     VDBaseTunnelViewController* tableVC_;
-    VDSplitAutosave autosave_;
+    VDLayoutAutosave autosave_;
 };
 
 } // namespace vd

@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "GuiThread.h"
-#include "VDKeyboardMenus.h"
 #include "VDTunnelTableModel.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -40,7 +39,6 @@ void VDBaseTunnelListViewController::setUpTable()
             tableViewRowChangeAction();
     });
     connect(tableView_, &QWidget::customContextMenuRequested, this, &VDBaseTunnelListViewController::openContextMenu);
-    openContextMenusFromKeyboard(*tableView_);
     // Delete does what the menu's "Kill Connection" does, on the selected active row.
     auto* kill = new QShortcut(QKeySequence(Qt::Key_Delete), tableView_);
     kill->setContext(Qt::WidgetShortcut);

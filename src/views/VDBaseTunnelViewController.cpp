@@ -43,6 +43,7 @@ VDBaseTunnelViewController::VDBaseTunnelViewController(std::string idString, con
     layout->addWidget(splitView_);
 
     listViewController_->tableView()->setAccessibleName(variant.title);
+    listViewController_->tableView()->rememberColumnsAs(variant.tableAutosaveName);
     detailViewController_->setAccessibleName("Details");
 
     listViewController_->setBasicDelegate(this);

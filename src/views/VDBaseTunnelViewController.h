@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "VDSplitAutosave.h"
+#include "VDLayoutAutosave.h"
 #include "VDToolStripDelegate.h"
 #include "VDTunnelListDelegate.h"
 #include "VDTunnelVariant.h"
@@ -65,7 +65,7 @@ private:
     VDBaseTunnelListViewController* listViewController_;
     VDBaseToolViewController* toolViewController_;
     VDTunnelDetailViewController* detailViewController_;
-    VDSplitAutosave autosave_;
+    VDLayoutAutosave autosave_;
 };
 
 } // namespace vd

@@ -17,13 +17,14 @@ struct VDDNSColumns {
     using Row = VDDNSInfo;
     enum Index : int { kType, kDomain, kIps, kTtl, kDns, kComment, kCount };
     static constexpr bool kSelectable = true;
+    using Cell = VDTableCellView;
     static constexpr std::array<VDRecordColumn, kCount> kColumns{{
-        {"type_column", "Type", 70, 0, true, VDTableCellView::textOnlyTop, false},
-        {"domain_column", "Domain", 250, 250, true, VDTableCellView::textOnlyTop, false},
-        {"ips_column", "IPs", 250, 250, true, VDTableCellView::textOnlyTop, true},
-        {"ttl_column", "TTL", 70, 30, true, VDTableCellView::textOnlyTop, false},
-        {"dns_column", "DNS / DoH", 120, 30, true, VDTableCellView::textOnlyTop, false},
-        {"comment_column", "Comment", 120, 30, true, VDTableCellView::textOnlyTop, false},
+        {"type_column", "Type", 70, 0, true, Cell::textOnlyTop, Cell::elideEnd},
+        {"domain_column", "Domain", 250, 250, true, Cell::textOnlyTop, Cell::elideMiddle},
+        {"ips_column", "IPs", 250, 250, true, Cell::textOnlyTop, Cell::wrap},
+        {"ttl_column", "TTL", 70, 30, true, Cell::textOnlyTop, Cell::elideEnd},
+        {"dns_column", "DNS / DoH", 120, 30, true, Cell::textOnlyTop, Cell::elideEnd},
+        {"comment_column", "Comment", 120, 30, true, Cell::textOnlyTop, Cell::elideEnd},
     }};
 
     static QString text(const Row& record, int column);

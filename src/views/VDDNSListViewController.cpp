@@ -12,7 +12,6 @@
 
 #include "GuiThread.h"
 #include "VDBarIcons.h"
-#include "VDKeyboardMenus.h"
 #include "VDTunnelFilter.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
@@ -48,6 +47,7 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
 {
     tableView_->setModel(model_);
     tableView_->setAccessibleName("DNS");
+    tableView_->rememberColumnsAs("com.lumenforge.vantordashboard.dns.tableview");
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
     tableView_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -67,7 +67,6 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
         if (QMenu* menu = menuNeedsUpdate(tableView_->indexAt(position).row()))
             menu->popup(tableView_->viewport()->mapToGlobal(position));
     });
-    openContextMenusFromKeyboard(*tableView_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -7,6 +7,7 @@
 
 #include "GuiThread.h"
 #include "VDDNSSectionDelegate.h"
+#include "VDListKeys.h"
 
 namespace vd {
 namespace {
@@ -51,6 +52,7 @@ VDDNSSectionViewController::VDDNSSectionViewController(QWidget* parent) : QWidge
     // A source list: no header, no frame, the window's colour.
     outlineView_->setModel(&model_);
     outlineView_->setAccessibleName("DNS record types");
+    addListKeys(*outlineView_);
     outlineView_->setHeaderHidden(true);
     outlineView_->header()->setStretchLastSection(true);
     outlineView_->setIndentation(kIndentation);

@@ -22,9 +22,10 @@ VDDNSViewController::VDDNSViewController(std::string idString, QWidget* parent)
     splitView_->setHandleWidth(1);
     splitView_->setChildrenCollapsible(false);
     sectionVC_->setMinimumWidth(kSidebarMinimumWidth);
-    listVC_->setMinimumWidth(kListMinimumWidth);
+    listVC_->setMinimumWidth(kListNarrowest);
     splitView_->addWidget(sectionVC_);
     splitView_->addWidget(listVC_);
+    splitView_->setCollapsible(0, true);
     // A wider window widens the list, not the sidebar.
     splitView_->setStretchFactor(0, 0);
     splitView_->setStretchFactor(1, 1);

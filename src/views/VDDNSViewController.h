@@ -5,7 +5,7 @@
 #include <QWidget>
 
 #include "VDDNSSectionDelegate.h"
-#include "VDSplitAutosave.h"
+#include "VDLayoutAutosave.h"
 
 class QSplitter;
 
@@ -21,7 +21,9 @@ class VDDNSViewController : public QWidget, public VDDNSSectionDelegate {
 public:
     static constexpr const char* kSplitAutosaveName = "com.lumenforge.vantordashboard.dns.splitview";
     static constexpr int kSidebarMinimumWidth = 200;
-    static constexpr int kListMinimumWidth = 700;
+    // How narrow the list may become in a small window: its table scrolls sideways inside it,
+    // and the sidebar may be folded away by dragging the divider.
+    static constexpr int kListNarrowest = 280;
 
     explicit VDDNSViewController(std::string idString, QWidget* parent = nullptr);
     ~VDDNSViewController() override;
@@ -39,7 +41,7 @@ private:
     QSplitter* splitView_;
     VDDNSSectionViewController* sectionVC_;
     VDDNSListViewController* listVC_;
-    VDSplitAutosave autosave_;
+    VDLayoutAutosave autosave_;
 };
 
 } // namespace vd

@@ -13,8 +13,9 @@ struct VDRecordColumn {
     int minimumWidth;
     bool sortable;
     VDTableCellView::Layout layout;
-    // The text wraps over as many lines as the column's width needs, instead of being cut off.
-    bool wraps;
+    // What a text too long for the column does: cut off at its end, wrap over as many lines as
+    // the column's width needs, or lose its middle (hosts, whose both ends tell them apart).
+    VDTableCellView::Overflow overflow;
 };
 
 } // namespace vd

@@ -63,7 +63,9 @@ public:
         // Image cells read as the words their images stand for.
         case Qt::AccessibleTextRole: return Columns::text(*row, index.column());
         case VDTableCellView::LayoutRole: return static_cast<int>(column.layout);
-        case VDTableCellView::WrapRole: return column.wraps;
+        case VDTableCellView::WrapRole: return column.overflow == VDTableCellView::wrap;
+        case VDTableCellView::ElideRole:
+            return column.overflow == VDTableCellView::elideMiddle ? QVariant(static_cast<int>(Qt::ElideMiddle)) : QVariant();
         case SortKeyRole: {
             QVariant key;
             Columns::forSortKey(index.column(), [&](auto read) { key = variantOf(read(*row)); });

@@ -16,6 +16,12 @@ QRect centred(const QRect& cell, int side)
     return QRect(cell.x() + (cell.width() - side) / 2, cell.y() + (cell.height() - side) / 2, side, side);
 }
 
+Qt::TextElideMode elideMode(const QModelIndex& index)
+{
+    const QVariant mode = index.data(VDTableCellView::ElideRole);
+    return mode.isValid() ? static_cast<Qt::TextElideMode>(mode.toInt()) : Qt::ElideRight;
+}
+
 } // namespace
 
 VDTableCellView::VDTableCellView(QObject* parent) : QStyledItemDelegate(parent) {}
@@ -79,7 +85,7 @@ void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& optio
             painter->drawText(place.text, static_cast<int>(place.textAlignment) | Qt::TextWordWrap, text);
         } else {
             painter->drawText(place.text, static_cast<int>(place.textAlignment),
-                              QFontMetrics(font).elidedText(text, Qt::ElideRight, place.text.width()));
+                              QFontMetrics(font).elidedText(text, elideMode(index), place.text.width()));
         }
     }
     // Solid vertical grid lines between columns; rows are told apart by their backgrounds.

@@ -8,14 +8,18 @@ namespace vd {
 // of any length costs one painter per visible cell and no widget per row. The model names the
 // layout of each cell under `LayoutRole` (textOnly when it does not), its text under
 // Qt::DisplayRole and its image (a QPixmap) under Qt::DecorationRole. A text is one line cut off
-// with an ellipsis, unless the model answers true under `WrapRole`: it then wraps over as many
+// with an ellipsis (at its end, or where the model answers under `ElideRole`), unless the model
+// answers true under `WrapRole`: it then wraps over as many
 // lines as the cell's width needs (the row must be tall enough, see wrappedTextHeight).
 class VDTableCellView : public QStyledItemDelegate {
     Q_OBJECT
 public:
     enum Layout : int { textOnly, textOnlyTop, imageOnly, imageAndText };
+    enum Overflow : int { elideEnd, wrap, elideMiddle };
     static constexpr int LayoutRole = Qt::UserRole + 100;
     static constexpr int WrapRole = Qt::UserRole + 101;
+    // Qt::ElideMiddle for a single-line text that loses its middle rather than its end.
+    static constexpr int ElideRole = Qt::UserRole + 102;
     static constexpr int kRowHeight = 20;
 
     explicit VDTableCellView(QObject* parent = nullptr);

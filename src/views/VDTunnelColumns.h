@@ -21,18 +21,19 @@ struct VDTunnelColumns {
     static constexpr bool kSelectable = true;
     // Every column but the status column can be made as narrow as the header allows.
     static constexpr int kNarrowest = 1;
+    using Cell = VDTableCellView;
     static constexpr std::array<VDRecordColumn, kCount> kColumns{{
-        {"status_column", "", 20, 0, false, VDTableCellView::imageOnly, false},
-        {"id_column", "ID", 50, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"date_column", "Date", 100, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"client_column", "Client", 150, kNarrowest, true, VDTableCellView::imageAndText, false},
-        {"status_string_column", "Status", 100, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"policy_column", "Policy", 150, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"tx_column", "Upload", 60, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"rx_column", "Download", 60, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"duration_column", "Duration", 70, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"method_column", "Method", 50, kNarrowest, true, VDTableCellView::textOnly, false},
-        {"server_column", "Server", 100, kNarrowest, true, VDTableCellView::textOnly, false},
+        {"status_column", "", 20, 0, false, Cell::imageOnly, Cell::elideEnd},
+        {"id_column", "ID", 50, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"date_column", "Date", 100, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"client_column", "Client", 150, kNarrowest, true, Cell::imageAndText, Cell::elideEnd},
+        {"status_string_column", "Status", 100, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"policy_column", "Policy", 150, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"tx_column", "Upload", 60, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"rx_column", "Download", 60, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"duration_column", "Duration", 70, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"method_column", "Method", 50, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
+        {"server_column", "Server", 100, kNarrowest, true, Cell::textOnly, Cell::elideMiddle},
     }};
 
     static QString text(const Row& tunnel, int column);

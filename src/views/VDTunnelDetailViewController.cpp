@@ -42,7 +42,8 @@ QFrame* rule()
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);
     line->setFixedHeight(1);
-    line->setStyleSheet("background-color: #d8d8d8; border: none;");
+    // The palette's own rule colour, so a dark theme draws a dark rule.
+    line->setStyleSheet("background-color: palette(mid); border: none;");
     return line;
 }
 

@@ -17,6 +17,7 @@ const VDTunnelVariant& VDTunnelVariant::current()
         &VDDataProcesser::refreshCurrentRecord,
         nullptr,
         "com.lumenforge.vantordashboard.currenttunnel.splitview",
+        "com.lumenforge.vantordashboard.currenttunnel.tableview",
     };
     return variant;
 }
@@ -33,6 +34,7 @@ const VDTunnelVariant& VDTunnelVariant::recent()
         &VDDataProcesser::reloadRecentRecord,
         &VDDataProcesser::cleanRecentRecord,
         "com.lumenforge.vantordashboard.recenttunnel.splitview",
+        "com.lumenforge.vantordashboard.recenttunnel.tableview",
     };
     return variant;
 }

@@ -25,6 +25,8 @@ struct VDTunnelVariant {
     void (VDDataProcesser::*cleanRecord)();
     // The name the sidebar / tunnel-area split is remembered under.
     const char* splitAutosaveName;
+    // The name the table's columns (widths, shown ones, sort) are remembered under.
+    const char* tableAutosaveName;
 
     static const VDTunnelVariant& current();
     static const VDTunnelVariant& recent();

@@ -17,14 +17,15 @@ struct VDUDPColumns {
     enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kServer, kCount };
     // The table only shows what the service relays; there is nothing to act on in a row.
     static constexpr bool kSelectable = false;
+    using Cell = VDTableCellView;
     static constexpr std::array<VDRecordColumn, kCount> kColumns{{
-        {"status_column", "", 20, 0, false, VDTableCellView::imageOnly, false},
-        {"id_column", "ID", 50, 30, true, VDTableCellView::textOnly, false},
-        {"date_column", "Date", 100, 30, true, VDTableCellView::textOnly, false},
-        {"client_column", "Host", 200, 30, true, VDTableCellView::textOnly, false},
-        {"status_string_column", "Status", 100, 30, true, VDTableCellView::textOnly, false},
-        {"policy_column", "Policy", 150, 30, true, VDTableCellView::textOnly, false},
-        {"server_column", "Server", 200, 30, true, VDTableCellView::textOnly, false},
+        {"status_column", "", 20, 0, false, Cell::imageOnly, Cell::elideEnd},
+        {"id_column", "ID", 50, 30, true, Cell::textOnly, Cell::elideEnd},
+        {"date_column", "Date", 100, 30, true, Cell::textOnly, Cell::elideEnd},
+        {"client_column", "Host", 200, 30, true, Cell::textOnly, Cell::elideMiddle},
+        {"status_string_column", "Status", 100, 30, true, Cell::textOnly, Cell::elideEnd},
+        {"policy_column", "Policy", 150, 30, true, Cell::textOnly, Cell::elideEnd},
+        {"server_column", "Server", 200, 30, true, Cell::textOnly, Cell::elideMiddle},
     }};
 
     static QString text(const Row& record, int column);

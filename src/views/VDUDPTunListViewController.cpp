@@ -21,8 +21,10 @@ VDUDPTunListViewController::VDUDPTunListViewController(std::string idString, QWi
     resize(1000, 600);
     tableView_->setModel(model_);
     tableView_->setAccessibleName("UDP");
+    tableView_->rememberColumnsAs("com.lumenforge.vantordashboard.udp.tableview");
     tableView_->setSelectionMode(QAbstractItemView::NoSelection);
-    setMinimumHeight(400);
+    // The table scrolls inside however low the window is made.
+    setMinimumHeight(kMinimumHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tableView_);

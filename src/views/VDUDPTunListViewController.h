@@ -23,6 +23,7 @@ class VDDataProcesser;
 class VDUDPTunListViewController : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kMinimumHeight = 100;
     using Model = VDRecordTableModel<VDUDPColumns>;
 
     explicit VDUDPTunListViewController(std::string idString, QWidget* parent = nullptr);
