@@ -1,6 +1,9 @@
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -14,11 +17,15 @@
 #include "views/VDBaseTunnelListViewController.h"
 #include "views/VDRecordTableView.h"
 #include "views/VDSegmentedControl.h"
+#include "views/VDTunnelColumns.h"
+#include "views/VDUserDefaults.h"
 
 namespace vd::test {
 namespace {
 
 const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
+constexpr const char* kActiveColumnsName = "com.lumenforge.vantordashboard.currenttunnel.tableview";
 
 QAccessibleInterface* accessible(QObject* object)
 {
@@ -164,11 +171,13 @@ TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
         VDRecordTableView* table = shownTable();
         ASSERT_NE(table, nullptr);
         EXPECT_FALSE(accessible(table)->text(QAccessible::Name).isEmpty());
-        for (Qt::KeyboardModifiers direction : {Qt::NoModifier, Qt::ShiftModifier}) {
+        for (Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
+                                                Qt::KeyboardModifiers(Qt::ControlModifier),
+                                                Qt::ControlModifier | Qt::ShiftModifier}) {
             table->setFocus(Qt::OtherFocusReason);
             ASSERT_TRUE(table->hasFocus());
-            press(table, direction == Qt::NoModifier ? Qt::Key_Tab : Qt::Key_Backtab, direction);
-            EXPECT_FALSE(table->hasFocus()) << "Tab stays in the list";
+            press(table, modifiers & Qt::ShiftModifier ? Qt::Key_Backtab : Qt::Key_Tab, modifiers);
+            EXPECT_FALSE(table->hasFocus()) << "Tab stays in the list, modifiers " << modifiers.toInt();
         }
     }
 
@@ -242,6 +251,112 @@ TEST_F(KeyboardAccessTest, AWindowOfAnotherServiceOpensBesideTheFirstAndEachStat
     sim_.closeAllConnections();
     EXPECT_TRUE(waitFor([&] { return statusOf(*window_).startsWith(local + QString::fromUtf8("  \u2014  Closed: ")); }))
         << statusOf(*window_).toStdString();
+}
+
+// Layout: the window at its first start, at its smallest, across a restart and in a dark theme.
+using WindowLayoutTest = KeyboardAccessTest;
+
+TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrinksInsideTheWindow)
+{
+    QWidget* window = window_->window();
+    for (int segment : {VDMainWindowsController::ActiveConnections, VDMainWindowsController::RecentRequests,
+                        VDMainWindowsController::DNS, VDMainWindowsController::UDP}) {
+        SCOPED_TRACE(segment);
+        window_->selectControl(segment);
+        VDRecordTableView* table = shownTable();
+        QHeaderView* header = table->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << "title cut in column " << column;
+
+        window->resize(window->minimumSize());
+        ASSERT_TRUE(waitFor([&] { return window->size() == QSize(500, 400); })) << window->size().width();
+        const QRect shown(table->mapTo(window, QPoint()), table->size());
+        EXPECT_TRUE(window->rect().contains(shown)) << "the table, its scroll bars with it, leaves the window";
+        window->resize(1000, 700);
+    }
+
+    // The method column ("SOCKS5", "HTTPS") grows to its rows in sight, the first time they come.
+    window_->selectControl(VDMainWindowsController::ActiveConnections);
+    VDRecordTableView* table = shownTable();
+    QStyleOptionViewItem option;
+    option.font = table->font();
+    const auto widest = [&] {
+        int width = 0;
+        for (int row = std::max(table->rowAt(0), 0); row <= table->rowAt(table->viewport()->height() - 1); ++row)
+            width = std::max(width, table->itemDelegate()->sizeHint(option, table->model()->index(row, VDTunnelColumns::kMethod)).width());
+        return width;
+    };
+    ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
+    EXPECT_TRUE(waitFor([&] { return table->columnWidth(VDTunnelColumns::kMethod) >= widest(); }))
+        << table->columnWidth(VDTunnelColumns::kMethod) << " < " << widest();
+}
+
+TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
+{
+    const auto forget = [] { userDefaults()->remove(kActiveColumnsName); };
+    forget();
+    VDRecordTableView* table = shownTable();
+    QHeaderView* header = table->horizontalHeader();
+    header->resizeSection(VDTunnelColumns::kPolicy, 333);
+    header->setSortIndicator(VDTunnelColumns::kId, Qt::DescendingOrder);
+
+    // The header's menu shows every column by its title ("Status" for the image column) and hides one.
+    emit header->customContextMenuRequested(QPoint(10, 5));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    QStringList titles;
+    for (QAction* item : menu->actions())
+        titles << item->text();
+    EXPECT_EQ(titles, QStringList({"Status", "ID", "Date", "Client", "Status", "Policy", "Upload", "Download", "Duration",
+                                   "Method", "Server"}));
+    menu->actions().at(VDTunnelColumns::kServer)->trigger();
+    menu->close();
+    EXPECT_TRUE(header->isSectionHidden(VDTunnelColumns::kServer));
+    ASSERT_TRUE(waitFor([&] { return userDefaults()->contains(kActiveColumnsName); }));
+
+    // A window opened now reads them from the user defaults.
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    VDMainWindowsController& restarted = *delegate_.windowControllers().front();
+    auto* again = restarted.section(VDMainWindowsController::ActiveConnections)->findChild<VDRecordTableView*>();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->columnWidth(VDTunnelColumns::kPolicy), 333);
+    EXPECT_TRUE(again->horizontalHeader()->isSectionHidden(VDTunnelColumns::kServer));
+    EXPECT_EQ(again->horizontalHeader()->sortIndicatorSection(), VDTunnelColumns::kId);
+    EXPECT_EQ(again->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    ASSERT_TRUE(waitFor([&] { return again->model()->rowCount() > 1; }));
+    EXPECT_GT(again->model()->index(0, VDTunnelColumns::kId).data().toLongLong(),
+              again->model()->index(1, VDTunnelColumns::kId).data().toLongLong()) << "the rows follow the restored sort";
+    forget();
+}
+
+TEST_F(WindowLayoutTest, ADarkPaletteLeavesNoLightPatchInTheWindow)
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(0x2b, 0x2b, 0x2b)}, {QPalette::Base, QColor(0x1e, 0x1e, 0x1e)},
+                                {QPalette::AlternateBase, QColor(0x26, 0x26, 0x26)}, {QPalette::Button, QColor(0x35, 0x35, 0x35)},
+                                {QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0)}, {QPalette::Text, QColor(0xe0, 0xe0, 0xe0)},
+                                {QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0)}, {QPalette::Mid, QColor(0x50, 0x50, 0x50)},
+                                {QPalette::Midlight, QColor(0x40, 0x40, 0x40)},
+                                {QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a)}})
+        dark.setColor(role, colour);
+    QApplication::setPalette(dark);
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    VDMainWindowsController& shown = *delegate_.windowControllers().front();
+    ASSERT_TRUE(waitFor([&] { return connected(shown); }));
+    auto* table = shown.shownSection()->findChild<VDRecordTableView*>();
+    ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
+    table->selectRow(0);
+    QTest::qWait(100);
+    const QImage image = shown.window()->grab().toImage();
+    QApplication::setPalette(light);
+    qint64 bright = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            bright += QColor(image.pixel(x, y)).lightness() > 200;
+    }
+    // Light text on dark ground: letters are a small share of the pixels; a light pane is not.
+    EXPECT_LT(bright * 10, qint64(image.width()) * image.height()) << bright << " bright pixels";
 }
 
 } // namespace
