@@ -77,12 +77,18 @@ protected:
     }
 };
 
-TEST_F(AppDelegateTest, RefusedLoginLeadsBackToTheConnectWindowWithTheServiceFilledIn)
+TEST_F(AppDelegateTest, RefusedLoginOffersReconnectAndLeadsBackToTheConnectWindowWithTheServiceFilledIn)
 {
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "wrong");
     VDMainWindowsController& refused = *delegate_.windowControllers().front();
     ASSERT_TRUE(waitFor([&] { return sheetText(refused) == "Connect Closed"; }));
+    EXPECT_FALSE(sheetReason(refused).isEmpty());
     EXPECT_TRUE(sheetDetail(refused).contains(QString("127.0.0.1:%1").arg(sim_.tcpPort()))) << sheetDetail(refused).toStdString();
+    EXPECT_TRUE(qobject_cast<QPushButton*>(sheetButton(refused, "Reconnect"))->isDefault());
+    // The connecting check of this attempt comes after the refusal and must not stack a second
+    // sheet; its own delay is the wait.
+    QTest::qWait(fastTiming().connectingCheck.count() + 100);
+    EXPECT_EQ(visibleDialogs(refused), 1);
     QAbstractButton* back = sheetButton(refused, "Change Password...");
     ASSERT_NE(back, nullptr);
     EXPECT_FALSE(back->accessibleName().isEmpty());

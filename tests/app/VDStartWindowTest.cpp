@@ -134,8 +134,6 @@ protected:
 
 TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabledAndNoSavedProfileToConnectTo)
 {
-    EXPECT_EQ(controller->window()->windowTitle(), "Vantor New Dashboard");
-
     EXPECT_TRUE(control<QAbstractButton>("localButton")->isChecked());
     EXPECT_TRUE(enabled("connectButton"));
     for (const char* off : {"remoteSegmentControl", "remoteHost", "remotePort", "remotePassword", "remoteSaveButton",
@@ -150,12 +148,9 @@ TEST_F(StartWindowTest, OpensOnTheLocalOptionWithOnlyConnectEnabledAndNoSavedPro
     click("remoteSegment1");
     EXPECT_FALSE(control("remoteView")->isVisible());
     EXPECT_TRUE(control("remoteStoreView")->isVisible());
-    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->count(), 1);
-    EXPECT_EQ(control<QComboBox>("storedRemoteConnect")->currentText(), "No Profile");
+    EXPECT_EQ(menu(), QStringList{"No Profile"});
     for (const char* off : {"storedRemoteConnect", "removeStoreButton", "connectButton"})
         EXPECT_FALSE(enabled(off)) << off;
-    click("remoteSegment0");
-    EXPECT_TRUE(control("remoteView")->isVisible());
 }
 
 // Connect, and Save for a typed remote service, come on with the last field the option needs
@@ -200,8 +195,9 @@ TEST_F(StartWindowTest, ReturnConnectsAskingForTheMainWindowBeforeClosing)
     EXPECT_FALSE(controller->window()->isVisible());
 }
 
-// The edges of both ranges, as typed: a refused port keeps the window open with the reason; a
-// remote port is the leading number of its text.
+// Ports as typed: a refused one keeps the window open with the reason; a port is the leading
+// number of its text, and a text without one is refused even where 0 is a port. The window
+// shares its ranges with the processor, whose tests walk every edge.
 struct TypedPort {
     bool usb;
     const char* text;
@@ -233,21 +229,15 @@ TEST_P(StartWindowPortTest, PortsOutsideTheirRangeAreRefusedInTheWindow)
     EXPECT_TRUE(controller->window()->isVisible());
     control<QLineEdit>(field)->setText("1");
     EXPECT_TRUE(message().isEmpty()) << "a change answers the refusal";
+    click("cancelButton");
+    EXPECT_EQ(log, (Log{"close"})) << "Cancel opens nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, StartWindowPortTest,
-    ::testing::Values(TypedPort{false, "abc", nullptr}, TypedPort{false, "0", nullptr}, TypedPort{false, "-1", nullptr},
-                      TypedPort{false, "1", "remote box.lan:1 secret"}, TypedPort{false, "6170abc", "remote box.lan:6170 secret"}, TypedPort{false, "65535", "remote box.lan:65535 secret"},
-                      TypedPort{false, "65536", nullptr}, TypedPort{false, "99999999999999999999", nullptr},
-                      TypedPort{true, "abc", nullptr}, TypedPort{true, "-1", nullptr}, TypedPort{true, "0", "usb 0 pw"},
-                      TypedPort{true, "65534", "usb 65534 pw"}, TypedPort{true, "65535", nullptr}));
-
-TEST_F(StartWindowTest, CancelClosesWithoutOpeningAnything)
-{
-    click("cancelButton");
-    EXPECT_EQ(log, (Log{"close"}));
-}
+    ::testing::Values(TypedPort{false, "0", nullptr}, TypedPort{false, "6170abc", "remote box.lan:6170 secret"},
+                      TypedPort{false, "65536", nullptr}, TypedPort{true, "abc", nullptr},
+                      TypedPort{true, "0", "usb 0 pw"}, TypedPort{true, "65535", nullptr}));
 
 TEST_F(ProfilesTest, SavingStoresTheProfileOwnerOnlyUnderANewNonEmptyName)
 {

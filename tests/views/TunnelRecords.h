@@ -90,7 +90,9 @@ inline QNComPacket report(contract::Command cmd, const std::vector<TunnelFields>
     return servicePacket(cmd, QNComPacket::Dictionary{{"tunnels", texts}});
 }
 
-inline std::vector<std::int64_t> idsOf(const TunnelList& list)
+// The ids of a list of tunnel or UDP records, in its order.
+template <typename List>
+std::vector<std::int64_t> idsOf(const List& list)
 {
     std::vector<std::int64_t> ids;
     for (const auto& t : list)

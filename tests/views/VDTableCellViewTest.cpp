@@ -11,18 +11,6 @@ namespace {
 
 using Cell = VDTableCellView;
 
-TEST(TableCellViewTest, EachLayoutPlacesOnlyItsOwnParts)
-{
-    const QRect cell(100, 40, 150, 20);
-    EXPECT_FALSE(Cell::placementOf(Cell::textOnly, cell).image.isValid());
-    EXPECT_EQ(Cell::placementOf(Cell::textOnlyTop, cell).text.top(), cell.top() + 5);
-    EXPECT_FALSE(Cell::placementOf(Cell::imageOnly, cell).text.isValid());
-    EXPECT_EQ(Cell::placementOf(Cell::imageOnly, cell).image.center(), cell.center());
-    const auto both = Cell::placementOf(Cell::imageAndText, cell);
-    EXPECT_EQ(both.image, QRect(cell.left() + 2, cell.top() + 2, 16, 16));
-    EXPECT_EQ(both.text.left(), both.image.right() + 1 + 5);
-}
-
 // Painting a cell draws its image where its layout puts it and nothing where it does not.
 TEST(TableCellViewTest, PaintsTheImageOfAnImageCellAndNoneOfATextCell)
 {

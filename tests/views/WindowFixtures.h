@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,15 +24,6 @@ namespace vd::test {
 
 using namespace std::chrono_literals;
 
-// Icons and dumps of the lists under test go to a folder of this program's own.
-class ViewsEnvironment : public testing::Environment {
-public:
-    void SetUp() override { setenv("XDG_CACHE_HOME", (folder_ / "caches").c_str(), 1); }
-
-private:
-    TempDir folder_;
-};
-
 // A test whose window's processor is registered under an id of its own and removed again when
 // the test ends, fed service packets directly. Lists and sections reload through the queued
 // hops of their observers; settle() lets those run.
@@ -49,6 +39,11 @@ protected:
     void feed(contract::Command cmd, QNComPacket::Dictionary data)
     {
         processer->processPacket(servicePacket(cmd, std::move(data)));
+        settle();
+    }
+    void filter(const std::string& text)
+    {
+        processer->setFilterString(text);
         settle();
     }
     // A tunnel report (current or recent).
