@@ -1,5 +1,4 @@
 #include <array>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "data/FormattingCases.h"
 #include "data/VDUtils.h"
 #include "platform/Numbers.h"
 
@@ -48,18 +46,34 @@ double drawValue(std::mt19937_64& random, int round)
     return round % 3 == 0 ? few : round % 3 == 1 ? std::ldexp(few, static_cast<int>(bits % 80) - 40) : value;
 }
 
+// Value, number and unit: the same for a size and for a speed, which differ only at 0. One
+// decimal up to 100 inclusive; 999.999 KB is still below the step, rounded up for display;
+// negative values stay in bytes.
+constexpr std::tuple<std::int64_t, const char*, const char*> kSizeCases[] = {
+    {1, "1.0", "B"}, {100, "100.0", "B"}, {101, "101", "B"}, {1000, "1.0", "KB"}, {1536, "1.5", "KB"},
+    {102400, "100.0", "KB"}, {1023999, "1000", "KB"}, {1024000, "1.0", "MB"}, {5LL << 30, "5.0", "GB"},
+    {3LL << 40, "3.0", "TB"}, {7LL << 50, "7.0", "PB"}, {INT64_MAX, "8.0", "EB"},
+    {-1, "-1.0", "B"}, {-5000, "-5000.0", "B"}, {INT64_MIN, "-9223372036854775808.0", "B"}};
+// 999.999 s is still the two-decimal range; timestamps out of order make a negative difference.
+constexpr std::pair<double, const char*> kDurationCases[] = {
+    {0.0123, "12 ms"}, {9.999, "9999 ms"}, {10.0, "10.00 s"}, {12.345, "12.35 s"}, {999.999, "1000.00 s"},
+    {1000.0, "1000.0 s"}, {3599.9, "3599.9 s"}, {3600.0, "1.00 h"}, {-0.5, "-500 ms"}};
+constexpr std::pair<std::int64_t, const char*> kTTLCases[] = {
+    {-1, ""}, {0, "0 s"}, {59, "59 s"}, {60, "1.0 m"}, {90, "1.5 m"}, {3599, "60.0 m"}, {3600, "1.0 h"}};
+
+// The texts of sizes, speeds, durations and time-to-live values: these in every locale.
 TEST(LocaleFormatting, SizesSpeedsDurationsAndTimeToLiveKeepTheirDot)
 {
     // Nothing measured is a size's absence but a speed's zero.
     EXPECT_EQ(VDUtils::transformedValue(0, false), std::make_pair(std::string("--"), std::string()));
     EXPECT_EQ(VDUtils::transformedValue(0, true), std::make_pair(std::string("0"), std::string("B")));
-    for (const auto& [value, number, unit] : test::kSizeCases) {
+    for (const auto& [value, number, unit] : kSizeCases) {
         EXPECT_EQ(VDUtils::transformedValue(value, false), std::make_pair(std::string(number), std::string(unit))) << value;
         EXPECT_EQ(VDUtils::transformedValue(value, true), std::make_pair(std::string(number), std::string(unit))) << value;
     }
-    for (const auto& [seconds, text] : test::kDurationCases)
+    for (const auto& [seconds, text] : kDurationCases)
         EXPECT_EQ(VDUtils::formatDuration(seconds), text) << seconds;
-    for (const auto& [seconds, text] : test::kTTLCases)
+    for (const auto& [seconds, text] : kTTLCases)
         EXPECT_EQ(VDUtils::formatTTL(seconds), text) << seconds;
 }
 
