@@ -179,7 +179,7 @@ TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSe
     const Bytes body = test::patterned(20u << 20, 20);
     std::thread([&] { store->storeResponseData(body, 9); }).join();
     EXPECT_EQ(readBack(*store, 9, false), body);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads; // joined when the test ends, however it ends
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < kRounds; ++round) {
@@ -195,8 +195,6 @@ TEST_F(VDDumpDataManagerTest, InterleavedStoresAndReadsFromManyThreadsKeepEachSe
     // Drained while the threads still send, as the application would.
     // Generous for sanitizer builds on a loaded machine; a condition that holds returns at once.
     ASSERT_TRUE(loop_.runUntil([&] { return completions.load() == 1 + kThreads * kRounds; }, 20s));
-    for (auto& thread : threads)
-        thread.join();
     std::vector<int> expected(kRounds);
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(seen, std::vector<std::vector<int>>(kThreads, expected));

@@ -25,12 +25,6 @@ std::vector<Call> feed(VDHTTPDataParser& parser, const Bytes& input)
     return calls;
 }
 
-std::vector<Call> feedNew(int type, std::string_view input)
-{
-    auto parser = VDHTTPDataParser::initWithType(type);
-    return feed(*parser, bytesOf(input));
-}
-
 void expectBody(const std::vector<Call>& calls, const Bytes& body)
 {
     ASSERT_EQ(calls.size(), 1u);
@@ -78,7 +72,7 @@ TEST(VDHTTPDataParser, FramingDecidesTheBodyAndWhatHasNoneIsNeverAnswered)
     };
     for (const auto& [type, message, body] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(message)));
-        const auto calls = feedNew(type, message);
+        const auto calls = feed(*VDHTTPDataParser::initWithType(type), bytesOf(message));
         if (body)
             expectBody(calls, bytesOf(*body));
         else

@@ -241,7 +241,7 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
     std::array<std::atomic<int>, kIds> requests{};
     std::atomic<int> wrongSize{0};
     auto completions = std::make_shared<std::atomic<int>>(0);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < kRounds; ++round) {
@@ -263,8 +263,7 @@ TEST_F(VDICONImageManagerTest, ConcurrentRequestsWritesAndLoadsLoseNothing)
     }
     const auto allArrived = [&] { return completions->load() == kThreads * kRounds * kIds; };
     const bool arrivedWhileSent = loop_.runUntil(allArrived, kPatience);
-    for (auto& thread : threads)
-        thread.join();
+    threads.clear();
     ASSERT_TRUE(arrivedWhileSent || loop_.runUntil(allArrived, kPatience));
     EXPECT_EQ(wrongSize.load(), 0);
     for (int k = 0; k < kIds; ++k) {

@@ -27,7 +27,7 @@ TEST(SerialQueue, KeepsEachSendersOrderNeverOverlapsAndOutlivesItsLastOwner)
     int outOfOrder = 0;
     std::atomic<int> inside{0}, overlaps{0}, ran{0};
     auto held = std::make_shared<int>(0);
-    std::vector<std::thread> senders;
+    std::vector<std::jthread> senders;
     for (int sender = 0; sender < kSenders; ++sender) {
         senders.emplace_back([&, sender] {
             for (int seq = 0; seq < kTasksEach; ++seq) {
@@ -43,8 +43,7 @@ TEST(SerialQueue, KeepsEachSendersOrderNeverOverlapsAndOutlivesItsLastOwner)
             }
         });
     }
-    for (auto& sender : senders)
-        sender.join();
+    senders.clear();
     queue.reset();
     ASSERT_TRUE(eventually([&] { return ran.load() == kSenders * kTasksEach; }));
     EXPECT_EQ(overlaps.load(), 0);

@@ -32,11 +32,10 @@ TEST(Log, LinesFromManyThreadsArriveWholeInOrderAndACaptureCanEndWhileTheyLog)
 {
     std::atomic<long> outside{0};
     auto previous = log::setSink([&](log::Level, std::string_view) { ++outside; });
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> writers;
+    std::vector<std::jthread> writers;
     for (int w = 0; w < 4; ++w) {
-        writers.emplace_back([&, w] {
-            for (long n = 0; !stop.load(); ++n)
+        writers.emplace_back([w](std::stop_token stop) {
+            for (long n = 0; !stop.stop_requested(); ++n)
                 log::info(std::to_string(w) + " " + std::to_string(n));
         });
     }
@@ -55,9 +54,7 @@ TEST(Log, LinesFromManyThreadsArriveWholeInOrderAndACaptureCanEndWhileTheyLog)
     }
     // With no capture left, the lines go to the sink that was there before.
     EXPECT_TRUE(test::eventually([&] { return outside.load() > 0; }));
-    stop = true;
-    for (auto& writer : writers)
-        writer.join();
+    writers.clear();
     log::setSink(std::move(previous));
 }
 

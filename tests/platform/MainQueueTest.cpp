@@ -84,9 +84,8 @@ TEST(MainQueue, AnUninstalledPosterIsNeitherRunningNorCalledAgain)
     // A loop's poster points into the loop, so once uninstall() has returned the poster must be
     // out of use: the loop is about to be destroyed.
     std::atomic<int> calledLate{0}, stillRunning{0};
-    std::atomic<bool> stop{false};
-    std::thread sender([&] {
-        while (!stop.load())
+    std::jthread sender([](std::stop_token stop) {
+        while (!stop.stop_requested())
             MainQueue::shared()->async([] {});
     });
     const auto deadline = std::chrono::steady_clock::now() + 500ms;
@@ -103,7 +102,7 @@ TEST(MainQueue, AnUninstalledPosterIsNeitherRunningNorCalledAgain)
         MainQueue::uninstall();
         *retired = true;
     }
-    stop = true;
+    sender.request_stop();
     sender.join();
     MainLoop().drain(); // lets the tasks left waiting go, so none outlives this test
     EXPECT_EQ(calledLate.load() + stillRunning.load(), 0) << "after " << rounds << " install/uninstall rounds";

@@ -85,17 +85,15 @@ TEST(NotificationCenter, ObserversComeAndGoWhileSeveralThreadsPost)
     // One observer stays the whole time and must see every post, however the list changes.
     std::atomic<long> posted{0}, seenByResident{0}, late{0}, deliveredToVisitors{0};
     auto resident = center->addObserver("tick", nullptr, [&](const Notification&) { ++seenByResident; });
-    std::atomic<bool> stop{false};
-    std::atomic<int> churnersDone{0};
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> posters, churners;
     for (int p = 0; p < kPosters; ++p) {
-        threads.emplace_back([&] {
-            for (; !stop.load(); ++posted)
+        posters.emplace_back([&](std::stop_token stop) {
+            for (; !stop.stop_requested(); ++posted)
                 center->post("tick");
         });
     }
     for (int c = 0; c < kChurners; ++c) {
-        threads.emplace_back([&, c] {
+        churners.emplace_back([&, c] {
             for (int round = 0; round < kRoundsEach; ++round) {
                 auto retired = std::make_shared<std::atomic<bool>>(false);
                 // Freed right after the token goes, so a late callback is a use after free.
@@ -111,13 +109,10 @@ TEST(NotificationCenter, ObserversComeAndGoWhileSeveralThreadsPost)
                 *retired = true;
                 delete box;
             }
-            ++churnersDone;
         });
     }
-    EXPECT_TRUE(eventually([&] { return churnersDone.load() == kChurners; }));
-    stop = true;
-    for (auto& thread : threads)
-        thread.join();
+    churners.clear(); // each ends after its rounds
+    posters.clear();
     EXPECT_EQ(late.load(), 0);
     EXPECT_GT(deliveredToVisitors.load(), 0);
     EXPECT_EQ(seenByResident.load(), posted.load());

@@ -35,14 +35,6 @@ private:
     std::shared_ptr<SerialQueue> inner_;
 };
 
-// Ends a timer so that no handler is running, or will run, once this returns: the tests'
-// handlers point at the test's own locals.
-void stop(std::shared_ptr<Timer>& timer, DispatchQueue& queue)
-{
-    timer.reset();
-    EXPECT_TRUE(flush(queue));
-}
-
 // Firings and asyncAfter tasks run on their queue, never early.
 TEST(Timer, FiresOnItsQueueNeverEarlyAndAgainWhenScheduledRightAfterACancel)
 {
@@ -72,7 +64,9 @@ TEST(Timer, FiresOnItsQueueNeverEarlyAndAgainWhenScheduledRightAfterACancel)
     timer->cancel();
     timer->schedule(kNone, kNone, kNone);
     EXPECT_TRUE(eventually([&] { return fired.load() == 1; }));
-    stop(timer, *queue);
+    // No handler may run, or be about to, once the test's locals it points at are gone.
+    timer.reset();
+    EXPECT_TRUE(flush(*queue));
 }
 
 // What a test does on the timer's own queue while firings of the old schedule wait there.
@@ -115,8 +109,8 @@ TEST_P(TimerStaleFiringTest, FiringsAlreadyWaitingOnItsQueueAreDropped)
     asyncAfter(queue, 50ms, [&] { done.release(); });
     ASSERT_TRUE(done.try_acquire_for(kPatience));
     EXPECT_EQ(fired.load(), expected);
-    if (timer)
-        stop(timer, *queue);
+    timer.reset();
+    EXPECT_TRUE(flush(*queue));
     // Nothing keeps a stopped timer's insides, and so its handler, alive.
     EXPECT_TRUE(eventually([&] { return watch.expired(); }));
 }
