@@ -92,7 +92,7 @@ void VDMainWindowsController::loadWindow()
     // The area left by panels and docks, at the screen's scale: a window as large as the whole
     // screen would run under them.
     if (screen)
-        window->setMaximumSize(screen->availableGeometry().size());
+        window->setMaximumSize(screen->availableGeometry().size() - frameAllowance(*window));
     const auto settings = appSettings();
     if (!window->restoreGeometry(settings->value(kFrameName).toByteArray())) {
         // Room for the whole toolbar, switch and filter, on a first start; the first section
@@ -103,7 +103,11 @@ void VDMainWindowsController::loadWindow()
     }
     // All windows share one remembered frame; a second one opened there would hide the first.
     if (QWidget* last = lastMainWindow(); last && last->isVisible() && screen) {
-        window->setGeometry(cascaded(last->geometry(), screen->availableGeometry()));
+        // Content rectangles, so the area leaves room above for the title bar.
+        const QSize frame = frameAllowance(*last);
+        const QRect area = screen->availableGeometry().adjusted(frame.width() / 2, frame.height() - frame.width() / 2,
+                                                                -frame.width() / 2, -frame.width() / 2);
+        window->setGeometry(cascaded(last->geometry(), area));
         sizeToFirstSection_ = false;
     }
     lastMainWindow() = window;

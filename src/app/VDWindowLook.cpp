@@ -32,12 +32,23 @@ void dimText(QWidget& widget)
     widget.setPalette(palette);
 }
 
+QSize frameAllowance(const QWidget& window)
+{
+    const QSize known = window.frameGeometry().size() - window.size();
+    if (known.height() > 0)
+        return known;
+    const QStyle* style = window.style();
+    const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
+    return {2 * border, style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window) + 2 * border};
+}
+
 void centreOnScreen(QWidget& window)
 {
     const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    QRect frame = window.frameGeometry();
+    // A top-level window is moved by its frame's corner.
+    QRect frame(window.pos(), window.size() + frameAllowance(window));
     frame.moveCenter(screen->availableGeometry().center());
     window.move(frame.topLeft());
 }

@@ -15,7 +15,11 @@ QPixmap applicationIconPixmap(int side);
 void setTextPixelSize(QWidget& widget, int pixels);
 // Secondary text: the window text colour at 60 % opacity.
 void dimText(QWidget& widget);
-// Puts a top-level window in the middle of the screen it is on.
+// What the desktop adds around a top-level window's content (title bar, borders): known once it
+// is shown, estimated from the style before, so a window sized to the screen's free area keeps
+// its title bar on the screen.
+QSize frameAllowance(const QWidget& window);
+// Puts a top-level window, its frame with it, in the middle of the screen it is on.
 void centreOnScreen(QWidget& window);
 
 } // namespace vd
