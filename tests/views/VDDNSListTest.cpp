@@ -96,7 +96,7 @@ TEST(DNSTableModelTest, CellsShowTheEntriesTextsAndHeaderClicksSortByTypedKeys)
 
 // --- the list, fed reports directly --------------------------------------------------------------
 
-class DNSListTest : public test::RecordListFixture {
+class DNSListTest : public test::WindowProcesserTest {
 protected:
     DNSListTest()
     {

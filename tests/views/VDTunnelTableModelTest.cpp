@@ -1,6 +1,9 @@
 #include <QAbstractItemModelTester>
+#include <QPainter>
 #include <QPersistentModelIndex>
 #include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QStyleOptionViewItem>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -8,6 +11,8 @@
 #include "TunnelRecords.h"
 #include "support/TempDir.h"
 #include "views/VDStatusImages.h"
+#include "views/VDTableCellView.h"
+#include "views/VDTunnelFilter.h"
 #include "views/VDTunnelTableModel.h"
 
 namespace vd {
@@ -182,6 +187,72 @@ TEST(TunnelTableModelIconTest, ALateIconShowsOnlyOnTheRowsOfItsBundle)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !iconAt(1).isNull() && !iconAt(0).isNull(); }, 5000));
     EXPECT_EQ(iconAt(1).pixelColor(16, 16), QColor(Qt::red));
     EXPECT_NE(iconAt(0).pixelColor(16, 16), QColor(Qt::red));
+}
+
+// The host matches ignoring case and diacritics, an empty host never matches a text, and the
+// client filter is the exact bundle id ("-1" is every client).
+TEST(TunnelFilterTest, HostTextAndClientNarrowTheList)
+{
+    const std::tuple<const char*, const char*, Ids> cases[] = {
+        {"example", "-1", {1}}, {"api.EXAMPLE", "-1", {1}}, {"munchen", "-1", {2}}, {"MÜNCH", "-1", {2}},
+        {"ecole", "-1", {4}}, {"e", "-1", {1, 2, 4}}, {"nowhere", "-1", {}}, {"", "-1", {1, 2, 3, 4}}, {".", "-1", {1, 2, 4}},
+        {"", "com.example.app", {1, 3}}, {"", "com.example.App", {2}}, {"", "com.example", {}}, {"example", "com.example.app", {1}},
+    };
+    const TunnelList records = {tunnel({.id = 1, .host = "API.Example.com", .bundleId = "com.example.app"}),
+                                tunnel({.id = 2, .host = "münchen.de", .bundleId = "com.example.App"}),
+                                tunnel({.id = 3, .host = "", .bundleId = "com.example.app"}),
+                                tunnel({.id = 4, .host = "ÉCOLE.fr", .bundleId = ""})};
+    VDTunnelFilter filter;
+    for (const auto& [text, client, ids] : cases)
+        EXPECT_EQ(idsOf(filter.apply(records, text, client)), ids) << '"' << text << "\" " << client;
+    // "é" written as "e" followed by a combining accent.
+    EXPECT_EQ(foldForSearch("Caf\x65\xCC\x81 Ωmega"), "cafe ωmega");
+}
+
+TEST(TunnelFilterTest, FoldedHostsFollowTheRecordsNotTheirPositions)
+{
+    VDTunnelFilter filter;
+    const TunnelList first = {tunnel({.id = 1, .host = "one.example"}), tunnel({.id = 2, .host = "two.example"})};
+    EXPECT_EQ(idsOf(filter.apply(first, "one", "-1")), Ids{1});
+    // A grown list keeps its start; the same places holding other records are folded anew.
+    TunnelList grown = first;
+    grown.push_back(tunnel({.id = 3, .host = "Three.example"}));
+    EXPECT_EQ(idsOf(filter.apply(grown, "three", "-1")), Ids{3});
+    EXPECT_EQ(filter.foldedHosts(), 3u);
+    const TunnelList replaced = {tunnel({.id = 1, .host = "uno.example"}), tunnel({.id = 2, .host = "one.example"})};
+    EXPECT_EQ(idsOf(filter.apply(replaced, "one", "-1")), Ids{2});
+    // Without a filter text nothing is kept.
+    filter.apply(replaced, "", "-1");
+    EXPECT_EQ(filter.foldedHosts(), 0u);
+}
+
+// Painting a cell draws its image where its layout puts it and nothing where it does not.
+TEST(TableCellViewTest, PaintsTheImageOfAnImageCellAndNoneOfATextCell)
+{
+    QStandardItemModel model(1, 2);
+    QPixmap red(24, 24);
+    red.fill(Qt::red);
+    for (int column = 0; column < 2; ++column) {
+        model.setData(model.index(0, column), red, Qt::DecorationRole);
+        model.setData(model.index(0, column), "text", Qt::DisplayRole);
+    }
+    model.setData(model.index(0, 0), VDTableCellView::imageOnly, VDTableCellView::LayoutRole);
+
+    const VDTableCellView delegate;
+    const auto render = [&](int column) {
+        QImage canvas(40, 20, QImage::Format_ARGB32);
+        canvas.fill(Qt::white);
+        QPainter painter(&canvas);
+        QStyleOptionViewItem option;
+        option.rect = canvas.rect();
+        option.palette.setColor(QPalette::Text, Qt::black);
+        delegate.paint(&painter, option, model.index(0, column));
+        return canvas;
+    };
+    EXPECT_EQ(render(0).pixelColor(20, 10), QColor(Qt::red));
+    const QImage text = render(1);
+    for (int x = 0; x < text.width(); ++x)
+        ASSERT_NE(text.pixelColor(x, 10), QColor(Qt::red));
 }
 
 } // namespace

@@ -63,18 +63,6 @@ private:
         return "TEST-WINDOW-" + std::to_string(++count);
     }
 };
-using RecordListFixture = WindowProcesserTest;
-
-// The commands of this kind the service has received so far, in order.
-inline std::vector<nlohmann::json> receivedCommands(SimHarness& sim, contract::Command cmd)
-{
-    std::vector<nlohmann::json> found;
-    for (const auto& packet : sim.received()) {
-        if (packet.value("t", std::uint64_t{0}) == contract::numberOf(cmd))
-            found.push_back(packet);
-    }
-    return found;
-}
 
 // The same, connected to the simulated service over its local socket.
 class RecordListServiceFixture : public WindowProcesserTest {
@@ -98,7 +86,16 @@ protected:
     }
     void TearDown() override { processer->disconnect(); }
 
-    std::vector<nlohmann::json> commands(contract::Command cmd) { return receivedCommands(sim_, cmd); }
+    // The commands of this kind the service has received so far, in order.
+    std::vector<nlohmann::json> commands(contract::Command cmd)
+    {
+        std::vector<nlohmann::json> found;
+        for (const auto& packet : sim_.received()) {
+            if (packet.value("t", std::uint64_t{0}) == contract::numberOf(cmd))
+                found.push_back(packet);
+        }
+        return found;
+    }
     // The last push switch of this command the service received; null when none arrived.
     nlohmann::json lastSwitch(contract::Command cmd)
     {
