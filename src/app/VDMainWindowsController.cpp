@@ -178,6 +178,14 @@ void VDMainWindowsController::addViewMenu(QMenuBar& bar)
         if (QAbstractButton* button = shownButton({"cleanButton"}))
             button->click();
     });
+    menu->addSeparator();
+    // The header's column menu, for the keyboard: the shown list's columns.
+    QMenu* columns = menu->addMenu("Columns");
+    connect(columns, &QMenu::aboutToShow, this, [this, columns] {
+        columns->clear();
+        if (VDRecordTableView* table = shownTable())
+            table->addColumnItems(*columns);
+    });
     updateViewMenu();
 }
 
@@ -276,7 +284,7 @@ void VDMainWindowsController::open()
         selectControl(ActiveConnections);
     if (std::exchange(sizeToFirstSection_, false)) {
         sizeToSection();
-        if (auto* table = shownSection()->findChild<VDRecordTableView*>()) {
+        if (VDRecordTableView* table = shownTable()) {
             connect(table, &VDRecordTableView::columnsGrown, this, [this, table] {
                 // A size the user gave the window is theirs to keep.
                 if (window()->size() == sizeGiven_)
@@ -423,6 +431,12 @@ void VDMainWindowsController::selectControl(int segment)
     stack_->setCurrentWidget(section);
     mainControl_->setSelectedSegment(segment);
     updateViewMenu();
+}
+
+VDRecordTableView* VDMainWindowsController::shownTable() const
+{
+    QWidget* section = shownSection();
+    return section ? section->findChild<VDRecordTableView*>() : nullptr;
 }
 
 QAbstractButton* VDMainWindowsController::shownButton(std::initializer_list<const char*> names) const

@@ -83,6 +83,7 @@ private:
     void connectingCheck(std::uint64_t attempt);
     void sizeToSection();
     void widenFor(const VDRecordTableView& table);
+    VDRecordTableView* shownTable() const;
     void connectComplete(std::uint64_t attempt);
     void disconnected(std::uint64_t attempt, const LinkEnd& end);
     void usbDaemonChanged(std::uint64_t attempt, const QString& detail);

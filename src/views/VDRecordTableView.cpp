@@ -167,21 +167,25 @@ void VDRecordTableView::resizeColumn(int section, int width)
 
 void VDRecordTableView::openColumnMenu(const QPoint& position)
 {
-    QHeaderView* header = horizontalHeader();
     auto* menu = new QMenu(this);
     menu->setObjectName("columnMenu");
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    addColumnItems(*menu);
+    menu->popup(horizontalHeader()->mapToGlobal(position));
+}
+
+void VDRecordTableView::addColumnItems(QMenu& menu)
+{
+    QHeaderView* header = horizontalHeader();
     const int shown = header->count() - header->hiddenSectionCount();
     for (int section = 0; section < header->count(); ++section) {
         const QString title = model() ? model()->headerData(section, Qt::Horizontal, Qt::AccessibleTextRole).toString() : QString();
-        QAction* action = menu->addAction(title);
+        QAction* action = menu.addAction(title);
         action->setCheckable(true);
         action->setChecked(!header->isSectionHidden(section));
-        // A table keeps at least one column.
         action->setEnabled(header->isSectionHidden(section) || shown > 1);
         connect(action, &QAction::toggled, this, [header, section](bool show) { header->setSectionHidden(section, !show); });
     }
-    menu->popup(header->mapToGlobal(position));
 }
 
 void VDRecordTableView::selectRowInPlace(int row)

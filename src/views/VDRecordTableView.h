@@ -10,6 +10,8 @@
 
 #include "VDRecordColumn.h"
 
+class QMenu;
+
 namespace vd {
 
 class VDLayoutAutosave;
@@ -56,6 +58,9 @@ public:
     void selectRowInPlace(int row);
     // Restores the columns saved under the name, if any, and saves them there from now on.
     void rememberColumnsAs(const QString& autosaveName);
+    // One checkable item per column, which shows or hides it: the header's menu, and a window's
+    // way to the same from the keyboard. A table keeps at least one column.
+    void addColumnItems(QMenu& menu);
     // Wide enough for every shown column at its width, so a window can be sized to show them.
     QSize sizeHint() const override;
 
