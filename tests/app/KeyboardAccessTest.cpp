@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 
 #include "ShellFixture.h"
+#include "app/AppSettings.h"
 #include "app/VDAboutWindowController.h"
 #include "app/VDFilterField.h"
 #include "app/VDStartWindowController.h"
@@ -289,6 +290,16 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
     ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
     EXPECT_TRUE(waitFor([&] { return table->columnWidth(VDTunnelColumns::kMethod) >= widest(); }))
         << table->columnWidth(VDTunnelColumns::kMethod) << " < " << widest();
+
+    // A first start (no remembered frame, no other window open) asks for room for the sidebar
+    // and every column, as far as the screen's free area allows.
+    window->hide();
+    appSettings()->remove("VantorDabashboardMainWindow");
+    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    QWidget* first = delegate_.windowControllers().front()->window();
+    EXPECT_GE(first->sizeHint().width(), VDBaseTunViewController::kSidebarMinimumWidth + table->horizontalHeader()->length());
+    EXPECT_EQ(first->width(), std::min(first->sizeHint().width(), first->maximumWidth()));
+    EXPECT_TRUE(first->screen()->availableGeometry().contains(first->geometry()));
 }
 
 TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
