@@ -65,7 +65,9 @@ Domains domainsOf(const std::vector<VDDNSInfo>& rows)
     return domains;
 }
 
-TEST(DNSTableModelTest, CellsShowTheEntriesTextsAndHeaderClicksSortByTypedKeys)
+// The cells' texts are the entries' own, pinned where the entries are tested; the columns sort
+// by typed keys of their own.
+TEST(DNSTableModelTest, HeaderClicksSortByTypedKeys)
 {
     VDDNSListViewController::Model model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -76,15 +78,6 @@ TEST(DNSTableModelTest, CellsShowTheEntriesTextsAndHeaderClicksSortByTypedKeys)
             rows.push_back(VDDNSInfo::initWithDictionary(object, type));
     }
     model.setRows(rows);
-    const auto cell = [&](int row, int column) { return model.data(model.index(row, column)).toString(); };
-    // localhost, printer.local, router.lan, cdn.abc.net, ads.example, api.example
-    EXPECT_EQ(cell(2, col::kType), "Config");
-    EXPECT_EQ(cell(0, col::kIps), "127.0.0.1, [::1]");
-    EXPECT_EQ(cell(0, col::kTtl), "") << "names that never expire show no time to live";
-    EXPECT_EQ(cell(3, col::kTtl), "5.0 m");
-    EXPECT_EQ(cell(4, col::kDns), "https://doh.example/q");
-    EXPECT_EQ(cell(2, col::kComment), "Home router");
-
     // The IPs column sorts by the first address as a text; an entry without one comes first.
     model.sort(col::kIps);
     EXPECT_EQ(domainsOf(model.mainArray()), (Domains{"ads.example", "api.example", "localhost", "router.lan", "printer.local", "cdn.abc.net"}));

@@ -1,9 +1,7 @@
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
 
@@ -88,18 +86,14 @@ TEST_F(DetailPaneTest, TabsFollowWhatTheRecordCarriesAndOpeningAlwaysLandsOnGene
 
 TEST_F(DetailPaneTest, HeaderAndGeneralBoxesFollowWhatTheRecordCarries)
 {
+    // The values in the boxes are the record's, pinned where the record is tested; what the pane
+    // decides is the rule or the outbound mode, the speed's title, and what stands for a missing value.
     pane.setTunnelInfo(detailRecord());
     EXPECT_EQ(pane.processNameLabel()->text(), "Mail");
-    EXPECT_EQ(pane.urlLabel()->text(), "api.example.com:80");
     EXPECT_EQ(pane.statusLabel()->text(), " Completed ");
     const auto* general = pane.generalView();
-    EXPECT_EQ(line(general->httpSection(), 2), "Code: 200");
-    EXPECT_TRUE(line(general->bandwidthSection(), 2).startsWith("Download: ")) << line(general->bandwidthSection(), 2).toStdString();
-    EXPECT_TRUE(line(general->bandwidthSection(), 2).endsWith("/s"));
     EXPECT_EQ(line(general->policySection(), 1), "Rule: DOMAIN-SUFFIX,example.com");
-    EXPECT_FALSE(general->trafficSection()->text2Label()->text().endsWith("/s"));
     EXPECT_EQ(general->speedSection()->title(), "Average Speed");
-    EXPECT_EQ(line(general->ipSection(), 2), "Remote: 93.184.216.34");
 
     // No code (a TCP tunnel), no resolved address, another outbound mode, still running.
     pane.setTunnelInfo(detailRecord({{"id", 3}, {"type", 4}, {"ipAddr", ""}, {"outboundMode", "DIRECT MODE"}, {"t_end", 0.0},
