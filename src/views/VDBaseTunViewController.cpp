@@ -7,6 +7,7 @@
 #include "VDBaseSectionViewController.h"
 #include "VDBaseTunnelViewController.h"
 #include "data/VDDataManager.h"
+#include "VDSidebarYield.h"
 
 namespace vd {
 
@@ -28,6 +29,7 @@ VDBaseTunViewController::VDBaseTunViewController(std::string idString, const VDT
     splitView_->addWidget(sectionVC_);
     splitView_->addWidget(tableVC_);
     splitView_->setCollapsible(0, true);
+    new VDSidebarYield(*splitView_, kTunnelAreaMinimumWidth);
     // A wider window widens the tunnels, not the sidebar.
     splitView_->setStretchFactor(0, 0);
     splitView_->setStretchFactor(1, 1);

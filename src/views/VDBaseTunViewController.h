@@ -22,10 +22,10 @@ class VDBaseTunViewController : public QWidget, public VDSectionDelegate {
     Q_OBJECT
 public:
     static constexpr int kSidebarMinimumWidth = 200;
-    // The tunnel area's starting width, all its columns at their own widths.
+    // The tunnel area's starting width, and the room it asks for beside the sidebar: in a
+    // narrower window the sidebar folds away first, then the area becomes as narrow as
+    // kTunnelAreaNarrowest, its table scrolling sideways.
     static constexpr int kTunnelAreaMinimumWidth = 700;
-    // How narrow it may become in a small window: its table scrolls sideways inside it, and the
-    // sidebar may be folded away by dragging the divider.
     static constexpr int kTunnelAreaNarrowest = 280;
 
     ~VDBaseTunViewController() override;

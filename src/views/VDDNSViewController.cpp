@@ -6,6 +6,7 @@
 #include "GuiThread.h"
 #include "VDDNSListViewController.h"
 #include "VDDNSSectionViewController.h"
+#include "VDSidebarYield.h"
 
 namespace vd {
 
@@ -26,6 +27,7 @@ VDDNSViewController::VDDNSViewController(std::string idString, QWidget* parent)
     splitView_->addWidget(sectionVC_);
     splitView_->addWidget(listVC_);
     splitView_->setCollapsible(0, true);
+    new VDSidebarYield(*splitView_, kListRoom);
     // A wider window widens the list, not the sidebar.
     splitView_->setStretchFactor(0, 0);
     splitView_->setStretchFactor(1, 1);

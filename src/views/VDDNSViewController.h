@@ -21,8 +21,9 @@ class VDDNSViewController : public QWidget, public VDDNSSectionDelegate {
 public:
     static constexpr const char* kSplitAutosaveName = "com.lumenforge.vantordashboard.dns.splitview";
     static constexpr int kSidebarMinimumWidth = 200;
-    // How narrow the list may become in a small window: its table scrolls sideways inside it,
-    // and the sidebar may be folded away by dragging the divider.
+    // The room the list asks for beside the sidebar; in a narrower window the sidebar folds away
+    // first, then the list becomes as narrow as kListNarrowest, its table scrolling sideways.
+    static constexpr int kListRoom = 700;
     static constexpr int kListNarrowest = 280;
 
     explicit VDDNSViewController(std::string idString, QWidget* parent = nullptr);

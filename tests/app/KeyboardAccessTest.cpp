@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QSplitter>
 
 #include "ShellFixture.h"
 #include "app/AppSettings.h"
@@ -18,6 +19,7 @@
 #include "views/VDBaseTunnelListViewController.h"
 #include "views/VDRecordTableView.h"
 #include "views/VDSegmentedControl.h"
+#include "views/VDSidebarYield.h"
 #include "views/VDTunnelColumns.h"
 #include "views/VDUserDefaults.h"
 
@@ -269,10 +271,13 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
         for (int column = 0; column < header->count(); ++column)
             EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << "title cut in column " << column;
 
+        // The sidebar gives way first.
+        auto* split = window_->shownSection()->findChild<QSplitter*>();
         window->resize(window->minimumSize());
         ASSERT_TRUE(waitFor([&] { return window->size() == QSize(500, 400); })) << window->size().width();
         const QRect shown(table->mapTo(window, QPoint()), table->size());
         EXPECT_TRUE(window->rect().contains(shown)) << "the table, its scroll bars with it, leaves the window";
+        EXPECT_TRUE(!split || waitFor([&] { return split->sizes().front() == 0; }));
         window->resize(1000, 700);
     }
 
@@ -300,6 +305,37 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
     EXPECT_GE(first->sizeHint().width(), VDBaseTunViewController::kSidebarMinimumWidth + table->horizontalHeader()->length());
     EXPECT_EQ(first->width(), std::min(first->sizeHint().width(), first->maximumWidth()));
     EXPECT_TRUE(first->screen()->availableGeometry().contains(first->geometry()));
+}
+
+TEST(SidebarYieldTest, TheSidebarFoldsWhenTheListLacksItsRoomAndReturnsAtItsWidthUnlessTheUserOpenedIt)
+{
+    QSplitter split;
+    split.addWidget(new QWidget);
+    split.addWidget(new QWidget);
+    split.setCollapsible(0, true);
+    split.setStretchFactor(1, 1);
+    new VDSidebarYield(split, 700);
+    split.resize(1000, 300);
+    split.show();
+    split.setSizes({230, 770});
+    const auto sidebar = [&] { return split.sizes().front(); };
+
+    split.resize(800, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sidebar() == 0; }));
+    split.resize(920, 300);
+    QTest::qWait(20);
+    EXPECT_EQ(sidebar(), 0) << "back before the list has its room beside it";
+    split.resize(1000, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sidebar() == 230; })) << sidebar();
+
+    // Opened by the user while folded: it stays, narrow window or not.
+    split.resize(800, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sidebar() == 0; }));
+    split.setSizes({150, 650});
+    emit split.splitterMoved(150, 1);
+    split.resize(790, 300);
+    QTest::qWait(20);
+    EXPECT_GT(sidebar(), 0);
 }
 
 TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
