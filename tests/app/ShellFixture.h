@@ -18,6 +18,7 @@
 #include "data/VDDumpDataManager.h"
 #include "integration/SimHarness.h"
 #include "support/TempDir.h"
+#include "support/WidgetProbe.h"
 
 namespace vd::test {
 
@@ -86,13 +87,7 @@ protected:
 
     static QAbstractButton* sheetButton(const VDMainWindowsController& window, const QString& text)
     {
-        if (!window.sheet())
-            return nullptr;
-        for (auto* button : window.sheet()->findChildren<QAbstractButton*>()) {
-            if (button->text() == text)
-                return button;
-        }
-        return nullptr;
+        return window.sheet() ? buttonTitled(*window.sheet(), text) : nullptr;
     }
 
     static int visibleDialogs(const VDMainWindowsController& window)

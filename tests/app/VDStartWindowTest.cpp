@@ -8,7 +8,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -17,6 +16,7 @@
 #include "app/VDRemoteProfiles.h"
 #include "app/VDStartWindowController.h"
 #include "app/WindowOpener.h"
+#include "support/WidgetProbe.h"
 
 using Log = std::vector<std::string>;
 using vd::VDRemoteProfiles::names;
@@ -91,11 +91,8 @@ protected:
     {
         QDialog* open = sheet();
         ASSERT_NE(open, nullptr);
-        auto* field = open->findChild<QLineEdit*>("profileName");
-        field->setText(name);
-        for (QPushButton* candidate : open->findChildren<QPushButton*>())
-            if (candidate->text() == button)
-                QTest::mouseClick(candidate, Qt::LeftButton);
+        open->findChild<QLineEdit*>("profileName")->setText(name);
+        QTest::mouseClick(vd::test::buttonTitled(*open, button), Qt::LeftButton);
     }
 
     void fillRemote(const QString& host, const QString& port, const QString& password)

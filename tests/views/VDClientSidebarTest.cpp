@@ -4,8 +4,8 @@
 #include <QMenu>
 
 #include "WindowFixtures.h"
+#include "support/WidgetProbe.h"
 #include "app/ShellFixture.h"
-#include "MenuProbe.h"
 #include "UrlCatcher.h"
 #include "support/PostCounter.h"
 #include "data/VDNotifications.h"

@@ -10,8 +10,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include "MenuProbe.h"
 #include "WindowFixtures.h"
+#include "support/WidgetProbe.h"
 #include "views/VDDNSListViewController.h"
 #include "views/VDDNSSectionViewController.h"
 #include "views/VDDNSViewController.h"

@@ -8,8 +8,8 @@
 #include <QSignalSpy>
 
 #include "WindowFixtures.h"
+#include "support/WidgetProbe.h"
 #include "app/ShellFixture.h"
-#include "MenuProbe.h"
 #include "data/VDNotifications.h"
 #include "platform/NotificationCenter.h"
 #include "views/VDCurTunListViewController.h"

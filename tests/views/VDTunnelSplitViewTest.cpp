@@ -43,11 +43,7 @@ protected:
     }
     static QPushButton* button(VDBaseTunViewController& section, const QString& title)
     {
-        for (auto* candidate : section.tableVC()->toolViewController()->findChildren<QPushButton*>()) {
-            if (candidate->text() == title)
-                return candidate;
-        }
-        return nullptr;
+        return buttonTitled<QPushButton>(*section.tableVC()->toolViewController(), title);
     }
     static void showAgain(QWidget& section)
     {
@@ -220,7 +216,6 @@ TEST_F(TunnelSplitViewTest, PaneSizesAreRememberedUnderTheSplitViewsNames)
     settings = userDefaults();
     EXPECT_TRUE(settings->contains("com.lumenforge.vantordashboard.currenttunnel.splitview"));
     EXPECT_TRUE(settings->contains("test.test.test"));
-    EXPECT_FALSE(settings->contains("com.lumenforge.vantordashboard.recenttunnel.splitview"));
 
     VDCurTunViewController again(idString);
     again.resize(1200, 800);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QMenu>
 #include <QStringList>
@@ -15,12 +16,23 @@ inline QStringList menuTexts(const QMenu& menu)
     return texts;
 }
 
-// The menu's item with this text; null when it has none.
+// The menu's item with this text, read without its "&" marks; null when it has none.
 inline QAction* menuItem(const QMenu& menu, const QString& text)
 {
     for (QAction* action : menu.actions()) {
-        if (action->text() == text)
+        if (QString(action->text()).remove(QLatin1Char('&')) == text)
             return action;
+    }
+    return nullptr;
+}
+
+// The button inside `root` with this text; null when there is none.
+template <typename Button = QAbstractButton>
+Button* buttonTitled(const QWidget& root, const QString& text)
+{
+    for (Button* button : root.findChildren<Button*>()) {
+        if (button->text() == text)
+            return button;
     }
     return nullptr;
 }
