@@ -5,7 +5,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextEdit>
-#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 

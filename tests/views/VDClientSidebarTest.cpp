@@ -1,4 +1,3 @@
-#include <atomic>
 
 #include <QAbstractItemModelTester>
 #include <QMenu>
