@@ -21,22 +21,16 @@ constexpr const char* kPassword = "secret-pw";
 
 class ClientManagerTest : public ::testing::TestWithParam<Transport> {
 protected:
-    void SetUp() override { probe = std::make_unique<test::ManagerProbe>(*manager); }
     void TearDown() override { manager->stop(); }
 
-    void startSimulator(std::string greeting = {})
+    void startSimulator()
     {
-        sim::SimulatorOptions options;
-        options.socketPath = socketPath;
-        options.tcpPort = 0;
-        options.password = kPassword;
-        options.greeting = std::move(greeting);
-        simulator = std::make_unique<test::SimHarness>(options);
+        simulator.emplace(sim::SimulatorOptions{.socketPath = socket, .tcpPort = 0, .password = kPassword});
     }
     void start(const std::string& password = kPassword)
     {
         if (GetParam() == Transport::Unix)
-            manager->startWithSocketPath(socketPath.string());
+            manager->startWithSocketPath(socket.string());
         else
             manager->startWithHost("127.0.0.1", simulator->tcpPort(), password);
     }
@@ -44,7 +38,7 @@ protected:
     {
         startSimulator();
         start();
-        ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
     }
     std::string expectedPassword() const { return GetParam() == Transport::Unix ? contract::kLocalPassword : kPassword; }
     // Once the service saw a connection close and the reports already under way are done, any
@@ -57,10 +51,10 @@ protected:
     }
 
     test::TempDir dir;
-    std::filesystem::path socketPath = dir / "db.connect";
-    std::unique_ptr<test::SimHarness> simulator;
+    std::filesystem::path socket = dir / "db.connect";
+    std::optional<test::SimHarness> simulator;
     std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
-    std::unique_ptr<test::ManagerProbe> probe;
+    test::ManagerProbe probe{*manager};
 };
 
 // The login sends the identity, then the password, under ids 0 and 1; commands issued while it
@@ -102,7 +96,7 @@ TEST_P(ClientManagerTest, LoginThenEveryCommandWithExactlyItsTypeAndData)
     // The first two wait for the login; an icon request without a bundle id sends nothing.
     for (std::size_t k = 0; k < commands.size(); ++k) {
         if (k == 2) {
-            ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+            ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
         }
         commands[k].send(*manager);
     }
@@ -119,9 +113,9 @@ TEST_P(ClientManagerTest, LoginThenEveryCommandWithExactlyItsTypeAndData)
         EXPECT_EQ(received[2 + k], expected) << "command " << k;
     }
     // The service's unasked information reaches the owner once logged in.
-    std::lock_guard lock(probe->mutex);
-    ASSERT_FALSE(probe->packets.empty());
-    EXPECT_EQ(probe->packets[0].cmd(), 1u);
+    std::lock_guard lock(probe.mutex);
+    ASSERT_FALSE(probe.packets.empty());
+    EXPECT_EQ(probe.packets[0].cmd(), 1u);
 }
 
 // After stop, commands are refused, and no callback runs, not even one whose packet was being
@@ -150,8 +144,8 @@ TEST_P(ClientManagerTest, StopEndsTheLinkWithoutAnyLaterCallback)
     EXPECT_EQ(late, 0);
     EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
     EXPECT_EQ(std::ranges::count(simulator->received(), json{{"v", 1}, {"c", 1}, {"i", 302}, {"t", 7}}), 0);
-    std::lock_guard lock(probe->mutex);
-    EXPECT_TRUE(probe->disconnects.empty());
+    std::lock_guard lock(probe.mutex);
+    EXPECT_TRUE(probe.ends.empty());
 }
 
 TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
@@ -187,39 +181,31 @@ TEST_P(ClientManagerTest, CommandsFromFourThreadsArriveWholeInIdOrder)
 TEST_P(ClientManagerTest, StartingAgainReplacesTheLinkWithoutReportingTheOldEnd)
 {
     login();
-    manager->startWithSocketPath(socketPath.string());
-    ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 2; }));
+    manager->startWithSocketPath(socket.string());
+    ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 2; }));
     ASSERT_TRUE(closedAndSettled());
     EXPECT_EQ(manager->state(), HandshakeState::ready);
-    std::lock_guard lock(probe->mutex);
-    EXPECT_TRUE(probe->disconnects.empty());
+    std::lock_guard lock(probe.mutex);
+    EXPECT_TRUE(probe.ends.empty());
     const auto received = simulator->received();
     ASSERT_EQ(received.size(), 4u);
     EXPECT_EQ(received[1]["d"]["password"], expectedPassword());
-    EXPECT_EQ(received[2]["i"], 2);
-    EXPECT_EQ(received[3]["i"], 3);
-    EXPECT_EQ(received[3]["d"]["password"], contract::kLocalPassword);
+    EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2})"));
+    const json localLogIn{{"v", 1}, {"c", 1}, {"i", 3}, {"d", {{"password", contract::kLocalPassword}}}};
+    EXPECT_EQ(received[3], localLogIn);
 }
 
 // Each end carries its cause, so an owner never has to read one from a text.
 TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefusedTheLogin)
 {
-    std::mutex mutex;
-    std::vector<LinkEnd> ends;
-    manager->setDisconnectBlock([&](const LinkEnd& end) {
-        std::lock_guard lock(mutex);
-        ends.push_back(end);
-    });
-    const auto endCount = [&] {
-        std::lock_guard lock(mutex);
-        return ends.size();
-    };
+    const auto ended = [&](std::size_t n) { return probe.waitFor([&] { return probe.ends.size() == n; }); };
+    const auto& ends = probe.ends;
     // Nothing listens yet: at the socket path, or at a TCP port that was just free.
     if (GetParam() == Transport::Unix)
-        manager->startWithSocketPath(socketPath.string());
+        manager->startWithSocketPath(socket.string());
     else
         manager->startWithHost("127.0.0.1", test::unusedTcpPort(), kPassword);
-    ASSERT_TRUE(test::eventually([&] { return endCount() == 1; }));
+    ASSERT_TRUE(ended(1));
     EXPECT_EQ(ends[0].cause, LinkEndCause::Unreachable);
     ASSERT_TRUE(ends[0].errorDescription);
     if (GetParam() == Transport::Unix) {
@@ -231,7 +217,7 @@ TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefused
     log::Capture capture;
     start("not-the-password");
     if (GetParam() == Transport::Tcp) {
-        ASSERT_TRUE(test::eventually([&] { return endCount() == 2; }));
+        ASSERT_TRUE(ended(2));
         EXPECT_EQ(ends[1].cause, LinkEndCause::LoginRefused);
         EXPECT_EQ(ends[1].errorDescription, "Wrong password");
         EXPECT_TRUE(capture.contains("Error: Wrong password"));
@@ -240,7 +226,7 @@ TEST_P(ClientManagerTest, EndsTellWhetherTheServiceWasUnreachableClosedOrRefused
     }
     ASSERT_TRUE(test::eventually([&] { return manager->state() == HandshakeState::ready; }));
     simulator->closeAllConnections();
-    ASSERT_TRUE(test::eventually([&] { return endCount() == (GetParam() == Transport::Tcp ? 3u : 2u); }));
+    ASSERT_TRUE(ended(GetParam() == Transport::Tcp ? 3 : 2));
     EXPECT_EQ(ends.back().cause, LinkEndCause::Closed);
     EXPECT_EQ(ends.back().errorDescription, "The service closed the connection");
     EXPECT_TRUE(capture.contains("disconnect: The service closed the connection"));

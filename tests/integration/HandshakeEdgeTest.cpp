@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimHarness.h"
-#include "platform/Base64.h"
+#include "WireClient.h"
 #include "platform/Log.h"
 #include "support/RawPeer.h"
 
@@ -12,20 +12,10 @@ using namespace std::chrono_literals;
 using contract::HandshakeState;
 using nlohmann::json;
 
-Bytes wire(const json& object)
-{
-    QNComPacket packet;
-    packet.dic() = QNComPacket::Dictionary::parse(object.dump());
-    return *packet.toData();
-}
-
 json readJson(test::RawPeer& peer)
 {
     const auto bytes = peer.readPacket();
-    if (!bytes)
-        return nullptr;
-    const auto packet = QNComPacket::initWithData(*bytes);
-    return packet ? json::parse(packet->dic().dump()) : json("undecodable");
+    return bytes ? test::packetJson(*bytes) : json();
 }
 
 // A service played by hand, to reach the corners a well-behaved service never shows.
@@ -33,7 +23,6 @@ class HandshakeEdgeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        probe = std::make_unique<test::ManagerProbe>(*manager);
         manager->startWithSocketPath(peer.path().string());
         ASSERT_TRUE(peer.accept());
     }
@@ -41,78 +30,73 @@ protected:
 
     void loginByHand()
     {
-        ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", contract::kGreetingToken}})));
+        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
         ASSERT_EQ(readJson(peer), json::parse(R"({"v":1,"c":1,"i":0})"));
-        ASSERT_TRUE(peer.send(wire({{"c", 2}})));
+        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 2}})));
         ASSERT_EQ(readJson(peer)["i"], 1);
-        ASSERT_TRUE(peer.send(wire({{"c", 1}})));
-        ASSERT_TRUE(probe->waitFor([&] { return probe->completions == 1; }));
+        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}})));
+        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
     }
 
     test::TempDir dir;
     test::RawPeer peer{dir / "svc.sock"};
     std::shared_ptr<QNComClientManager> manager = QNComClientManager::create();
-    std::unique_ptr<test::ManagerProbe> probe;
+    test::ManagerProbe probe{*manager};
 };
 
 TEST_F(HandshakeEdgeTest, WrongGreetingLeavesTheLinkOpenAndSilent)
 {
-    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", "0000000000000000000000000000000"}})));
-    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", contract::kGreetingToken}})));
+    ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", "0000000000000000000000000000000"}})));
+    ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
     // Nothing to await: no read follows a wrong greeting, so not even the right one is answered.
     EXPECT_FALSE(peer.readPacket(200ms));
     EXPECT_FALSE(peer.waitForClose(0ms));
     EXPECT_EQ(manager->state(), HandshakeState::waitingForGreeting);
-    std::lock_guard lock(probe->mutex);
-    EXPECT_EQ(probe->completions, 0);
-    EXPECT_TRUE(probe->disconnects.empty());
+    std::lock_guard lock(probe.mutex);
+    EXPECT_EQ(probe.completions, 0);
+    EXPECT_TRUE(probe.ends.empty());
 }
 
-TEST_F(HandshakeEdgeTest, UndecodablePacketAfterLoginCostsOnlyItself)
+// After the login a packet that does not decode costs only itself, and one far larger than the
+// login's limit arrives whole.
+TEST_F(HandshakeEdgeTest, AfterLoginABadPacketCostsOnlyItselfAndALargeOneArrives)
 {
     loginByHand();
     log::Capture capture;
     ASSERT_TRUE(peer.send(std::string("not base64 at all!\xDB\xBC")));
-    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"t", 7}, {"d", {{"tunnels", json::array()}}}})));
-    ASSERT_TRUE(probe->waitFor([&] { return probe->packets.size() == 1; }));
-    std::lock_guard lock(probe->mutex);
-    EXPECT_EQ(probe->packets[0].cmd(), 7u);
+    const std::string body(4u << 20, 'b');
+    const json large{{"c", 1}, {"t", 21}, {"d", {{"tunnel_id", 1}, {"data", body}}}};
+    ASSERT_TRUE(peer.send(test::packetBytes(large)));
+    ASSERT_TRUE(probe.waitFor([&] { return probe.packets.size() == 1; }));
+    std::lock_guard lock(probe.mutex);
+    EXPECT_EQ(probe.packets[0].cmd(), 21u);
+    EXPECT_EQ((*probe.packets[0].data())["data"].get_ref<const std::string&>().size(), body.size());
     EXPECT_TRUE(capture.contains("Communication decode fail"));
-    EXPECT_TRUE(probe->disconnects.empty());
+    EXPECT_TRUE(probe.ends.empty());
 }
 
 TEST_F(HandshakeEdgeTest, RejectedIdentityWithoutMessageStillTellsTheOwner)
 {
-    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"m", contract::kGreetingToken}})));
+    ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
     ASSERT_EQ(readJson(peer)["i"], 0);
     log::Capture capture;
-    ASSERT_TRUE(peer.send(wire({{"c", 5}})));
-    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
+    ASSERT_TRUE(peer.send(test::packetBytes({{"c", 5}})));
+    ASSERT_TRUE(probe.waitFor([&] { return !probe.ends.empty(); }));
     EXPECT_TRUE(peer.waitForClose());
-    std::lock_guard lock(probe->mutex);
-    EXPECT_EQ(probe->disconnects, std::vector<std::optional<std::string>>{"Authentication failed"});
+    std::lock_guard lock(probe.mutex);
+    EXPECT_EQ(probe.ends.size(), 1u);
+    EXPECT_EQ(probe.ends[0].errorDescription, "Authentication failed");
     EXPECT_TRUE(capture.contains("Error: (null)"));
 }
 
 TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
 {
     ASSERT_TRUE(peer.send(std::string(contract::kMaxPacketBytesBeforeLogin + 4096, 'A')));
-    ASSERT_TRUE(probe->waitFor([&] { return !probe->disconnects.empty(); }));
-    std::lock_guard lock(probe->mutex);
-    ASSERT_TRUE(probe->disconnects[0]);
-    EXPECT_NE(probe->disconnects[0]->find(std::to_string(contract::kMaxPacketBytesBeforeLogin)), std::string::npos)
-        << *probe->disconnects[0];
+    ASSERT_TRUE(probe.waitFor([&] { return !probe.ends.empty(); }));
+    std::lock_guard lock(probe.mutex);
+    const auto description = probe.ends[0].errorDescription.value_or("");
+    EXPECT_NE(description.find(std::to_string(contract::kMaxPacketBytesBeforeLogin)), std::string::npos);
     EXPECT_EQ(manager->state(), HandshakeState::noLink);
-}
-
-TEST_F(HandshakeEdgeTest, LargePacketAfterLoginIsAccepted)
-{
-    loginByHand();
-    const std::string body(4u << 20, 'b');
-    ASSERT_TRUE(peer.send(wire({{"c", 1}, {"t", 21}, {"d", {{"tunnel_id", 1}, {"data", body}}}})));
-    ASSERT_TRUE(probe->waitFor([&] { return probe->packets.size() == 1; }));
-    std::lock_guard lock(probe->mutex);
-    EXPECT_EQ((*probe->packets[0].data())["data"].get_ref<const std::string&>().size(), body.size());
 }
 
 // The missing socket's end is in ClientManagerTest; a path no socket can have is refused at the

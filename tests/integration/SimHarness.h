@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,9 +48,8 @@ public:
     // The packets the service received, as logged.
     std::vector<nlohmann::json> received()
     {
-        std::lock_guard lock(mutex_);
         std::vector<nlohmann::json> packets;
-        for (const auto& line : lines_) {
+        for (const auto& line : lines()) {
             if (line.contains("recv"))
                 packets.push_back(line["recv"]);
         }
@@ -63,21 +63,15 @@ public:
     bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout = 10s)
     {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return receivedCountLocked() >= count; });
+        return changed_.wait_for(lock, timeout, [&] { return receivedCount_ >= count; });
     }
 
 private:
-    std::size_t receivedCountLocked() const
-    {
-        std::size_t count = 0;
-        for (const auto& line : lines_)
-            count += line.contains("recv");
-        return count;
-    }
     void record(const std::string& line)
     {
         std::lock_guard lock(mutex_);
         lines_.push_back(nlohmann::json::parse(line));
+        receivedCount_ += lines_.back().contains("recv");
         changed_.notify_all();
     }
 
@@ -88,6 +82,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<nlohmann::json> lines_;
+    std::size_t receivedCount_ = 0;
 };
 
 // Keeps what a client manager reports through its three callbacks.
@@ -95,20 +90,10 @@ class ManagerProbe {
 public:
     explicit ManagerProbe(QNComClientManager& manager)
     {
-        manager.setConnectCompleteBlock([this] {
-            std::lock_guard lock(mutex);
-            ++completions;
-            changed.notify_all();
-        });
-        manager.setDisconnectBlock([this](const std::optional<std::string>& error) {
-            std::lock_guard lock(mutex);
-            disconnects.push_back(error);
-            changed.notify_all();
-        });
+        manager.setConnectCompleteBlock([this] { note([this] { ++completions; }); });
+        manager.setDisconnectBlock([this](const LinkEnd& end) { note([&] { ends.push_back(end); }); });
         manager.setReceiveBlock([this](const ReceivedPacket& received) {
-            std::lock_guard lock(mutex);
-            packets.push_back(received.packet());
-            changed.notify_all();
+            note([&] { packets.push_back(received.packet()); });
         });
     }
 
@@ -122,8 +107,16 @@ public:
     std::mutex mutex;
     std::condition_variable changed;
     int completions = 0;
-    std::vector<std::optional<std::string>> disconnects;
+    std::vector<LinkEnd> ends;
     std::vector<QNComPacket> packets;
+
+private:
+    void note(const std::function<void()>& change)
+    {
+        std::lock_guard lock(mutex);
+        change();
+        changed.notify_all();
+    }
 };
 
 } // namespace vd::test

@@ -11,6 +11,7 @@
 namespace vd {
 namespace {
 
+using namespace std::chrono_literals;
 using nlohmann::json;
 
 // The installed program, not just its library: started as a person would start it.
@@ -46,20 +47,14 @@ TEST(SimulatorProcess, LogsWhatItReceivesAndItsSeedGivesTheLibrarysTraffic)
         if (const auto entry = json::parse(line); entry.contains("recv"))
             received.push_back(entry["recv"]);
     }
-    ASSERT_EQ(received.size(), 3u);
-    EXPECT_EQ(received[0], json::parse(R"({"v":1,"c":1,"i":0})"));
-    EXPECT_EQ(received[1]["d"]["password"], contract::kLocalPassword);
-    EXPECT_EQ(received[2], json::parse(R"({"v":1,"c":1,"i":2,"t":7})"));
+    const json password{{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", contract::kLocalPassword}}}};
+    const json identity{{"v", 1}, {"c", 1}, {"i", 0}}, tunnels{{"v", 1}, {"c", 1}, {"i", 2}, {"t", 7}};
+    EXPECT_EQ(received, (std::vector<json>{identity, password, tunnels}));
 
     EXPECT_EQ(viaProgram["tunnels"].size(), 40u);
     for (const std::uint64_t seed : {9, 10}) {
-        sim::SimulatorOptions options;
         const auto path = dir / ("seed" + std::to_string(seed));
-        options.socketPath = path;
-        options.seed = seed;
-        options.scale = 40;
-        options.tickInterval = std::chrono::milliseconds(0);
-        test::SimHarness simulator(options);
+        test::SimHarness simulator({.socketPath = path, .seed = seed, .scale = 40, .tickInterval = 0ms});
         test::WireClient client(path);
         client.logIn();
         EXPECT_EQ(viaProgram == client.data(7), seed == 9) << seed;
@@ -70,9 +65,7 @@ TEST(SimulatorProcess, RefusesToTakeOverALiveSocket)
 {
     test::TempDir dir;
     const auto socket = dir / "db.connect";
-    sim::SimulatorOptions options;
-    options.socketPath = socket;
-    test::SimHarness first(options);
+    test::SimHarness first({.socketPath = socket});
     // It gives up at once, leaving the running service's socket in place.
     EXPECT_NE(startSimulator(dir, socket)->finish(), 0);
     test::WireClient client(socket);

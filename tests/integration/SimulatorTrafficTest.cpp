@@ -25,16 +25,6 @@ const std::vector<std::string> kTunnelKeys{
 const std::vector<std::string> kUdpKeys{"id",      "status",       "direction",  "fromHost", "fromPort", "host",  "port",
                                         "outboundMode", "ruleInfo", "policyName", "t_time",   "t_rule_found", "t_end"};
 
-sim::SimulatorOptions fastOptions(const std::filesystem::path& socket)
-{
-    sim::SimulatorOptions options;
-    options.socketPath = socket;
-    options.seed = 7;
-    // At 5 ms a step, forty steps of the service's time pass in a real second.
-    options.tickInterval = 5ms;
-    return options;
-}
-
 std::string decode64(const json& text)
 {
     const auto bytes = base64::decodeStrict(text.get<std::string>());
@@ -50,19 +40,15 @@ void expectKeys(const json& record, const std::vector<std::string>& keys)
 
 class SimulatorTrafficTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(client.connected());
-        info = client.logIn();
-    }
-
     test::TempDir dir;
-    test::SimHarness simulator{fastOptions(dir / "db.connect")};
+    // At 5 ms a step, forty steps of the service's time pass in a real second.
+    test::SimHarness simulator{{.socketPath = dir / "db.connect", .seed = 7, .tickInterval = 5ms}};
     test::WireClient client{dir / "db.connect"};
-    json info;
+    const json info = client.logIn();
 };
 
-// Each request kind the dashboard sends, and the reply kind it gets: numbers and fields.
+// The replies the other tests do not read field by field: switches, icons, refusals, and the
+// protocol errors the service logs for what breaks the contract.
 TEST_F(SimulatorTrafficTest, EveryAnswerCarriesItsNumbersAndFieldsOnTheWire)
 {
     EXPECT_EQ(info["t"], 1);
@@ -72,28 +58,21 @@ TEST_F(SimulatorTrafficTest, EveryAnswerCarriesItsNumbersAndFieldsOnTheWire)
         std::uint64_t t;
         json data;
         std::int64_t code; // of the reply; a refusal has a message and no "d"
-        json reply;        // the reply's "d" as it must be, or null to check only its keys
-        std::vector<std::string> keys;
+        json reply;        // the reply's "d" as it must be, or null
         const char* logged = nullptr; // what the protocol error line names, when there is one
         std::int64_t requestCode = 1;
     };
     constexpr std::int64_t kNoTunnel = std::int64_t(1) << 50;
     const std::vector<Exchange> exchanges{
-        {7, nullptr, 1, nullptr, {"tunnels"}},
-        {8, {{"cmd", "last_count"}, {"count", 3}}, 1, nullptr, {"tunnels"}},
-        {13, nullptr, 1, nullptr, {"host_file", "host_config", "record"}},
-        {10, {{"switch", true}}, 1, {{"c", true}}, {}},
-        {11, {{"switch", true}}, 1, {{"c", true}}, {}},
-        {14, {{"switch", false}}, 1, {{"switch", false}}, {}},
-        {15, {{"switch", false}}, 1, {{"switch", false}}, {}},
-        {22, {{"switch", false}}, 1, {{"switch", false}}, {}},
-        {19, {{"bundleId", "com.example.nobody"}}, 1, {{"icon", json::object()}}, {}},
-        {17, {{"domain", "never-resolved.example"}}, 0, nullptr, {}},
-        {18, {{"tunnel_id", kNoTunnel}}, 0, nullptr, {}},
-        {21, {{"tunnel_id", kNoTunnel}}, 0, nullptr, {}},
-        {18, {{"tunnel_id", "5"}}, 0, nullptr, {}, "tunnel_id"},
-        {7, nullptr, 0, nullptr, {}, "code 0", 0},
-        {99, nullptr, 0, nullptr, {}, "99"},
+        {10, {{"switch", true}}, 1, {{"c", true}}},
+        {11, {{"switch", true}}, 1, {{"c", true}}},
+        {19, {{"bundleId", "com.example.nobody"}}, 1, {{"icon", json::object()}}},
+        {17, {{"domain", "never-resolved.example"}}, 0, nullptr},
+        {18, {{"tunnel_id", kNoTunnel}}, 0, nullptr},
+        {21, {{"tunnel_id", kNoTunnel}}, 0, nullptr},
+        {18, {{"tunnel_id", "5"}}, 0, nullptr, "tunnel_id"},
+        {7, nullptr, 0, nullptr, "code 0", 0},
+        {99, nullptr, 0, nullptr, "99"},
     };
     std::vector<std::string> logged;
     for (const auto& exchange : exchanges) {
@@ -107,7 +86,6 @@ TEST_F(SimulatorTrafficTest, EveryAnswerCarriesItsNumbersAndFieldsOnTheWire)
         if (!exchange.reply.is_null()) {
             EXPECT_EQ(reply["d"], exchange.reply);
         }
-        expectKeys(reply.value("d", json::object()), exchange.keys);
         if (exchange.logged)
             logged.push_back(exchange.logged);
     }
@@ -203,35 +181,6 @@ TEST_F(SimulatorTrafficTest, BodiesAreTheCapturedHttpMessagesAndIconsArePngImage
     const std::string png = decode64(client.data(19, {{"bundleId", bundle}})["icon"][bundle]);
     EXPECT_TRUE(png.starts_with("\x89PNG\r\n\x1A\n"));
     EXPECT_FALSE(QImage::fromData(QByteArray(png.data(), static_cast<qsizetype>(png.size())), "PNG").isNull());
-}
-
-// The greeting answered with anything but the identity, then the password packet without a
-// password: refused, logged, and the link closed.
-TEST(SimulatorHandshake, APacketOutOfTurnIsRefusedAndTheLinkClosed)
-{
-    const struct {
-        json identity;
-        json password;
-        const char* message;
-    } cases[] = {
-        {{{"v", 1}, {"c", 1}, {"i", 0}, {"t", 7}}, nullptr, "Identity expected"},
-        {{{"v", 1}, {"c", 1}, {"i", 0}}, {{"v", 1}, {"c", 1}, {"i", 1}, {"d", {{"password", 42}}}}, "Password expected"},
-    };
-    for (const auto& [identity, password, message] : cases) {
-        SCOPED_TRACE(message);
-        test::TempDir dir;
-        test::SimHarness simulator(fastOptions(dir / "db.connect"));
-        test::WireClient raw(dir / "db.connect");
-        raw.read();
-        raw.send(identity);
-        if (!password.is_null()) {
-            EXPECT_EQ(raw.read()["c"], 2);
-            raw.send(password);
-        }
-        EXPECT_EQ(raw.read(), json({{"v", 1}, {"c", 0}, {"i", password.is_null() ? 0 : 1}, {"m", message}}));
-        EXPECT_TRUE(raw.read().is_null()) << "the service hangs up";
-        EXPECT_TRUE(std::ranges::any_of(simulator.lines(), [](const json& line) { return line.contains("protocol_error"); }));
-    }
 }
 
 } // namespace

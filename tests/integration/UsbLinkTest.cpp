@@ -24,15 +24,6 @@ constexpr std::uint32_t kLockedPhone = 9;
 // The port a user types; the service listens one above it.
 constexpr std::int64_t kEnteredPort = 6170;
 
-sim::SimulatorOptions serviceOptions(std::filesystem::path socket)
-{
-    sim::SimulatorOptions options;
-    options.socketPath = std::move(socket);
-    options.scale = 20;
-    options.tickInterval = 0ms;
-    return options;
-}
-
 // A client manager on a USB link: the usbmuxd simulator on its own thread, with devices whose
 // service port leads to a vantor-sim; the manager's USB work, its reports included, runs on this
 // thread's main loop.
@@ -42,7 +33,6 @@ protected:
     {
         for (const auto device : {kPhone, kTablet})
             mux_.simulator.forwardPort(device, kEnteredPort + 1, dir_ / "service");
-        manager_->setDisconnectBlock([this](const LinkEnd& end) { ends_.push_back(end); });
     }
     ~UsbLinkTest() override
     {
@@ -58,7 +48,7 @@ protected:
         }, 10s);
     }
     bool loggedIn(int times = 1) { return runUntil([&] { return probe_.completions >= times; }); }
-    bool ended(std::size_t count) { return runUntil([&] { return ends_.size() >= count; }); }
+    bool ended(std::size_t count) { return runUntil([&] { return probe_.ends.size() >= count; }); }
     // The service pushes its information unasked, so replies are looked for by command.
     bool received(Command cmd)
     {
@@ -69,17 +59,21 @@ protected:
 
     test::TempDir dir_;
     test::ScopedEnv address_{"USBMUXD_SOCKET_ADDRESS", (dir_ / "usbmuxd").string()};
-    test::SimHarness service_{serviceOptions(dir_ / "service")};
+    test::SimHarness service_{{.socketPath = dir_ / "service", .scale = 20, .tickInterval = 0ms}};
     test::UsbmuxHarness mux_{dir_ / "usbmuxd"};
     MainLoop loop_;
     std::shared_ptr<QNComClientManager> manager_ = QNComClientManager::create();
+    // Every report of a USB link is told on this thread.
     test::ManagerProbe probe_{*manager_};
-    // Told on this thread, as every report of a USB link.
-    std::vector<LinkEnd> ends_;
+    const std::vector<LinkEnd>& ends_ = probe_.ends;
 };
 
-TEST_F(UsbLinkTest, AttachConnectsToThePortAboveTheEnteredOneAndAnotherDeviceTakesOver)
+// One manager through its links' lives: a command waits for the login, every end is told once
+// with its cause, and the old link's end comes before the new one's login, so an owner is never
+// left thinking the new link is down.
+TEST_F(UsbLinkTest, EachEndIsToldOnceWithItsCause)
 {
+    log::Capture capture;
     manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
     EXPECT_EQ(manager_->state(), HandshakeState::noLink) << "nothing happens before a device attaches";
     manager_->requestDNSRecords();
@@ -87,23 +81,6 @@ TEST_F(UsbLinkTest, AttachConnectsToThePortAboveTheEnteredOneAndAnotherDeviceTak
     ASSERT_TRUE(loggedIn());
     EXPECT_EQ(manager_->state(), HandshakeState::ready);
     EXPECT_TRUE(received(Command::dnsRecords)) << "a command waits for the login";
-
-    mux_.simulator.attach(kTablet);
-    ASSERT_TRUE(loggedIn(2));
-    // The old link's end comes first, so an owner is never left thinking the new one is down.
-    ASSERT_EQ(ends_.size(), 1u);
-    EXPECT_EQ(ends_[0].cause, LinkEndCause::Stopped);
-    manager_->requestCurrentTunnels();
-    EXPECT_TRUE(received(Command::currentTunnels));
-}
-
-// One link through its life: each end is told once, with its cause.
-TEST_F(UsbLinkTest, EndsTellADetachAStopAndARefusedLoginApart)
-{
-    log::Capture capture;
-    manager_->startWithUSBPort(kEnteredPort, contract::kLocalPassword);
-    mux_.simulator.attach(kPhone);
-    ASSERT_TRUE(loggedIn());
     // The daemon's news come in order, so a repeated attach that did anything would be told
     // before the detach.
     mux_.simulator.attach(kPhone);
@@ -115,17 +92,23 @@ TEST_F(UsbLinkTest, EndsTellADetachAStopAndARefusedLoginApart)
 
     mux_.simulator.attach(kPhone);
     ASSERT_TRUE(loggedIn(2));
+    mux_.simulator.attach(kTablet);
+    ASSERT_TRUE(loggedIn(3));
+    ASSERT_EQ(ends_.size(), 2u);
+    EXPECT_EQ(ends_[1].cause, LinkEndCause::Stopped) << "another device took over";
+    manager_->requestCurrentTunnels();
+    EXPECT_TRUE(received(Command::currentTunnels));
     manager_->stop();
-    ASSERT_TRUE(ended(2));
-    EXPECT_EQ(ends_[1].cause, LinkEndCause::Stopped);
-
-    // The next start finds the device the hub already knows: no new broadcast will come.
-    manager_->startWithUSBPort(kEnteredPort, "not the password");
     ASSERT_TRUE(ended(3));
-    EXPECT_EQ(ends_[2].cause, LinkEndCause::LoginRefused);
+    EXPECT_EQ(ends_[2].cause, LinkEndCause::Stopped);
+
+    // The next start finds the devices the hub already knows: no new broadcast will come.
+    manager_->startWithUSBPort(kEnteredPort, "not the password");
+    ASSERT_TRUE(ended(4));
+    EXPECT_EQ(ends_[3].cause, LinkEndCause::LoginRefused);
     EXPECT_EQ(manager_->state(), HandshakeState::noLink);
-    EXPECT_EQ(ends_.size(), 3u);
-    EXPECT_EQ(probe_.completions, 2);
+    EXPECT_EQ(ends_.size(), 4u);
+    EXPECT_EQ(probe_.completions, 3);
 }
 
 // A daemon started after the link is found by the link's own retries, and its absence is

@@ -1,22 +1,35 @@
 #pragma once
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "link/QNComPacket.h"
 #include "link/ServiceContract.h"
+#include "support/Listening.h"
 
 namespace vd::test {
+
+// A packet's bytes on the wire, written from its JSON object.
+inline Bytes packetBytes(const nlohmann::json& object)
+{
+    QNComPacket packet;
+    packet.dic() = QNComPacket::Dictionary::parse(object.dump());
+    return *packet.toData();
+}
+
+// The JSON object a packet's bytes carry, or "undecodable".
+inline nlohmann::json packetJson(std::span<const std::uint8_t> bytes)
+{
+    const auto packet = QNComPacket::initWithData(bytes);
+    return packet ? nlohmann::json::parse(packet->dic().dump()) : nlohmann::json("undecodable");
+}
 
 // A client that writes and reads every packet itself, so the test sees the service's wire as it
 // is, field by field, without the client manager between.
@@ -24,15 +37,10 @@ class WireClient {
 public:
     using Json = nlohmann::json;
 
-    explicit WireClient(const std::filesystem::path& path)
+    explicit WireClient(const std::filesystem::path& path) : fd_(connectUnix(path))
     {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
         timeval timeout{10, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     }
     ~WireClient() { ::close(fd_); }
 
@@ -46,13 +54,10 @@ public:
         EXPECT_EQ(read(), Json({{"v", 1}, {"c", 1}, {"i", 1}}));
         return read();
     }
-    bool connected() const { return connected_; }
 
     void send(const Json& object)
     {
-        QNComPacket packet;
-        packet.dic() = QNComPacket::Dictionary::parse(object.dump());
-        const auto wire = *packet.toData();
+        const auto wire = packetBytes(object);
         ASSERT_EQ(::write(fd_, wire.data(), wire.size()), static_cast<ssize_t>(wire.size()));
     }
     // One request under the next id; its reply, past any push that comes first.
@@ -85,12 +90,11 @@ public:
     Json read()
     {
         for (;;) {
-            for (std::size_t i = 1; i < buffer_.size(); ++i) {
-                if (static_cast<std::uint8_t>(buffer_[i - 1]) == 0xDB && static_cast<std::uint8_t>(buffer_[i]) == 0xBC) {
-                    const auto packet = QNComPacket::initWithData(std::span(reinterpret_cast<const std::uint8_t*>(buffer_.data()), i + 1));
-                    buffer_.erase(0, i + 1);
-                    return packet ? Json::parse(packet->dic().dump()) : Json("undecodable");
-                }
+            if (const auto end = buffer_.find("\xDB\xBC"); end != std::string::npos) {
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer_.data());
+                const auto packet = packetJson(std::span(bytes, end + 2));
+                buffer_.erase(0, end + 2);
+                return packet;
             }
             char chunk[65536];
             const auto count = ::read(fd_, chunk, sizeof chunk);
@@ -102,7 +106,6 @@ public:
 
 private:
     int fd_ = -1;
-    bool connected_ = false;
     std::string buffer_;
     std::int64_t nextId_ = 2;
 };

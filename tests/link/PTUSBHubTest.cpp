@@ -48,12 +48,16 @@ std::string binaryPlist(const PTPlistMessage& message)
 
 std::optional<PTPlistMessage> parse(const std::string& text, std::optional<Error>& error)
 {
+    error.reset();
     return usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), error);
 }
 
-std::string result(int number)
+std::string result(int number) { return usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", number}}); }
+
+// An error as one comparable value.
+std::tuple<std::string, long long, std::string> parts(const std::optional<Error>& error)
 {
-    return usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", number}});
+    return error ? std::tuple(error->domain, error->code, error->description) : std::tuple("none", 0LL, "");
 }
 
 TEST(PTUSBPacket, HeaderIsLittleEndianSizeProtocolTypeTagAndPortsAreByteSwapped)
@@ -67,20 +71,18 @@ TEST(PTUSBPacket, HeaderIsLittleEndianSizeProtocolTypeTagAndPortsAreByteSwapped)
 TEST(PTUSBPacket, ResultNumbersMapToTexts)
 {
     EXPECT_FALSE(usbmux::errorFromResult({{"Number", 0}}));
-    const std::pair<PTPlistMessage, std::pair<int, const char*>> table[] = {
-        {{{"Number", 1}}, {1, "illegal command"}}, {{{"Number", 2}}, {2, "unknown device"}},
-        {{{"Number", 3}}, {3, "connection refused"}}, {{{"Number", 6}}, {6, "invalid version"}},
-        {{{"Number", 4}}, {4, "Unspecified error"}}, {{{"Number", 99}}, {99, "Unspecified error"}},
-        {{{"MessageType", "Result"}}, {0, ""}},
+    const struct {
+        PTPlistMessage message;
+        int code;
+        const char* text;
+    } table[] = {
+        {{{"Number", 1}}, 1, "illegal command"}, {{{"Number", 2}}, 2, "unknown device"},
+        {{{"Number", 3}}, 3, "connection refused"}, {{{"Number", 6}}, 6, "invalid version"},
+        {{{"Number", 4}}, 4, "Unspecified error"}, {{{"Number", 99}}, 99, "Unspecified error"},
+        {{{"MessageType", "Result"}}, 0, ""},
     };
-    for (const auto& [message, expected] : table) {
-        SCOPED_TRACE(message.dump());
-        const auto error = usbmux::errorFromResult(message);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->domain, "PTUSBHubError");
-        EXPECT_EQ(error->code, expected.first);
-        EXPECT_EQ(error->description, expected.second);
-    }
+    for (const auto& [message, code, text] : table)
+        EXPECT_EQ(parts(usbmux::errorFromResult(message)), std::tuple("PTUSBHubError", code, text));
 }
 
 // Both encodings a daemon may use are read; what is no property list, or one nested deep enough
@@ -90,13 +92,9 @@ TEST(PTUSBPacket, ParsesXmlAndBinaryPlistsAndRefusesOthers)
     const PTPlistMessage message = {{"MessageType", "Attached"}, {"DeviceID", 7u}, {"Properties", {{"SerialNumber", "abc"}}}};
     const std::string xml = usbmux::toXmlPlist(message);
     EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
-    for (const std::string& encoded : {xml, binaryPlist(message)}) {
-        std::optional<Error> error;
-        const auto parsed = parse(encoded, error);
-        ASSERT_TRUE(parsed);
-        EXPECT_EQ((*parsed)["DeviceID"].get<long long>(), 7);
-        EXPECT_EQ((*parsed)["Properties"]["SerialNumber"], "abc");
-    }
+    std::optional<Error> error;
+    for (const std::string& encoded : {xml, binaryPlist(message)})
+        EXPECT_EQ(parse(encoded, error), message);
     const auto nested = [](int depth) {
         std::string text = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>Properties</key>)";
         for (int i = 0; i < depth; ++i)
@@ -105,14 +103,10 @@ TEST(PTUSBPacket, ParsesXmlAndBinaryPlistsAndRefusesOthers)
             text += "</array>";
         return text + "</dict></plist>";
     };
-    std::optional<Error> error;
-    EXPECT_TRUE(parse(nested(8), error));
-    EXPECT_FALSE(error);
+    EXPECT_TRUE(parse(nested(8), error) && !error);
     for (const std::string& refused : {std::string("not a plist at all"), nested(100000)}) {
-        error.reset();
         EXPECT_FALSE(parse(refused, error));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->description, "Could not parse the property list");
+        EXPECT_EQ(logText(error), "Could not parse the property list");
     }
     // A malformed closing tag leaves libplist a string whose stored length disagrees with its
     // text; its copying getter then failed an assertion and aborted the program.
@@ -121,7 +115,6 @@ TEST(PTUSBPacket, ParsesXmlAndBinaryPlistsAndRefusesOthers)
 <key>Properties</key><dict><key>ConnectionType</key><string>USB</string><key>DeviceID</key><integer>1</integer>
 <key>SerialNumber</key><string>seed-device-1</string></dict></dict></plist>
 )";
-    error.reset();
     EXPECT_TRUE(parse(badTag, error) || error);
 }
 
@@ -139,10 +132,7 @@ protected:
         reports_ = std::make_shared<ListenReports>();
         hub.listenOnQueue(MainQueue::shared(), [r = reports_](std::optional<Error> e) { r->started = e; },
                           [r = reports_](std::optional<Error>) { ++r->ends; });
-        const int conn = daemon_.accept();
-        if (conn >= 0)
-            listenRequest_ = daemon_.readPacket(conn);
-        return listenRequest_ ? conn : -1;
+        return daemon_.acceptRequest(listenRequest_);
     }
     bool runUntil(const std::function<bool()>& done) { return loop_.runUntil(done, 5s); }
     // A second end would follow at once; a short wait is enough to see none.
@@ -165,9 +155,8 @@ TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
     log::Capture capture;
     const int conn = listen(*hub_);
     ASSERT_GE(conn, 0);
-    EXPECT_EQ(listenRequest_->protocol, 1u);
-    EXPECT_EQ(listenRequest_->type, 8u);
-    EXPECT_EQ(listenRequest_->tag, 1u);
+    const auto& request = *listenRequest_;
+    EXPECT_EQ(std::tuple(request.protocol, request.type, request.tag), std::tuple(1u, 8u, 1u));
     EXPECT_EQ(listenRequest_->payload.rfind("<?xml", 0), 0u);
     EXPECT_EQ(listenRequest_->message["MessageType"], "Listen");
     daemon_.sendMessage(conn, 1, result(0));
@@ -232,12 +221,9 @@ TEST_F(PTUSBHubTest, BadPacketsFailThePendingReply)
         if (c.closeAfter)
             daemon_.closeConnection(conn);
         ASSERT_TRUE(runUntil([&] { return reports_->started.has_value() && reports_->ends == int(c.ends); }));
-        const auto& error = *reports_->started;
-        ASSERT_TRUE(error);
+        ASSERT_TRUE(*reports_->started);
         if (c.code) {
-            EXPECT_EQ(error->domain, "PTUSBHubError");
-            EXPECT_EQ(error->code, *c.code);
-            EXPECT_EQ(error->description, c.description);
+            EXPECT_EQ(parts(*reports_->started), std::tuple("PTUSBHubError", *c.code, c.description));
         }
         EXPECT_TRUE(!c.ends || endedOnce());
     }
@@ -258,11 +244,9 @@ TEST_F(PTUSBHubTest, HostileNumbersAndTextsAreTakenAsWellAsTheyCanBe)
     daemon_.sendMessage(conn, 42, notUtf8);
     daemon_.sendMessage(conn, 0, start + R"(<string>Attached</string><key>DeviceID</key><real>1e300</real></dict></plist>)");
     ASSERT_TRUE(runUntil([&] { return reports_->started.has_value() && seen_.size() == 1; }));
-    const auto& error = *reports_->started;
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(error->description, "Unspecified error");
-    EXPECT_EQ(hub_->attachedDevices().count(std::numeric_limits<std::int64_t>::max()), 1u);
+    constexpr auto kLargest = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(parts(*reports_->started), std::tuple("PTUSBHubError", kLargest, "Unspecified error"));
+    EXPECT_EQ(hub_->attachedDevices().count(kLargest), 1u);
     EXPECT_EQ(std::ranges::count_if(capture.lines(), [](const std::string& line) { return line.find("Deta\xef\xbf\xbd") != std::string::npos; }), 2);
 }
 
@@ -274,17 +258,16 @@ TEST_F(PTUSBHubTest, ConnectSendsTheSwappedPortAndHandsTheStreamToAChannel)
     auto ends = std::make_shared<int>(0);
     hub_->connectToDevice(9, 6171, [&](std::optional<Error> e, std::shared_ptr<UsbmuxStream> s) { refusal = e; EXPECT_FALSE(s); },
                           [ends](std::optional<Error>) { ++*ends; });
-    int conn = daemon_.accept();
-    const auto connect = daemon_.readPacket(conn);
-    ASSERT_TRUE(connect);
+    std::optional<test::DaemonPacket> connect;
+    const int refused = daemon_.acceptRequest(connect);
+    ASSERT_GE(refused, 0);
     EXPECT_EQ(connect->tag, 1u);
-    EXPECT_EQ(connect->message["MessageType"], "Connect");
-    EXPECT_EQ(connect->message["DeviceID"].get<long long>(), 9);
-    EXPECT_EQ(connect->message["PortNumber"].get<long long>(), 6936);
-    daemon_.sendMessage(conn, 1, result(3));
+    // The port's two bytes exchanged.
+    const PTPlistMessage expected = {{"MessageType", "Connect"}, {"DeviceID", 9}, {"PortNumber", 6936}};
+    EXPECT_EQ(connect->message, expected);
+    daemon_.sendMessage(refused, 1, result(3));
     ASSERT_TRUE(runUntil([&] { return refusal && *ends == 1; }));
-    EXPECT_EQ(refusal->code, 3);
-    EXPECT_EQ(refusal->description, "connection refused");
+    EXPECT_EQ(parts(refusal), std::tuple("PTUSBHubError", 3, "connection refused"));
 
     std::vector<std::pair<std::uint32_t, Bytes>> frames;
     PTChannelDelegate delegate;
@@ -295,8 +278,8 @@ TEST_F(PTUSBHubTest, ConnectSendsTheSwappedPortAndHandsTheStreamToAChannel)
     std::optional<std::optional<Error>> connected;
     channel->connectToPort(6171, hub_, 4, [&](std::optional<Error> e) { connected = e; });
     EXPECT_EQ(channel->description(), "<PTChannel connecting>");
-    conn = daemon_.accept();
-    ASSERT_TRUE(daemon_.readPacket(conn));
+    const int conn = daemon_.acceptRequest(connect);
+    ASSERT_GE(conn, 0);
     Bytes wire = usbmux::encodePacket(1, result(0));
     const Bytes frame = PTProtocol::createFrame(3004, 999, {0xAA, 0xBB});
     wire.insert(wire.end(), frame.begin(), frame.end());

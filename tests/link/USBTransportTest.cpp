@@ -47,9 +47,9 @@ protected:
     {
         if (!loop_.runUntil([&] { return daemon_.incoming(); }, 5s))
             return -1;
-        const int conn = daemon_.accept();
-        const auto listen = daemon_.readPacket(conn);
-        if (!listen || listen->message["MessageType"] != "Listen")
+        std::optional<test::DaemonPacket> listen;
+        const int conn = daemon_.acceptRequest(listen);
+        if (conn < 0 || listen->message["MessageType"] != "Listen")
             return -1;
         daemon_.sendMessage(conn, listen->tag, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
         return conn;
@@ -79,12 +79,11 @@ TEST_F(USBTransportTest, ListensAgainWhenTheDaemonEndsTheListeningConnection)
     attach(second, 5);
 
     ASSERT_TRUE(loop_.runUntil([&] { return daemon_.incoming(); }, 5s));
-    const int device = daemon_.accept();
-    const auto connect = daemon_.readPacket(device);
-    ASSERT_TRUE(connect);
-    EXPECT_EQ(connect->message["MessageType"], "Connect");
-    EXPECT_EQ(connect->message["DeviceID"], 5);
-    EXPECT_EQ(connect->message["PortNumber"], 6936);
+    std::optional<test::DaemonPacket> connect;
+    const int device = daemon_.acceptRequest(connect);
+    ASSERT_GE(device, 0);
+    const PTPlistMessage expected = {{"MessageType", "Connect"}, {"DeviceID", 5}, {"PortNumber", 6936}};
+    EXPECT_EQ(connect->message, expected);
     // The attempt ends before the test does, so nothing of it is left waiting for an answer.
     log::Capture capture;
     daemon_.closeConnection(device);

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "link/PTUSBHub.h"
+#include "support/Listening.h"
+#include "support/ScopedEnv.h"
 
 namespace vd::test {
 
@@ -39,14 +39,6 @@ inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t ty
         for (int shift = 0; shift < 32; shift += 8)
             out.push_back(static_cast<std::uint8_t>(v >> shift));
     return out;
-}
-
-inline sockaddr_un unixAddress(const std::filesystem::path& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    return address;
 }
 
 // Exactly `count` bytes from `fd`, waiting up to five seconds for each piece; false at the end
@@ -95,6 +87,34 @@ inline std::optional<DaemonPacket> readDaemonPacket(int fd)
     return packet;
 }
 
+// A frame of a device stream: big-endian version, type, tag and payload size, then the payload.
+// `size` overrides the payload's own, to announce what never comes.
+inline Bytes frameBytes(std::uint32_t version, std::uint32_t type, std::uint32_t tag, const Bytes& payload,
+                        std::optional<std::uint32_t> size = std::nullopt)
+{
+    Bytes out;
+    for (std::uint32_t v : {version, type, tag, size.value_or(static_cast<std::uint32_t>(payload.size()))})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+struct Frame {
+    std::uint32_t version = 0, type = 0, tag = 0;
+    Bytes payload;
+};
+
+// The next whole frame on `fd`, or nothing at the end of the stream or when none comes.
+inline std::optional<Frame> readFrame(int fd)
+{
+    std::uint8_t head[16];
+    if (!readExactly(fd, head, 16))
+        return std::nullopt;
+    Frame frame{be32(head), be32(head + 4), be32(head + 8), Bytes(be32(head + 12))};
+    return readExactly(fd, frame.payload.data(), frame.payload.size()) ? std::optional(frame) : std::nullopt;
+}
+
 inline bool sendAll(int fd, const Bytes& bytes)
 {
     return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
@@ -104,25 +124,18 @@ inline bool sendAll(int fd, const Bytes& bytes)
 // byte by byte, so a test sees exactly what a client sends.
 class FakeDaemon {
 public:
-    explicit FakeDaemon(const std::filesystem::path& path)
+    explicit FakeDaemon(const std::filesystem::path& path) : address_("USBMUXD_SOCKET_ADDRESS", path.string())
     {
         listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
         const sockaddr_un address = unixAddress(path);
         EXPECT_EQ(::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(::listen(listener_, 8), 0);
-        if (const char* earlier = std::getenv("USBMUXD_SOCKET_ADDRESS"))
-            earlierAddress_ = earlier;
-        ::setenv("USBMUXD_SOCKET_ADDRESS", path.c_str(), 1);
     }
     ~FakeDaemon()
     {
         for (int fd : connections_)
             ::close(fd);
         ::close(listener_);
-        if (earlierAddress_)
-            ::setenv("USBMUXD_SOCKET_ADDRESS", earlierAddress_->c_str(), 1);
-        else
-            ::unsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
     // Whether a client is waiting to be accepted, without waiting.
@@ -141,15 +154,22 @@ public:
         return static_cast<int>(connections_.size()) - 1;
     }
 
+    // Accepts the next client and reads its first packet: the connection's index, or -1.
+    int acceptRequest(std::optional<DaemonPacket>& request)
+    {
+        const int conn = accept();
+        request = conn >= 0 ? readPacket(conn) : std::nullopt;
+        return request ? conn : -1;
+    }
     std::optional<DaemonPacket> readPacket(int index) { return readDaemonPacket(connections_[index]); }
     void send(int index, const Bytes& bytes) { sendAll(connections_[index], bytes); }
     void sendMessage(int index, std::uint32_t tag, const std::string& payload) { send(index, usbmux::encodePacket(tag, payload)); }
     void closeConnection(int index) { ::shutdown(connections_[index], SHUT_RDWR); }
 
 private:
+    ScopedEnv address_;
     int listener_ = -1;
     std::vector<int> connections_;
-    std::optional<std::string> earlierAddress_;
 };
 
 } // namespace vd::test

@@ -1,7 +1,6 @@
 #include "RawPeer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 #include <poll.h>
@@ -9,15 +8,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "support/Listening.h"
+
 namespace vd::test {
 
 RawPeer::RawPeer(std::filesystem::path socketPath) : path_(std::move(socketPath))
 {
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    const sockaddr_un address = unixAddress(path_);
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) ||
         ::listen(listener_, 4) != 0)
         throw std::runtime_error("RawPeer cannot listen on " + path_.string());
 }
