@@ -38,6 +38,9 @@ private:
     }
 };
 
+// Registered once for the whole detail test program, whichever of its files include this.
+inline const auto* const detailEnvironment = testing::AddGlobalTestEnvironment(new DetailEnvironment);
+
 // A stand-in editor on the PATH that writes its arguments, one a line, to "<name>.args";
 // removed again when it goes away.
 class FakeEditor {

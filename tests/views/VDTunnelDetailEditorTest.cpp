@@ -13,8 +13,6 @@
 namespace vd {
 namespace {
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new test::DetailEnvironment);
-
 QStringList buttonTitles(const QWidget& view)
 {
     QStringList titles;

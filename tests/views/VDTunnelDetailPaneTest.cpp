@@ -16,8 +16,6 @@
 namespace vd {
 namespace {
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new test::DetailEnvironment);
-
 using test::detailRecord;
 using Pane = VDTunnelDetailViewController;
 
