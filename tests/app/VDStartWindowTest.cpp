@@ -232,13 +232,13 @@ TEST_P(StartWindowPortTest, PortsOutsideTheirRangeAreRefusedInTheWindow)
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, StartWindowPortTest,
-    ::testing::Values(TypedPort{false, "0", nullptr}, TypedPort{false, "6170abc", "remote box.lan:6170 secret"},
-                      TypedPort{false, "65536", nullptr}, TypedPort{true, "abc", nullptr},
-                      TypedPort{true, "0", "usb 0 pw"}, TypedPort{true, "65535", nullptr}));
+    ::testing::Values(TypedPort{false, "0", nullptr}, TypedPort{false, "65536", nullptr},
+                      TypedPort{false, "6170abc", "remote box.lan:6170 secret"},
+                      TypedPort{true, "abc", nullptr}, TypedPort{true, "0", "usb 0 pw"},
+                      TypedPort{true, "65535", nullptr}));
 
-TEST_F(ProfilesTest, SavingStoresTheProfileOwnerOnlyUnderANewNonEmptyName)
+TEST_F(StartWindowTest, SavingStoresTheProfileOwnerOnlyUnderANewNonEmptyName)
 {
-    openWindow();
     fillRemote("lab.example", "7000", "pa ss");
     click("remoteSaveButton");
     ASSERT_NE(sheet(), nullptr);

@@ -25,8 +25,8 @@ struct UDPFields {
 
 std::string textOf(const UDPFields& s)
 {
-    return Json{{"id", s.id},           {"status", s.status},        {"direction", s.direction}, {"fromHost", s.fromHost},
-                {"fromPort", 50000},    {"host", s.host},            {"port", 53},               {"t_time", 1.5}}
+    return Json{{"id", s.id}, {"status", s.status}, {"direction", s.direction}, {"fromHost", s.fromHost},
+                {"fromPort", 50000}, {"host", s.host}, {"port", 53}, {"t_time", 1.5}}
         .dump();
 }
 
@@ -41,7 +41,8 @@ TEST(UDPTableModelTest, StatusImagesAndTheAddressColumnsSortByAddressNotByShownT
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     const auto image = [&](int row) { return model.data(model.index(row, col::kStatus), Qt::DecorationRole).value<QPixmap>().toImage(); };
     model.setRows({record({.id = 1, .status = 2, .direction = 1}), record({.id = 2, .status = 0}),
-                   record({.id = 3, .status = 1}), record({.id = 4, .status = 2}), record({.id = 5, .status = 7})});
+                   record({.id = 3, .status = 1}), record({.id = 4, .status = 2}),
+                   record({.id = 5, .status = 7})});
     // Received wins over a failed status.
     const QImage complete = VDStatusImages::named("complete").toImage();
     EXPECT_EQ((QList<QImage>{image(0), image(1), image(2), image(3), image(4)}),
