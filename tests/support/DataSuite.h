@@ -3,26 +3,19 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/Bytes.h"
 #include "platform/MainLoop.h"
 
-// What the data suites share: real files in a test's temporary folder, as the data stores leave
-// them; bytes no shortcut could guess; texts compared as one list; completions awaited on the
-// main loop.
+// What the data suites share: the files the data stores leave in a test's temporary folder;
+// bytes no shortcut could guess; texts compared as one list; completions awaited on the main
+// loop.
 namespace vd::test {
-
-inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
-{
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // The names in `folder`, sorted, so a stray or missing file shows in one comparison.
 inline std::vector<std::string> entriesOf(const std::filesystem::path& folder)
