@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
@@ -36,6 +37,7 @@ namespace {
 // All main windows share one remembered frame.
 constexpr const char* kFrameName = "VantorDabashboardMainWindow";
 constexpr QSize kFirstSize(960, 640);
+constexpr QSize kLeastSize(500, 400);
 // How far a window opened beside another is moved from it, so both title bars show.
 constexpr QPoint kCascade(32, 32);
 
@@ -82,7 +84,7 @@ void VDMainWindowsController::loadWindow()
     VD_ASSERT_ON_GUI_THREAD(this);
     auto* window = new QMainWindow;
     window->setWindowTitle("Vantor Dashboard");
-    window->setMinimumSize(500, 400);
+    window->setMinimumSize(kLeastSize);
     stack_ = new QStackedWidget(window);
     window->setCentralWidget(stack_);
     setWindow(window);
@@ -120,6 +122,15 @@ void VDMainWindowsController::loadWindow()
     filterObservation_ = NotificationCenter::defaultCenter()->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) {
         runOnGuiThread(this, [this] { checkFilterSearchTextfield(); });
     });
+}
+
+bool VDMainWindowsController::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window's least size grows where its content needs more (an open detail pane in a low
+    // window), so nothing in it is cut off.
+    if (watched == window() && event->type() == QEvent::LayoutRequest && window()->layout())
+        window()->setMinimumSize(kLeastSize.expandedTo(window()->layout()->minimumSize()));
+    return VDWindowController::eventFilter(watched, event);
 }
 
 void VDMainWindowsController::installToolbar()

@@ -74,6 +74,9 @@ signals:
     // service but for the password. The window closes right after.
     void connectWindowRequested(vd::ConnectionKind kind, const QString& host, qint64 port);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void bindProcesser(ConnectionKind kind);
     const std::shared_ptr<VDDataProcesser>& processer() const { return processer_; }

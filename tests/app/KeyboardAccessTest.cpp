@@ -273,13 +273,32 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
 
         // The sidebar gives way first.
         auto* split = window_->shownSection()->findChild<QSplitter*>();
-        window->resize(window->minimumSize());
-        ASSERT_TRUE(waitFor([&] { return window->size() == QSize(500, 400); })) << window->size().width();
+        // At least 500 x 400, more only where the content needs it.
+        window->resize(500, 400);
+        ASSERT_TRUE(waitFor([&] { return window->size() == window->minimumSize(); })) << window->size().width();
+        EXPECT_TRUE(window->size().boundedTo(QSize(560, 400)) == window->size()) << window->size().width();
         const QRect shown(table->mapTo(window, QPoint()), table->size());
         EXPECT_TRUE(window->rect().contains(shown)) << "the table, its scroll bars with it, leaves the window";
         EXPECT_TRUE(!split || waitFor([&] { return split->sizes().front() == 0; }));
         window->resize(1000, 700);
     }
+
+    // An open detail pane keeps its least height: the window keeps room for it rather than cut it.
+    window_->selectControl(VDMainWindowsController::ActiveConnections);
+    VDRecordTableView* active = shownTable();
+    ASSERT_TRUE(waitFor([&] { return active->model()->rowCount() > 0; }));
+    active->selectRow(0);
+    QWidget* pane = nullptr;
+    for (auto* child : window_->shownSection()->findChildren<QWidget*>()) {
+        if (child->accessibleName() == "Details")
+            pane = child;
+    }
+    ASSERT_NE(pane, nullptr);
+    ASSERT_TRUE(waitFor([&] { return pane->isVisible(); }));
+    window->resize(window->minimumSize());
+    QTest::qWait(50);
+    EXPECT_TRUE(window->rect().contains(QRect(pane->mapTo(window, QPoint()), pane->size())))
+        << "the detail pane is cut at " << window->height();
 
     // The method column ("SOCKS5", "HTTPS") grows to its rows in sight, the first time they come.
     window_->selectControl(VDMainWindowsController::ActiveConnections);
