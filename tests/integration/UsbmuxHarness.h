@@ -37,9 +37,6 @@ public:
         guard_.reset();
         thread_.join();
     }
-    UsbmuxHarness(const UsbmuxHarness&) = delete;
-    UsbmuxHarness& operator=(const UsbmuxHarness&) = delete;
-
     sim::UsbmuxSimulator simulator;
 
 private:

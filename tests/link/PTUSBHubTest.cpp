@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/read.hpp>
 #include <gtest/gtest.h>
 
 #include "link/PTChannel.h"
@@ -291,6 +290,7 @@ TEST_F(PTUSBHubTest, ConnectSendsTheSwappedPortAndHandsTheStreamToAChannel)
     channel->close();
 }
 
+// Writing on an open stream is the frame channel's own test.
 TEST(UsbmuxStreamTest, DaemonAddressMayBeHostAndPort)
 {
     MainLoop loop;
@@ -299,13 +299,7 @@ TEST(UsbmuxStreamTest, DaemonAddressMayBeHostAndPort)
     std::optional<Error> error;
     auto stream = UsbmuxStream::open(MainQueue::shared(), nullptr, error);
     ASSERT_TRUE(stream) << logText(error);
-    auto peer = listener.accept();
-    std::optional<std::optional<Error>> written;
-    stream->write({1, 2, 3}, [&](std::optional<Error> e) { written = e; });
-    ASSERT_TRUE(loop.runUntil([&] { return written.has_value(); }, 5s));
-    std::uint8_t got[3] = {};
-    EXPECT_EQ(asio::read(peer, asio::buffer(got)), 3u);
-    EXPECT_EQ(got[2], 3);
+    EXPECT_TRUE(listener.accept().is_open());
     stream->close();
     stream.reset();
     loop.drain();
