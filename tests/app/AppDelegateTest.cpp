@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +18,7 @@
 #include "app/WindowId.h"
 #include "data/VDDataManager.h"
 #include "support/FakeUsbDaemon.h"
+#include "support/Listening.h"
 #include "support/WidgetProbe.h"
 
 namespace vd::test {
@@ -243,11 +243,8 @@ TEST_F(SingleInstanceTest, ASocketLeftByACrashedRunIsTakenOver)
     // Bound but never listening: what a killed instance leaves behind.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = name_.toUtf8();
-    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const sockaddr_un address = unixAddress(name_.toStdString());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
 
     SingleInstance instance(name_);
