@@ -10,6 +10,7 @@
 #include <QSplitter>
 
 #include "ShellFixture.h"
+#include "support/WidgetProbe.h"
 #include "app/AppSettings.h"
 #include "app/VDAboutWindowController.h"
 #include "app/VDFilterField.h"
@@ -21,6 +22,7 @@
 #include "views/VDSegmentedControl.h"
 #include "views/VDSidebarYield.h"
 #include "views/VDTunnelColumns.h"
+#include "views/VDTunnelDetailViewController.h"
 #include "views/VDUserDefaults.h"
 
 namespace vd::test {
@@ -94,12 +96,8 @@ protected:
     QAction* viewMenuItem(const QString& text) const
     {
         for (QAction* item : window_->window()->findChild<QMenuBar*>()->actions()) {
-            if (item->text() != "&View")
-                continue;
-            for (QAction* action : item->menu()->actions()) {
-                if (action->text() == text)
-                    return action;
-            }
+            if (item->text() == "&View")
+                return menuItem(*item->menu(), text);
         }
         return nullptr;
     }
@@ -288,11 +286,7 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
     VDRecordTableView* active = shownTable();
     ASSERT_TRUE(waitFor([&] { return active->model()->rowCount() > 0; }));
     active->selectRow(0);
-    QWidget* pane = nullptr;
-    for (auto* child : window_->shownSection()->findChildren<QWidget*>()) {
-        if (child->accessibleName() == "Details")
-            pane = child;
-    }
+    auto* pane = window_->shownSection()->findChild<VDTunnelDetailViewController*>();
     ASSERT_NE(pane, nullptr);
     ASSERT_TRUE(waitFor([&] { return pane->isVisible(); }));
     window->resize(window->minimumSize());
@@ -370,9 +364,7 @@ TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
     emit header->customContextMenuRequested(QPoint(10, 5));
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
-    QStringList titles;
-    for (QAction* item : menu->actions())
-        titles << item->text();
+    const QStringList titles = menuTexts(*menu);
     EXPECT_EQ(titles, QStringList({"Status", "ID", "Date", "Client", "Status", "Policy", "Upload", "Download", "Duration",
                                    "Method", "Server"}));
     menu->close();
@@ -403,15 +395,8 @@ TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
 TEST_F(WindowLayoutTest, ADarkPaletteLeavesNoLightPatchInTheWindow)
 {
     const QPalette light = QApplication::palette();
-    QPalette dark = light;
-    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(0x2b, 0x2b, 0x2b)}, {QPalette::Base, QColor(0x1e, 0x1e, 0x1e)},
-                                {QPalette::AlternateBase, QColor(0x26, 0x26, 0x26)}, {QPalette::Button, QColor(0x35, 0x35, 0x35)},
-                                {QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0)}, {QPalette::Text, QColor(0xe0, 0xe0, 0xe0)},
-                                {QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0)}, {QPalette::Mid, QColor(0x50, 0x50, 0x50)},
-                                {QPalette::Midlight, QColor(0x40, 0x40, 0x40)},
-                                {QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a)}})
-        dark.setColor(role, colour);
-    QApplication::setPalette(dark);
+    // Every role derived from a dark button and window colour: light text on near-black ground.
+    QApplication::setPalette(QPalette(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b)));
     delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
     VDMainWindowsController& shown = *delegate_.windowControllers().front();
     ASSERT_TRUE(waitFor([&] { return connected(shown); }));
