@@ -11,6 +11,7 @@
 #include "data/VDTunnelInfo.h"
 #include "link/QNComPacket.h"
 #include "link/ServiceContract.h"
+#include "support/IdsOf.h"
 
 namespace vd::test {
 
@@ -88,16 +89,6 @@ inline QNComPacket report(contract::Command cmd, const std::vector<TunnelFields>
     for (const auto& fields : records)
         texts.push_back(tunnelText(fields));
     return servicePacket(cmd, QNComPacket::Dictionary{{"tunnels", texts}});
-}
-
-// The ids of a list of tunnel or UDP records, in its order.
-template <typename List>
-std::vector<std::int64_t> idsOf(const List& list)
-{
-    std::vector<std::int64_t> ids;
-    for (const auto& t : list)
-        ids.push_back(t->id_());
-    return ids;
 }
 
 } // namespace vd::test

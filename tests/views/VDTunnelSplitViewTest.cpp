@@ -95,11 +95,6 @@ TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowThe
     const auto flag = [](bool on) { return on ? std::string("true") : std::string("false"); };
     EXPECT_EQ(switchCommands(), std::vector<std::string>({"10:" + flag(!recording), "11:" + flag(!mitm)}));
 
-    // Clicking back: the switch goes the other way.
-    QTest::mouseClick(strip->trafficButton(), Qt::LeftButton);
-    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(recording));
-    ASSERT_TRUE(waitFor([&] { return processer->recorderEnabled() == recording; }));
-
     // With the link down the command goes nowhere: the button shows the asked-for state only
     // until the strip is shown again, then what the processor knows.
     processer->disconnect();
@@ -108,7 +103,7 @@ TEST_F(TunnelSplitViewTest, StripsHoldTheirButtonsInOrderAndTheSwitchesFollowThe
     EXPECT_EQ(strip->mitmButton()->text(), mitmTitle(mitm));
     showAgain(section);
     EXPECT_EQ(strip->mitmButton()->text(), mitmTitle(!mitm));
-    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(recording));
+    EXPECT_EQ(strip->trafficButton()->text(), trafficTitle(!recording));
     EXPECT_EQ(switchCommands().size(), sent);
 
     // Asked for again with the link down, the title holds the asked-for state until the service,
