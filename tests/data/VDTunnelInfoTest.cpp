@@ -109,10 +109,9 @@ TEST(VDTunnelInfo, StatusFollowsTheTimelineThenTheCloseReason)
     }
 }
 
-TEST(VDTunnelInfo, MethodCodeAndDuration)
+TEST(VDTunnelInfo, CodeAndDuration)
 {
-    EXPECT_EQ(textsOf(tunnel(Json{{"type", 0}})->method(), tunnel(Json{{"type", 2}})->method(), tunnel(Json{{"type", 6}})->method()),
-              (Texts{"UNKNOWN", "HTTPS", "UNKNOWN"}));
+    // The methods' names, unknown types included, are the table model's method sort case.
     // The code of the inner request wins over the outer; no code, or a TCP tunnel, has none.
     const std::pair<Json, std::int64_t> codes[] = {{Json{{"type", 4}, {"responseCode", "200"}}, -1},
                                                    {Json{{"type", 2}, {"responseCode", "200"}, {"SSLResponseCode", "404"}}, 404},

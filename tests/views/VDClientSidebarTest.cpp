@@ -15,7 +15,6 @@ namespace vd::test {
 namespace {
 
 using contract::Command;
-using test::menuTexts;
 
 // The program's caches in a folder of its own, and a session bus that cannot be reached, so a
 // reveal falls back to opening the folder and nothing reaches the desktop of whoever runs this.
@@ -28,8 +27,6 @@ public:
     }
 };
 const auto* const environment = testing::AddGlobalTestEnvironment(new SidebarEnvironment);
-
-using test::PostCounter;
 
 class ClientSidebarTest : public SectionFixture {
 protected:
