@@ -22,7 +22,6 @@
 #include "support/FakeUsbDaemon.h"
 #include "support/LoopbackListener.h"
 #include "support/ScopedEnv.h"
-#include "support/TempDir.h"
 
 namespace vd {
 namespace {
@@ -50,8 +49,6 @@ std::optional<PTPlistMessage> parse(const std::string& text, std::optional<Error
     error.reset();
     return usbmux::parsePlist(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), error);
 }
-
-std::string result(int number) { return usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", number}}); }
 
 // An error as one comparable value.
 std::tuple<std::string, long long, std::string> parts(const std::optional<Error>& error)
@@ -123,7 +120,7 @@ struct ListenReports {
     int ends = 0;
 };
 
-class PTUSBHubTest : public ::testing::Test {
+class PTUSBHubTest : public test::FakeDaemonTest {
 protected:
     // Starts `hub` listening and plays the daemon until its "Listen" request has come.
     int listen(PTUSBHub& hub)
@@ -133,13 +130,9 @@ protected:
                           [r = reports_](std::optional<Error>) { ++r->ends; });
         return daemon_.acceptRequest(listenRequest_);
     }
-    bool runUntil(const std::function<bool()>& done) { return loop_.runUntil(done, 5s); }
     // A second end would follow at once; a short wait is enough to see none.
-    bool endedOnce() { return reports_->ends == 1 && !loop_.runUntil([&] { return reports_->ends > 1; }, 20ms); }
+    bool endedOnce() { return reports_->ends == 1 && !runUntil([&] { return reports_->ends > 1; }, 20ms); }
 
-    MainLoop loop_;
-    test::TempDir dir_;
-    test::FakeDaemon daemon_{dir_ / "mux"};
     std::shared_ptr<NotificationCenter> center_ = NotificationCenter::create();
     std::shared_ptr<PTUSBHub> hub_ = PTUSBHub::create(center_);
     std::vector<Notification> seen_;
@@ -158,7 +151,7 @@ TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
     EXPECT_EQ(std::tuple(request.protocol, request.type, request.tag), std::tuple(1u, 8u, 1u));
     EXPECT_EQ(listenRequest_->payload.rfind("<?xml", 0), 0u);
     EXPECT_EQ(listenRequest_->message["MessageType"], "Listen");
-    daemon_.sendMessage(conn, 1, result(0));
+    daemon_.sendMessage(conn, 1, test::resultPlist(0));
     ASSERT_TRUE(runUntil([&] { return reports_->started.has_value(); }));
     EXPECT_FALSE(*reports_->started);
 
@@ -169,8 +162,8 @@ TEST_F(PTUSBHubTest, ListenSendsTagOneAndPostsAttachAndDetach)
 
     daemon_.sendMessage(conn, 0, binaryPlist({{"MessageType", "Attached"}, {"DeviceID", 5}, {"Properties", {{"ConnectionType", "USB"}}}}));
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Paired"}, {"DeviceID", 5}}));
-    daemon_.sendMessage(conn, 42, result(0));
-    daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", 6}, {"Properties", PTPlistMessage::object()}}));
+    daemon_.sendMessage(conn, 42, test::resultPlist(0));
+    attach(conn, 6);
     daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Detached"}, {"DeviceID", 5}}));
     ASSERT_TRUE(runUntil([&] { return seen_.size() == 3; }));
     EXPECT_EQ(seen_[0].name, kPTUSBDeviceDidAttachNotification);
@@ -264,7 +257,7 @@ TEST_F(PTUSBHubTest, ConnectSendsTheSwappedPortAndHandsTheStreamToAChannel)
     // The port's two bytes exchanged.
     const PTPlistMessage expected = {{"MessageType", "Connect"}, {"DeviceID", 9}, {"PortNumber", 6936}};
     EXPECT_EQ(connect->message, expected);
-    daemon_.sendMessage(refused, 1, result(3));
+    daemon_.sendMessage(refused, 1, test::resultPlist(3));
     ASSERT_TRUE(runUntil([&] { return refusal && *ends == 1; }));
     EXPECT_EQ(parts(refusal), std::tuple("PTUSBHubError", 3, "connection refused"));
 
@@ -279,7 +272,7 @@ TEST_F(PTUSBHubTest, ConnectSendsTheSwappedPortAndHandsTheStreamToAChannel)
     EXPECT_EQ(channel->description(), "<PTChannel connecting>");
     const int conn = daemon_.acceptRequest(connect);
     ASSERT_GE(conn, 0);
-    Bytes wire = usbmux::encodePacket(1, result(0));
+    Bytes wire = usbmux::encodePacket(1, test::resultPlist(0));
     const Bytes frame = PTProtocol::createFrame(3004, 999, {0xAA, 0xBB});
     wire.insert(wire.end(), frame.begin(), frame.end());
     daemon_.send(conn, wire);

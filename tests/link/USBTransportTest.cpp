@@ -7,9 +7,7 @@
 
 #include "link/USBTransport.h"
 #include "platform/Log.h"
-#include "platform/MainLoop.h"
 #include "support/FakeUsbDaemon.h"
-#include "support/TempDir.h"
 
 namespace vd {
 namespace {
@@ -34,7 +32,7 @@ public:
 };
 
 // A USB transport against a daemon played byte by byte; the device port 6171 goes out as 6936.
-class USBTransportTest : public ::testing::Test {
+class USBTransportTest : public test::FakeDaemonTest {
 protected:
     void TearDown() override
     {
@@ -45,23 +43,16 @@ protected:
     // Accepts the next daemon connection, which must bring "Listen", and answers it with success.
     int answerListen()
     {
-        if (!loop_.runUntil([&] { return daemon_.incoming(); }, 5s))
+        if (!runUntil([&] { return daemon_.incoming(); }))
             return -1;
         std::optional<test::DaemonPacket> listen;
         const int conn = daemon_.acceptRequest(listen);
         if (conn < 0 || listen->message["MessageType"] != "Listen")
             return -1;
-        daemon_.sendMessage(conn, listen->tag, usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", 0}}));
+        daemon_.sendMessage(conn, listen->tag, test::resultPlist(0));
         return conn;
     }
-    void attach(int conn, long long deviceID)
-    {
-        daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", deviceID}, {"Properties", PTPlistMessage::object()}}));
-    }
 
-    MainLoop loop_;
-    test::TempDir dir_;
-    test::FakeDaemon daemon_{dir_ / "mux"};
     std::shared_ptr<CountingOwner> owner_ = std::make_shared<CountingOwner>();
     std::shared_ptr<USBTransport> transport_ = USBTransport::create(owner_, nullptr);
 };
@@ -78,7 +69,7 @@ TEST_F(USBTransportTest, ListensAgainWhenTheDaemonEndsTheListeningConnection)
     ASSERT_GE(second, 0) << "no second Listen";
     attach(second, 5);
 
-    ASSERT_TRUE(loop_.runUntil([&] { return daemon_.incoming(); }, 5s));
+    ASSERT_TRUE(runUntil([&] { return daemon_.incoming(); }));
     std::optional<test::DaemonPacket> connect;
     const int device = daemon_.acceptRequest(connect);
     ASSERT_GE(device, 0);
@@ -87,9 +78,9 @@ TEST_F(USBTransportTest, ListensAgainWhenTheDaemonEndsTheListeningConnection)
     // The attempt ends before the test does, so nothing of it is left waiting for an answer.
     log::Capture capture;
     daemon_.closeConnection(device);
-    EXPECT_TRUE(loop_.runUntil([&] {
+    EXPECT_TRUE(runUntil([&] {
         return std::ranges::any_of(capture.lines(), [](const std::string& line) { return line.starts_with("Failed to connect to device #5: "); });
-    }, 5s));
+    }));
 }
 
 // The news of an attach goes through the main queue: a stop that comes between its arrival and
@@ -107,10 +98,10 @@ TEST_F(USBTransportTest, AnAttachThatArrivesAfterTheStopIsIgnored)
             stopped = true;
         });
     attach(conn, 5);
-    ASSERT_TRUE(loop_.runUntil([&] { return stopped; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return stopped; }));
     attach(conn, 6);
     // A connect would follow the attach within a few hops of the queues; nothing can be awaited.
-    EXPECT_FALSE(loop_.runUntil([&] { return daemon_.incoming(); }, 200ms));
+    EXPECT_FALSE(runUntil([&] { return daemon_.incoming(); }, 200ms));
     EXPECT_EQ(owner_->reports, 0);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,8 +16,10 @@
 #include <gtest/gtest.h>
 
 #include "link/PTUSBHub.h"
+#include "platform/MainLoop.h"
 #include "support/Listening.h"
 #include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace vd::test {
 
@@ -170,6 +174,29 @@ private:
     ScopedEnv address_;
     int listener_ = -1;
     std::vector<int> connections_;
+};
+
+inline std::string resultPlist(int number)
+{
+    return usbmux::toXmlPlist({{"MessageType", "Result"}, {"Number", number}});
+}
+
+// A client on this test's main loop, against a daemon played in the test's temporary folder.
+class FakeDaemonTest : public ::testing::Test {
+protected:
+    bool runUntil(const std::function<bool()>& met, std::chrono::milliseconds limit = std::chrono::seconds(5))
+    {
+        return loop_.runUntil(met, limit);
+    }
+    void attach(int conn, long long deviceID, PTPlistMessage properties = PTPlistMessage::object())
+    {
+        daemon_.sendMessage(conn, 0, usbmux::toXmlPlist({{"MessageType", "Attached"}, {"DeviceID", deviceID},
+                                                          {"Properties", std::move(properties)}}));
+    }
+
+    MainLoop loop_;
+    TempDir dir_;
+    FakeDaemon daemon_{dir_ / "mux"};
 };
 
 } // namespace vd::test
