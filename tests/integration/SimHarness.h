@@ -3,11 +3,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <nlohmann/json.hpp>
@@ -21,23 +24,50 @@ namespace vd::test {
 
 using namespace std::chrono_literals;
 
+// A simulator on a thread of its own, as a service is a process of its own.
+class SimulatorThread {
+protected:
+    // The simulator starts before its thread runs, so a failure is the test's own exception.
+    template <typename Simulator>
+    void start(Simulator& simulator)
+    {
+        if (const auto error = simulator.start())
+            throw std::runtime_error(*error);
+        thread_ = std::thread([this] { context_.run(); });
+    }
+    // `stop` runs on the thread; `drain` waits for it and for what it leaves pending, otherwise the
+    // thread ends at once and what is pending is dropped.
+    void end(const std::function<void()>& stop, bool drain)
+    {
+        std::promise<void> stopped;
+        asio::post(context_, [&] {
+            stop();
+            stopped.set_value();
+        });
+        if (drain)
+            stopped.get_future().wait();
+        guard_.reset();
+        if (!drain)
+            context_.stop();
+        thread_.join();
+    }
+
+    asio::io_context context_;
+
+private:
+    asio::executor_work_guard<asio::io_context::executor_type> guard_ = asio::make_work_guard(context_);
+    std::thread thread_;
+};
+
 // The service simulator running on its own thread, with its log lines kept for the test.
-class SimHarness {
+class SimHarness : SimulatorThread {
 public:
     explicit SimHarness(sim::SimulatorOptions options)
         : simulator_(context_, std::move(options), [this](const std::string& line) { record(line); })
     {
-        if (const auto error = simulator_.start())
-            throw std::runtime_error(*error);
-        thread_ = std::thread([this] { context_.run(); });
+        start(simulator_);
     }
-    ~SimHarness()
-    {
-        asio::post(context_, [this] { simulator_.stop(); });
-        guard_.reset();
-        context_.stop();
-        thread_.join();
-    }
+    ~SimHarness() { end([this] { simulator_.stop(); }, false); }
 
     std::uint16_t tcpPort() const { return simulator_.tcpPort(); }
     void closeAllConnections()
@@ -75,10 +105,7 @@ private:
         changed_.notify_all();
     }
 
-    asio::io_context context_;
-    asio::executor_work_guard<asio::io_context::executor_type> guard_ = asio::make_work_guard(context_);
     sim::ServiceSimulator simulator_;
-    std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<nlohmann::json> lines_;
