@@ -113,8 +113,12 @@ protected:
 
     Outcome runLocal(std::vector<std::string> arguments, const test::EnvironmentChanges& env = {}) const
     {
+        return run(dir, local(std::move(arguments)), env);
+    }
+    std::vector<std::string> local(std::vector<std::string> arguments) const
+    {
         arguments.insert(arguments.begin(), {"--socket", socket.string()});
-        return run(dir, std::move(arguments), env);
+        return arguments;
     }
     std::vector<std::string> tcp(std::vector<std::string> arguments) const
     {
@@ -190,59 +194,18 @@ TEST_F(VantorctlTest, TunnelListsShowWhatTheServiceHolds)
     EXPECT_EQ(none.lines().size(), 1u) << "the header alone\n" << none;
 }
 
+// Each run prints what the service confirmed, as a line or as JSON, and the service shows it
+// done; each failure ends with its code and one line on stderr naming the cause. Bad arguments
+// end with 2 before any connection is tried: HOME leads to no service, so trying would end with 3.
 // Bodies go byte for byte to a file or stdout, never as binary onto a terminal, and the dump and
 // icon stores vantorctl needs stay in a private folder under TMPDIR that goes on exit.
-TEST_F(VantorctlTest, BodiesAreWrittenByteForByteAndLeaveNoFilesBehind)
+TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingTheCause)
 {
     const auto home = dir / "home", caches = dir / "caches", temporary = dir / "tmp";
     for (const auto& folder : {home, caches, temporary})
         std::filesystem::create_directory(folder);
-    const test::EnvironmentChanges env{{"HOME", home.string()}, {"XDG_CACHE_HOME", caches.string()},
-                                       {"TMPDIR", temporary.string()}};
-    const auto recent = runLocal({"recent", "--count", "200", "--json"}, env).records();
-    const auto withBody = [&](const char* part, bool binary = false) {
-        const auto found = std::ranges::find_if(recent, [&](const json& r) {
-            return r.at(part) == true && (!binary || body(r.at("id"), false).find('\0') != std::string::npos);
-        });
-        EXPECT_NE(found, recent.end()) << "no recent tunnel has such a " << part;
-        return found == recent.end() ? std::string("-1") : std::to_string(found->at("id").get<std::int64_t>());
-    };
-    const auto requestId = withBody("has_request_body");
-    const auto file = dir / "request.bin";
-    const auto toFile = runLocal({"body", "request", requestId, "-o", file.string()}, env);
-    ASSERT_EQ(toFile.code, 0) << toFile;
-    const std::string request = body(std::stoll(requestId), true);
-    ASSERT_FALSE(request.empty());
-    EXPECT_EQ(test::readFile(file), request);
-    EXPECT_NE(toFile.out.find(std::to_string(request.size()) + " bytes"), std::string::npos) << toFile;
-
-    const auto responseId = withBody("has_response_body");
-    const auto toStdout = runLocal({"body", "response", responseId}, env);
-    ASSERT_EQ(toStdout.code, 0) << toStdout;
-    EXPECT_EQ(toStdout.out, body(std::stoll(responseId), false));
-    EXPECT_TRUE(toStdout.err.empty()) << toStdout;
-    const auto asJson = runLocal({"--json", "body", "response", responseId, "-o", (dir / "r.bin").string()}, env);
-    const json told{{"id", std::stoll(responseId)}, {"part", "response"}, {"bytes", toStdout.out.size()},
-                    {"file", (dir / "r.bin").string()}};
-    EXPECT_EQ(asJson.records(), std::vector<json>{told}) << asJson;
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    const auto binary = withBody("has_response_body", true);
-    const auto onTerminal = finish(*start(dir, {"--socket", socket.string(), "body", "response", binary}, env,
-                                          std::filesystem::path(ptsname(master))));
-    close(master);
-    EXPECT_EQ(onTerminal.code, 1) << onTerminal;
-    expectOneLineError(onTerminal, "-o FILE");
-    for (const auto& folder : {home, caches, temporary})
-        EXPECT_TRUE(std::filesystem::is_empty(folder)) << folder;
-}
-
-// Each run prints what the service confirmed, as a line or as JSON, and the service shows it
-// done; each failure ends with its code and one line on stderr naming the cause. Bad arguments
-// end with 2 before any connection is tried: HOME leads to no service, so trying would end with 3.
-TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingTheCause)
-{
+    const test::EnvironmentChanges tidy{{"HOME", home.string()}, {"XDG_CACHE_HOME", caches.string()},
+                                        {"TMPDIR", temporary.string()}};
     const auto tunnels = ids(direct.tunnels(7), true);
     ASSERT_GE(tunnels.size(), 2u);
     const auto dns = runLocal({"dns", "--json"}).records();
@@ -264,6 +227,19 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
     }
     EXPECT_EQ(listed, inTable);
     ASSERT_GE(cached.size(), 2u);
+    const auto recent = runLocal({"recent", "--count", "200", "--json"}, tidy).records();
+    const auto withBody = [&](const char* part, bool binary = false) {
+        const auto found = std::ranges::find_if(recent, [&](const json& r) {
+            return r.at(part) == true && (!binary || body(r.at("id"), false).find('\0') != std::string::npos);
+        });
+        EXPECT_NE(found, recent.end()) << "no recent tunnel has such a " << part;
+        return found == recent.end() ? std::string("-1") : std::to_string(found->at("id").get<std::int64_t>());
+    };
+    const auto requestId = withBody("has_request_body"), responseId = withBody("has_response_body");
+    const std::string request = body(std::stoll(requestId), true);
+    const std::string response = body(std::stoll(responseId), false);
+    ASSERT_FALSE(request.empty());
+    const auto file = dir / "request.bin", copy = dir / "r.bin";
 
     const std::string first = std::to_string(tunnels.front()), second = std::to_string(tunnels.back());
     const std::string domain = *cached.begin();
@@ -272,24 +248,27 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
     // Accepts the connection (the kernel does, for a listening socket) but never greets.
     test::RawPeer silent(dir / "silent.sock");
     const test::EnvironmentChanges noDaemon{{"USBMUXD_SOCKET_ADDRESS", (dir / "no-daemon").string()}};
-    const auto local = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"--socket", socket.string()});
-        return arguments;
-    };
     struct Run {
         std::vector<std::string> arguments;
         int code;
-        json printed; // on success the line or the JSON object, else what the error line names
+        json printed; // on success the text or the JSON object, else what the error line names
         test::EnvironmentChanges env = {};
     };
     std::vector<Run> runs{
-        {local({"close", first}), 0, "closed tunnel " + first},
+        {local({"close", first}), 0, "closed tunnel " + first + "\n"},
         {local({"--json", "close", second}), 0, {{"closed", tunnels.back()}}},
-        {local({"record", "off"}), 0, "record: off"},
+        {local({"record", "off"}), 0, "record: off\n"},
         {local({"mitm", "off", "--json"}), 0, {{"mitm", false}}},
         {local({"--json", "record", "on"}), 0, {{"record", true}}},
-        {local({"dns-delete", domain}), 0, "deleted the cached DNS entry for " + domain},
+        {local({"dns-delete", domain}), 0, "deleted the cached DNS entry for " + domain + "\n"},
         {local({"dns-purge", "--json"}), 0, {{"cached_before", cached.size() - 1}, {"cached_after", 0}}},
+        {local({"body", "request", requestId, "-o", file.string()}), 0,
+         "wrote " + std::to_string(request.size()) + " bytes of the request body of tunnel " + requestId +
+             " to " + file.string() + "\n"},
+        {local({"body", "response", responseId}), 0, response},
+        {local({"--json", "body", "response", responseId, "-o", copy.string()}), 0,
+         {{"id", std::stoll(responseId)}, {"part", "response"}, {"bytes", response.size()},
+          {"file", copy.string()}}},
         {local({"body", "request", "987654"}), 1, "987654"},
         {local({"close", "987654", "--json"}), 1, "no active tunnel 987654"},
         {local({"dns-delete", "never-resolved.example"}), 1, "never-resolved.example"},
@@ -299,6 +278,9 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
         {{"--socket", silent.path().string(), "--timeout", "0.3", "tunnels"}, 5, "no answer"},
         {tcp({"--password", "guess", "tunnels"}), 4, "Wrong password"},
         {tcp({"dns"}), 4, "Wrong password", {{"VANTOR_PASSWORD", "guess"}}},
+        // Logged in (the failure comes after): the password option wins over the environment.
+        {tcp({"--password", kTcpPassword, "close", "987655"}), 1, "987655", {{"VANTOR_PASSWORD", "stale"}}},
+        {tcp({"dns-delete", "never.example"}), 1, "never.example", {{"VANTOR_PASSWORD", kTcpPassword}}},
         // The ends of both port ranges are ports to try; one past them is a bad argument.
         {{"--host", "127.0.0.1", "--port", "1", "--password", "x", "tunnels"}, 3, "127.0.0.1:1"},
         {{"--host", "127.0.0.1", "--port", "65535", "--password", "x", "tunnels"}, 3, "127.0.0.1:65535"},
@@ -313,20 +295,24 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
              {"--socket", "a.sock", "--host", "example.org", "tunnels"}, {"--timeout", "0", "tunnels"},
              {"--host", "127.0.0.1", "--port", "0", "tunnels"}, {"--usb", "-1", "tunnels"},
              {"--host", "127.0.0.1", "--port", "65536", "tunnels"}, {"--usb", "65535", "tunnels"}})
-        runs.push_back({arguments, 2, "vantorctl: ", {{"HOME", dir.path().string()}}});
-    for (const auto& [arguments, code, printed, env] : runs) {
+        runs.push_back({arguments, 2, "vantorctl: "});
+    for (auto [arguments, code, printed, env] : runs) {
         SCOPED_TRACE(testing::PrintToString(arguments));
+        auto base = tidy;
+        env.merge(base);
         const auto outcome = run(dir, arguments, env);
         EXPECT_EQ(outcome.code, code) << outcome;
         if (code != 0) {
             EXPECT_TRUE(outcome.out.empty()) << outcome;
             expectOneLineError(outcome, printed.get<std::string>());
-        } else if (printed.is_string()) {
-            EXPECT_EQ(outcome.out, printed.get<std::string>() + "\n");
         } else {
-            EXPECT_EQ(json::parse(outcome.out, nullptr, false), printed) << outcome;
+            EXPECT_TRUE(outcome.err.empty()) << outcome;
+            const auto out =
+                printed.is_string() ? json(outcome.out) : json::parse(outcome.out, nullptr, false);
+            EXPECT_EQ(out, printed);
         }
     }
+    EXPECT_EQ(test::readFile(file), request);
     EXPECT_EQ(ids(direct.tunnels(7)).size(), tunnels.size() - 2);
     EXPECT_EQ(received(18), 2u) << "an unknown tunnel is not sent for closing";
     EXPECT_EQ(direct.data(1)["record_traffic"], true);
@@ -336,6 +322,17 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
     EXPECT_EQ(std::ranges::count(after, json("Dynamic"), [](const json& entry) { return entry["type"]; }), 0);
     EXPECT_EQ(after.size(), dns.size() - cached.size()) << "configured and system entries stay";
 
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const auto binary = withBody("has_response_body", true);
+    const auto onTerminal = finish(*start(dir, local({"body", "response", binary}), tidy,
+                                          std::filesystem::path(ptsname(master))));
+    close(master);
+    EXPECT_EQ(onTerminal.code, 1) << onTerminal;
+    expectOneLineError(onTerminal, "-o FILE");
+    for (const auto& folder : {home, caches, temporary})
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << folder;
+
     const auto help = run(dir, {"--help"});
     EXPECT_EQ(help.code, 0) << help;
     for (const char* text : {"Exit codes", "VANTOR_PASSWORD", "tunnels", "recent", "dns-delete", "body"})
@@ -343,14 +340,9 @@ TEST_F(VantorctlTest, EachRunPrintsWhatItDidOrEndsWithItsCodeAndOneLineNamingThe
     EXPECT_NE(run(dir, {"body", "--help"}).out.find("--output"), std::string::npos);
 }
 
-// Over TCP the password option wins over the environment; over USB the run waits for the device.
-TEST_F(VantorctlTest, TcpAndUsbLogIn)
+// Over USB the run waits for the device.
+TEST_F(VantorctlTest, UsbLogInWaitsForTheDevice)
 {
-    const test::EnvironmentChanges stale{{"VANTOR_PASSWORD", "stale"}};
-    const auto byOption = run(dir, tcp({"--password", kTcpPassword, "tunnels", "--json"}), stale);
-    EXPECT_EQ(ids(byOption.records()), ids(direct.tunnels(7), true)) << byOption;
-    EXPECT_EQ(run(dir, tcp({"tunnels"}), {{"VANTOR_PASSWORD", kTcpPassword}}).code, 0);
-
     test::UsbmuxHarness mux(dir / "usbmuxd");
     mux.simulator.forwardPort(3, 6171, socket);
     const test::EnvironmentChanges env{{"USBMUXD_SOCKET_ADDRESS", (dir / "usbmuxd").string()}};
@@ -403,8 +395,7 @@ TEST_F(VantorctlLiveTest, WatchRedrawsUntilItsCountAnInterruptOrTheServiceGoes)
     std::filesystem::create_directory(temporary);
     for (const bool interrupted : {true, false}) {
         SCOPED_TRACE(interrupted ? "interrupted" : "service gone");
-        const auto watch = start(dir, {"--socket", socket.string(), "watch", "--interval", "0.05"},
-                                 {{"TMPDIR", temporary.string()}});
+        const auto watch = start(dir, local({"watch", "--interval", "0.05"}), {{"TMPDIR", temporary}});
         ASSERT_TRUE(test::eventually([&] { return watch->output().find("active tunnels at") != std::string::npos; }));
         interrupted ? watch->signal(SIGINT) : sim.closeAllConnections();
         const auto outcome = finish(*watch);
