@@ -99,19 +99,26 @@ TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
     EXPECT_EQ(manager->state(), HandshakeState::noLink);
 }
 
-// The missing socket's end is in ClientManagerTest; a path no socket can have is refused at the
-// call, and no end follows.
-TEST(ClientManagerConnect, BadPathIsRefusedAtOnce)
+// The missing socket's end is in ClientManagerTest; a path no socket can have, or an entered USB
+// port with no device port above it, is refused at the call, and no link is left waiting.
+TEST(ClientManagerConnect, BadAddressesAreRefusedAtOnce)
 {
-    auto manager = QNComClientManager::create();
-    test::ManagerProbe probe(*manager);
-    log::Capture capture;
-    manager->startWithSocketPath(std::string(300, 'x'));
-    const auto lines = capture.lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("Connect fail with error: ", 0), 0u) << lines[0];
-    manager->requestInfo();
-    EXPECT_TRUE(capture.contains("Message not sent because of socket closed")) << "no link is left waiting";
+    const std::pair<std::function<void(QNComClientManager&)>, std::string> starts[] = {
+        {[](QNComClientManager& m) { m.startWithSocketPath(std::string(300, 'x')); }, "Connect fail with error: "},
+        {[](QNComClientManager& m) { m.startWithUSBPort(65535, contract::kLocalPassword); },
+         "Connect fail with error: invalid port 65535"},
+    };
+    for (const auto& [start, logged] : starts) {
+        auto manager = QNComClientManager::create();
+        test::ManagerProbe probe(*manager);
+        log::Capture capture;
+        start(*manager);
+        const auto lines = capture.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(logged, 0), 0u) << lines[0];
+        manager->requestInfo();
+        EXPECT_TRUE(capture.contains("Message not sent because of socket closed"));
+    }
 }
 
 } // namespace

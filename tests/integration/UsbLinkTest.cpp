@@ -172,15 +172,6 @@ TEST_P(UsbLinkRetryTest, RefusedAttemptsRepeatEverySecondUntilTheDeviceGoesOrThe
 INSTANTIATE_TEST_SUITE_P(Ends, UsbLinkRetryTest, testing::Values(WaitEnds::Detach, WaitEnds::Stop),
                          [](const auto& info) { return info.param == WaitEnds::Detach ? "Detach" : "Stop"; });
 
-TEST_F(UsbLinkTest, EnteredPortsWithoutADevicePortAreRefused)
-{
-    log::Capture capture;
-    manager_->startWithUSBPort(65535, contract::kLocalPassword);
-    EXPECT_TRUE(capture.contains("Connect fail with error: invalid port 65535"));
-    manager_->requestInfo();
-    EXPECT_TRUE(capture.contains("Message not sent because of socket closed")) << "no link was started";
-}
-
 // The processor polls the active list by itself after the login, and hands a detach's cause on.
 TEST_F(UsbLinkTest, ProcessorGetsRecordsOverUSB)
 {
