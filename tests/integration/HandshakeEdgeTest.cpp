@@ -104,7 +104,8 @@ TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
 TEST(ClientManagerConnect, BadAddressesAreRefusedAtOnce)
 {
     const std::pair<std::function<void(QNComClientManager&)>, std::string> starts[] = {
-        {[](QNComClientManager& m) { m.startWithSocketPath(std::string(300, 'x')); }, "Connect fail with error: "},
+        {[](QNComClientManager& m) { m.startWithSocketPath(std::string(300, 'x')); },
+         "Connect fail with error: "},
         {[](QNComClientManager& m) { m.startWithUSBPort(65535, contract::kLocalPassword); },
          "Connect fail with error: invalid port 65535"},
     };
