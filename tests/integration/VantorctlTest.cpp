@@ -9,10 +9,12 @@
 
 #include "SimHarness.h"
 #include "UsbmuxHarness.h"
+#include "VdVersion.h"
 #include "WireClient.h"
 #include "platform/Base64.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/FakeUsbDaemon.h"
 #include "support/FreePort.h"
 #include "support/RawPeer.h"
 
@@ -405,6 +407,25 @@ TEST_F(VantorctlLiveTest, WatchRedrawsUntilItsCountAnInterruptOrTheServiceGoes)
         EXPECT_EQ(outcome.err.empty(), interrupted) << outcome;
         EXPECT_TRUE(std::filesystem::is_empty(temporary)) << "its private folder is removed";
     }
+}
+
+// Asked for a USB device, vantorctl tells the daemon who it is in its first message: the name and
+// the version it prints.
+TEST(VantorctlIdentityTest, NamesItselfToTheDaemonAsItPrints)
+{
+    test::TempDir dir;
+    const auto version = run(dir, {"--version"});
+    EXPECT_EQ(version.code, 0) << version;
+    EXPECT_EQ(version.out, "vantorctl " VD_VERSION_TEXT "\n");
+    test::FakeDaemon daemon(dir / "usbmuxd");
+    const auto ctl = start(dir, {"--usb", "6170", "--password", "x", "tunnels"});
+    std::optional<test::DaemonPacket> listen;
+    daemon.acceptRequest(listen);
+    ctl->stop();
+    ASSERT_TRUE(listen);
+    EXPECT_EQ(listen->message["MessageType"], "Listen");
+    EXPECT_EQ(listen->message["ProgName"], "vantorctl");
+    EXPECT_EQ(listen->message["ClientVersionString"], VD_VERSION_TEXT);
 }
 
 } // namespace
