@@ -4,6 +4,7 @@
 #include "WireClient.h"
 #include "platform/Log.h"
 #include "support/RawPeer.h"
+#include "support/ServiceLogin.h"
 
 namespace vd {
 namespace {
@@ -21,22 +22,9 @@ json readJson(test::RawPeer& peer)
 // A service played by hand, to reach the corners a well-behaved service never shows.
 class HandshakeEdgeTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        manager->startWithSocketPath(peer.path().string());
-        ASSERT_TRUE(peer.accept());
-    }
+    // Each case takes the connection itself, as the shared login takes it.
+    void SetUp() override { manager->startWithSocketPath(peer.path().string()); }
     void TearDown() override { manager->stop(); }
-
-    void loginByHand()
-    {
-        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
-        ASSERT_EQ(readJson(peer), json::parse(R"({"v":1,"c":1,"i":0})"));
-        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 2}})));
-        ASSERT_EQ(readJson(peer)["i"], 1);
-        ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}})));
-        ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
-    }
 
     test::TempDir dir;
     test::RawPeer peer{dir / "svc.sock"};
@@ -46,6 +34,7 @@ protected:
 
 TEST_F(HandshakeEdgeTest, WrongGreetingLeavesTheLinkOpenAndSilent)
 {
+    ASSERT_TRUE(peer.accept());
     ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", "0000000000000000000000000000000"}})));
     ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
     // Nothing to await: no read follows a wrong greeting, so not even the right one is answered.
@@ -61,7 +50,8 @@ TEST_F(HandshakeEdgeTest, WrongGreetingLeavesTheLinkOpenAndSilent)
 // login's limit arrives whole.
 TEST_F(HandshakeEdgeTest, AfterLoginABadPacketCostsOnlyItselfAndALargeOneArrives)
 {
-    loginByHand();
+    test::acceptAndLogin(peer);
+    ASSERT_TRUE(probe.waitFor([&] { return probe.completions == 1; }));
     log::Capture capture;
     ASSERT_TRUE(peer.send(std::string("not base64 at all!\xDB\xBC")));
     const std::string body(4u << 20, 'b');
@@ -77,6 +67,7 @@ TEST_F(HandshakeEdgeTest, AfterLoginABadPacketCostsOnlyItselfAndALargeOneArrives
 
 TEST_F(HandshakeEdgeTest, RejectedIdentityWithoutMessageStillTellsTheOwner)
 {
+    ASSERT_TRUE(peer.accept());
     ASSERT_TRUE(peer.send(test::packetBytes({{"c", 1}, {"m", contract::kGreetingToken}})));
     ASSERT_EQ(readJson(peer)["i"], 0);
     log::Capture capture;
@@ -91,6 +82,7 @@ TEST_F(HandshakeEdgeTest, RejectedIdentityWithoutMessageStillTellsTheOwner)
 
 TEST_F(HandshakeEdgeTest, OversizedPacketBeforeLoginEndsTheLink)
 {
+    ASSERT_TRUE(peer.accept());
     ASSERT_TRUE(peer.send(std::string(contract::kMaxPacketBytesBeforeLogin + 4096, 'A')));
     ASSERT_TRUE(probe.waitFor([&] { return !probe.ends.empty(); }));
     std::lock_guard lock(probe.mutex);
