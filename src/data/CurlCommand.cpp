@@ -3,6 +3,7 @@
 #include <simdjson.h>
 
 #include "TunnelExchange.h"
+#include "VDHTTPDataParser.h"
 
 namespace vd {
 namespace {
@@ -28,6 +29,14 @@ bool carriesAsText(const Bytes& body)
     return simdjson::validate_utf8(reinterpret_cast<const char*>(body.data()), body.size());
 }
 
+Bytes bodyOf(const std::optional<Bytes>& capturedRequest)
+{
+    Bytes body;
+    if (capturedRequest && !capturedRequest->empty())
+        VDHTTPDataParser(0).parserData(*capturedRequest, [&](int, const Bytes& data) { body = data; });
+    return body;
+}
+
 } // namespace
 
 std::string shellQuoted(std::string_view text)
@@ -42,7 +51,7 @@ std::string shellQuoted(std::string_view text)
     return quoted += '\'';
 }
 
-std::optional<std::string> curlCommand(const VDTunnelInfo& tunnel, const std::optional<Bytes>& requestBody)
+std::optional<std::string> curlCommand(const VDTunnelInfo& tunnel, const std::optional<Bytes>& capturedRequest)
 {
     const auto exchange = TunnelExchange::of(tunnel);
     if (!exchange)
@@ -57,12 +66,12 @@ std::optional<std::string> curlCommand(const VDTunnelInfo& tunnel, const std::op
         if (!framingField(field.name))
             command.append(kNextLine).append("-H ").append(shellQuoted(std::string(field.name) + ": " + std::string(field.value)));
     }
-    if (requestBody && !requestBody->empty()) {
-        if (carriesAsText(*requestBody)) {
-            const std::string_view text(reinterpret_cast<const char*>(requestBody->data()), requestBody->size());
+    if (const Bytes body = bodyOf(capturedRequest); !body.empty()) {
+        if (carriesAsText(body)) {
+            const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
             command.append(kNextLine).append("--data-binary ").append(shellQuoted(text));
         } else {
-            command.append("\n# The request body (" + std::to_string(requestBody->size()) +
+            command.append("\n# The request body (" + std::to_string(body.size()) +
                            " bytes) is binary and is left out.");
         }
     }

@@ -1,17 +1,40 @@
 #include "VDBaseTunnelListViewController.h"
 
+#include <chrono>
 #include <utility>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QShortcut>
 #include <QVBoxLayout>
 
 #include "GuiThread.h"
+#include "VDCapturedMessageFetch.h"
 #include "VDTunnelTableModel.h"
+#include "data/CurlCommand.h"
+#include "data/TunnelExchange.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
 
 namespace vd {
+namespace {
+
+// How long a curl command waits for a request body the service has still to send.
+constexpr std::chrono::seconds kBodyPatience{5};
+
+// The key equivalent is a capital C: Command (Ctrl here) with Shift.
+QKeySequence curlKeys()
+{
+    return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
+}
+
+void copyToClipboard(const std::string& text)
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+} // namespace
 
 VDBaseTunnelListViewController::VDBaseTunnelListViewController(std::string idString, const char* refreshNotification,
                                                                QWidget* parent)
@@ -46,6 +69,9 @@ void VDBaseTunnelListViewController::setUpTable()
         if (const auto record = selectedRecord(); record && record->status() == TunnelStatus::active)
             closeTunnel(record->id_());
     });
+    auto* curl = new QShortcut(curlKeys(), tableView_);
+    curl->setContext(Qt::WidgetShortcut);
+    connect(curl, &QShortcut::activated, this, &VDBaseTunnelListViewController::tunnelCurlCommand);
 
     // The scrolling area fills this view; a split view holding the list may allow less.
     setMinimumHeight(400);
@@ -226,26 +252,55 @@ void VDBaseTunnelListViewController::openContextMenu(const QPoint& position)
     tableView_->selectRow(index.row());
     if (contextMenu_)
         contextMenu_->deleteLater();
-    contextMenu_ = menuNeedsUpdate(*record);
+    contextMenu_ = menuNeedsUpdate(record);
     contextMenu_->popup(tableView_->viewport()->mapToGlobal(position));
 }
 
-QMenu* VDBaseTunnelListViewController::menuNeedsUpdate(const VDTunnelInfo& tunnel)
+QMenu* VDBaseTunnelListViewController::menuNeedsUpdate(const std::shared_ptr<const VDTunnelInfo>& tunnel)
 {
     auto* menu = new QMenu(this);
-    const std::int64_t tunnelId = tunnel.id_();
-    const std::string host(tunnel.host());
-    if (tunnel.status() == TunnelStatus::active) {
+    const std::int64_t tunnelId = tunnel->id_();
+    const std::string host(tunnel->host());
+    if (tunnel->status() == TunnelStatus::active) {
         menu->addAction("Kill Connection", this, [this, tunnelId] { closeTunnel(tunnelId); })->setShortcut(QKeySequence(Qt::Key_Delete));
         menu->addSeparator();
     }
-    QAction* curl = menu->addAction("Copy curl Command", this, &VDBaseTunnelListViewController::tunnelCurlCommand);
-    // The key equivalent is a capital C: Command (Ctrl here) with Shift.
-    curl->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
-    curl->setEnabled(false);
+    addCopyItems(*menu, tunnel);
     menu->addSeparator();
     menu->addAction(QString("Set Filter to %1").arg(QString::fromStdString(host)), this, [this, host] { filterByHost(host); });
     return menu;
+}
+
+void VDBaseTunnelListViewController::addCopyItems(QMenu& menu, const std::shared_ptr<const VDTunnelInfo>& tunnel)
+{
+    const auto exchange = TunnelExchange::of(*tunnel);
+    QAction* curl = menu.addAction("Copy curl Command", this, &VDBaseTunnelListViewController::tunnelCurlCommand);
+    curl->setShortcut(curlKeys());
+    curl->setEnabled(exchange.has_value());
+    // Without an exchange every text is empty, and so every item disabled.
+    const auto copyItem = [&](const char* title, std::string text) {
+        menu.addAction(title, this, [text] { copyToClipboard(text); })->setEnabled(!text.empty());
+    };
+    copyItem("Copy URL", exchange ? exchange->url(*tunnel) : std::string());
+    copyItem("Copy Request Headers", exchange ? exchange->requestHead : std::string());
+    copyItem("Copy Response Headers", exchange ? exchange->responseHead : std::string());
+}
+
+void VDBaseTunnelListViewController::tunnelCurlCommand()
+{
+    VD_ASSERT_ON_GUI_THREAD(this);
+    const auto record = selectedRecord();
+    if (!record || !TunnelExchange::of(*record))
+        return;
+    const auto copy = [record](std::optional<Bytes> captured) {
+        if (const auto command = curlCommand(*record, captured))
+            copyToClipboard(*command);
+    };
+    if (!record->hasSend()) {
+        copy(std::nullopt);
+        return;
+    }
+    fetchCapturedMessage(this, idString_, record, true, kBodyPatience, copy);
 }
 
 void VDBaseTunnelListViewController::showEvent(QShowEvent* event)

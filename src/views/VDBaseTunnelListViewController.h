@@ -47,8 +47,9 @@ public:
     void killTunnel();
     // Makes the selected record's host the window's filter text.
     void setFilterString();
-    // Kept for the menu's always-disabled item.
-    void tunnelCurlCommand() {}
+    // Puts a curl command that sends the selected record's request again on the clipboard, once
+    // its captured request body is to hand; nothing for a record without an HTTP request.
+    void tunnelCurlCommand();
     void tableViewRowChangeAction();
 
     VDRecordTableView* tableView() const { return tableView_; }
@@ -83,9 +84,10 @@ private:
     int selectedRow() const;
     void openContextMenu(const QPoint& position);
     // The menu for one record; its actions keep that record's id and host.
-    QMenu* menuNeedsUpdate(const VDTunnelInfo& tunnel);
+    QMenu* menuNeedsUpdate(const std::shared_ptr<const VDTunnelInfo>& tunnel);
     void closeTunnel(std::int64_t tunnelId);
     void filterByHost(const std::string& host);
+    void addCopyItems(QMenu& menu, const std::shared_ptr<const VDTunnelInfo>& tunnel);
     void collapseDetail();
 
     const std::string idString_;

@@ -89,7 +89,8 @@ TEST(CurlCommand, HostileValuesReachCurlAsTheyWereReceived)
     const auto record = tunnel({{"headerString", "POST /p HTTP/1.1\r\nHost: example.com\r\nX-Evil: " + hostile +
                                                      "\r\nContent-Length: 99\r\nTransfer-Encoding: chunked\r\n\r\n"}});
     const std::string bodyText = "line one\nit's $HOME `x`\n";
-    const auto command = curlCommand(*record, Bytes(bodyText.begin(), bodyText.end()));
+    const std::string captured = "POST /p HTTP/1.1\r\nContent-Length: 24\r\n\r\n" + bodyText;
+    const auto command = curlCommand(*record, Bytes(captured.begin(), captured.end()));
     ASSERT_TRUE(command);
     const std::vector<std::string> expected{"-X", "POST", "http://example.com/p", "-H", "Host: example.com",
                                             "-H", "X-Evil: " + hostile, "--data-binary", bodyText};
@@ -99,7 +100,8 @@ TEST(CurlCommand, HostileValuesReachCurlAsTheyWereReceived)
 TEST(CurlCommand, BinaryBodyIsLeftOutWithAComment)
 {
     const auto record = tunnel({{"headerString", "GET /img HTTP/1.1\r\nHost: example.com\r\n\r\n"}});
-    const auto command = curlCommand(*record, Bytes{0x89, 'P', 'N', 'G', 0, 1});
+    const std::string captured = std::string("GET /img HTTP/1.1\r\nContent-Length: 6\r\n\r\n\x89PNG", 44) + '\0' + '\1';
+    const auto command = curlCommand(*record, Bytes(captured.begin(), captured.end()));
     ASSERT_TRUE(command);
     EXPECT_TRUE(command->ends_with("\n# The request body (6 bytes) is binary and is left out.")) << *command;
     EXPECT_EQ(wordsAsShellSplitsThem(*command), (std::vector<std::string>{"http://example.com/img", "-H", "Host: example.com"}));

@@ -34,11 +34,14 @@ struct TunnelFields {
     double start = 10;
     std::string fromHost = "127.0.0.1";
     std::string processPath = "";
+    // Header blocks, for records that carried HTTP; left out of the text when empty.
+    std::string requestHead = "";
+    std::string responseHead = "";
 };
 
 inline std::string tunnelText(const TunnelFields& fields)
 {
-    return nlohmann::ordered_json{{"id", fields.id},
+    nlohmann::ordered_json text{{"id", fields.id},
                                   {"endId", fields.id},
                                   {"type", fields.type},
                                   {"closeReason", fields.closeReason},
@@ -55,8 +58,12 @@ inline std::string tunnelText(const TunnelFields& fields)
                                   {"policyName", fields.policyName},
                                   {"ruleInfo", fields.ruleInfo},
                                   {"tx", fields.tx},
-                                  {"rx", fields.rx}}
-        .dump();
+                                  {"rx", fields.rx}};
+    if (!fields.requestHead.empty())
+        text["headerString"] = fields.requestHead;
+    if (!fields.responseHead.empty())
+        text["responseHeader"] = fields.responseHead;
+    return text.dump();
 }
 
 inline std::shared_ptr<const VDTunnelInfo> tunnel(const TunnelFields& fields)

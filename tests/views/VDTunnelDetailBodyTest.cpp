@@ -11,10 +11,12 @@
 
 #include "DetailFixture.h"
 #include "WindowFixtures.h"
+#include "data/CurlCommand.h"
 #include "data/VDNotifications.h"
 #include "data/VDUtils.h"
 #include "support/BytesOf.h"
 #include "support/ChildProcess.h"
+#include "views/VDCapturedMessageFetch.h"
 #include "views/VDHexDumpView.h"
 #include "views/VDLongTextView.h"
 #include "views/VDTunnelDetailDataView.h"
@@ -163,6 +165,35 @@ TEST_F(BodyViewTest, ActiveRecordShowsNoDataAtOnceThenTheBodyWhenItArrives)
     processer->dumpManager()->storeRequestData(test::bytesOf(message), active[1]->id_());
     NotificationCenter::defaultCenter()->post(kDumpRequestReceive, nullptr, VDBodyArrival{processer->dumpManager().get(), active[1]->id_()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->shownText() == "Hello"; }, 5000));
+}
+
+// A curl command carries the request body the service sends for a completed record; without a
+// service to answer, the fetch gives up after its patience rather than leave the copy hanging.
+TEST_F(BodyViewTest, ACurlCommandWaitsForTheCapturedRequestBodyButNotForever)
+{
+    std::vector<std::shared_ptr<const VDTunnelInfo>> sent;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        processer->requestRecentRecordCount(500);
+        sent.clear();
+        for (const auto& candidate : processer->recentTunnelInfos()) {
+            if (candidate->status() == TunnelStatus::completed && candidate->hasSend())
+                sent.push_back(candidate);
+        }
+        return sent.size() >= 2;
+    }, 20000));
+    const auto fetch = [&](const std::shared_ptr<const VDTunnelInfo>& record, std::chrono::milliseconds patience) {
+        std::optional<std::optional<Bytes>> answer;
+        QObject context;
+        fetchCapturedMessage(&context, idString, record, true, patience, [&](std::optional<Bytes> bytes) { answer = bytes; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 15000));
+        return answer.value_or(std::nullopt);
+    };
+    const auto command = curlCommand(*sent[0], fetch(sent[0], 10s));
+    ASSERT_TRUE(command);
+    EXPECT_NE(command->find("\n  --data-binary '"), std::string::npos) << *command;
+
+    processer->disconnect();
+    EXPECT_FALSE(fetch(sent[1], 100ms));
 }
 
 // Views fed directly, without a service.

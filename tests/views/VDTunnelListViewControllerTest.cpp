@@ -2,6 +2,8 @@
 #include <thread>
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QScrollBar>
@@ -188,13 +190,16 @@ TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordI
     rightClick(4);
     EXPECT_EQ(selectedId(), 4);
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"open 4"});
-    EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "-", "Copy curl Command", "-", "Set Filter to host4.example"}));
-    EXPECT_FALSE(menuItem("Copy curl Command")->isEnabled());
+    EXPECT_EQ(menuTexts(), QStringList({"Kill Connection", "-", "Copy curl Command", "Copy URL", "Copy Request Headers",
+                                        "Copy Response Headers", "-", "Set Filter to host4.example"}));
+    // No HTTP exchange: nothing to copy.
+    for (const char* copy : {"Copy curl Command", "Copy URL", "Copy Request Headers", "Copy Response Headers"})
+        EXPECT_FALSE(menuItem(copy)->isEnabled()) << copy;
     EXPECT_TRUE(menuItem("Kill Connection")->isEnabled());
     list.contextMenu()->close();
 
     rightClick(3);
-    EXPECT_EQ(menuTexts(), QStringList({"Copy curl Command", "-", "Set Filter to host3.example"}));
+    EXPECT_EQ(menuTexts().first(), "Copy curl Command");
     // Rows move under the open menu; its item still names the record it was opened for.
     report(Command::currentTunnels, records({5, 1, 3}));
     menuItem("Set Filter to host3.example")->trigger();
@@ -202,6 +207,30 @@ TEST_F(CurrentListTest, ContextMenuOffersKillForActiveRecordsAndActsOnTheRecordI
     settle();
     EXPECT_EQ(shownIds(), Ids{3});
     list.contextMenu()->close();
+}
+
+// A record that carried HTTP copies its URL, its header blocks and a curl command, from the menu
+// and, for curl, by its key while the list has focus.
+TEST_F(CurrentListTest, HttpRecordsCopyTheirRequestAsCurlUrlAndHeaders)
+{
+    const std::string request = "PUT /items/7?x=1 HTTP/1.1\r\nHost: api.example\r\nX-Q: it's\r\n\r\n";
+    report(Command::currentTunnels, {{.id = 6, .host = "api.example", .port = 80, .type = 1, .requestHead = request,
+                                      .responseHead = "HTTP/1.1 404 Not Found\r\n\r\n"}});
+    auto* clipboard = QGuiApplication::clipboard();
+    rightClick(6);
+    menuItem("Copy URL")->trigger();
+    EXPECT_EQ(clipboard->text(), "http://api.example/items/7?x=1");
+    menuItem("Copy Request Headers")->trigger();
+    EXPECT_EQ(clipboard->text().toStdString(), request);
+    menuItem("Copy Response Headers")->trigger();
+    EXPECT_EQ(clipboard->text(), "HTTP/1.1 404 Not Found\r\n\r\n");
+    list.contextMenu()->close();
+
+    clipboard->clear();
+    list.tableView()->setFocus();
+    QTest::keyClick(list.tableView(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(clipboard->text(), "curl -X 'PUT' 'http://api.example/items/7?x=1' \\\n  -H 'Host: api.example' \\\n"
+                                 "  -H 'X-Q: it'\\''s'");
 }
 
 TEST_F(CurrentListTest, ReportsFromTheProcessorsThreadArriveWholeOnTheGuiThread)
