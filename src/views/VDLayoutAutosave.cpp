@@ -35,6 +35,7 @@ VDLayoutAutosave::VDLayoutAutosave(QHeaderView& header, QString name)
           std::move(name), [&header] { return header.saveState(); },
           [&header](const QByteArray& state) { return header.restoreState(state); })
 {
+    columnCount_ = [&header] { return header.count(); };
     // Hiding or showing a column resizes it too.
     connect(&header, &QHeaderView::sectionResized, this, &VDLayoutAutosave::changed);
     connect(&header, &QHeaderView::sortIndicatorChanged, this, &VDLayoutAutosave::changed);
@@ -66,11 +67,18 @@ bool VDLayoutAutosave::restore()
     return !state.isEmpty() && restoreState_(state);
 }
 
+int VDLayoutAutosave::savedColumnCount() const
+{
+    return columnCount_ ? userDefaults()->value(columnCountKey()).toInt() : 0;
+}
+
 void VDLayoutAutosave::save()
 {
     pending_.stop();
     const auto settings = userDefaults();
     settings->setValue(name_, state_());
+    if (columnCount_)
+        settings->setValue(columnCountKey(), columnCount_());
     syncUserDefaults(*settings);
 }
 

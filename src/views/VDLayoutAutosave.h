@@ -27,6 +27,9 @@ public:
     const QString& name() const { return name_; }
     // False when nothing usable was saved under the name (the layout stays as it is).
     bool restore();
+    // The columns the header had when its layout was saved; 0 when that is not known (a split
+    // view, or a layout saved before the count was kept).
+    int savedColumnCount() const;
     // Whether changes are remembered. A split view turns it off before it folds a pane away (a
     // pending save is written first), so the folded state never becomes the layout.
     void setEnabled(bool enabled);
@@ -36,10 +39,12 @@ private:
                      std::function<bool(const QByteArray&)> restoreState);
     void changed();
     void save();
+    QString columnCountKey() const { return name_ + ".columns"; }
 
     const QString name_;
     const std::function<QByteArray()> state_;
     const std::function<bool(const QByteArray&)> restoreState_;
+    std::function<int()> columnCount_;
     QTimer pending_;
     bool enabled_ = true;
 };

@@ -16,6 +16,8 @@ struct VDRecordColumn {
     // What a text too long for the column does: cut off at its end, wrap over as many lines as
     // the column's width needs, or lose its middle (hosts, whose both ends tell them apart).
     VDTableCellView::Overflow overflow;
+    // Offered in the column menu but not shown until the user asks for it.
+    bool hiddenByDefault = false;
 };
 
 } // namespace vd

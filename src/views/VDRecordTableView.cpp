@@ -89,6 +89,7 @@ void VDRecordTableView::setModel(QAbstractItemModel* model)
         const int section = static_cast<int>(column);
         resizeColumn(section, columns_[column].width);
         header->setSectionResizeMode(section, columns_[column].minimumWidth == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->setSectionHidden(section, columns_[column].hiddenByDefault);
     }
     growColumnsToFit();
     if (!model)
@@ -108,6 +109,13 @@ void VDRecordTableView::rememberColumnsAs(const QString& autosaveName)
     autosave_ = std::make_unique<VDLayoutAutosave>(*horizontalHeader(), autosaveName);
     if (!autosave_->restore())
         return;
+    // The header shows the columns a saved layout does not know of; those added since start as
+    // new columns do. A count that was not kept dates the layout from before any were added.
+    const auto known = static_cast<std::size_t>(autosave_->savedColumnCount());
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        if (columns_[column].hiddenByDefault && (known == 0 || column >= known))
+            horizontalHeader()->setSectionHidden(static_cast<int>(column), true);
+    }
     sizedByUser_.assign(columns_.size(), true);
     // The header shows the saved sort; the rows have yet to follow it.
     QHeaderView* header = horizontalHeader();

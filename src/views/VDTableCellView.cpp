@@ -26,6 +26,11 @@ Qt::TextElideMode elideMode(const QModelIndex& index)
 
 VDTableCellView::VDTableCellView(QObject* parent) : QStyledItemDelegate(parent) {}
 
+QColor VDTableCellView::alarmColor(const QPalette& palette)
+{
+    return palette.color(QPalette::Base).lightness() < 128 ? QColor(0xFF, 0x80, 0x80) : QColor(0xB0, 0x00, 0x20);
+}
+
 QFont VDTableCellView::cellFont(const QFont& base)
 {
     QFont font = base;
@@ -78,7 +83,9 @@ void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& optio
         const QFont font = cellFont(option.font);
         painter->setFont(font);
         const bool selected = option.state & QStyle::State_Selected;
-        painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setPen(selected                         ? option.palette.color(QPalette::HighlightedText)
+                        : index.data(AlarmRole).toBool() ? alarmColor(option.palette)
+                                                         : option.palette.color(QPalette::Text));
         if (index.data(WrapRole).toBool()) {
             // A word longer than the cell must not spill into its neighbours.
             painter->setClipRect(option.rect);

@@ -20,12 +20,17 @@ public:
     static constexpr int WrapRole = Qt::UserRole + 101;
     // Qt::ElideMiddle for a single-line text that loses its middle rather than its end.
     static constexpr int ElideRole = Qt::UserRole + 102;
+    // True for a text that reports a failure, drawn in `alarmColor` unless its row is selected.
+    static constexpr int AlarmRole = Qt::UserRole + 103;
     static constexpr int kRowHeight = 20;
 
     explicit VDTableCellView(QObject* parent = nullptr);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // A red that reads on the palette's base: deep on light tables, light on dark ones.
+    static QColor alarmColor(const QPalette& palette);
 
     // The single-line text of every cell: the system font at 13 pixels.
     static QFont cellFont(const QFont& base);

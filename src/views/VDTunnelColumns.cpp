@@ -1,7 +1,9 @@
 #include "VDTunnelColumns.h"
 
 #include "VDStatusImages.h"
+#include "data/TunnelExchange.h"
 #include "data/VDUtils.h"
+#include "platform/Numbers.h"
 
 namespace vd {
 namespace {
@@ -44,8 +46,31 @@ QString VDTunnelColumns::text(const Row& tunnel, int column)
     case kDuration: return qText(VDUtils::formatDuration(tunnel->duration()));
     case kMethod: return qText(tunnel->method());
     case kServer: return qText(tunnel->serverString());
+    case kCode: return tunnel->code() < 0 ? QString() : QString::number(tunnel->code());
+    case kPath: return qText(path(*tunnel));
+    case kContentType: return qText(responseField(*tunnel, "Content-Type"));
+    case kContentLength: return contentLength(*tunnel) < 0 ? QString() : QString::number(contentLength(*tunnel));
     default: return {};
     }
+}
+
+std::string VDTunnelColumns::path(const VDTunnelInfo& tunnel)
+{
+    const auto exchange = TunnelExchange::of(tunnel);
+    return exchange ? std::string(exchange->path()) : std::string();
+}
+
+std::string VDTunnelColumns::responseField(const VDTunnelInfo& tunnel, std::string_view name)
+{
+    const auto exchange = TunnelExchange::of(tunnel);
+    const auto value = exchange ? headerField(exchange->responseHead, name) : std::nullopt;
+    return value ? std::string(*value) : std::string();
+}
+
+std::int64_t VDTunnelColumns::contentLength(const VDTunnelInfo& tunnel)
+{
+    const std::string value = responseField(tunnel, "Content-Length");
+    return value.empty() ? -1 : numbers::leadingInteger(value);
 }
 
 QPixmap VDTunnelColumns::image(const Row& tunnel, int column)

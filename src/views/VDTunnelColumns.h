@@ -13,11 +13,13 @@
 
 namespace vd {
 
-// The eleven columns of a tunnel table and how each shows and sorts a tunnel record. The client
-// column's icon comes from the icon cache, which the tunnel model asks.
+// The columns of a tunnel table and how each shows and sorts a tunnel record: eleven shown, then
+// four read from the HTTP exchange (its code, path and response content) that the user may add.
+// The client column's icon comes from the icon cache, which the tunnel model asks.
 struct VDTunnelColumns {
     using Row = std::shared_ptr<const VDTunnelInfo>;
-    enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kTx, kRx, kDuration, kMethod, kServer, kCount };
+    enum Index : int { kStatus, kId, kDate, kClient, kStatusString, kPolicy, kTx, kRx, kDuration, kMethod, kServer,
+                 kCode, kPath, kContentType, kContentLength, kCount };
     static constexpr bool kSelectable = true;
     // Every column but the status column can be made as narrow as the header allows.
     static constexpr int kNarrowest = 1;
@@ -34,6 +36,10 @@ struct VDTunnelColumns {
         {"duration_column", "Duration", 70, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
         {"method_column", "Method", 50, kNarrowest, true, Cell::textOnly, Cell::elideEnd},
         {"server_column", "Server", 100, kNarrowest, true, Cell::textOnly, Cell::elideMiddle},
+        {"code_column", "Code", 45, kNarrowest, true, Cell::textOnly, Cell::elideEnd, true},
+        {"path_column", "URL/Path", 200, kNarrowest, true, Cell::textOnly, Cell::elideMiddle, true},
+        {"content_type_column", "Content Type", 120, kNarrowest, true, Cell::textOnly, Cell::elideEnd, true},
+        {"content_length_column", "Content Length", 70, kNarrowest, true, Cell::textOnly, Cell::elideEnd, true},
     }};
 
     static QString text(const Row& tunnel, int column);
@@ -55,12 +61,25 @@ struct VDTunnelColumns {
         case kDuration: use([](const Row& t) { return t->duration(); }); break;
         case kMethod: use([](const Row& t) { return methodRank(t->type()); }); break;
         case kServer: use([](const Row& t) { return t->host(); }); break;
+        case kCode: use([](const Row& t) { return t->code(); }); break;
+        case kPath: use([](const Row& t) { return path(*t); }); break;
+        case kContentType: use([](const Row& t) { return responseField(*t, "Content-Type"); }); break;
+        case kContentLength: use([](const Row& t) { return contentLength(*t); }); break;
         default: break;
         }
     }
     static std::int64_t key(const Row& tunnel) { return tunnel->id_(); }
 
+    // A response code that reports a failure: the client's (4xx) or the server's (5xx).
+    static bool failedCode(const VDTunnelInfo& tunnel) { return tunnel.code() >= 400; }
+
 private:
+    // Read from the record's header blocks for the rows drawn or sorted: empty without HTTP.
+    static std::string path(const VDTunnelInfo& tunnel);
+    static std::string responseField(const VDTunnelInfo& tunnel, std::string_view name);
+    // -1 without the field, so such rows sort before any length.
+    static std::int64_t contentLength(const VDTunnelInfo& tunnel);
+
     // The method text follows from the record type, and the named types, HTTP to UDP, are in
     // the order of their names, with "UNKNOWN" after them: the type sorts the method without a
     // text made for every row.

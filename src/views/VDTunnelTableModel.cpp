@@ -21,6 +21,10 @@ QVariant VDTunnelTableModel::data(const QModelIndex& index, int role) const
         const auto* record = rowAt(index.row());
         return record ? clientIcon(**record) : QVariant();
     }
+    if (role == VDTableCellView::AlarmRole && index.column() == VDTunnelColumns::kCode) {
+        const auto* record = rowAt(index.row());
+        return record && VDTunnelColumns::failedCode(**record);
+    }
     return VDRecordTableModel::data(index, role);
 }
 

@@ -368,7 +368,9 @@ TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
     ASSERT_NE(menu, nullptr);
     const QStringList titles = menuTexts(*menu);
     EXPECT_EQ(titles, QStringList({"Status", "ID", "Date", "Client", "Status", "Policy", "Upload", "Download", "Duration",
-                                   "Method", "Server"}));
+                                   "Method", "Server", "Code", "URL/Path", "Content Type", "Content Length"}));
+    // The columns read from the HTTP exchange are offered, not shown.
+    EXPECT_FALSE(menu->actions().at(VDTunnelColumns::kCode)->isChecked());
     menu->close();
     // The View menu's "Columns" holds the same items, for the keyboard.
     QMenu* columns = viewMenuItem("Columns")->menu();

@@ -37,6 +37,7 @@ struct TunnelFields {
     // Header blocks, for records that carried HTTP; left out of the text when empty.
     std::string requestHead = "";
     std::string responseHead = "";
+    std::string responseCode = "";
 };
 
 inline std::string tunnelText(const TunnelFields& fields)
@@ -63,6 +64,8 @@ inline std::string tunnelText(const TunnelFields& fields)
         text["headerString"] = fields.requestHead;
     if (!fields.responseHead.empty())
         text["responseHeader"] = fields.responseHead;
+    if (!fields.responseCode.empty())
+        text["responseCode"] = fields.responseCode;
     return text.dump();
 }
 

@@ -1,4 +1,5 @@
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPersistentModelIndex>
 #include <QSignalSpy>
@@ -11,9 +12,11 @@
 #include "TunnelRecords.h"
 #include "support/TempDir.h"
 #include "views/VDStatusImages.h"
+#include "views/VDRecordTableView.h"
 #include "views/VDTableCellView.h"
 #include "views/VDTunnelFilter.h"
 #include "views/VDTunnelTableModel.h"
+#include "views/VDUserDefaults.h"
 
 namespace vd {
 namespace {
@@ -59,6 +62,67 @@ TEST_F(TunnelTableModelTest, CellsShowTheRecordsTextsAndStatusImage)
 // The sorting every list shares: typed keys, the latest click leading and the earlier ones
 // breaking its ties, a column clicked again leading once more, equal keys keeping the order
 // they arrived in. Each step clicks one column and expects the ids in this order.
+// The columns read from the HTTP exchange: the code (a failure in red), the path and the response's
+// content fields, blank without them, and sortable.
+TEST_F(TunnelTableModelTest, ExchangeColumnsShowCodePathAndContentAndMarkFailures)
+{
+    const auto http = [](std::int64_t id, const std::string& status, const std::string& fields) {
+        return tunnel({.id = id, .port = 80, .type = 1, .requestHead = "GET /p/" + std::to_string(id) + "?q HTTP/1.1\r\n\r\n",
+                       .responseHead = "HTTP/1.1 " + status + "\r\n" + fields + "\r\n", .responseCode = status.substr(0, 3)});
+    };
+    model.setRows({http(1, "404 Not Found", "Content-Type: text/html\r\nContent-Length: 900\r\n"),
+                   http(2, "200 OK", "content-length: 12\r\n"), tunnel({.id = 3, .type = 4})});
+    const auto row = [&](int r) {
+        return QStringList{cell(r, col::kCode), cell(r, col::kPath), cell(r, col::kContentType), cell(r, col::kContentLength)};
+    };
+    EXPECT_EQ(row(0), (QStringList{"404", "/p/1?q", "text/html", "900"}));
+    EXPECT_EQ(row(1), (QStringList{"200", "/p/2?q", "", "12"}));
+    EXPECT_EQ(row(2), (QStringList{"", "", "", ""}));
+    EXPECT_EQ((QList<bool>{data(0, col::kCode, VDTableCellView::AlarmRole).toBool(), data(1, col::kCode, VDTableCellView::AlarmRole).toBool(),
+                           data(0, col::kPath, VDTableCellView::AlarmRole).toBool()}),
+              (QList<bool>{true, false, false}));
+    model.sort(col::kContentLength, Qt::AscendingOrder);
+    EXPECT_EQ(idsOf(model.mainArray()), (Ids{3, 2, 1}));
+    // The red reads on either ground.
+    const QColor onLight = VDTableCellView::alarmColor(QPalette(Qt::white));
+    const QColor onDark = VDTableCellView::alarmColor(QPalette(QColor(0x20, 0x20, 0x20)));
+    EXPECT_LT(onLight.lightness(), 110);
+    EXPECT_GT(onDark.lightness(), 160);
+}
+
+// The user's column layout survives new columns: one saved before they existed keeps its widths
+// and leaves them hidden; one saved with a new column shown shows it again.
+TEST(RecordTableViewTest, SavedColumnLayoutsKeepNewColumnsAsTheUserLeftThem)
+{
+    const QString name = "test.extra.columns.tableview";
+    QStandardItemModel before(0, col::kServer + 1);
+    QHeaderView old(Qt::Horizontal);
+    old.setModel(&before);
+    old.resizeSection(col::kPolicy, 321);
+    userDefaults()->setValue(name, old.saveState());
+    userDefaults()->remove(name + ".columns");
+
+    VDTunnelTableModel model{VDICONImageManager::create()};
+    const auto open = [&] {
+        auto table = std::make_unique<VDRecordTableView>(col::kColumns, nullptr);
+        table->setModel(&model);
+        table->rememberColumnsAs(name);
+        return table;
+    };
+    auto table = open();
+    EXPECT_EQ(table->columnWidth(col::kPolicy), 321);
+    for (const int extra : {col::kCode, col::kPath, col::kContentType, col::kContentLength})
+        EXPECT_TRUE(table->isColumnHidden(extra)) << extra;
+
+    table->setColumnHidden(col::kCode, false);
+    table.reset(); // saves the pending layout
+    table = open();
+    EXPECT_FALSE(table->isColumnHidden(col::kCode));
+    EXPECT_TRUE(table->isColumnHidden(col::kPath));
+    userDefaults()->remove(name);
+    userDefaults()->remove(name + ".columns");
+}
+
 TEST_F(TunnelTableModelTest, ClicksSortByTypedKeysWithEarlierClicksBreakingTies)
 {
     struct Click {
