@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include "HttpHead.h"
 #include "TunnelExchange.h"
 #include "VDHTTPDataParser.h"
 

@@ -3,23 +3,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vd {
 
 class VDTunnelInfo;
-
-// One "Name: value" line of an HTTP header block, viewed where the block keeps it.
-struct HeaderField {
-    std::string_view name;
-    std::string_view value;
-};
-
-// The fields of a header block after its start line, in order, up to the blank line. Lines
-// without a colon are no fields and are passed over; values lose their surrounding blanks.
-std::vector<HeaderField> headerFields(std::string_view head);
-// The first field of that name, compared without regard to case; none when absent.
-std::optional<std::string_view> headerField(std::string_view head, std::string_view name);
 
 struct RequestLine {
     std::string_view method;

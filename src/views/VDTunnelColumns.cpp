@@ -1,6 +1,7 @@
 #include "VDTunnelColumns.h"
 
 #include "VDStatusImages.h"
+#include "data/HttpHead.h"
 #include "data/TunnelExchange.h"
 #include "data/VDUtils.h"
 #include "platform/Numbers.h"
@@ -63,8 +64,7 @@ std::string VDTunnelColumns::path(const VDTunnelInfo& tunnel)
 std::string VDTunnelColumns::responseField(const VDTunnelInfo& tunnel, std::string_view name)
 {
     const auto exchange = TunnelExchange::of(tunnel);
-    const auto value = exchange ? headerField(exchange->responseHead, name) : std::nullopt;
-    return value ? std::string(*value) : std::string();
+    return exchange ? headerValues(exchange->responseHead, name) : std::string();
 }
 
 std::int64_t VDTunnelColumns::contentLength(const VDTunnelInfo& tunnel)

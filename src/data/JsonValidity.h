@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vd {
+
+// Why a text is not one JSON value, or empty when it is one, checked by simdjson. Numbers are
+// judged by their grammar only: JSON allows 1E400 and integers beyond 64 bits, which simdjson
+// refuses to convert.
+std::string jsonProblemOf(std::string_view json);
+
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view token);
+
+} // namespace vd

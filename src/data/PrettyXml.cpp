@@ -1,0 +1,31 @@
+#include <QByteArray>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include "PrettyBody.h"
+
+namespace vd {
+
+PrettyText prettyXml(std::string_view xml)
+{
+    QXmlStreamReader reader(QByteArray::fromRawData(xml.data(), static_cast<qsizetype>(xml.size())));
+    QByteArray pretty;
+    QXmlStreamWriter writer(&pretty);
+    writer.setAutoFormatting(true);
+    writer.setAutoFormattingIndent(2);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.hasError())
+            break;
+        // The writer puts its own line breaks and indentation between elements.
+        if (reader.isWhitespace())
+            continue;
+        writer.writeCurrentToken(reader);
+    }
+    if (reader.hasError()) {
+        return {{}, "Not valid XML: " + reader.errorString().toStdString() + " (line " + std::to_string(reader.lineNumber()) + ")"};
+    }
+    return {pretty.toStdString(), {}};
+}
+
+} // namespace vd
