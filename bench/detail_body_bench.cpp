@@ -4,7 +4,9 @@
 //    GUI thread was held meanwhile (a 5 ms heartbeat's longest gap), beside the time formatting
 //    the whole dump in one go would hold it;
 //  - a 4 MiB body of one line of text: from parserData to the text drawn, beside decoding that
-//    text once, which any view showing it has to do.
+//    text once, which any view showing it has to do;
+//  - a 16 MiB JSON body sent gzip-coded, shown in Pretty mode: from parserData to the coloured,
+//    indented text drawn, and the longest the GUI thread was held meanwhile.
 
 #include <algorithm>
 #include <cstdio>
@@ -16,10 +18,12 @@
 #include <QTimer>
 
 #include "BenchReport.h"
+#include "BodyEncoders.h"
 #include "data/VDUtils.h"
 #include "views/VDHexDumpView.h"
 #include "views/VDLongTextView.h"
 #include "views/VDTunnelDetailDataView.h"
+#include "views/VDUserDefaults.h"
 
 namespace {
 
@@ -27,6 +31,7 @@ using namespace vd;
 
 constexpr std::size_t kBinarySize = std::size_t{16} << 20;
 constexpr std::size_t kTextSize = std::size_t{4} << 20;
+constexpr std::size_t kJsonSize = std::size_t{16} << 20;
 
 std::string message(const char* contentType, const std::string& body)
 {
@@ -54,6 +59,17 @@ std::string textBody()
     for (std::size_t i = 0; i < kTextSize; i += 97)
         body[i] = static_cast<char>('a' + i % 26);
     return body;
+}
+
+// An API answer of many small objects, minified.
+std::string jsonBody()
+{
+    std::string body = "{\"items\":[";
+    for (int i = 0; body.size() < kJsonSize; ++i) {
+        body += (i ? ",{" : "{") + std::string("\"id\":") + std::to_string(i) + ",\"name\":\"item-" + std::to_string(i * 7919) +
+                "\",\"price\":" + std::to_string(i % 1000) + ".25,\"tags\":[\"a\",\"b\"],\"ok\":true,\"next\":null}";
+    }
+    return body + "]}";
 }
 
 Bytes asBytes(const std::string& text)
@@ -101,8 +117,18 @@ struct Inputs {
     const std::string binaryMessage = message("application/octet-stream", binary);
     const std::string text = textBody();
     const std::string textMessage = message("application/json", text);
+    const std::string json = jsonBody();
+    const std::string gzipJsonMessage = gzipMessage(json);
     VDTunnelDetailDataView view;
     double longestHexHoldMs = 0;
+    double longestPrettyHoldMs = 0;
+
+    static std::string gzipMessage(const std::string& json)
+    {
+        const Bytes coded = sim::gzipOf({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: " +
+               std::to_string(coded.size()) + "\r\n\r\n" + std::string(coded.begin(), coded.end());
+    }
 };
 
 Inputs* inputs = nullptr;
@@ -151,6 +177,29 @@ void textOurs(benchmark::State& state)
     }
 }
 
+void prettyOurs(benchmark::State& state)
+{
+    auto& view = inputs->view;
+    view.chooseMode(VDBodyMode::pretty);
+    Heartbeat heartbeat;
+    for (auto _ : state) {
+        state.PauseTiming();
+        view.parserData(std::nullopt);
+        Bytes captured = asBytes(inputs->gzipJsonMessage);
+        heartbeat.start();
+        state.ResumeTiming();
+        view.parserData(std::move(captured));
+        spinUntil([&] { return view.shownMode() == VDBodyMode::pretty && !view.longTextView()->text().isEmpty(); });
+        view.repaint();
+        QCoreApplication::processEvents();
+        state.PauseTiming();
+        heartbeat.stop();
+        state.ResumeTiming();
+    }
+    view.chooseMode(VDBodyMode::raw);
+    inputs->longestPrettyHoldMs = heartbeat.longestMs();
+}
+
 void textDecode(benchmark::State& state)
 {
     for (auto _ : state)
@@ -170,6 +219,9 @@ void printFigures(const bench::RecordingReporter& reporter)
     std::printf("\n4 MiB one-line text body\n");
     std::printf("  shown in %s the time of decoding its text once\n",
                 bench::ratio(seconds("text/ours"), seconds("text/decode")).c_str());
+    std::printf("\n16 MiB JSON body, gzip-coded, in Pretty mode\n");
+    if (const auto pretty = seconds("pretty/ours"))
+        std::printf("  shown in %.0f ms; longest GUI hold %.0f ms (heartbeat every 5 ms)\n", *pretty * 1e3, inputs->longestPrettyHoldMs);
 }
 
 } // namespace
@@ -188,6 +240,7 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark("hex/whole_dump", hexWholeDump)->Iterations(5)->Unit(unit);
         benchmark::RegisterBenchmark("text/ours", textOurs)->Iterations(5)->Unit(unit);
         benchmark::RegisterBenchmark("text/decode", textDecode)->Iterations(5)->Unit(unit);
+        benchmark::RegisterBenchmark("pretty/ours", prettyOurs)->Iterations(3)->Unit(unit);
         return true;
     }, printFigures);
 }

@@ -2,10 +2,10 @@
 
 #include <QStringDecoder>
 
+#include "data/HttpHead.h"
 #include "data/VDHTTPDataParser.h"
 
 namespace vd {
-namespace {
 
 std::optional<QString> strictUtf8(const Bytes& bytes)
 {
@@ -15,8 +15,6 @@ std::optional<QString> strictUtf8(const Bytes& bytes)
         return std::nullopt;
     return text;
 }
-
-} // namespace
 
 VDShownBody decodeBody(int parserType, const std::optional<Bytes>& captured)
 {
@@ -32,8 +30,14 @@ VDShownBody decodeBody(int parserType, const std::optional<Bytes>& captured)
         if (!body.empty())
             shown.body = std::make_shared<const Bytes>(body);
     });
-    if (shown.body)
+    if (shown.body) {
         shown.text = strictUtf8(*shown.body);
+        if (shown.text && VDLongTextView::needsLazyLayout(*shown.text))
+            shown.lines = VDLongTextView::linesOf(*shown.text);
+        const std::string_view head = headerBlockOf(*captured);
+        shown.contentType = headerValues(head, "Content-Type");
+        shown.contentEncoding = headerValues(head, "Content-Encoding");
+    }
     return shown;
 }
 

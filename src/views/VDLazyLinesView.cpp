@@ -59,9 +59,36 @@ void VDLazyLinesView::paintEvent(QPaintEvent*)
     const int x = kMargin - horizontalScrollBar()->value();
     int y = kMargin + metrics.ascent();
     for (std::int64_t line = verticalScrollBar()->value(); line < lineCount() && y - metrics.ascent() < viewport()->height(); ++line) {
-        painter.drawText(x, y, lineText(line));
+        const QString text = lineText(line);
+        drawLine(painter, x, y, text, lineColours(line, text));
         y += metrics.lineSpacing();
     }
+}
+
+void VDLazyLinesView::drawLine(QPainter& painter, int x, int y, const QString& text, const std::vector<VDColourRun>& runs) const
+{
+    if (runs.empty()) {
+        painter.drawText(x, y, text);
+        return;
+    }
+    const QFontMetrics metrics = fontMetrics();
+    const QColor plain = palette().color(QPalette::Text);
+    qsizetype drawn = 0;
+    const auto draw = [&](qsizetype end, const QColor& colour) {
+        if (end <= drawn)
+            return;
+        const QString part = text.mid(drawn, end - drawn);
+        painter.setPen(colour);
+        painter.drawText(x, y, part);
+        x += metrics.horizontalAdvance(part);
+        drawn = end;
+    };
+    for (const VDColourRun& run : runs) {
+        draw(run.start, plain);
+        draw(run.start + run.length, run.colour);
+    }
+    draw(text.size(), plain);
+    painter.setPen(plain);
 }
 
 void VDLazyLinesView::resizeEvent(QResizeEvent* event)

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <QAbstractScrollArea>
 #include <QString>
+
+#include "VDJsonColours.h"
+
+class QPainter;
 
 namespace vd {
 
@@ -19,6 +24,8 @@ public:
 
 protected:
     virtual QString lineText(std::int64_t line) const = 0;
+    // Stretches of a line drawn in colours of their own; the rest is in the text colour.
+    virtual std::vector<VDColourRun> lineColours(std::int64_t, const QString&) const { return {}; }
     // The widest line, in characters, for the horizontal scroll range.
     virtual int widestLineChars() const = 0;
     virtual QString wholeText() const = 0;
@@ -32,6 +39,7 @@ protected:
 
 private:
     void updateScrollBars();
+    void drawLine(QPainter& painter, int x, int y, const QString& text, const std::vector<VDColourRun>& runs) const;
     void copyAll() const;
 };
 

@@ -29,30 +29,36 @@ bool VDLongTextView::needsLazyLayout(const QString& text)
     return false;
 }
 
-void VDLongTextView::setText(QString text)
+VDLongTextView::Lines VDLongTextView::linesOf(const QString& text)
 {
-    text_ = std::move(text);
-    segments_.clear();
-    widest_ = 0;
-    const qsizetype size = text_.size();
+    Lines lines;
+    const qsizetype size = text.size();
     qsizetype lineStart = 0;
     while (lineStart <= size) {
-        qsizetype lineEnd = text_.indexOf(QChar('\n'), lineStart);
+        qsizetype lineEnd = text.indexOf(QChar('\n'), lineStart);
         if (lineEnd < 0)
             lineEnd = size;
         // A CRLF line ends before its CR.
-        const qsizetype contentEnd = lineEnd > lineStart && text_[lineEnd - 1] == QChar('\r') ? lineEnd - 1 : lineEnd;
+        const qsizetype contentEnd = lineEnd > lineStart && text[lineEnd - 1] == QChar('\r') ? lineEnd - 1 : lineEnd;
         qsizetype start = lineStart;
         do {
             const auto length = static_cast<int>(std::min<qsizetype>(kSegmentChars, contentEnd - start));
-            segments_.push_back({start, length});
-            widest_ = std::max(widest_, length);
+            lines.segments.push_back({start, length});
+            lines.widest = std::max(lines.widest, length);
             start += length;
         } while (start < contentEnd);
         if (lineEnd == size)
             break;
         lineStart = lineEnd + 1;
     }
+    return lines;
+}
+
+void VDLongTextView::setText(QString text, Lines lines)
+{
+    text_ = std::move(text);
+    segments_ = std::move(lines.segments);
+    widest_ = lines.widest;
     contentChanged();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "VDLazyLinesView.h"
@@ -23,7 +24,26 @@ public:
     // 4 M characters in many short lines 0.3 s.
     static bool needsLazyLayout(const QString& text);
 
-    void setText(QString text);
+    // Where the painted lines of a text start and how long they are: worked out in one pass over
+    // the text, which a caller may make off the GUI thread for a text of many megabytes.
+    struct Segment {
+        qsizetype start;
+        int length;
+    };
+    struct Lines {
+        std::vector<Segment> segments;
+        int widest = 0;
+    };
+    static Lines linesOf(const QString& text);
+
+    void setText(QString text)
+    {
+        Lines lines = linesOf(text);
+        setText(std::move(text), std::move(lines));
+    }
+    void setText(QString text, Lines lines);
+    // Colours each painted line; none (the default) paints it in the text colour.
+    void setColouring(std::function<std::vector<VDColourRun>(QStringView)> colouring) { colouring_ = std::move(colouring); }
     const QString& text() const { return text_; }
     std::int64_t lineCount() const override { return static_cast<std::int64_t>(segments_.size()); }
 
@@ -31,16 +51,16 @@ protected:
     QString lineText(std::int64_t line) const override;
     int widestLineChars() const override { return widest_; }
     QString wholeText() const override { return text_; }
+    std::vector<VDColourRun> lineColours(std::int64_t, const QString& text) const override
+    {
+        return colouring_ ? colouring_(text) : std::vector<VDColourRun>();
+    }
 
 private:
-    struct Segment {
-        qsizetype start;
-        int length;
-    };
-
     QString text_;
     std::vector<Segment> segments_;
     int widest_ = 0;
+    std::function<std::vector<VDColourRun>(QStringView)> colouring_;
 };
 
 } // namespace vd

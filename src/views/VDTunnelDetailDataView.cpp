@@ -2,13 +2,19 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QTreeWidget>
 
-#include "VDBodyDecoding.h"
+#include "VDBodyModeBar.h"
 #include "VDHexDumpView.h"
+#include "VDJsonColours.h"
 #include "VDLongTextView.h"
+#include "VDUserDefaults.h"
 #include "data/AtomicFile.h"
 #include "data/VDDataManager.h"
 #include "data/VDEditorFiles.h"
@@ -19,22 +25,72 @@
 namespace vd {
 namespace {
 
+// The mode last chosen by the user, for every body view.
+const char* const kModeKey = "com.lumenforge.vantordashboard.bodyview.mode";
+
 std::shared_ptr<VDDumpDataManager> dumpStoreOf(const std::string& idString)
 {
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(idString);
     return processer ? processer->dumpManager() : nullptr;
 }
 
+VDBodyMode rememberedMode()
+{
+    const int mode = userDefaults()->value(kModeKey, static_cast<int>(VDBodyMode::raw)).toInt();
+    return mode >= 0 && mode <= static_cast<int>(VDBodyMode::image) ? static_cast<VDBodyMode>(mode) : VDBodyMode::raw;
+}
+
+// Works out the bytes to write, off the GUI thread.
+using BytesWork = std::function<std::shared_ptr<const Bytes>()>;
+
+// Asks where to save, and once the user confirms, takes the work for what is shown then and
+// writes its bytes to that file in one atomic write.
+void saveAs(QWidget* parent, std::function<BytesWork()> workAtConfirm)
+{
+    auto* dialog = new QFileDialog(parent->window(), QString(), QString(), QString());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->selectFile(QString::fromStdString(VDEditorFiles::timeStampFileName("bin")));
+    QObject::connect(dialog, &QFileDialog::fileSelected, parent, [workAtConfirm = std::move(workAtConfirm)](const QString& file) {
+        globalQueue()->async([bytes = workAtConfirm(), path = std::filesystem::path(file.toStdString())] {
+            if (const auto data = bytes())
+                writeFileAtomically(path, *data, ExistingFile::replace);
+        });
+    });
+    dialog->open();
+}
+
 } // namespace
 
 VDTunnelDetailDataView::VDTunnelDetailDataView(QWidget* parent)
-    : VDTunnelDetailTextView(parent), hexView_(new VDHexDumpView), longTextView_(new VDLongTextView),
-      exportButton_(addButton("Export as bin"))
+    : VDTunnelDetailTextView(parent), modeBar_(new VDBodyModeBar), note_(new QLabel), hexView_(new VDHexDumpView),
+      longTextView_(new VDLongTextView), formTable_(new QTreeWidget), imageArea_(new QScrollArea),
+      imageLabel_(new QLabel), exportButton_(addButton("Export as bin")), exportDecodedButton_(addButton("Export Decoded…"))
 {
     longTextView_->setFont(textView()->font());
+    note_->setContentsMargins(6, 2, 6, 2);
+    note_->setWordWrap(true);
+    note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    note_->hide();
+    formTable_->setHeaderLabels({"Key", "Value"});
+    formTable_->setRootIsDecorated(false);
+    formTable_->setAccessibleName("Form fields");
+    formTable_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    imageLabel_->setAlignment(Qt::AlignCenter);
+    imageArea_->setWidget(imageLabel_);
+    imageArea_->setWidgetResizable(true);
+    imageArea_->setAccessibleName("Image");
+    addAboveContent(modeBar_);
+    addAboveContent(note_);
     addContentView(hexView_);
     addContentView(longTextView_);
+    addContentView(formTable_);
+    addContentView(imageArea_);
+    exportDecodedButton_->hide();
     connect(exportButton_, &QPushButton::clicked, this, &VDTunnelDetailDataView::exportData);
+    connect(exportDecodedButton_, &QPushButton::clicked, this, &VDTunnelDetailDataView::exportDecoded);
+    connect(modeBar_, &VDBodyModeBar::modeChosen, this, &VDTunnelDetailDataView::chooseMode);
 }
 
 VDTunnelDetailDataView::~VDTunnelDetailDataView()
@@ -105,29 +161,112 @@ void VDTunnelDetailDataView::setData(const VDShownBody& shown)
 {
     if (!shown.answered)
         return;
-    if (!shown.body) {
-        // Export writes what is shown, so nothing is kept for it either.
-        storeData_.reset();
-        hexView_->setBytes(nullptr);
-        longTextView_->setText(QString());
-        showContentView(nullptr);
+    ++contentRequest_;
+    shown_ = shown;
+    // Export writes what is shown, so with nothing shown nothing is kept for it either.
+    storeData_ = shown.body;
+    modes_ = applicableModes({shown.body, shown.contentType, shown.contentEncoding});
+    exportDecodedButton_->setVisible(std::ranges::find(modes_, VDBodyMode::decoded) != modes_.end());
+    const VDBodyMode wanted = rememberedMode();
+    showMode(std::ranges::find(modes_, wanted) != modes_.end() ? wanted : VDBodyMode::raw);
+}
+
+void VDTunnelDetailDataView::chooseMode(VDBodyMode mode)
+{
+    userDefaults()->setValue(kModeKey, static_cast<int>(mode));
+    if (std::ranges::find(modes_, mode) == modes_.end())
+        mode = VDBodyMode::raw;
+    if (mode != shownMode_)
+        showMode(mode);
+}
+
+void VDTunnelDetailDataView::clearContent()
+{
+    delete highlighter_;
+    highlighter_ = nullptr;
+    note_->clear();
+    note_->hide();
+    hexView_->setBytes(nullptr);
+    longTextView_->setText(QString());
+    longTextView_->setColouring(nullptr);
+    formTable_->clear();
+    imageLabel_->clear();
+    textView()->clear();
+    showContentView(nullptr);
+}
+
+void VDTunnelDetailDataView::showMode(VDBodyMode mode)
+{
+    const std::uint64_t request = ++contentRequest_;
+    shownMode_ = mode;
+    modeBar_->setModes(modes_, mode);
+    clearContent();
+    if (mode == VDBodyMode::raw) {
+        showRaw();
+        return;
+    }
+    setText("Loading");
+    globalQueue()->async([guard = QPointer(this), request, mode, facts = VDBodyFacts{shown_.body, shown_.contentType, shown_.contentEncoding}] {
+        auto content = std::make_shared<VDModeContent>(contentOf(mode, facts));
+        QMetaObject::invokeMethod(qApp, [guard, request, content] {
+            if (guard && guard->contentRequest_ == request)
+                guard->showContent(*content);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void VDTunnelDetailDataView::showRaw()
+{
+    if (!shown_.body) {
         setText("No Data");
         return;
     }
-    storeData_ = shown.body;
-    hexView_->setBytes(nullptr);
-    longTextView_->setText(QString());
-    textView()->clear();
-    if (!shown.text) {
-        hexView_->setBytes(storeData_);
+    if (!shown_.text) {
+        hexView_->setBytes(shown_.body);
         showContentView(hexView_);
-    } else if (VDLongTextView::needsLazyLayout(*shown.text)) {
-        longTextView_->setText(*shown.text);
-        showContentView(longTextView_);
     } else {
-        showContentView(nullptr);
-        textView()->setPlainText(*shown.text);
+        showText(*shown_.text, shown_.lines, false);
     }
+}
+
+void VDTunnelDetailDataView::showText(const QString& text, const std::optional<VDLongTextView::Lines>& lines, bool json)
+{
+    if (lines) {
+        if (json)
+            longTextView_->setColouring([palette = palette()](QStringView line) { return jsonLineColours(line, palette); });
+        longTextView_->setText(text, *lines);
+        showContentView(longTextView_);
+        return;
+    }
+    showContentView(nullptr);
+    if (json)
+        highlighter_ = new VDJsonHighlighter(textView()->document(), palette());
+    textView()->setPlainText(text);
+}
+
+void VDTunnelDetailDataView::showContent(const VDModeContent& content)
+{
+    clearContent();
+    note_->setText(content.note);
+    note_->setVisible(!content.note.isEmpty());
+    if (!content.formFields.empty()) {
+        for (const auto& [key, value] : content.formFields)
+            formTable_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(key), QString::fromStdString(value)}));
+        showContentView(formTable_);
+    } else if (!content.image.isNull()) {
+        imageLabel_->setPixmap(QPixmap::fromImage(content.image));
+        showContentView(imageArea_);
+    } else if (content.text) {
+        showText(*content.text, content.lines, content.json);
+    } else if (content.hex) {
+        hexView_->setBytes(content.hex);
+        showContentView(hexView_);
+    }
+}
+
+QString VDTunnelDetailDataView::note() const
+{
+    return note_->text();
 }
 
 bool VDTunnelDetailDataView::isShowingHex() const
@@ -142,25 +281,29 @@ std::string VDTunnelDetailDataView::shownText() const
         return hexView_->hexString();
     if (!longTextView_->text().isEmpty())
         return longTextView_->text().toStdString();
+    if (formTable_->topLevelItemCount() > 0) {
+        std::string fields;
+        for (int row = 0; row < formTable_->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = formTable_->topLevelItem(row);
+            fields += (item->text(0) + " = " + item->text(1) + "\n").toStdString();
+        }
+        return fields;
+    }
     return VDTunnelDetailTextView::shownText();
 }
 
 void VDTunnelDetailDataView::exportData()
 {
-    auto* dialog = new QFileDialog(window(), QString(), QString(), QString());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->selectFile(QString::fromStdString(VDEditorFiles::timeStampFileName("bin")));
-    // What is shown when the user confirms is what gets written, off the GUI thread.
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
-        if (!storeData_)
-            return;
-        globalQueue()->async([bytes = storeData_, path = std::filesystem::path(file.toStdString())] {
-            writeFileAtomically(path, *bytes, ExistingFile::replace);
+    saveAs(this, [this] { return BytesWork([bytes = storeData_] { return bytes; }); });
+}
+
+void VDTunnelDetailDataView::exportDecoded()
+{
+    saveAs(this, [this] {
+        return BytesWork([facts = VDBodyFacts{shown_.body, shown_.contentType, shown_.contentEncoding}] {
+            return contentOf(VDBodyMode::decoded, facts).decoded;
         });
     });
-    dialog->open();
 }
 
 } // namespace vd

@@ -26,7 +26,8 @@ QFont VDTunnelDetailTextView::textFont()
 }
 
 VDTunnelDetailTextView::VDTunnelDetailTextView(QWidget* parent)
-    : QWidget(parent), textView_(new QPlainTextEdit), content_(new QStackedLayout), buttons_(new QHBoxLayout)
+    : QWidget(parent), textView_(new QPlainTextEdit), content_(new QStackedLayout), above_(new QVBoxLayout),
+      buttons_(new QHBoxLayout)
 {
     textView_->setReadOnly(true);
     textView_->setFont(textFont());
@@ -47,6 +48,8 @@ VDTunnelDetailTextView::VDTunnelDetailTextView(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    above_->setSpacing(0);
+    layout->addLayout(above_);
     layout->addLayout(content_, 1);
     layout->addLayout(buttons_);
 }
@@ -101,6 +104,11 @@ QPushButton* VDTunnelDetailTextView::addButton(const QString& title)
 void VDTunnelDetailTextView::addContentView(QWidget* view)
 {
     content_->addWidget(view);
+}
+
+void VDTunnelDetailTextView::addAboveContent(QWidget* bar)
+{
+    above_->addWidget(bar);
 }
 
 void VDTunnelDetailTextView::showContentView(QWidget* view)

@@ -10,6 +10,7 @@ class QHBoxLayout;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedLayout;
+class QVBoxLayout;
 
 namespace vd {
 
@@ -44,6 +45,8 @@ protected:
     QPushButton* addButton(const QString& title);
     // A view that can be shown in place of the text area.
     void addContentView(QWidget* view);
+    // A bar above the text area and the views shown in its place, top to bottom in call order.
+    void addAboveContent(QWidget* bar);
     // Shows an added view, or the text area again for none.
     void showContentView(QWidget* view);
     // The font of the text: the system font at 12 pixels.
@@ -52,6 +55,7 @@ protected:
 private:
     QPlainTextEdit* textView_;
     QStackedLayout* content_;
+    QVBoxLayout* above_;
     QHBoxLayout* buttons_;
     QPushButton* lastButton_ = nullptr;
 };

@@ -16,8 +16,10 @@ namespace {
 QStringList buttonTitles(const QWidget& view)
 {
     QStringList titles;
-    for (const auto* button : view.findChildren<QPushButton*>())
-        titles << button->text();
+    for (const auto* button : view.findChildren<QPushButton*>()) {
+        if (!button->isHidden())
+            titles << button->text();
+    }
     titles.sort();
     return titles;
 }
