@@ -355,13 +355,14 @@ TEST_F(VDDataProcesserTest, TimerPollsEveryTickAndRecentRecordsEveryFifthUntilTh
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::disconnected);
 }
 
-// Each kind of link takes its own range, where the two differ: a port out of it is refused at
-// once, never cut to 16 bits. The ranges' other edges are the connect window's and vantorctl's
-// cases. The refused come first, so no attempt of an accepted one can end among them.
+// Each kind of link takes its own range: a port out of it is refused at once, never cut to 16
+// bits. Every edge of both ranges is here; the connect window and vantorctl try only where the
+// two differ. The refused come first, so no attempt of an accepted one can end among them.
 TEST_F(VDDataProcesserTest, PortsOutsideTheirRangeAreRefusedBeforeAnyLink)
 {
     const std::tuple<bool, std::int64_t, bool> cases[] = {{false, 0, false}, {true, 65535, false},
-                                                          {false, 65535, true}, {true, 0, true}};
+                                                          {false, 1, true},  {false, 65535, true},
+                                                          {true, 0, true},   {true, 65534, true}};
     for (const auto& [usb, port, accepted] : cases) {
         SCOPED_TRACE(std::to_string(port) + (usb ? " usb" : " tcp"));
         log::Capture capture;

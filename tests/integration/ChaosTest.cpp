@@ -41,15 +41,6 @@ std::vector<json> firstConnectionActs(const std::vector<json>& lines)
     return acts;
 }
 
-sim::SimulatorOptions chaosOptions(const fs::path& socket, std::optional<std::uint64_t> seed)
-{
-    sim::SimulatorOptions options;
-    options.socketPath = socket;
-    options.chaosSeed = seed;
-    options.tickInterval = 50ms;
-    return options;
-}
-
 // The dashboard's data side (processor, client manager, dump store, icon cache) against a
 // hostile service over the local socket, logging in again whenever the link goes.
 class ChaosTest : public ::testing::TestWithParam<std::uint64_t> {
@@ -113,7 +104,7 @@ protected:
 
 TEST_P(ChaosTest, TheDataSideSurvivesStaysBoundedAndLogsInAgain)
 {
-    test::SimHarness service(chaosOptions(socket, GetParam()));
+    test::SimHarness service({.socketPath = socket, .tickInterval = 50ms, .chaosSeed = GetParam()});
     processer->connectToSocketPath(socket.string());
     serve(4s);
     disconnect();
@@ -166,7 +157,7 @@ TEST(ChaosLog, TheSameSeedGivesTheSameActsOnEveryConnection)
     std::vector<std::vector<json>> runs;
     for (int run = 0; run < 2; ++run) {
         test::TempDir dir;
-        test::SimHarness service(chaosOptions(dir / "s.sock", seed));
+        test::SimHarness service({.socketPath = dir / "s.sock", .tickInterval = 50ms, .chaosSeed = seed});
         const auto manager = QNComClientManager::create();
         test::ManagerProbe probe(*manager);
         manager->startWithSocketPath((dir / "s.sock").string());

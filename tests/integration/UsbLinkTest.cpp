@@ -134,6 +134,7 @@ TEST_F(UsbLinkTest, ADaemonStartedLaterIsFoundWithoutRestartingTheLink)
     ASSERT_EQ(told.size(), 2u);
     EXPECT_FALSE(told[1]);
     EXPECT_EQ(std::ranges::count_if(capture.lines(), [](const std::string& line) { return line.starts_with("USB daemon cannot be reached at "); }), 1);
+    EXPECT_TRUE(capture.contains("USB daemon reached at " + address));
     manager_->stop();
     loop_.drain();
 }

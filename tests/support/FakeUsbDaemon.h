@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,24 +26,28 @@ namespace vd::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline std::uint32_t le32(const std::uint8_t* p)
+// A 32-bit field: little-endian in a daemon packet's header, big-endian in a frame's.
+inline std::uint32_t read32(const std::uint8_t* p, bool bigEndian)
 {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= std::uint32_t(p[bigEndian ? 3 - i : i]) << (8 * i);
+    return value;
 }
 
-inline std::uint32_t be32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
-}
-
-// A daemon packet header: little-endian size (header included), protocol, type and tag.
-inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t type, std::uint32_t tag)
+inline Bytes fields32(std::initializer_list<std::uint32_t> values, bool bigEndian)
 {
     Bytes out;
-    for (std::uint32_t v : {size, protocol, type, tag})
-        for (int shift = 0; shift < 32; shift += 8)
-            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (std::uint32_t v : values)
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<std::uint8_t>(v >> (8 * (bigEndian ? 3 - i : i))));
     return out;
+}
+
+// A daemon packet header: size (header included), protocol, type and tag.
+inline Bytes header(std::uint32_t size, std::uint32_t protocol, std::uint32_t type, std::uint32_t tag)
+{
+    return fields32({size, protocol, type, tag}, false);
 }
 
 // Exactly `count` bytes from `fd`, waiting up to five seconds for each piece; false at the end
@@ -65,14 +70,6 @@ struct DaemonPacket {
     std::uint32_t size = 0, protocol = 0, type = 0, tag = 0;
     std::string payload;
     PTPlistMessage message;
-
-    // The packet as it came over the wire.
-    Bytes bytes() const
-    {
-        Bytes all = header(size, protocol, type, tag);
-        all.insert(all.end(), payload.begin(), payload.end());
-        return all;
-    }
 };
 
 // The next daemon packet on `fd`, its property list parsed when it is one.
@@ -81,7 +78,8 @@ inline std::optional<DaemonPacket> readDaemonPacket(int fd)
     std::uint8_t head[16];
     if (!readExactly(fd, head, 16))
         return std::nullopt;
-    DaemonPacket packet{le32(head), le32(head + 4), le32(head + 8), le32(head + 12), {}, {}};
+    DaemonPacket packet{read32(head, false), read32(head + 4, false), read32(head + 8, false),
+                        read32(head + 12, false), {}, {}};
     packet.payload.resize(packet.size - 16);
     if (!readExactly(fd, reinterpret_cast<std::uint8_t*>(packet.payload.data()), packet.payload.size()))
         return std::nullopt;
@@ -96,10 +94,8 @@ inline std::optional<DaemonPacket> readDaemonPacket(int fd)
 inline Bytes frameBytes(std::uint32_t version, std::uint32_t type, std::uint32_t tag, const Bytes& payload,
                         std::optional<std::uint32_t> size = std::nullopt)
 {
-    Bytes out;
-    for (std::uint32_t v : {version, type, tag, size.value_or(static_cast<std::uint32_t>(payload.size()))})
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(static_cast<std::uint8_t>(v >> shift));
+    const auto announced = size.value_or(static_cast<std::uint32_t>(payload.size()));
+    Bytes out = fields32({version, type, tag, announced}, true);
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
 }
@@ -115,7 +111,8 @@ inline std::optional<Frame> readFrame(int fd)
     std::uint8_t head[16];
     if (!readExactly(fd, head, 16))
         return std::nullopt;
-    Frame frame{be32(head), be32(head + 4), be32(head + 8), Bytes(be32(head + 12))};
+    Frame frame{read32(head, true), read32(head + 4, true), read32(head + 8, true),
+                Bytes(read32(head + 12, true))};
     return readExactly(fd, frame.payload.data(), frame.payload.size()) ? std::optional(frame) : std::nullopt;
 }
 
