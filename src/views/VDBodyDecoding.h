@@ -22,7 +22,7 @@ struct VDShownBody {
     // The body as text when it is valid, non-empty UTF-8; else it is shown as a hex dump.
     std::optional<QString> text;
     // A text too large for an editor widget comes with its painted lines already cut.
-    std::optional<VDLongTextView::Lines> lines;
+    std::shared_ptr<const VDLongTextView::Lines> lines;
     // What the message's head says of the body: its media type and content codings.
     std::string contentType;
     std::string contentEncoding;

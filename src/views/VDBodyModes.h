@@ -36,7 +36,7 @@ struct VDModeContent {
     // Text to show; JSON colours its tokens. A text too large for an editor widget comes with
     // its painted lines already cut.
     std::optional<QString> text;
-    std::optional<VDLongTextView::Lines> lines;
+    std::shared_ptr<const VDLongTextView::Lines> lines;
     bool json = false;
     // Bytes shown as a hex dump when they are not text.
     std::shared_ptr<const Bytes> hex;

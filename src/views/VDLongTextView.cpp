@@ -29,9 +29,10 @@ bool VDLongTextView::needsLazyLayout(const QString& text)
     return false;
 }
 
-VDLongTextView::Lines VDLongTextView::linesOf(const QString& text)
+std::shared_ptr<const VDLongTextView::Lines> VDLongTextView::linesOf(const QString& text)
 {
-    Lines lines;
+    auto made = std::make_shared<Lines>();
+    Lines& lines = *made;
     const qsizetype size = text.size();
     qsizetype lineStart = 0;
     while (lineStart <= size) {
@@ -51,20 +52,19 @@ VDLongTextView::Lines VDLongTextView::linesOf(const QString& text)
             break;
         lineStart = lineEnd + 1;
     }
-    return lines;
+    return made;
 }
 
-void VDLongTextView::setText(QString text, Lines lines)
+void VDLongTextView::setText(QString text, std::shared_ptr<const Lines> lines)
 {
     text_ = std::move(text);
-    segments_ = std::move(lines.segments);
-    widest_ = lines.widest;
+    lines_ = std::move(lines);
     contentChanged();
 }
 
 QString VDLongTextView::lineText(std::int64_t line) const
 {
-    const Segment& segment = segments_[static_cast<std::size_t>(line)];
+    const Segment& segment = lines_->segments[static_cast<std::size_t>(line)];
     return text_.mid(segment.start, segment.length);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "VDLazyLinesView.h"
@@ -34,22 +35,23 @@ public:
         std::vector<Segment> segments;
         int widest = 0;
     };
-    static Lines linesOf(const QString& text);
+    // Shared, so that a view showing them again copies nothing.
+    static std::shared_ptr<const Lines> linesOf(const QString& text);
 
     void setText(QString text)
     {
-        Lines lines = linesOf(text);
+        auto lines = linesOf(text);
         setText(std::move(text), std::move(lines));
     }
-    void setText(QString text, Lines lines);
+    void setText(QString text, std::shared_ptr<const Lines> lines);
     // Colours each painted line; none (the default) paints it in the text colour.
     void setColouring(std::function<std::vector<VDColourRun>(QStringView)> colouring) { colouring_ = std::move(colouring); }
     const QString& text() const { return text_; }
-    std::int64_t lineCount() const override { return static_cast<std::int64_t>(segments_.size()); }
+    std::int64_t lineCount() const override { return static_cast<std::int64_t>(lines_->segments.size()); }
 
 protected:
     QString lineText(std::int64_t line) const override;
-    int widestLineChars() const override { return widest_; }
+    int widestLineChars() const override { return lines_->widest; }
     QString wholeText() const override { return text_; }
     std::vector<VDColourRun> lineColours(std::int64_t, const QString& text) const override
     {
@@ -58,8 +60,7 @@ protected:
 
 private:
     QString text_;
-    std::vector<Segment> segments_;
-    int widest_ = 0;
+    std::shared_ptr<const Lines> lines_ = std::make_shared<const Lines>();
     std::function<std::vector<VDColourRun>(QStringView)> colouring_;
 };
 

@@ -229,12 +229,12 @@ void VDTunnelDetailDataView::showRaw()
     }
 }
 
-void VDTunnelDetailDataView::showText(const QString& text, const std::optional<VDLongTextView::Lines>& lines, bool json)
+void VDTunnelDetailDataView::showText(const QString& text, std::shared_ptr<const VDLongTextView::Lines> lines, bool json)
 {
     if (lines) {
         if (json)
             longTextView_->setColouring([palette = palette()](QStringView line) { return jsonLineColours(line, palette); });
-        longTextView_->setText(text, *lines);
+        longTextView_->setText(text, std::move(lines));
         showContentView(longTextView_);
         return;
     }

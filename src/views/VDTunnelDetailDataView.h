@@ -77,7 +77,7 @@ private:
     void clearContent();
     void showMode(VDBodyMode mode);
     void showRaw();
-    void showText(const QString& text, const std::optional<VDLongTextView::Lines>& lines, bool json);
+    void showText(const QString& text, std::shared_ptr<const VDLongTextView::Lines> lines, bool json);
     void showContent(const VDModeContent& content);
 
     std::string id_;
