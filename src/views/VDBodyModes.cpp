@@ -72,6 +72,7 @@ VDModeContent imageContent(const VDBodyFacts& facts)
     VDModeContent content;
     QByteArray data = viewOf(*bytes);
     QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     const QSize size = reader.size();
     const QString format = QString::fromLatin1(reader.format()).toUpper();
@@ -106,6 +107,7 @@ std::vector<VDBodyMode> applicableModes(const VDBodyFacts& facts)
         modes.push_back(VDBodyMode::pretty);
     QByteArray data = viewOf(sniffed);
     QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
     if (imageType(facts.contentType) || (!sniffed.empty() && !QImageReader::imageFormat(&buffer).isEmpty()))
         modes.push_back(VDBodyMode::image);
     return modes;

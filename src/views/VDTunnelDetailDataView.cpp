@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include "VDBodyModeBar.h"
@@ -91,6 +92,8 @@ VDTunnelDetailDataView::VDTunnelDetailDataView(QWidget* parent)
     connect(exportButton_, &QPushButton::clicked, this, &VDTunnelDetailDataView::exportData);
     connect(exportDecodedButton_, &QPushButton::clicked, this, &VDTunnelDetailDataView::exportDecoded);
     connect(modeBar_, &VDBodyModeBar::modeChosen, this, &VDTunnelDetailDataView::chooseMode);
+    // Tab walks top to bottom: the switch, then the body it shows.
+    QWidget::setTabOrder(modeBar_->findChildren<QToolButton*>().constLast(), textView());
 }
 
 VDTunnelDetailDataView::~VDTunnelDetailDataView()

@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -52,6 +54,7 @@ protected:
     BodyModesTest()
     {
         userDefaults()->remove(kModeKey);
+        view.setContentName("Response Data");
         view.resize(700, 400);
         view.show();
     }
@@ -113,6 +116,15 @@ TEST_F(BodyModesTest, CodedBodiesDecodeAndPrettyPrintWhileRawStaysAsReceived)
         EXPECT_EQ(coloured(), isJson);
         EXPECT_EQ(view.note(), "");
     }
+    // Every control a user reaches is named for screen readers, and Tab goes from the switch to the body.
+    for (QWidget* widget : view.findChildren<QWidget*>()) {
+        if (widget->isVisible() && widget->focusPolicy() & Qt::TabFocus) {
+            EXPECT_FALSE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).isEmpty())
+                << widget->metaObject()->className();
+        }
+    }
+    EXPECT_EQ(view.modeBar()->findChildren<QToolButton*>().constLast()->nextInFocusChain(), view.textView());
+
     // A body without a coding or a readable form offers Raw alone, and the switch stays hidden.
     show(response("Content-Type: text/plain\r\n", bytesOf("hello")), Mode::pretty);
     EXPECT_EQ(view.modes(), Modes{Mode::raw});
