@@ -2,19 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/Numbers.h"
+
 namespace vd {
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string formDecoded(std::string_view text)
 {
@@ -22,8 +13,8 @@ std::string formDecoded(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        const int high = c == '%' && i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
-        const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+        const int high = c == '%' && i + 2 < text.size() ? numbers::hexDigitValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? numbers::hexDigitValue(text[i + 2]) : -1;
         if (low >= 0) {
             out += static_cast<char>(high * 16 + low);
             i += 2;

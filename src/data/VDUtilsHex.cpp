@@ -1,21 +1,8 @@
 #include "HexDump.h"
 #include "VDUtils.h"
+#include "platform/Numbers.h"
 
 namespace vd {
-namespace {
-
-constexpr int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 std::string VDUtils::hexStringOfData(std::span<const std::uint8_t> data)
 {
@@ -37,12 +24,12 @@ Bytes VDUtils::dataFromHexString(std::string_view text)
     // ("a b" is 0A), and a digit in the last place has no partner and is dropped.
     std::size_t i = 0;
     while (i + 1 < text.size()) {
-        const int high = hexValue(text[i]);
+        const int high = numbers::hexDigitValue(text[i]);
         if (high < 0) {
             ++i;
             continue;
         }
-        const int low = hexValue(text[i + 1]);
+        const int low = numbers::hexDigitValue(text[i + 1]);
         out.push_back(static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low));
         i += 2;
     }

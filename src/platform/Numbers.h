@@ -26,6 +26,18 @@ Int saturatingCast(double value)
     return static_cast<Int>(value);
 }
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+constexpr int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // The leading decimal number of a text (after spaces, with an optional sign), clamped to the
 // range; 0 when the text does not start with one.
 std::int64_t leadingInteger(std::string_view text);
