@@ -1,6 +1,7 @@
 #include "VDMainWindowsController.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -29,6 +30,7 @@
 #include "views/VDRecordTableView.h"
 #include "views/VDRecTunViewController.h"
 #include "views/VDSegmentedControl.h"
+#include "views/VDTunnelDetailViewController.h"
 #include "views/VDUDPTunListViewController.h"
 
 namespace vd {
@@ -173,7 +175,13 @@ void VDMainWindowsController::addViewMenu(QMenuBar& bar)
     menu->addSeparator();
     QAction* filter = menu->addAction("Filter");
     filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    // One shortcut for both, since two on the same keys would fire neither: within a detail pane
+    // it finds in what the pane shows, anywhere else it filters the lists.
     connect(filter, &QAction::triggered, this, [this] {
+        if (VDTunnelDetailViewController* pane = detailPaneWithFocus()) {
+            pane->openFindBar();
+            return;
+        }
         searchField_->setFocus(Qt::ShortcutFocusReason);
         searchField_->selectAll();
     });
@@ -442,6 +450,18 @@ void VDMainWindowsController::selectControl(int segment)
     stack_->setCurrentWidget(section);
     mainControl_->setSelectedSegment(segment);
     updateViewMenu();
+}
+
+VDTunnelDetailViewController* VDMainWindowsController::detailPaneWithFocus() const
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || focus->window() != window())
+        return nullptr;
+    for (QWidget* widget = focus; widget; widget = widget->parentWidget()) {
+        if (auto* pane = qobject_cast<VDTunnelDetailViewController*>(widget))
+            return pane;
+    }
+    return nullptr;
 }
 
 VDRecordTableView* VDMainWindowsController::shownTable() const

@@ -27,6 +27,7 @@ class VDDataProcesser;
 class VDFilterField;
 class VDRecordTableView;
 class VDSegmentedControl;
+class VDTunnelDetailViewController;
 
 struct MainWindowTiming {
     // How long a connection may take before "Connecting..." is shown.
@@ -87,6 +88,8 @@ private:
     void sizeToSection();
     void widenFor(const VDRecordTableView& table);
     VDRecordTableView* shownTable() const;
+    // The detail pane holding the keyboard focus of this window, if any.
+    VDTunnelDetailViewController* detailPaneWithFocus() const;
     void connectComplete(std::uint64_t attempt);
     void disconnected(std::uint64_t attempt, const LinkEnd& end);
     void usbDaemonChanged(std::uint64_t attempt, const QString& detail);

@@ -12,6 +12,13 @@ namespace {
 
 constexpr std::int64_t kLineBytes = 16;
 
+// Where a byte's two digits stand in its line: after the line's leading space, three columns a
+// byte, one more past the gap after the eighth.
+int digitColumn(std::int64_t byteInLine)
+{
+    return static_cast<int>(1 + 3 * byteInLine + (byteInLine >= 8 ? 1 : 0));
+}
+
 } // namespace
 
 QFont VDHexDumpView::fixedFont()
@@ -62,6 +69,17 @@ int VDHexDumpView::widestLineChars() const
 QString VDHexDumpView::wholeText() const
 {
     return QString::fromStdString(hexString());
+}
+
+void VDHexDumpView::appendSpans(const VDTextRange& range, std::vector<LineSpan>& spans) const
+{
+    for (std::int64_t byte = range.start; byte < range.end();) {
+        const std::int64_t line = byte / kLineBytes;
+        const std::int64_t last = std::min(range.end(), (line + 1) * kLineBytes) - 1;
+        const int column = digitColumn(byte % kLineBytes);
+        spans.push_back({line, column, digitColumn(last % kLineBytes) + 2 - column});
+        byte = last + 1;
+    }
 }
 
 } // namespace vd

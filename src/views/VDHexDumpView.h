@@ -16,6 +16,7 @@ public:
     explicit VDHexDumpView(QWidget* parent = nullptr);
 
     void setBytes(std::shared_ptr<const Bytes> bytes);
+    const std::shared_ptr<const Bytes>& bytes() const { return bytes_; }
     // The whole dump, as hexStringOfData gives it.
     std::string hexString() const;
     std::int64_t lineCount() const override;
@@ -26,6 +27,8 @@ protected:
     QString lineText(std::int64_t line) const override;
     int widestLineChars() const override;
     QString wholeText() const override;
+    // A range of bytes is the digits of its byte cells, and the gaps between them.
+    void appendSpans(const VDTextRange& range, std::vector<LineSpan>& spans) const override;
 
 private:
     std::shared_ptr<const Bytes> bytes_;

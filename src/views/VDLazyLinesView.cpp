@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "VDFindColours.h"
+
 namespace vd {
 namespace {
 
@@ -28,10 +30,14 @@ VDLazyLinesView::VDLazyLinesView(QWidget* parent) : QAbstractScrollArea(parent)
 
 void VDLazyLinesView::contentChanged()
 {
+    matchSpans_.clear();
+    currentSpans_.clear();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
     viewport()->update();
+    // Last: a search run again on hearing it finds the new lines in place.
+    emit contentReplaced();
 }
 
 void VDLazyLinesView::updateScrollBars()
@@ -48,20 +54,87 @@ void VDLazyLinesView::updateScrollBars()
     horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
+void VDLazyLinesView::setMatches(const std::vector<VDTextRange>& matches, const std::optional<VDTextRange>& current)
+{
+    matchSpans_.clear();
+    currentSpans_.clear();
+    for (const VDTextRange& match : matches) {
+        if (match != current)
+            appendSpans(match, matchSpans_);
+    }
+    if (current)
+        appendSpans(*current, currentSpans_);
+    if (!currentSpans_.empty())
+        scrollToSpan(currentSpans_.front());
+    viewport()->update();
+}
+
+std::int64_t VDLazyLinesView::currentMatchLine() const
+{
+    return currentSpans_.empty() ? -1 : currentSpans_.front().line;
+}
+
+std::int64_t VDLazyLinesView::firstVisibleLine() const
+{
+    return verticalScrollBar()->value();
+}
+
+std::int64_t VDLazyLinesView::visibleLineCount() const
+{
+    return verticalScrollBar()->pageStep();
+}
+
+void VDLazyLinesView::scrollToSpan(const LineSpan& span)
+{
+    // Out of sight, the match comes to a third of the page, where the eye finds it with some
+    // context before it.
+    QScrollBar* vertical = verticalScrollBar();
+    if (span.line < vertical->value() || span.line >= vertical->value() + vertical->pageStep())
+        vertical->setValue(static_cast<int>(std::clamp<std::int64_t>(span.line - vertical->pageStep() / 3, 0, INT_MAX)));
+    const QString text = lineText(span.line);
+    const int left = fontMetrics().horizontalAdvance(text.left(span.column));
+    const int right = left + fontMetrics().horizontalAdvance(text.mid(span.column, span.length));
+    QScrollBar* horizontal = horizontalScrollBar();
+    const int width = viewport()->width() - 2 * kMargin;
+    if (left < horizontal->value() || right > horizontal->value() + width)
+        horizontal->setValue(left - width / 3);
+}
+
 void VDLazyLinesView::paintEvent(QPaintEvent*)
 {
     if (lineCount() == 0)
         return;
     QPainter painter(viewport());
     painter.setFont(font());
-    painter.setPen(palette().color(QPalette::Text));
     const QFontMetrics metrics = fontMetrics();
     const int x = kMargin - horizontalScrollBar()->value();
-    int y = kMargin + metrics.ascent();
-    for (std::int64_t line = verticalScrollBar()->value(); line < lineCount() && y - metrics.ascent() < viewport()->height(); ++line) {
+    int top = kMargin;
+    for (std::int64_t line = verticalScrollBar()->value(); line < lineCount() && top < viewport()->height(); ++line) {
         const QString text = lineText(line);
-        drawLine(painter, x, y, text, lineColours(line, text));
-        y += metrics.lineSpacing();
+        paintSpans(painter, line, text, x, top, matchSpans_, false);
+        painter.setPen(palette().color(QPalette::Text));
+        drawLine(painter, x, top + metrics.ascent(), text, lineColours(line, text));
+        paintSpans(painter, line, text, x, top, currentSpans_, true);
+        top += metrics.lineSpacing();
+    }
+}
+
+// Matches are painted under the line's text; the current one over it, as selected text.
+void VDLazyLinesView::paintSpans(QPainter& painter, std::int64_t line, const QString& text, int x, int top,
+                                 const std::vector<LineSpan>& spans, bool current) const
+{
+    const QFontMetrics metrics = fontMetrics();
+    const QColor ground = current ? palette().color(QPalette::Highlight) : findMatchColour(palette());
+    const auto lineBefore = [](const LineSpan& span, std::int64_t wanted) { return span.line < wanted; };
+    for (auto span = std::lower_bound(spans.begin(), spans.end(), line, lineBefore);
+         span != spans.end() && span->line == line; ++span) {
+        const QString marked = text.mid(span->column, span->length);
+        const int left = x + metrics.horizontalAdvance(text.left(span->column));
+        painter.fillRect(QRect(left, top, metrics.horizontalAdvance(marked), metrics.lineSpacing()), ground);
+        if (current) {
+            painter.setPen(palette().color(QPalette::HighlightedText));
+            painter.drawText(left, top + metrics.ascent(), marked);
+        }
     }
 }
 

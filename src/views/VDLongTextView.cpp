@@ -68,4 +68,20 @@ QString VDLongTextView::lineText(std::int64_t line) const
     return text_.mid(segment.start, segment.length);
 }
 
+void VDLongTextView::appendSpans(const VDTextRange& range, std::vector<LineSpan>& spans) const
+{
+    // The segment holding the range's start, then each following one it reaches into.
+    const std::vector<Segment>& segments = lines_->segments;
+    auto segment = std::upper_bound(segments.begin(), segments.end(), range.start,
+                                    [](std::int64_t position, const Segment& s) { return position < s.start; });
+    if (segment != segments.begin())
+        --segment;
+    for (; segment != segments.end() && segment->start < range.end(); ++segment) {
+        const std::int64_t from = std::max<std::int64_t>(range.start, segment->start);
+        const std::int64_t to = std::min<std::int64_t>(range.end(), segment->start + segment->length);
+        if (to > from)
+            spans.push_back({segment - segments.begin(), static_cast<int>(from - segment->start), static_cast<int>(to - from)});
+    }
+}
+
 } // namespace vd

@@ -57,6 +57,7 @@ protected:
     {
         return colouring_ ? colouring_(text) : std::vector<VDColourRun>();
     }
+    void appendSpans(const VDTextRange& range, std::vector<LineSpan>& spans) const override;
 
 private:
     QString text_;

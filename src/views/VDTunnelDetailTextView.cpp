@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "VDEditorOpener.h"
+#include "VDFindTargets.h"
 #include "data/VDUtils.h"
 
 namespace vd {
@@ -52,6 +53,7 @@ VDTunnelDetailTextView::VDTunnelDetailTextView(QWidget* parent)
     layout->addLayout(above_);
     layout->addLayout(content_, 1);
     layout->addLayout(buttons_);
+    connect(content_, &QStackedLayout::currentChanged, this, &VDTunnelDetailTextView::findTargetChanged);
 }
 
 void VDTunnelDetailTextView::setContentName(const QString& name)
@@ -80,6 +82,15 @@ void VDTunnelDetailTextView::setAttributedText(const StyledText& text)
 std::string VDTunnelDetailTextView::shownText() const
 {
     return textView_->toPlainText().toStdString();
+}
+
+VDFindTarget* VDTunnelDetailTextView::findTarget()
+{
+    QWidget* shown = content_->currentWidget();
+    auto [found, made] = findTargets_.try_emplace(shown, nullptr);
+    if (made)
+        found->second = makeFindTarget(*shown, *this);
+    return found->second;
 }
 
 void VDTunnelDetailTextView::openInSubl()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 
 #include <QWidget>
@@ -13,6 +14,8 @@ class QStackedLayout;
 class QVBoxLayout;
 
 namespace vd {
+
+class VDFindTarget;
 
 // The read-only, scrolling text of a detail tab, with buttons that open the shown text in an
 // external editor when one is installed. Subclasses add their own buttons left of these and
@@ -35,6 +38,13 @@ public:
     QPushButton* lastButton() const { return lastButton_; }
     // What the editor buttons hand over: the text that is shown.
     virtual std::string shownText() const;
+    // The search of the view now shown in the content area; none when it cannot be searched.
+    // Subclasses with views of other kinds answer for them.
+    virtual VDFindTarget* findTarget();
+
+signals:
+    // Another view took the content area, so findTarget() answers differently.
+    void findTargetChanged();
 
 public slots:
     void openInSubl();
@@ -58,6 +68,8 @@ private:
     QVBoxLayout* above_;
     QHBoxLayout* buttons_;
     QPushButton* lastButton_ = nullptr;
+    // Made when first asked for; each belongs to this view, as its content view does.
+    std::map<QWidget*, VDFindTarget*> findTargets_;
 };
 
 } // namespace vd

@@ -4,11 +4,15 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "GuiThread.h"
+#include "VDFindBar.h"
+#include "VDFindTarget.h"
 #include "VDLabel.h"
 #include "VDSegmentedControl.h"
 #include "VDTunnelDetailDataView.h"
@@ -50,7 +54,7 @@ QFrame* rule()
 } // namespace
 
 VDTunnelDetailViewController::VDTunnelDetailViewController(std::string idString, QWidget* parent)
-    : QWidget(parent), idString_(std::move(idString)), generalView_(new VDTunnelDetailGeneralView)
+    : QWidget(parent), idString_(std::move(idString)), generalView_(new VDTunnelDetailGeneralView), findBar_(new VDFindBar)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, kContentBottom);
@@ -63,6 +67,21 @@ VDTunnelDetailViewController::VDTunnelDetailViewController(std::string idString,
     bottomView_->setContentsMargins(kContentInset, 4, kContentInset, 0);
     layout->addWidget(bottom, 1);
     generalView_->hide();
+
+    // Under the content, inset as the content is; hidden until asked for.
+    auto* find = new QWidget;
+    auto* findLayout = new QVBoxLayout(find);
+    findLayout->setContentsMargins(kContentInset, 0, kContentInset, 0);
+    findLayout->addWidget(findBar_);
+    layout->addWidget(find);
+    findBar_->hide();
+    connect(findBar_, &VDFindBar::dismissed, this, &VDTunnelDetailViewController::focusContent);
+    // Only while focus is in this pane, so the panes of other sections keep theirs.
+    for (const auto& [key, forward] : {std::pair{QKeySequence(Qt::Key_F3), true}, std::pair{QKeySequence(Qt::SHIFT | Qt::Key_F3), false}}) {
+        auto* again = new QShortcut(key, this);
+        again->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(again, &QShortcut::activated, this, [this, forward] { findAgain(forward); });
+    }
 }
 
 QWidget* VDTunnelDetailViewController::buildTopView()
@@ -208,11 +227,50 @@ void VDTunnelDetailViewController::selectSegment()
     }
     bottomView_->addWidget(tabView_);
     tabView_->show();
+    if (auto* text = qobject_cast<VDTunnelDetailTextView*>(tabView_))
+        connect(text, &VDTunnelDetailTextView::findTargetChanged, this, &VDTunnelDetailViewController::bindFindBar);
+    bindFindBar();
 }
 
 QWidget* VDTunnelDetailViewController::contentView() const
 {
     return tabView_;
+}
+
+VDFindTarget* VDTunnelDetailViewController::shownFindTarget() const
+{
+    auto* text = qobject_cast<VDTunnelDetailTextView*>(tabView_);
+    return text ? text->findTarget() : nullptr;
+}
+
+void VDTunnelDetailViewController::bindFindBar()
+{
+    findBar_->setTarget(shownFindTarget());
+}
+
+void VDTunnelDetailViewController::openFindBar()
+{
+    VD_ASSERT_ON_GUI_THREAD(this);
+    bindFindBar();
+    findBar_->open();
+}
+
+void VDTunnelDetailViewController::findAgain(bool forward)
+{
+    if (findBar_->isHidden() || findBar_->queryField()->text().isEmpty())
+        openFindBar();
+    else if (forward)
+        findBar_->findNext();
+    else
+        findBar_->findPrevious();
+}
+
+void VDTunnelDetailViewController::focusContent()
+{
+    if (VDFindTarget* target = findBar_->target(); target && target->content())
+        target->content()->setFocus(Qt::OtherFocusReason);
+    else if (QAbstractButton* tab = segmentedControl_->segment(segmentedControl_->selectedSegment()))
+        tab->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace vd

@@ -12,6 +12,8 @@ class QVBoxLayout;
 
 namespace vd {
 
+class VDFindBar;
+class VDFindTarget;
 class VDLabel;
 class VDSegmentedControl;
 class VDTunnelDetailGeneralView;
@@ -46,6 +48,9 @@ public:
     VDTunnelDetailGeneralView* generalView() const { return generalView_; }
     // The view of the selected tab; none before a record was shown.
     QWidget* contentView() const;
+    // Opens the find bar on the selected tab, or selects its query when it is open already.
+    void openFindBar();
+    VDFindBar* findBar() const { return findBar_; }
     VDLabel* processNameLabel() const { return processNameLabel_; }
     VDLabel* urlLabel() const { return urlLabel_; }
     QLabel* statusLabel() const { return statusLabel_; }
@@ -55,6 +60,11 @@ private:
     QWidget* buildTopView();
     QWidget* buildTabBar();
     void reloadIcon();
+    // The search of what the selected tab shows now; none for the General figures.
+    VDFindTarget* shownFindTarget() const;
+    void bindFindBar();
+    void focusContent();
+    void findAgain(bool forward);
 
     const std::string idString_;
     std::shared_ptr<const VDTunnelInfo> info;
@@ -66,6 +76,7 @@ private:
     QVBoxLayout* bottomView_ = nullptr;
     VDTunnelDetailGeneralView* generalView_;
     QWidget* tabView_ = nullptr;
+    VDFindBar* findBar_;
 };
 
 } // namespace vd

@@ -4,8 +4,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QSplitter>
 
@@ -17,6 +19,7 @@
 #include "app/VDStartWindowController.h"
 #include "link/ServiceContract.h"
 #include "views/VDBaseTunViewController.h"
+#include "views/VDFindBar.h"
 #include "views/VDBaseTunnelListViewController.h"
 #include "views/VDRecordTableView.h"
 #include "views/VDSegmentedControl.h"
@@ -192,6 +195,46 @@ TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
     EXPECT_TRUE(filter->text().isEmpty());
     ASSERT_FALSE(edits.isEmpty());
     EXPECT_EQ(edits.last().at(0).toString(), QString());
+}
+
+TEST_F(KeyboardAccessTest, CtrlFFindsInTheDetailPaneWhileFocusIsInItAndFiltersEverywhereElse)
+{
+    VDRecordTableView* table = shownTable();
+    ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
+    table->selectRow(0);
+    auto* pane = window_->shownSection()->findChild<VDTunnelDetailViewController*>();
+    ASSERT_NE(pane, nullptr);
+    ASSERT_TRUE(waitFor([&] { return pane->isVisible(); }));
+    VDFindBar& bar = *pane->findBar();
+
+    table->setFocus(Qt::OtherFocusReason);
+    press(table, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(window_->searchField()->hasFocus());
+    EXPECT_FALSE(bar.isVisible());
+
+    activate(pane->segmentedControl()->segment(VDTunnelDetailViewController::kTime));
+    auto* time = pane->contentView()->findChild<QPlainTextEdit*>();
+    ASSERT_NE(time, nullptr);
+    time->setFocus(Qt::OtherFocusReason);
+    press(time, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(bar.isVisible());
+    ASSERT_TRUE(bar.queryField()->hasFocus());
+    EXPECT_TRUE(window_->searchField()->text().isEmpty());
+    QTest::keyClicks(bar.queryField(), "s");
+    EXPECT_TRUE(bar.countLabel()->text().startsWith("1 of ")) << bar.countLabel()->text().toStdString();
+    EXPECT_EQ(unnamedControls(*window_->window()), QStringList());
+    // Tab goes on from the query through the bar's buttons.
+    press(bar.queryField(), Qt::Key_Tab);
+    EXPECT_TRUE(bar.isAncestorOf(QApplication::focusWidget())) << QApplication::focusWidget()->metaObject()->className();
+
+    press(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(bar.isVisible());
+    EXPECT_TRUE(time->hasFocus());
+    // Back in the list, Ctrl+F filters again.
+    table->setFocus(Qt::OtherFocusReason);
+    press(table, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(window_->searchField()->hasFocus());
+    EXPECT_FALSE(bar.isVisible());
 }
 
 TEST_F(KeyboardAccessTest, TheKeyboardActsOnTheCurrentRowAsTheMenuDoes)

@@ -1,0 +1,100 @@
+#include "VDByteSearch.h"
+
+#include <algorithm>
+
+namespace vd {
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+std::optional<Bytes> hexBytesOf(const QString& query)
+{
+    QString digits = query;
+    digits.remove(QChar(' '));
+    if (digits.isEmpty() || digits.size() % 2 != 0)
+        return std::nullopt;
+    Bytes bytes;
+    bytes.reserve(static_cast<std::size_t>(digits.size() / 2));
+    for (qsizetype i = 0; i < digits.size(); i += 2) {
+        const int high = hexDigit(digits[i]);
+        const int low = hexDigit(digits[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
+
+} // namespace
+
+VDBytePattern bytePatternOf(const QString& query)
+{
+    if (auto hex = hexBytesOf(query))
+        return {std::move(*hex), false};
+    const QByteArray utf8 = query.toUtf8();
+    return {Bytes(utf8.begin(), utf8.end()), true};
+}
+
+VDByteFinder::VDByteFinder(VDBytePattern pattern)
+{
+    for (std::size_t b = 0; b < fold_.size(); ++b)
+        fold_[b] = static_cast<std::uint8_t>(pattern.ignoreCase && b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+    pattern_ = std::move(pattern.bytes);
+    for (auto& b : pattern_)
+        b = fold_[b];
+    const std::size_t m = pattern_.size();
+    skipForward_.fill(m);
+    skipBackward_.fill(m);
+    // Forward, the window moves so its last byte meets that byte's last place in the pattern
+    // before the end; backward, so its first byte meets that byte's first place after the start.
+    for (std::size_t j = 0; j + 1 < m; ++j)
+        skipForward_[pattern_[j]] = m - 1 - j;
+    for (std::size_t j = m; j-- > 1;)
+        skipBackward_[pattern_[j]] = j;
+}
+
+std::optional<std::size_t> VDByteFinder::forward(std::span<const std::uint8_t> bytes, std::size_t from) const
+{
+    const std::size_t m = pattern_.size();
+    if (m == 0 || bytes.size() < m)
+        return std::nullopt;
+    for (std::size_t i = from; i <= bytes.size() - m;) {
+        std::size_t j = m;
+        while (j > 0 && fold_[bytes[i + j - 1]] == pattern_[j - 1])
+            --j;
+        if (j == 0)
+            return i;
+        i += skipForward_[fold_[bytes[i + m - 1]]];
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> VDByteFinder::backward(std::span<const std::uint8_t> bytes, std::size_t before) const
+{
+    const std::size_t m = pattern_.size();
+    if (m == 0 || bytes.size() < m || before == 0)
+        return std::nullopt;
+    for (std::size_t i = std::min(before - 1, bytes.size() - m);;) {
+        std::size_t j = 0;
+        while (j < m && fold_[bytes[i + j]] == pattern_[j])
+            ++j;
+        if (j == m)
+            return i;
+        const std::size_t skip = skipBackward_[fold_[bytes[i]]];
+        if (skip > i)
+            return std::nullopt;
+        i -= skip;
+    }
+}
+
+} // namespace vd
