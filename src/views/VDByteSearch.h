@@ -21,8 +21,8 @@ struct VDBytePattern {
 
 VDBytePattern bytePatternOf(const QString& query);
 
-// Finds a byte pattern by skipping over the bytes (Horspool): a dump of 16 MiB is searched in
-// milliseconds, in either direction.
+// Finds a byte pattern in either direction: by the C library's search where case plays no part,
+// else by skipping over the bytes (Horspool).
 class VDByteFinder {
 public:
     explicit VDByteFinder(VDBytePattern pattern);
@@ -40,6 +40,8 @@ private:
     Bytes pattern_;
     std::array<std::size_t, 256> skipForward_{};
     std::array<std::size_t, 256> skipBackward_{};
+    // Whether folding can change nothing for this pattern.
+    bool exact_ = false;
 };
 
 } // namespace vd

@@ -27,6 +27,9 @@ VDFindBar::VDFindBar(QWidget* parent) : QWidget(parent), query_(new QLineEdit(th
     query_->setPlaceholderText("Find");
     query_->setAccessibleName("Find");
     query_->setClearButtonEnabled(true);
+    // The field's own clear button comes unnamed; a screen reader would announce a bare button.
+    for (auto* clear : query_->findChildren<QToolButton*>())
+        clear->setAccessibleName("Clear Find");
     query_->installEventFilter(this);
     count_->setMinimumWidth(count_->fontMetrics().horizontalAdvance("1000 of 1000+") + 8);
     previous_ = iconButton(QStyle::SP_ArrowUp, "Previous Match", "Previous Match (Shift+Return)", this);

@@ -18,7 +18,7 @@ VDFindStatus VDRangeFindTarget::find(const QString& query, VDFindStep step)
         clearFind();
         return {};
     }
-    if (query != query_ || step == VDFindStep::kFromHere || !current_) {
+    if (query != query_ || step == VDFindStep::kFromHere) {
         // Typing on keeps the current match where it is while it still matches.
         const std::int64_t anchor = current_ ? current_->start : 0;
         query_ = query;
@@ -29,7 +29,7 @@ VDFindStatus VDRangeFindTarget::find(const QString& query, VDFindStep step)
             countMatches();
             current_ = firstFrom(anchor);
         }
-    } else {
+    } else if (current_) {
         current_ = step == VDFindStep::kNext ? next() : previous();
     }
     showMatches(matches_, current_);
