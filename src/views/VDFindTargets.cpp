@@ -10,14 +10,14 @@
 
 namespace vd {
 
-VDFindTarget* makeFindTarget(QWidget& content, QObject& owner)
+VDFindTarget* makeFindTarget(QWidget& content)
 {
     if (auto* hex = qobject_cast<VDHexDumpView*>(&content))
-        return new VDHexFindTarget(*hex, &owner);
+        return new VDHexFindTarget(*hex);
     if (auto* text = qobject_cast<VDLongTextView*>(&content))
-        return new VDLongTextFindTarget(*text, &owner);
+        return new VDLongTextFindTarget(*text);
     if (auto* edit = qobject_cast<QPlainTextEdit*>(&content))
-        return new VDTextEditFindTarget(*edit, &owner);
+        return new VDTextEditFindTarget(*edit);
     return nullptr;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-class QObject;
 class QWidget;
 
 namespace vd {
@@ -8,7 +7,7 @@ namespace vd {
 class VDFindTarget;
 
 // The search that fits a content view: a text area, a lazy long text or a hex dump; none for
-// any other view. The search belongs to `owner`.
-VDFindTarget* makeFindTarget(QWidget& content, QObject& owner);
+// any other view. The search is a child of the view, so it goes when the view does.
+VDFindTarget* makeFindTarget(QWidget& content);
 
 } // namespace vd

@@ -4,21 +4,21 @@
 
 namespace vd {
 
-VDHexFindTarget::VDHexFindTarget(VDHexDumpView& view, QObject* parent) : VDRangeFindTarget(parent), view_(&view)
+VDHexFindTarget::VDHexFindTarget(VDHexDumpView& view) : VDRangeFindTarget(&view), view_(view)
 {
     connect(&view, &VDLazyLinesView::contentReplaced, this, &VDHexFindTarget::contentWasReplaced);
 }
 
 QWidget* VDHexFindTarget::content() const
 {
-    return view_;
+    return &view_;
 }
 
 std::span<const std::uint8_t> VDHexFindTarget::bytes() const
 {
-    if (!view_ || !view_->bytes())
+    if (!view_.bytes())
         return {};
-    return *view_->bytes();
+    return *view_.bytes();
 }
 
 bool VDHexFindTarget::setQuery(const QString& query)
@@ -51,8 +51,7 @@ std::int64_t VDHexFindTarget::contentEnd() const
 
 void VDHexFindTarget::showMatches(const std::vector<VDTextRange>& matches, const std::optional<VDTextRange>& current)
 {
-    if (view_)
-        view_->setMatches(matches, current);
+    view_.setMatches(matches, current);
 }
 
 } // namespace vd

@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include <QPointer>
 
 #include "VDByteSearch.h"
 #include "VDRangeFindTarget.h"
@@ -16,7 +15,8 @@ class VDHexDumpView;
 class VDHexFindTarget : public VDRangeFindTarget {
     Q_OBJECT
 public:
-    VDHexFindTarget(VDHexDumpView& view, QObject* parent);
+    // A child of the view it searches.
+    explicit VDHexFindTarget(VDHexDumpView& view);
 
     QWidget* content() const override;
 
@@ -31,7 +31,7 @@ private:
     std::span<const std::uint8_t> bytes() const;
     std::optional<VDTextRange> rangeAt(std::optional<std::size_t> start) const;
 
-    QPointer<VDHexDumpView> view_;
+    VDHexDumpView& view_;
     std::optional<VDByteFinder> finder_;
 };
 

@@ -4,7 +4,7 @@
 
 namespace vd {
 
-VDLongTextFindTarget::VDLongTextFindTarget(VDLongTextView& view, QObject* parent) : VDRangeFindTarget(parent), view_(&view)
+VDLongTextFindTarget::VDLongTextFindTarget(VDLongTextView& view) : VDRangeFindTarget(&view), view_(view)
 {
     matcher_.setCaseSensitivity(Qt::CaseInsensitive);
     connect(&view, &VDLazyLinesView::contentReplaced, this, &VDLongTextFindTarget::contentWasReplaced);
@@ -12,18 +12,18 @@ VDLongTextFindTarget::VDLongTextFindTarget(VDLongTextView& view, QObject* parent
 
 QWidget* VDLongTextFindTarget::content() const
 {
-    return view_;
+    return &view_;
 }
 
 bool VDLongTextFindTarget::setQuery(const QString& query)
 {
     matcher_.setPattern(query);
-    return view_ != nullptr;
+    return true;
 }
 
 std::optional<VDTextRange> VDLongTextFindTarget::searchForward(std::int64_t from) const
 {
-    const qsizetype found = matcher_.indexIn(view_->text(), from);
+    const qsizetype found = matcher_.indexIn(view_.text(), from);
     if (found < 0)
         return std::nullopt;
     return VDTextRange{found, matcher_.pattern().size()};
@@ -33,7 +33,7 @@ std::optional<VDTextRange> VDLongTextFindTarget::searchBackward(std::int64_t bef
 {
     if (before <= 0)
         return std::nullopt;
-    const qsizetype found = view_->text().lastIndexOf(matcher_.pattern(), before - 1, Qt::CaseInsensitive);
+    const qsizetype found = view_.text().lastIndexOf(matcher_.pattern(), before - 1, Qt::CaseInsensitive);
     if (found < 0)
         return std::nullopt;
     return VDTextRange{found, matcher_.pattern().size()};
@@ -41,13 +41,12 @@ std::optional<VDTextRange> VDLongTextFindTarget::searchBackward(std::int64_t bef
 
 std::int64_t VDLongTextFindTarget::contentEnd() const
 {
-    return view_->text().size();
+    return view_.text().size();
 }
 
 void VDLongTextFindTarget::showMatches(const std::vector<VDTextRange>& matches, const std::optional<VDTextRange>& current)
 {
-    if (view_)
-        view_->setMatches(matches, current);
+    view_.setMatches(matches, current);
 }
 
 } // namespace vd

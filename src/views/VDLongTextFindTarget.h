@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <QStringMatcher>
 
 #include "VDRangeFindTarget.h"
@@ -14,7 +13,8 @@ class VDLongTextView;
 class VDLongTextFindTarget : public VDRangeFindTarget {
     Q_OBJECT
 public:
-    VDLongTextFindTarget(VDLongTextView& view, QObject* parent);
+    // A child of the view it searches.
+    explicit VDLongTextFindTarget(VDLongTextView& view);
 
     QWidget* content() const override;
 
@@ -26,7 +26,7 @@ protected:
     void showMatches(const std::vector<VDTextRange>& matches, const std::optional<VDTextRange>& current) override;
 
 private:
-    QPointer<VDLongTextView> view_;
+    VDLongTextView& view_;
     QStringMatcher matcher_;
 };
 

@@ -7,25 +7,25 @@
 
 namespace vd {
 
-VDTextEditFindTarget::VDTextEditFindTarget(QPlainTextEdit& edit, QObject* parent) : VDRangeFindTarget(parent), edit_(&edit)
+VDTextEditFindTarget::VDTextEditFindTarget(QPlainTextEdit& edit) : VDRangeFindTarget(&edit), edit_(edit)
 {
     connect(&edit, &QPlainTextEdit::textChanged, this, &VDTextEditFindTarget::contentWasReplaced);
 }
 
 QWidget* VDTextEditFindTarget::content() const
 {
-    return edit_;
+    return &edit_;
 }
 
 bool VDTextEditFindTarget::setQuery(const QString& query)
 {
     query_ = query;
-    return edit_ != nullptr;
+    return true;
 }
 
 std::optional<VDTextRange> VDTextEditFindTarget::search(std::int64_t from, bool backward) const
 {
-    const QTextCursor found = edit_->document()->find(query_, static_cast<int>(from),
+    const QTextCursor found = edit_.document()->find(query_, static_cast<int>(from),
                                                       backward ? QTextDocument::FindBackward : QTextDocument::FindFlags());
     if (found.isNull())
         return std::nullopt;
@@ -44,15 +44,13 @@ std::optional<VDTextRange> VDTextEditFindTarget::searchBackward(std::int64_t bef
 
 std::int64_t VDTextEditFindTarget::contentEnd() const
 {
-    return edit_->document()->characterCount();
+    return edit_.document()->characterCount();
 }
 
 void VDTextEditFindTarget::showMatches(const std::vector<VDTextRange>& matches, const std::optional<VDTextRange>& current)
 {
-    if (!edit_)
-        return;
     const auto select = [this](const VDTextRange& range) {
-        QTextCursor cursor(edit_->document());
+        QTextCursor cursor(edit_.document());
         cursor.setPosition(static_cast<int>(range.start));
         cursor.setPosition(static_cast<int>(range.end()), QTextCursor::KeepAnchor);
         return cursor;
@@ -60,20 +58,20 @@ void VDTextEditFindTarget::showMatches(const std::vector<VDTextRange>& matches, 
     QList<QTextEdit::ExtraSelection> marks;
     marks.reserve(static_cast<qsizetype>(matches.size()) + 1);
     QTextCharFormat match;
-    match.setBackground(findMatchColour(edit_->palette()));
+    match.setBackground(findMatchColour(edit_.palette()));
     for (const VDTextRange& range : matches)
         marks.append({select(range), match});
     if (current) {
         // Drawn as selected text even while focus is in the find field, where the text area's
         // own selection would look inactive.
         QTextCharFormat selected;
-        selected.setBackground(edit_->palette().color(QPalette::Highlight));
-        selected.setForeground(edit_->palette().color(QPalette::HighlightedText));
+        selected.setBackground(edit_.palette().color(QPalette::Highlight));
+        selected.setForeground(edit_.palette().color(QPalette::HighlightedText));
         marks.append({select(*current), selected});
-        edit_->setTextCursor(select(*current));
-        edit_->ensureCursorVisible();
+        edit_.setTextCursor(select(*current));
+        edit_.ensureCursorVisible();
     }
-    edit_->setExtraSelections(marks);
+    edit_.setExtraSelections(marks);
 }
 
 } // namespace vd

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 
 #include "VDRangeFindTarget.h"
 
@@ -13,7 +12,8 @@ namespace vd {
 class VDTextEditFindTarget : public VDRangeFindTarget {
     Q_OBJECT
 public:
-    VDTextEditFindTarget(QPlainTextEdit& edit, QObject* parent);
+    // A child of the text area it searches.
+    explicit VDTextEditFindTarget(QPlainTextEdit& edit);
 
     QWidget* content() const override;
 
@@ -27,7 +27,7 @@ protected:
 private:
     std::optional<VDTextRange> search(std::int64_t from, bool backward) const;
 
-    QPointer<QPlainTextEdit> edit_;
+    QPlainTextEdit& edit_;
     QString query_;
 };
 

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "VDEditorOpener.h"
+#include "VDFindTarget.h"
 #include "VDFindTargets.h"
 #include "data/VDUtils.h"
 
@@ -87,10 +88,9 @@ std::string VDTunnelDetailTextView::shownText() const
 VDFindTarget* VDTunnelDetailTextView::findTarget()
 {
     QWidget* shown = content_->currentWidget();
-    auto [found, made] = findTargets_.try_emplace(shown, nullptr);
-    if (made)
-        found->second = makeFindTarget(*shown, *this);
-    return found->second;
+    if (auto* made = shown->findChild<VDFindTarget*>(QString(), Qt::FindDirectChildrenOnly))
+        return made;
+    return makeFindTarget(*shown);
 }
 
 void VDTunnelDetailTextView::openInSubl()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <string>
 
 #include <QWidget>
@@ -68,8 +67,6 @@ private:
     QVBoxLayout* above_;
     QHBoxLayout* buttons_;
     QPushButton* lastButton_ = nullptr;
-    // Made when first asked for; each belongs to this view, as its content view does.
-    std::map<QWidget*, VDFindTarget*> findTargets_;
 };
 
 } // namespace vd

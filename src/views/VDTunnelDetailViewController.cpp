@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
@@ -68,13 +69,10 @@ VDTunnelDetailViewController::VDTunnelDetailViewController(std::string idString,
     layout->addWidget(bottom, 1);
     generalView_->hide();
 
-    // Under the content, inset as the content is; hidden until asked for.
-    auto* find = new QWidget;
-    auto* findLayout = new QVBoxLayout(find);
-    findLayout->setContentsMargins(kContentInset, 0, kContentInset, 0);
-    findLayout->addWidget(findBar_);
-    layout->addWidget(find);
+    // Under the content, inset as the content is; hidden, and taking no room, until asked for.
+    findBar_->layout()->setContentsMargins(kContentInset, 0, kContentInset, 0);
     findBar_->hide();
+    layout->addWidget(findBar_);
     connect(findBar_, &VDFindBar::dismissed, this, &VDTunnelDetailViewController::focusContent);
     // Only while focus is in this pane, so the panes of other sections keep theirs.
     for (const auto& [key, forward] : {std::pair{QKeySequence(Qt::Key_F3), true}, std::pair{QKeySequence(Qt::SHIFT | Qt::Key_F3), false}}) {
