@@ -129,7 +129,10 @@ bool VDFindBar::eventFilter(QObject* watched, QEvent* event)
     if (watched == query_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            key->modifiers() & Qt::ShiftModifier ? findPrevious() : findNext();
+            if (key->modifiers() & Qt::ShiftModifier)
+                findPrevious();
+            else
+                findNext();
             return true;
         }
     }
