@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QStringMatcher>
 
 #include "VDRangeFindTarget.h"
 
@@ -27,7 +26,7 @@ protected:
 
 private:
     VDLongTextView& view_;
-    QStringMatcher matcher_;
+    QString query_;
 };
 
 } // namespace vd
