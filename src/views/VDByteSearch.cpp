@@ -53,38 +53,37 @@ VDByteFinder::VDByteFinder(VDBytePattern pattern)
     pattern_ = std::move(pattern.bytes);
     for (auto& b : pattern_)
         b = fold_[b];
-    const std::size_t m = pattern_.size();
-    skipForward_.fill(m);
-    skipBackward_.fill(m);
-    // Forward, the window moves so its last byte meets that byte's last place in the pattern
-    // before the end; backward, so its first byte meets that byte's first place after the start.
-    for (std::size_t j = 0; j + 1 < m; ++j)
-        skipForward_[pattern_[j]] = m - 1 - j;
-    for (std::size_t j = m; j-- > 1;)
-        skipBackward_[pattern_[j]] = j;
     // Folding changes only letters: a pattern without any matches exactly what it is.
     exact_ = !pattern.ignoreCase || std::none_of(pattern_.begin(), pattern_.end(), [](std::uint8_t b) { return b >= 'a' && b <= 'z'; });
 }
 
+bool VDByteFinder::matchesAt(std::span<const std::uint8_t> bytes, std::size_t at) const
+{
+    for (std::size_t j = 1; j < pattern_.size(); ++j) {
+        if (fold_[bytes[at + j]] != pattern_[j])
+            return false;
+    }
+    return true;
+}
+
+// Each byte is looked at on its own rather than skipping by a table: a skip waits on the load
+// before it, while these loads overlap, which is several times faster for short patterns.
 std::optional<std::size_t> VDByteFinder::forward(std::span<const std::uint8_t> bytes, std::size_t from) const
 {
     const std::size_t m = pattern_.size();
     if (m == 0 || bytes.size() < m || from > bytes.size() - m)
         return std::nullopt;
     if (exact_) {
-        // The C library's search is several times faster than a byte-wise skip over a dump.
+        // The C library's search is faster still where case plays no part.
         const void* found = memmem(bytes.data() + from, bytes.size() - from, pattern_.data(), m);
         if (!found)
             return std::nullopt;
         return static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes.data());
     }
-    for (std::size_t i = from; i <= bytes.size() - m;) {
-        std::size_t j = m;
-        while (j > 0 && fold_[bytes[i + j - 1]] == pattern_[j - 1])
-            --j;
-        if (j == 0)
+    const std::uint8_t first = pattern_.front();
+    for (std::size_t i = from; i <= bytes.size() - m; ++i) {
+        if (fold_[bytes[i]] == first && matchesAt(bytes, i))
             return i;
-        i += skipForward_[fold_[bytes[i + m - 1]]];
     }
     return std::nullopt;
 }
@@ -94,17 +93,12 @@ std::optional<std::size_t> VDByteFinder::backward(std::span<const std::uint8_t> 
     const std::size_t m = pattern_.size();
     if (m == 0 || bytes.size() < m || before == 0)
         return std::nullopt;
-    for (std::size_t i = std::min(before - 1, bytes.size() - m);;) {
-        std::size_t j = 0;
-        while (j < m && fold_[bytes[i + j]] == pattern_[j])
-            ++j;
-        if (j == m)
+    const std::uint8_t first = pattern_.front();
+    for (std::size_t i = std::min(before - 1, bytes.size() - m) + 1; i-- > 0;) {
+        if (fold_[bytes[i]] == first && matchesAt(bytes, i))
             return i;
-        const std::size_t skip = skipBackward_[fold_[bytes[i]]];
-        if (skip > i)
-            return std::nullopt;
-        i -= skip;
     }
+    return std::nullopt;
 }
 
 } // namespace vd
