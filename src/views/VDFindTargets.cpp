@@ -1,9 +1,11 @@
 #include "VDFindTargets.h"
 
+#include <QAbstractItemView>
 #include <QPlainTextEdit>
 
 #include "VDHexDumpView.h"
 #include "VDHexFindTarget.h"
+#include "VDItemViewFindTarget.h"
 #include "VDLongTextFindTarget.h"
 #include "VDLongTextView.h"
 #include "VDTextEditFindTarget.h"
@@ -18,6 +20,8 @@ VDFindTarget* makeFindTarget(QWidget& content)
         return new VDLongTextFindTarget(*text);
     if (auto* edit = qobject_cast<QPlainTextEdit*>(&content))
         return new VDTextEditFindTarget(*edit);
+    if (auto* table = qobject_cast<QAbstractItemView*>(&content))
+        return new VDItemViewFindTarget(*table);
     return nullptr;
 }
 

@@ -5,11 +5,13 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "DetailFixture.h"
 #include "support/BytesOf.h"
 #include "views/VDByteSearch.h"
 #include "views/VDFindBar.h"
+#include "views/VDFindTargets.h"
 #include "views/VDHexDumpView.h"
 #include "views/VDLongTextView.h"
 #include "views/VDRangeFindTarget.h"
@@ -209,6 +211,32 @@ TEST_F(FindInBodyTest, AHexDumpIsSearchedByItsBytesAcrossLinesAsHexDigitsOrAsTex
     EXPECT_EQ(countOf(bar), "No matches");
     find("FE FE FE");
     EXPECT_EQ(countOf(bar), "1 of 63") << "matches do not overlap";
+}
+
+TEST(FindInTable, AFormsCellsAreFoundRowByRowAndANewFormIsSearchedAfresh)
+{
+    QTreeWidget form;
+    form.setHeaderLabels({"Key", "Value"});
+    for (const auto& [key, value] : {std::pair{"user", "alice"}, std::pair{"token", "abc"}, std::pair{"next", "/Home"}})
+        form.addTopLevelItem(new QTreeWidgetItem({key, value}));
+    form.show();
+    VDFindBar bar;
+    bar.show();
+    bar.setTarget(makeFindTarget(form));
+    bar.queryField()->setText("E");
+    // "user", "alice", "token", "next" and "/Home", cell by cell.
+    EXPECT_EQ(countOf(bar), "1 of 5");
+    EXPECT_EQ(form.currentIndex(), form.model()->index(0, 0));
+    bar.findNext();
+    EXPECT_EQ(form.currentIndex(), form.model()->index(0, 1));
+    bar.findPrevious();
+    bar.findPrevious();
+    EXPECT_EQ(countOf(bar), "5 of 5");
+    EXPECT_EQ(form.currentIndex(), form.model()->index(2, 1));
+
+    form.clear();
+    form.addTopLevelItem(new QTreeWidgetItem({"q", "nothing"}));
+    EXPECT_EQ(countOf(bar), "No matches");
 }
 
 TEST(ByteFinder, FindsWhatAPlainScanFindsInBothDirections)
