@@ -4,6 +4,7 @@
 // very run by name, and cells for the tables of throughput and ratios printed from them. A
 // ratio only means something between figures of one run, on one machine, under one load.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <map>
@@ -72,8 +73,11 @@ inline std::string ratio(std::optional<double> baseline, std::optional<double> m
         return "n/a";
     const double value = *baseline / *measured;
     std::string text = vd::numbers::fixed(value, decimals) + "x";
-    if (target > 0)
-        text += std::string(" (") + (value >= target ? "meets" : "MISSES") + " " + vd::numbers::fixed(target, 1) + "x)";
+    if (target > 0) {
+        // A target such as 0.25 keeps its second decimal.
+        const int targetDecimals = std::round(target * 10) == target * 10 ? 1 : 2;
+        text += std::string(" (") + (value >= target ? "meets" : "MISSES") + " " + vd::numbers::fixed(target, targetDecimals) + "x)";
+    }
     return text;
 }
 

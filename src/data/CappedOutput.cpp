@@ -1,6 +1,7 @@
 #include "CappedOutput.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vd {
 namespace {
@@ -12,6 +13,12 @@ constexpr std::size_t kSmallestRoom = 64 * 1024;
 CappedOutput::CappedOutput(std::size_t cap, std::size_t expected) : cap_(cap)
 {
     buffer_.resize(std::min(cap_, std::max(expected, kSmallestRoom)));
+}
+
+void CappedOutput::expect(std::size_t size)
+{
+    if (used_ == 0 && size > buffer_.size())
+        buffer_.resize(std::min(cap_, size));
 }
 
 std::span<std::uint8_t> CappedOutput::room()

@@ -17,6 +17,9 @@ public:
     // `expected` is a first guess at the size, which saves regrowing for the usual ratios.
     CappedOutput(std::size_t cap, std::size_t expected);
 
+    // A better guess, from the coded data itself, before anything is written.
+    void expect(std::size_t size);
+
     std::span<std::uint8_t> room();
     // `written` bytes of the last room() now hold output.
     void commit(std::size_t written);

@@ -14,6 +14,8 @@ namespace {
 using Kind = StreamEnd::Kind;
 
 constexpr int kGzipWindow = 16 + MAX_WBITS;
+// No deflate stream expands more than this, so a gzip trailer claiming more is lying.
+constexpr std::size_t kDeflateMostRatio = 1032;
 constexpr int kZlibWindow = MAX_WBITS;
 constexpr int kRawWindow = -MAX_WBITS;
 // HTTP's zstd coding lets a decoder refuse windows above 8 MiB, which keeps a hostile frame
@@ -79,6 +81,13 @@ StreamEnd zlibStream(std::span<const std::uint8_t> coded, CappedOutput& out, int
 
 StreamEnd gunzipStream(std::span<const std::uint8_t> coded, CappedOutput& out)
 {
+    // The trailer's last four bytes hold the plain size (modulo 4 GiB): sizing the output by it
+    // saves regrowing and copying a large body.
+    if (coded.size() >= 18) {
+        const auto trailer = coded.last(4);
+        const std::size_t claimed = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | std::size_t{trailer[3]} << 24;
+        out.expect(std::min(claimed, coded.size() * kDeflateMostRatio));
+    }
     return zlibStream(coded, out, kGzipWindow);
 }
 

@@ -7,6 +7,8 @@ namespace {
 
 namespace od = simdjson::ondemand;
 
+static_assert(kJsonPadding >= simdjson::SIMDJSON_PADDING);
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -88,15 +90,15 @@ std::string problemLine(simdjson::error_code error)
 
 std::string jsonProblemOf(std::string_view json)
 {
-    const simdjson::padded_string padded(json);
     // The DOM parser picks the fastest kernel at run time and checks everything in one pass.
     simdjson::dom::parser dom;
-    const auto domError = dom.parse(padded).error();
+    const auto domError = dom.parse(json.data(), json.size(), false).error();
     if (domError != simdjson::NUMBER_ERROR)
         return domError ? problemLine(domError) : std::string();
 
     // A number it cannot convert may still be valid JSON: walk the text again on demand, with
     // numbers judged as tokens.
+    const simdjson::padded_string_view padded(json.data(), json.size(), json.size() + kJsonPadding);
     od::parser parser;
     od::document document;
     od::json_type rootType;

@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "JsonValidity.h"
@@ -7,122 +11,170 @@ namespace vd {
 namespace {
 
 constexpr std::size_t kIndentWidth = 2;
+// simdjson refuses deeper nesting, so no valid text needs a longer indentation.
+constexpr std::size_t kDeepestLevel = 1024;
+// Tokens are copied in whole blocks of this size, which may run past a token's end: the input
+// is padded and the output keeps this much room beyond what it writes.
+constexpr std::size_t kBlock = 16;
+static_assert(kJsonPadding >= kBlock);
 
-bool isJsonSpace(char c)
+// A line break and the indentation of the deepest level; a new line copies a prefix of it.
+const std::string& newLines()
 {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    static const std::string lines = '\n' + std::string(kDeepestLevel * kIndentWidth + kBlock, ' ');
+    return lines;
 }
 
-// One pass over text already known to be JSON, copying each token whole and putting line
-// breaks and indentation between them.
-class Reindenter {
-public:
-    explicit Reindenter(std::string_view json) : json_(json) { out_.reserve(json.size() + json.size() / 2); }
+// Where a number, true, false or null ends.
+constexpr std::array<bool, 256> kEndsScalar = [] {
+    std::array<bool, 256> ends{};
+    for (const unsigned char c : {' ', '\n', '\r', '\t', ',', ']', '}'})
+        ends[c] = true;
+    return ends;
+}();
 
-    void run()
+// The high bit of every byte of `word` that equals `byte`, exact up to the first one, which is
+// all a scan needs. The first byte in memory is the lowest of the word.
+static_assert(std::endian::native == std::endian::little);
+constexpr std::uint64_t bytesEqual(std::uint64_t word, unsigned char byte)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    const std::uint64_t x = word ^ (kOnes * byte);
+    return (x - kOnes) & ~x & (kOnes << 7);
+}
+
+// The output, written through a cursor: growing is checked once per token, not per byte.
+class Output {
+public:
+    explicit Output(std::size_t expected) : text_(expected + kBlock, '\0'), at_(text_.data()), end_(at_ + expected) {}
+
+    // `size` bytes from `bytes`, which may be read up to a block past them.
+    void copy(const char* bytes, std::size_t size)
     {
-        while (at_ < json_.size()) {
-            const char c = json_[at_];
-            switch (c) {
-            case ' ': case '\n': case '\r': case '\t':
-                ++at_;
-                break;
-            case '"':
-                copyString();
-                break;
-            case ':':
-                out_ += ": ";
-                ++at_;
-                break;
-            case ',':
-                out_ += ',';
-                newLine();
-                ++at_;
-                break;
-            case '{': case '[':
-                open(c);
-                break;
-            case '}': case ']':
-                --depth_;
-                newLine();
-                out_ += c;
-                ++at_;
-                break;
-            default:
-                copyScalar();
-            }
-        }
+        room(size);
+        for (std::size_t done = 0; done < size; done += kBlock)
+            std::memcpy(at_ + done, bytes + done, kBlock);
+        at_ += size;
     }
 
-    std::string take() { return std::move(out_); }
+    void put(char c)
+    {
+        room(1);
+        *at_++ = c;
+    }
+
+    std::string take()
+    {
+        text_.resize(static_cast<std::size_t>(at_ - text_.data()));
+        return std::move(text_);
+    }
 
 private:
-    void newLine()
+    void room(std::size_t size)
     {
-        out_ += '\n';
-        out_.append(depth_ * kIndentWidth, ' ');
-    }
-
-    void open(char bracket)
-    {
-        std::size_t next = at_ + 1;
-        while (next < json_.size() && isJsonSpace(json_[next]))
-            ++next;
-        out_ += bracket;
-        // An empty container stays on its line.
-        if (next < json_.size() && (json_[next] == '}' || json_[next] == ']')) {
-            out_ += json_[next];
-            at_ = next + 1;
+        if (static_cast<std::size_t>(end_ - at_) >= size)
             return;
-        }
-        ++depth_;
-        newLine();
-        at_ = next;
+        const std::size_t used = static_cast<std::size_t>(at_ - text_.data());
+        const std::size_t wanted = std::max(text_.size() * 2, used + size);
+        text_.resize(wanted + kBlock);
+        at_ = text_.data() + used;
+        end_ = text_.data() + wanted;
     }
 
-    // A quote ends the string unless an odd run of backslashes escapes it.
-    void copyString()
-    {
-        std::size_t end = at_ + 1;
-        for (;;) {
-            const void* quote = std::memchr(json_.data() + end, '"', json_.size() - end);
-            end = static_cast<const char*>(quote) - json_.data();
-            std::size_t backslashes = 0;
-            while (json_[end - 1 - backslashes] == '\\')
-                ++backslashes;
-            if (backslashes % 2 == 0)
-                break;
-            ++end;
-        }
-        out_.append(json_.data() + at_, end + 1 - at_);
-        at_ = end + 1;
-    }
-
-    // A number, true, false or null, which runs to the next delimiter.
-    void copyScalar()
-    {
-        std::size_t end = at_;
-        while (end < json_.size() && !isJsonSpace(json_[end]) && json_[end] != ',' && json_[end] != ']' && json_[end] != '}')
-            ++end;
-        out_.append(json_.data() + at_, end - at_);
-        at_ = end;
-    }
-
-    std::string_view json_;
-    std::string out_;
-    std::size_t at_ = 0;
-    std::size_t depth_ = 0;
+    std::string text_;
+    char* at_;
+    char* end_;
 };
+
+// One pass over text already known to be JSON and followed by padding, copying each token
+// whole and putting line breaks and indentation between them.
+std::string reindented(std::string_view json)
+{
+    // Pretty text of typical API answers is one and a half to two times the size of compact text.
+    Output out(json.size() * 2);
+    std::size_t depth = 0;
+    const auto newLine = [&] { out.copy(newLines().data(), 1 + depth * kIndentWidth); };
+    const char* at = json.data();
+    const char* const end = at + json.size();
+    while (at < end) {
+        switch (*at) {
+        case ' ': case '\n': case '\r': case '\t':
+            ++at;
+            break;
+        case '"': {
+            // Valid JSON closes every string, and a backslash always has its escaped byte;
+            // eight bytes are looked at a time.
+            const char* const first = at++;
+            for (;;) {
+                std::uint64_t word;
+                std::memcpy(&word, at, sizeof word);
+                const std::uint64_t stops = bytesEqual(word, '"') | bytesEqual(word, '\\');
+                if (stops == 0) {
+                    at += sizeof word;
+                    continue;
+                }
+                at += std::countr_zero(stops) / 8;
+                if (*at == '"')
+                    break;
+                at += 2;
+            }
+            ++at;
+            out.copy(first, static_cast<std::size_t>(at - first));
+            break;
+        }
+        case ':':
+            out.put(':');
+            out.put(' ');
+            ++at;
+            break;
+        case ',':
+            out.put(',');
+            newLine();
+            ++at;
+            break;
+        case '{': case '[': {
+            const char open = *at++;
+            while (at < end && (*at == ' ' || *at == '\n' || *at == '\r' || *at == '\t'))
+                ++at;
+            out.put(open);
+            // An empty container stays on its line.
+            if (*at == '}' || *at == ']') {
+                out.put(*at++);
+            } else {
+                ++depth;
+                newLine();
+            }
+            break;
+        }
+        case '}': case ']':
+            --depth;
+            newLine();
+            out.put(*at++);
+            break;
+        default: {
+            const char* const first = at;
+            while (at < end && !kEndsScalar[static_cast<unsigned char>(*at)])
+                ++at;
+            out.copy(first, static_cast<std::size_t>(at - first));
+        }
+        }
+    }
+    return out.take();
+}
 
 } // namespace
 
 PrettyText prettyJson(std::string_view json)
 {
-    if (std::string problem = jsonProblemOf(json); !problem.empty())
+    // One padded copy serves the parser and the copying of tokens in blocks.
+    std::string padded;
+    padded.reserve(json.size() + kJsonPadding);
+    padded.assign(json);
+    padded.append(kJsonPadding, ' ');
+    const std::string_view text(padded.data(), json.size());
+    if (std::string problem = jsonProblemOf(text); !problem.empty())
         return {{}, std::move(problem)};
-    Reindenter reindenter(json);
-    reindenter.run();
-    return {reindenter.take(), {}};
+    return {reindented(text), {}};
 }
 
 } // namespace vd

@@ -153,6 +153,7 @@ TEST(PrettyMarkup, XmlIsIndentedAndBrokenXmlSaysWhere)
     const auto pretty = prettyXml("<?xml version=\"1.0\"?>\n<a x=\"1\"><b>t &amp; u</b>  <c/></a>");
     EXPECT_EQ(pretty.problem, "");
     EXPECT_EQ(pretty.text, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x=\"1\">\n  <b>t &amp; u</b>\n  <c/>\n</a>\n");
+    EXPECT_EQ(prettyXml("<a><b/></a>").text, "<a>\n  <b/>\n</a>\n");
     EXPECT_EQ(prettyXml("<a>\n<b></a>").problem, "Not valid XML: Opening and ending tag mismatch. (line 2)");
     EXPECT_FALSE(prettyXml("<br><meta charset=utf-8>").problem.empty());
 }

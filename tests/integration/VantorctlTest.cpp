@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BodyGallery.h"
 #include "SimHarness.h"
 #include "UsbmuxHarness.h"
 #include "VdVersion.h"
@@ -107,8 +108,8 @@ std::vector<std::int64_t> ids(const std::vector<json>& records, bool sorted = fa
 // wire itself must agree.
 class VantorctlTest : public ::testing::Test {
 protected:
-    explicit VantorctlTest(std::chrono::milliseconds tick = 0ms)
-        : sim({.socketPath = socket, .tcpPort = 0, .password = kTcpPassword, .tickInterval = tick})
+    explicit VantorctlTest(std::chrono::milliseconds tick = 0ms, bool bodyGallery = false)
+        : sim({.socketPath = socket, .tcpPort = 0, .password = kTcpPassword, .tickInterval = tick, .bodyGallery = bodyGallery})
     {
     }
     void SetUp() override { direct.logIn(); }
@@ -355,6 +356,50 @@ TEST_F(VantorctlTest, UsbLogInWaitsForTheDevice)
     const auto outcome = run(dir, {"--usb", "6170", "--password", password, "tunnels", "--json"}, env);
     EXPECT_EQ(outcome.code, 0) << outcome;
     EXPECT_FALSE(outcome.records().empty()) << outcome;
+}
+
+// A service that also holds the gallery of coded, broken and hostile bodies.
+class VantorctlGalleryTest : public VantorctlTest {
+protected:
+    VantorctlGalleryTest() : VantorctlTest(0ms, true) {}
+};
+
+// Every gallery body comes out of `body --decoded` as the server's original; a bomb stops at the
+// cap and a gzip cut short stops where it ends, each written as far as it decoded and failing
+// with one line.
+TEST_F(VantorctlGalleryTest, DecodedBodiesAreTheOriginalsOrAFailureAfterWhatDecoded)
+{
+    std::vector<std::int64_t> galleryIds;
+    for (const auto& record : runLocal({"recent", "--count", "1000", "--json"}).records()) {
+        if (record.value("host", "") == sim::kGalleryHost)
+            galleryIds.push_back(record.at("id").get<std::int64_t>());
+    }
+    std::ranges::sort(galleryIds);
+    const auto& gallery = sim::bodyGallery();
+    ASSERT_EQ(galleryIds.size(), gallery.size());
+    const std::string& json = gallery.front().plain;
+
+    for (std::size_t i = 0; i < gallery.size(); ++i) {
+        const auto& [name, headerLines, wire, plain] = gallery[i];
+        SCOPED_TRACE(name);
+        const auto file = dir / (name + ".body");
+        const auto outcome = runLocal({"body", "response", std::to_string(galleryIds[i]), "--decoded", "-o", file.string()});
+        const std::string written = test::readFile(file);
+        if (name == "gzip-bomb") {
+            EXPECT_EQ(outcome.code, 1);
+            expectOneLineError(outcome, "Stopped at 256 MiB");
+            EXPECT_EQ(written.size(), 256u << 20);
+            EXPECT_EQ(written.find_first_not_of('\0'), npos);
+        } else if (name == "gzip-truncated") {
+            EXPECT_EQ(outcome.code, 1);
+            expectOneLineError(outcome, "The gzip data is cut short");
+            EXPECT_FALSE(written.empty());
+            EXPECT_TRUE(json.starts_with(written));
+        } else {
+            EXPECT_EQ(outcome.code, 0) << outcome;
+            EXPECT_TRUE(written == plain) << written.size() << " bytes, expected " << plain.size();
+        }
+    }
 }
 
 // A service whose time runs fast, so UDP records and changing lists come within milliseconds.

@@ -21,6 +21,8 @@ struct Exchange {
     BodyKind responseBody = BodyKind::None;
     std::uint64_t seed = 0;
     bool captured = false;
+    // A response body made once and kept, instead of one made again from kind and seed.
+    const std::string* fixedResponseBody = nullptr;
 };
 
 // Bodies come in a limited number of variants per kind, each made once: an API answers alike

@@ -31,6 +31,8 @@ struct SimulatorOptions {
     // A hostile service: besides the traffic, every connection gets acts of chaos chosen by a
     // generator seeded with this and the connection number. None: a well-behaved service.
     std::optional<std::uint64_t> chaosSeed;
+    // One recent record per body of the gallery (BodyGallery.h), beside the traffic.
+    bool bodyGallery = false;
 };
 
 // A Vantor service peer for demos and tests: greets, checks the identity and the password,

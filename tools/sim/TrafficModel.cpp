@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "AppIcon.h"
+#include "BodyGallery.h"
 #include "ClientPopulation.h"
 #include "DnsCache.h"
 #include "HttpExchange.h"
@@ -156,6 +157,10 @@ TrafficModel::TrafficModel(ModelOptions options) : state_(std::make_unique<State
 {
     for (int i = 0; i < kWarmUpSteps; ++i)
         state_->step();
+    if (options.bodyGallery) {
+        for (Record& record : galleryRecords(state_->nextNumber, state_->now))
+            state_->recent.add(std::move(record));
+    }
 }
 
 TrafficModel::~TrafficModel() = default;
@@ -203,6 +208,8 @@ std::optional<std::string> TrafficModel::capturedMessage(std::int64_t id, bool r
         return std::nullopt;
     if (!exchange->captured)
         return std::string();
+    if (exchange->fixedResponseBody)
+        return request ? std::string() : exchange->responseHead + *exchange->fixedResponseBody;
     const auto& bodies = state_->bodies;
     if (request)
         return exchange->requestBody == BodyKind::None ? std::string() : exchange->requestHead + bodies.requestBodyOf(*exchange);

@@ -17,6 +17,8 @@ struct ModelOptions {
     // Active tunnels held at exactly this count after every step; 0: a natural load that drifts
     // between 20 and 60 tunnels.
     std::size_t scale = 0;
+    // Adds, after the warm-up, one recent record per body of the gallery (BodyGallery.h).
+    bool bodyGallery = false;
 };
 
 // The simulated proxy's traffic: processes on this machine and a few remote devices open

@@ -58,6 +58,15 @@ int main(int argc, char** argv)
         "pushes, at moments chosen by a generator seeded with SEED and the connection number. Each act "
         "is logged as {\"conn\":N,\"chaos\":...}, so a failure replays from its seed")
         ->type_name("SEED");
+    bool bodyGallery = false;
+    app.add_flag("--body-gallery", bodyGallery,
+                 "Also keep, from the start, one completed and captured HTTP request per kind of body, for "
+                 "trying and testing body views: JSON and HTML sent with gzip, br, zstd and deflate (zlib-wrapped, "
+                 "and raw as json-deflate-raw), a PNG, a gzip bomb that inflates to 300 MiB, a gzip cut short, a "
+                 "form and JSON that does not parse. They are the recent records of host gallery.test, at "
+                 "http://gallery.test/gallery/NAME with NAME json-gzip, json-br, json-zstd, json-deflate, "
+                 "json-deflate-raw, html-gzip, html-br, html-zstd, html-deflate, png, gzip-bomb, gzip-truncated, "
+                 "form and json-invalid; the traffic around them is the same as without them");
     CLI11_PARSE(app, argc, argv);
 
     if (tcp && password.empty()) {
@@ -88,6 +97,7 @@ int main(int argc, char** argv)
     options.tickInterval = std::chrono::milliseconds(tickMs);
     if (chaos->count() > 0)
         options.chaosSeed = chaosSeed;
+    options.bodyGallery = bodyGallery;
     vd::sim::ServiceSimulator simulator(context, options, [&out](const std::string& line) { out << line << std::endl; });
     if (const auto error = simulator.start()) {
         std::cerr << "vantor-sim: " << *error << "\n";

@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "RecordOutput.h"
+#include "data/CapturedBody.h"
 #include "data/VDNotifications.h"
 #include "platform/NotificationCenter.h"
 
@@ -93,18 +94,32 @@ ExitCode fetchBody(Session& session, const Options& options, std::ostream& out)
     });
     session.waitUntil([&] { return read; }, session.timeout(), "the stored body");
 
+    std::string problem;
+    if (options.decoded) {
+        DecodedContent decoded = decodedBodyOf(data, request);
+        data = std::move(decoded.bytes);
+        problem = std::move(decoded.problem);
+    }
+    // What was decoded is written before the failure is reported, like a partial download.
+    const auto failIfUndecoded = [&] {
+        if (!problem.empty())
+            throw Failure(kExitFailed, what + ": " + problem);
+    };
+
     if (!options.outputFile.empty()) {
         writeFile(options.outputFile, data);
         if (options.json)
             printJsonLine(out, {{"id", id}, {"part", part}, {"bytes", data.size()}, {"file", options.outputFile}});
         else
             out << "wrote " << data.size() << " bytes of " << what << " to " << options.outputFile << '\n';
+        failIfUndecoded();
         return kExitOk;
     }
     if (isatty(STDOUT_FILENO) == 1 && looksBinary(data))
         throw Failure(kExitFailed, what + " is binary (" + std::to_string(data.size()) +
                                        " bytes): save it with -o FILE or pipe it");
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    failIfUndecoded();
     return kExitOk;
 }
 

@@ -171,6 +171,10 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     body->add_option("part", part, "request or response")->required()->check(CLI::IsMember({"request", "response"}));
     body->add_option("id", options.id, "The tunnel's id")->required()->check(kWholeNumber);
     body->add_option("-o,--output", options.outputFile, "Write the body to this file instead of stdout");
+    body->add_flag("--decoded", options.decoded,
+                   "Write the body alone instead of the captured message: its chunked transfer coding and its "
+                   "Content-Encoding (gzip, deflate, br, zstd) undone. A body that cannot be decoded whole (cut short, "
+                   "damaged, past 256 MiB decoded) is written as far as it decodes, and the command fails");
 
     try {
         app.parse(argc, argv);

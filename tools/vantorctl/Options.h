@@ -47,6 +47,8 @@ struct Options {
     // body: the request (true) or the response body, and where to write it (empty: stdout).
     bool requestBody = true;
     std::string outputFile;
+    // body --decoded: the body alone, its transfer and content codings undone.
+    bool decoded = false;
 };
 
 // The options, or the exit code to leave with at once: help was shown (0), or the arguments
