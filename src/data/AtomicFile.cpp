@@ -44,20 +44,33 @@ bool putInPlaceKeeping(const std::string& temporary, const std::filesystem::path
     return ::rename(temporary.c_str(), target.c_str()) == 0;
 }
 
+// A hidden owner-only file beside `target`, open for writing: its descriptor (or -1) and name.
+int makeTemporaryBeside(const std::filesystem::path& target, std::string& temporary)
+{
+    std::string stem = target.filename().string();
+    if (stem.size() > kMaxTemporaryStem)
+        stem.resize(kMaxTemporaryStem);
+    temporary = (target.parent_path() / ("." + stem + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd >= 0 && ::fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 // No fsync: what we keep this way (captured bodies, icons) is either emptied at launch or asked
 // for again, so surviving a power cut buys nothing.
 bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::uint8_t> data, ExistingFile existing)
 {
-    std::string stem = target.filename().string();
-    if (stem.size() > kMaxTemporaryStem)
-        stem.resize(kMaxTemporaryStem);
-    std::string temporary = (target.parent_path() / ("." + stem + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = makeTemporaryBeside(target, temporary);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data);
+    bool ok = writeAll(fd, data);
     ok = ::close(fd) == 0 && ok;
     if (ok) {
         if (existing == ExistingFile::replace) {
@@ -73,6 +86,41 @@ bool writeFileAtomically(const std::filesystem::path& target, std::span<const st
     }
     ::unlink(temporary.c_str());
     return ok;
+}
+
+std::unique_ptr<AtomicFileWriter> AtomicFileWriter::create(const std::filesystem::path& target)
+{
+    std::string temporary;
+    const int fd = makeTemporaryBeside(target, temporary);
+    if (fd < 0)
+        return nullptr;
+    // The stream opens the file again by name; the descriptor only had to make it, owner-only.
+    ::close(fd);
+    auto writer = std::unique_ptr<AtomicFileWriter>(new AtomicFileWriter(target, std::move(temporary)));
+    if (!writer->stream_)
+        return nullptr;
+    return writer;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, std::string temporary)
+    : target_(std::move(target)), temporary_(std::move(temporary)),
+      stream_(temporary_, std::ios::binary | std::ios::trunc)
+{
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (!committed_)
+        ::unlink(temporary_.c_str());
+}
+
+bool AtomicFileWriter::commit()
+{
+    stream_.close();
+    if (!stream_ || ::rename(temporary_.c_str(), target_.c_str()) != 0)
+        return false;
+    committed_ = true;
+    return true;
 }
 
 } // namespace vd

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <span>
+#include <string>
 
 namespace vd {
 
@@ -14,5 +17,30 @@ enum class ExistingFile { replace, keep };
 // what was there before. With ExistingFile::keep a file that is present (or appears meanwhile,
 // written by another thread or process) is left alone. True when `target` now holds `data`.
 bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::uint8_t> data, ExistingFile existing);
+
+// A file written piece by piece, for what is too large to hold whole, and put in place only
+// once complete: it grows as a hidden owner-only temporary file beside the target, which
+// commit() moves into place (replacing what was there). Until then the target is untouched, and
+// a writer dropped without a successful commit removes its temporary file.
+class AtomicFileWriter {
+public:
+    // None when no temporary file can be made beside the target.
+    static std::unique_ptr<AtomicFileWriter> create(const std::filesystem::path& target);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    std::ostream& stream() { return stream_; }
+    // True when every write succeeded and the file is now in place.
+    bool commit();
+
+private:
+    AtomicFileWriter(std::filesystem::path target, std::string temporary);
+
+    const std::filesystem::path target_;
+    const std::string temporary_;
+    std::ofstream stream_;
+    bool committed_ = false;
+};
 
 } // namespace vd

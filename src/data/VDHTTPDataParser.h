@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 
 #include <http_parser.h>
 
@@ -39,6 +40,8 @@ public:
     void doCompleteBlock();
 
     const Bytes& data() const { return data_; }
+    // Hands the body over rather than copying it: an export holds one body at a time.
+    Bytes takeData() { return std::move(data_); }
 
 private:
     void reset();
