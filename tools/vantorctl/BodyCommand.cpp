@@ -61,13 +61,10 @@ void writeFile(const std::string& path, const Bytes& data)
 
 // The service sends the body to the processor, which stores it in the dump store and then
 // announces it on the main thread; the bytes are read back from the store from there.
-ExitCode fetchBody(Session& session, const Options& options, std::ostream& out)
+std::optional<Bytes> fetchCapturedMessage(Session& session, std::int64_t id, bool request)
 {
     auto& processer = session.processer();
-    const std::int64_t id = options.id;
-    const bool request = options.requestBody;
-    const char* part = request ? "request" : "response";
-    const std::string what = std::string("the ") + part + " body of tunnel " + std::to_string(id);
+    const std::string what = std::string("the ") + (request ? "request" : "response") + " body of tunnel " + std::to_string(id);
 
     bool arrived = false;
     const auto* store = processer.dumpManager().get();
@@ -82,7 +79,7 @@ ExitCode fetchBody(Session& session, const Options& options, std::ostream& out)
     // thread before the round trip's end is, so it has been seen by the time that ends.
     session.roundTrip([&] { request ? processer.getTunnelRequestData(id) : processer.getTunnelResponseData(id); }, what);
     if (!arrived)
-        throw Failure(kExitFailed, "the service has no tunnel " + std::to_string(id));
+        return std::nullopt;
 
     bool read = false;
     Bytes data;
@@ -93,6 +90,19 @@ ExitCode fetchBody(Session& session, const Options& options, std::ostream& out)
         read = true;
     });
     session.waitUntil([&] { return read; }, session.timeout(), "the stored body");
+    return data;
+}
+
+ExitCode fetchBody(Session& session, const Options& options, std::ostream& out)
+{
+    const std::int64_t id = options.id;
+    const bool request = options.requestBody;
+    const char* part = request ? "request" : "response";
+    const std::string what = std::string("the ") + part + " body of tunnel " + std::to_string(id);
+    auto captured = fetchCapturedMessage(session, id, request);
+    if (!captured)
+        throw Failure(kExitFailed, "the service has no tunnel " + std::to_string(id));
+    Bytes data = std::move(*captured);
 
     std::string problem;
     if (options.decoded) {

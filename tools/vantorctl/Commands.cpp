@@ -16,6 +16,7 @@ ExitCode runCommand(Session& session, const Options& options, std::ostream& out)
     case Command::DnsPurge: return purgeDns(session, options, out);
     case Command::DnsDelete: return deleteDns(session, options, out);
     case Command::Body: return fetchBody(session, options, out);
+    case Command::Har: return exportHar(session, options, out);
     }
     return kExitFailed;
 }

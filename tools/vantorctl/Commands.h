@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <ostream>
 
 #include "ExitCodes.h"
 #include "Options.h"
 #include "Session.h"
+#include "platform/Bytes.h"
 
 namespace vd::ctl {
 
@@ -28,6 +31,12 @@ ExitCode deleteDns(Session& session, const Options& options, std::ostream& out);
 
 // body: the raw bytes of a captured request or response.
 ExitCode fetchBody(Session& session, const Options& options, std::ostream& out);
+// The whole message the service captured (start line, header block, body), empty when it
+// captured none; none when the service knows no such tunnel.
+std::optional<Bytes> fetchCapturedMessage(Session& session, std::int64_t id, bool request);
+
+// har: the chosen recent records, their captured bodies included, as an HTTP Archive file.
+ExitCode exportHar(Session& session, const Options& options, std::ostream& out);
 
 ExitCode runCommand(Session& session, const Options& options, std::ostream& out);
 

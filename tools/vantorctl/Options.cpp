@@ -176,6 +176,16 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
                    "Content-Encoding (gzip, deflate, br, zstd) undone. A body that cannot be decoded whole (cut short, "
                    "damaged, past 256 MiB decoded) is written as far as it decodes, and the command fails");
 
+    std::int64_t harCount = kDefaultRecentCount;
+    auto* har = command("har", "Write recent requests, with their captured bodies, to an HTTP Archive (HAR 1.2) file",
+                        Command::Har);
+    auto* harRecent = har->add_option("--recent", harCount, "The most recent N records")->capture_default_str()->check(kWholeNumber);
+    har->add_option("--ids", options.ids, "These recent records (ids separated by commas)")
+        ->delimiter(',')
+        ->check(kWholeNumber)
+        ->excludes(harRecent);
+    har->add_option("-o,--output", options.outputFile, "The file to write")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
@@ -196,6 +206,8 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
     } else if (options.command == Command::Watch) {
         options.count = watchCount;
         options.seconds = watchSeconds;
+    } else if (options.command == Command::Har) {
+        options.count = harCount;
     }
     options.on = (options.command == Command::Record ? recordState : mitmState) == "on";
     options.requestBody = part == "request";

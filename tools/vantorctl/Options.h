@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace vd::ctl {
 
-enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body };
+enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body, Har };
 
 // Which service to talk to: the one at a local socket, a remote one over TCP, or the one on a
 // device attached by USB.
@@ -31,7 +32,7 @@ struct Options {
     double timeoutSeconds = 10;
 
     Command command = Command::Tunnels;
-    // recent: how many records; udp and watch: stop after this many (0: no limit).
+    // recent and har: how many records; udp and watch: stop after this many (0: no limit).
     std::int64_t count = 0;
     // udp and watch: stop after this long (0: no limit).
     double seconds = 0;
@@ -44,11 +45,14 @@ struct Options {
     bool on = false;
     // dns-delete
     std::string domain;
-    // body: the request (true) or the response body, and where to write it (empty: stdout).
+    // body: the request (true) or the response body, and where to write it (empty: stdout);
+    // har: the file to write.
     bool requestBody = true;
     std::string outputFile;
     // body --decoded: the body alone, its transfer and content codings undone.
     bool decoded = false;
+    // har: these records rather than the most recent `count`.
+    std::vector<std::int64_t> ids;
 };
 
 // The options, or the exit code to leave with at once: help was shown (0), or the arguments
