@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QUrl>
 
+#include "HarExportCommand.h"
 #include "VDAboutWindowController.h"
 #include "VDStartWindowController.h"
 #include "VdVersion.h"
@@ -162,7 +163,7 @@ std::unique_ptr<VDMainWindowsController> AppDelegate::makeMainWindow(const Windo
     watch(*controller);
     controller->loadWindow();
     auto* window = static_cast<QMainWindow*>(controller->window());
-    window->setMenuBar(menu_.makeMenuBar(window));
+    window->setMenuBar(menu_.makeMenuBar(window, {controller->harExport()->action()}));
     controller->addViewMenu(*window->menuBar());
     connect(controller.get(), &VDMainWindowsController::connectWindowRequested, this, &AppDelegate::showConnectWindowFor);
     // Shown before it connects, so a link that fails at once has a window for its sheet.

@@ -40,7 +40,7 @@ AppMenu::AppMenu(QObject* parent)
     });
 }
 
-QMenuBar* AppMenu::makeMenuBar(QWidget* parent) const
+QMenuBar* AppMenu::makeMenuBar(QWidget* parent, const QList<QAction*>& windowFileActions) const
 {
     auto* bar = new QMenuBar(parent);
     QMenu* application = bar->addMenu("Vantor &Dashboard");
@@ -54,6 +54,10 @@ QMenuBar* AppMenu::makeMenuBar(QWidget* parent) const
 
     QMenu* file = bar->addMenu("&File");
     file->addAction(connect_);
+    if (!windowFileActions.isEmpty()) {
+        file->addSeparator();
+        file->addActions(windowFileActions);
+    }
     file->addSeparator();
     file->addAction(close_);
     return bar;

@@ -15,7 +15,8 @@ class AppMenu : public QObject {
 public:
     explicit AppMenu(QObject* parent = nullptr);
 
-    QMenuBar* makeMenuBar(QWidget* parent) const;
+    // `windowFileActions`: the window's own items of the File menu, after "Connect".
+    QMenuBar* makeMenuBar(QWidget* parent, const QList<QAction*>& windowFileActions = {}) const;
     void addShortcutsTo(QWidget& window) const;
 
 signals:

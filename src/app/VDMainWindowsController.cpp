@@ -16,6 +16,7 @@
 
 #include "AppSettings.h"
 #include "ConnectionSheets.h"
+#include "HarExportCommand.h"
 #include "VDFilterField.h"
 #include "VDWindowLook.h"
 #include "data/VDDataManager.h"
@@ -25,6 +26,7 @@
 #include "platform/MainQueue.h"
 #include "platform/UserPaths.h"
 #include "views/GuiThread.h"
+#include "views/VDBaseTunnelListViewController.h"
 #include "views/VDCurTunViewController.h"
 #include "views/VDDNSViewController.h"
 #include "views/VDRecordTableView.h"
@@ -115,6 +117,11 @@ void VDMainWindowsController::loadWindow()
         sizeToFirstSection_ = false;
     }
     lastMainWindow() = window;
+
+    harExport_ = new HarExportCommand(idString_, window, [this]() -> VDBaseTunnelListViewController* {
+        QWidget* section = shownSection();
+        return section ? section->findChild<VDBaseTunnelListViewController*>() : nullptr;
+    }, this);
 
     linkStatus_ = new QLabel(window);
     linkStatus_->setObjectName("linkStatus");
@@ -489,6 +496,8 @@ void VDMainWindowsController::updateViewMenu()
         reloadAction_->setEnabled(shownButton({"reloadButton", "DNSRefreshButton"}) != nullptr);
     if (cleanAction_)
         cleanAction_->setEnabled(shownButton({"cleanButton"}) != nullptr);
+    if (harExport_)
+        harExport_->update();
 }
 
 QWidget* VDMainWindowsController::makeSection(int segment)

@@ -23,6 +23,7 @@ class QStackedWidget;
 
 namespace vd {
 
+class HarExportCommand;
 class VDDataProcesser;
 class VDFilterField;
 class VDRecordTableView;
@@ -64,6 +65,8 @@ public:
     ConnectionKind type() const { return type_; }
     VDSegmentedControl* mainControl() const { return mainControl_; }
     VDFilterField* searchField() const { return searchField_; }
+    // File ▸ "Export HAR…" for this window's shown tunnel list.
+    HarExportCommand* harExport() const { return harExport_; }
     // The section shown, and the one of a segment if it was made.
     QWidget* shownSection() const;
     QWidget* section(int segment) const { return sections_.at(static_cast<std::size_t>(segment)); }
@@ -135,6 +138,7 @@ private:
     QLabel* linkStatus_ = nullptr;
     QAction* reloadAction_ = nullptr;
     QAction* cleanAction_ = nullptr;
+    HarExportCommand* harExport_ = nullptr;
     std::array<QWidget*, 4> sections_{};
     QPointer<QDialog> sheet_;
     // Last member: reset first, so no observer callback runs into a half-destroyed controller.

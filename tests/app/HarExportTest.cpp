@@ -1,0 +1,111 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+
+#include <nlohmann/json.hpp>
+
+#include "ShellFixture.h"
+#include "app/HarExportCommand.h"
+#include "support/ChildProcess.h"
+#include "views/VDBaseTunnelListViewController.h"
+#include "views/VDRecordTableView.h"
+
+namespace vd::test {
+namespace {
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
+using nlohmann::json;
+
+class HarExportTest : public ShellTest {
+protected:
+    static VDBaseTunnelListViewController* shownList(const VDMainWindowsController& window)
+    {
+        return window.shownSection()->findChild<VDBaseTunnelListViewController*>();
+    }
+
+    static json logWithoutCreator(const std::filesystem::path& file)
+    {
+        json har = json::parse(readFile(file));
+        har.at("log").erase("creator");
+        return har;
+    }
+};
+
+TEST_F(HarExportTest, TheDashboardAndVantorctlWriteTheSameFileForTheSameSelectedRecords)
+{
+    auto window = makeWindow(WindowId::local());
+    window->openLocalWindow((dir_ / "db.connect").string());
+    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    QAction* exportHar = window->harExport()->action();
+    window->selectControl(VDMainWindowsController::DNS);
+    EXPECT_FALSE(exportHar->isEnabled()) << "no tunnel list shown";
+
+    window->selectControl(VDMainWindowsController::RecentRequests);
+    ASSERT_TRUE(exportHar->isEnabled());
+    VDBaseTunnelListViewController* list = shownList(*window);
+    constexpr int kSelected = 40;
+    ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > kSelected; }, 15000));
+    const auto* model = list->tableView()->model();
+    list->tableView()->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(kSelected - 1, 0)),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const TunnelList chosen = HarExportCommand::recordsToExport(*list);
+    ASSERT_EQ(chosen.size(), static_cast<std::size_t>(kSelected));
+    std::string ids;
+    for (const auto& record : chosen)
+        ids += (ids.empty() ? "" : ",") + std::to_string(record->id_());
+
+    // Through the menu item and its save dialog, as a user does it.
+    const auto fromDashboard = dir_ / "dashboard.har";
+    exportHar->trigger();
+    auto* dialog = window->window()->findChild<QFileDialog*>("exportHarDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->selectedFiles().value(0).endsWith(".har"));
+    dialog->selectFile(QString::fromStdString(fromDashboard.string()));
+    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_FALSE(exportHar->isEnabled()) << "one export at a time";
+    QMessageBox* told = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (told = window->window()->findChild<QMessageBox*>("harExportMessage")) != nullptr; }, 30000));
+    EXPECT_EQ(told->text(), "HAR file written.") << told->informativeText().toStdString();
+    EXPECT_TRUE(exportHar->isEnabled());
+
+    const auto fromCtl = dir_ / "vantorctl.har";
+    ChildProcess ctl({VANTORCTL_PATH, "--socket", (dir_ / "db.connect").string(), "har", "--ids", ids, "-o", fromCtl.string()},
+                     {}, dir_ / "ctl.out", dir_ / "ctl.err");
+    ASSERT_EQ(ctl.finish(), 0) << ctl.errors();
+
+    const json dashboard = logWithoutCreator(fromDashboard);
+    EXPECT_EQ(dashboard, logWithoutCreator(fromCtl));
+    const json& entries = dashboard.at("log").at("entries");
+    ASSERT_FALSE(entries.empty());
+    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end(), [](const json& a, const json& b) {
+        return std::stoll(a.at("connection").get<std::string>()) < std::stoll(b.at("connection").get<std::string>());
+    }));
+    const auto leftOut = static_cast<std::size_t>(kSelected) - entries.size();
+    EXPECT_NE(told->informativeText().indexOf(QString("%1 requests written").arg(entries.size())), -1);
+    EXPECT_NE(ctl.output().find("left out " + std::to_string(leftOut) + " records"), std::string::npos) << ctl.output();
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const json& entry) {
+        return entry.at("response").at("content").contains("text");
+    })) << "no entry carried a body";
+}
+
+TEST_F(HarExportTest, AFileThatCannotBeWrittenIsToldAndLeavesNothing)
+{
+    auto window = makeWindow(WindowId::local());
+    window->openLocalWindow((dir_ / "db.connect").string());
+    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
+    window->selectControl(VDMainWindowsController::ActiveConnections);
+    window->harExport()->exportTo(dir_ / "no-such-folder" / "out.har");
+    QMessageBox* told = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (told = window->window()->findChild<QMessageBox*>("harExportMessage")) != nullptr; }));
+    EXPECT_EQ(told->text(), "The HAR file could not be written.");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "no-such-folder"));
+}
+
+} // namespace
+} // namespace vd::test
