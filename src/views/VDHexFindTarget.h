@@ -2,7 +2,6 @@
 
 #include <optional>
 
-
 #include "VDByteSearch.h"
 #include "VDRangeFindTarget.h"
 

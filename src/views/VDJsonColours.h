@@ -7,7 +7,6 @@
 #include <QStringView>
 #include <QSyntaxHighlighter>
 
-
 namespace vd {
 
 // A stretch of one line drawn in a colour of its own.

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include "VDRangeFindTarget.h"
 
 class QPlainTextEdit;
