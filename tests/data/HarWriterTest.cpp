@@ -10,6 +10,7 @@
 
 #include "data/AtomicFile.h"
 #include "data/VDTunnelInfo.h"
+#include "data/har/HarBody.h"
 #include "data/har/HarWriter.h"
 #include "data/har/JsonWriter.h"
 #include "platform/Base64.h"
@@ -211,6 +212,17 @@ TEST(HarWriter, ResponseBodiesRoundTripDecodedByteForByte)
         EXPECT_EQ(content.contains("comment"), c.problem);
         EXPECT_EQ(written.log.at("/log/entries/0/response/bodySize"_json_pointer), c.wire.size());
     }
+}
+
+// A body that decodes past the cap is logged as it came, with the reason.
+TEST(HarWriter, BodiesPastTheCapKeepTheirWireBytes)
+{
+    const Bytes bomb = sim::gzipOf(Bytes(64 * 1024, 0));
+    const std::string message = withLength("HTTP/1.1 200 OK\r\n", asText(bomb)) + asText(bomb);
+    const auto body = har::messageBodyOf(bytesOf(message), true, "gzip", 1024);
+    EXPECT_FALSE(body.showsDecoded);
+    EXPECT_EQ(body.problem, "Stopped at 1 KiB: the decoded body is larger");
+    EXPECT_TRUE(std::ranges::equal(body.content(), bomb));
 }
 
 TEST(HarWriter, ChunkedBodiesLoseTheirFraming)

@@ -6,7 +6,8 @@
 #include "data/VDHTTPDataParser.h"
 
 namespace vd::har {
-MessageBody messageBodyOf(std::span<const std::uint8_t> captured, bool response, std::string_view contentEncoding)
+MessageBody messageBodyOf(std::span<const std::uint8_t> captured, bool response, std::string_view contentEncoding,
+                          std::size_t cap)
 {
     MessageBody body;
     if (captured.empty())
@@ -19,9 +20,9 @@ MessageBody messageBodyOf(std::span<const std::uint8_t> captured, bool response,
     body.wire = parser->takeData();
     if (contentEncoding.empty())
         return body;
-    DecodedContent decoded = decodeContent(body.wire, contentEncoding);
+    DecodedContent decoded = decodeContent(body.wire, contentEncoding, cap);
     body.problem = std::move(decoded.problem);
-    if (decoded.outcome != DecodedContent::Outcome::failed) {
+    if (decoded.outcome == DecodedContent::Outcome::decoded) {
         body.decoded = std::move(decoded.bytes);
         body.showsDecoded = true;
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "JsonWriter.h"
+#include "data/ContentDecoding.h"
 #include "platform/Bytes.h"
 
 namespace vd::har {
@@ -21,13 +22,15 @@ struct MessageBody {
     // cap); empty when it is.
     std::string problem;
 
-    // What the log shows: the decoded body, or the wire bytes when decoding failed.
+    // What the log shows: the decoded body, or the wire bytes when decoding failed or stopped at
+    // the cap (a bomb's first 256 MiB of zeros would make a log entry of gigabytes).
     std::span<const std::uint8_t> content() const { return showsDecoded ? decoded : wire; }
 };
 
 // Cuts the body out of a captured message (`response` picks the parser) and undoes
-// `contentEncoding`. A message cut short, or one without a body, gives an empty body.
-MessageBody messageBodyOf(std::span<const std::uint8_t> captured, bool response, std::string_view contentEncoding);
+// `contentEncoding` up to `cap`. A message cut short, or one without a body, gives an empty body.
+MessageBody messageBodyOf(std::span<const std::uint8_t> captured, bool response, std::string_view contentEncoding,
+                          std::size_t cap = kDecodedBodyCap);
 
 // "text", and "encoding": "base64" when the bytes are not UTF-8.
 void writeText(JsonWriter& json, std::span<const std::uint8_t> bytes);
