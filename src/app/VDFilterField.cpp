@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QKeyEvent>
+#include <QToolButton>
 
 namespace vd {
 
@@ -10,6 +11,9 @@ VDFilterField::VDFilterField(QWidget* parent, std::chrono::milliseconds pause) :
     setPlaceholderText("Filter");
     setAccessibleName("Filter");
     setClearButtonEnabled(true);
+    // The field's own clear button comes unnamed; a screen reader would announce a bare button.
+    for (auto* clear : findChildren<QToolButton*>())
+        clear->setAccessibleName("Clear Filter");
     setMaximumWidth(200);
     // No completer: a QLineEdit has none unless one is set.
     const QIcon searchIcon = QIcon::fromTheme("edit-find");

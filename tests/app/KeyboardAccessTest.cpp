@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QToolButton>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -191,6 +192,8 @@ TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
     ASSERT_TRUE(filter->hasFocus());
     QSignalSpy edits(filter, &VDFilterField::filterEdited);
     QTest::keyClicks(filter, "example");
+    for (auto* clear : filter->findChildren<QToolButton*>())
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(clear)->text(QAccessible::Name), "Clear Filter");
     press(filter, Qt::Key_Escape);
     EXPECT_TRUE(filter->text().isEmpty());
     ASSERT_FALSE(edits.isEmpty());
