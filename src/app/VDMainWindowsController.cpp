@@ -19,6 +19,7 @@
 #include "HarExportCommand.h"
 #include "VDFilterField.h"
 #include "VDWindowLook.h"
+#include "WindowOverview.h"
 #include "data/VDDataManager.h"
 #include "data/VDNotifications.h"
 #include "link/QNComClientManager.h"
@@ -67,6 +68,16 @@ const QStringList& sectionLabels()
 {
     static const QStringList labels{"Recent Requests", "Active Connections", "DNS", "UDP"};
     return labels;
+}
+
+ShownList::Kind listOf(int segment)
+{
+    switch (segment) {
+    case VDMainWindowsController::RecentRequests: return ShownList::recent;
+    case VDMainWindowsController::ActiveConnections: return ShownList::active;
+    case VDMainWindowsController::DNS: return ShownList::dns;
+    default: return ShownList::udp;
+    }
 }
 
 } // namespace
@@ -126,6 +137,7 @@ void VDMainWindowsController::loadWindow()
     linkStatus_ = new QLabel(window);
     linkStatus_->setObjectName("linkStatus");
     window->statusBar()->addWidget(linkStatus_, 1);
+    overview_ = new WindowOverview(*window, [this] { return processer_; });
 
     // Any processor may post the change, from any thread.
     filterObservation_ = NotificationCenter::defaultCenter()->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) {
@@ -180,6 +192,7 @@ void VDMainWindowsController::addViewMenu(QMenuBar& bar)
         connect(show, &QAction::triggered, this, [this, segment] { selectControl(segment); });
     }
     menu->addSeparator();
+    menu->addAction(overview_->pauseAction());
     QAction* filter = menu->addAction("Filter");
     filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     // One shortcut for both, since two on the same keys would fire neither: within a detail pane
@@ -457,6 +470,8 @@ void VDMainWindowsController::selectControl(int segment)
     stack_->setCurrentWidget(section);
     mainControl_->setSelectedSegment(segment);
     updateViewMenu();
+    const VDRecordTableView* table = shownTable();
+    overview_->showList({listOf(segment), table ? table->model() : nullptr});
 }
 
 VDTunnelDetailViewController* VDMainWindowsController::detailPaneWithFocus() const

@@ -29,6 +29,7 @@ class VDFilterField;
 class VDRecordTableView;
 class VDSegmentedControl;
 class VDTunnelDetailViewController;
+class WindowOverview;
 
 struct MainWindowTiming {
     // How long a connection may take before "Connecting..." is shown.
@@ -65,6 +66,8 @@ public:
     ConnectionKind type() const { return type_; }
     VDSegmentedControl* mainControl() const { return mainControl_; }
     VDFilterField* searchField() const { return searchField_; }
+    // The status bar's figures and the pause of this window's lists.
+    WindowOverview* overview() const { return overview_; }
     // File ▸ "Export HAR…" for this window's shown tunnel list.
     HarExportCommand* harExport() const { return harExport_; }
     // The section shown, and the one of a segment if it was made.
@@ -139,6 +142,7 @@ private:
     QAction* reloadAction_ = nullptr;
     QAction* cleanAction_ = nullptr;
     HarExportCommand* harExport_ = nullptr;
+    WindowOverview* overview_ = nullptr;
     std::array<QWidget*, 4> sections_{};
     QPointer<QDialog> sheet_;
     // Last member: reset first, so no observer callback runs into a half-destroyed controller.

@@ -292,6 +292,12 @@ TunnelList VDDataProcesser::recentTunnelInfos() const
     return recTuns_;
 }
 
+VDDataProcesser::ListSizes VDDataProcesser::listSizes() const
+{
+    std::lock_guard lock(mutex_);
+    return {curTuns_.size(), recTuns_.size(), dnsIfs_.size(), udpIfs_.size()};
+}
+
 std::vector<VDDNSInfo> VDDataProcesser::dnsInfos() const
 {
     std::lock_guard lock(mutex_);
@@ -668,6 +674,7 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
         // a copy do not wait for thousands of records to be freed.
         std::swap(curTuns_, tunnels);
         current_ = std::move(clients);
+        ++activeReports_;
     }
     requestMissingIcons(bundleIds);
     post(kVDCurrentTunnelRefreshed);

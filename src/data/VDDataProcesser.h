@@ -85,6 +85,17 @@ public:
 
     TunnelList currentTunnelInfos() const;
     TunnelList recentTunnelInfos() const;
+    // How many reports of the active tunnels have been stored: a window tells its own
+    // processor's reports by it, since the refresh notifications name no sender.
+    std::uint64_t activeReportCount() const { return activeReports_.load(); }
+    // The lengths of the four lists, without copying them.
+    struct ListSizes {
+        std::size_t active = 0;
+        std::size_t recent = 0;
+        std::size_t dns = 0;
+        std::size_t udp = 0;
+    };
+    ListSizes listSizes() const;
     std::vector<VDDNSInfo> dnsInfos() const;
     // Newest first.
     UDPList udpTunnelInfos() const;
@@ -205,6 +216,7 @@ private:
     const std::shared_ptr<QNComClientManager> clientManager_;
     std::atomic<ConnectStatus> connectStatus_{ConnectStatus::connecting};
     std::atomic<bool> localLink_{false};
+    std::atomic<std::uint64_t> activeReports_{0};
 
     mutable CheckedMutex mutex_;
     ConnectCompleteBlock connectCompleteBlock_;

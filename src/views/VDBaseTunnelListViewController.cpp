@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -60,6 +61,11 @@ void VDBaseTunnelListViewController::setUpTable()
     connect(tableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!publishing_)
             tableViewRowChangeAction();
+    });
+    // Only the user's scrolling, by whatever means, starts or stops following the newest rows.
+    connect(tableView_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!scrollingItself_)
+            following_ = newestEndInView();
     });
     connect(tableView_, &QWidget::customContextMenuRequested, this, &VDBaseTunnelListViewController::openContextMenu);
     // Delete does what the menu's "Kill Connection" does, on the selected active row.
@@ -122,6 +128,8 @@ void VDBaseTunnelListViewController::reloadData()
 
 void VDBaseTunnelListViewController::publish(TunnelList rows)
 {
+    const bool follow = followsNewest_ && following_ && detailTunnelInfoId_ == -1 && newestEnd() != NewestEnd::none;
+    const ScrollingItself scrolling(*this);
     {
         const auto place = tableView_->keepPlace();
         publishing_ = true;
@@ -129,10 +137,42 @@ void VDBaseTunnelListViewController::publish(TunnelList rows)
         publishing_ = false;
     }
     reloadTableView();
+    if (!follow)
+        return;
+    // The scroll range must know the new rows before it can reach their end.
+    tableView_->doItemsLayout();
+    if (newestEnd() == NewestEnd::top)
+        tableView_->scrollToTop();
+    else
+        tableView_->scrollToBottom();
+}
+
+VDBaseTunnelListViewController::NewestEnd VDBaseTunnelListViewController::newestEnd() const
+{
+    const ColumnSortDescriptors& order = model_->sortDescriptors();
+    // Unsorted, the rows keep the processor's order, by id.
+    if (order.empty())
+        return NewestEnd::bottom;
+    const ColumnSortDescriptor& primary = order.front();
+    if (primary.column != VDTunnelColumns::kId && primary.column != VDTunnelColumns::kDate)
+        return NewestEnd::none;
+    return primary.ascending ? NewestEnd::bottom : NewestEnd::top;
+}
+
+bool VDBaseTunnelListViewController::newestEndInView() const
+{
+    const QScrollBar* bar = tableView_->verticalScrollBar();
+    switch (newestEnd()) {
+    case NewestEnd::top: return bar->value() == bar->minimum();
+    case NewestEnd::bottom: return bar->value() == bar->maximum();
+    case NewestEnd::none: break;
+    }
+    return false;
 }
 
 void VDBaseTunnelListViewController::releaseRows()
 {
+    const ScrollingItself scrolling(*this);
     if (const auto top = model_->recordAt(tableView_->rowAt(0)))
         topTunnelInfoId_ = top->id_();
     // The selection goes with the rows but the choice stays: the next reload selects the
@@ -150,6 +190,7 @@ void VDBaseTunnelListViewController::restoreTopRow()
     if (row < 0)
         return;
     // The rows have only just come back: the scroll range must know them before it can move.
+    const ScrollingItself scrolling(*this);
     tableView_->doItemsLayout();
     tableView_->scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtTop);
 }

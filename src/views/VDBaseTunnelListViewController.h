@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <QMenu>
 #include <QPointer>
@@ -68,6 +69,10 @@ protected:
     virtual std::string clientFilterOf(const VDDataProcesser& processer) const = 0;
     // What the section asks of the service each time it comes on screen.
     virtual void viewDidAppear(VDDataProcesser& processer) = 0;
+    // A list whose rows arrive newest last follows the newest rows, as a log viewer does, while
+    // the user reads nothing else: no record open and the newest end of an id or date order in
+    // view. Scrolling away or opening a record stops it; scrolling back starts it again.
+    void setFollowsNewest(bool follows) { followsNewest_ = follows; }
 
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -80,6 +85,22 @@ private:
     // keep a snapshot alive beside the processor's newer lists.
     void releaseRows();
     void restoreTopRow();
+    // Where the newest rows are, in the present order; none under an order by anything else.
+    enum class NewestEnd { none, top, bottom };
+    NewestEnd newestEnd() const;
+    bool newestEndInView() const;
+    // Scrolling done by the list itself, which leaves following as the user left it.
+    class ScrollingItself {
+    public:
+        explicit ScrollingItself(VDBaseTunnelListViewController& list) : list_(list), was_(std::exchange(list.scrollingItself_, true)) {}
+        ~ScrollingItself() { list_.scrollingItself_ = was_; }
+        ScrollingItself(const ScrollingItself&) = delete;
+        ScrollingItself& operator=(const ScrollingItself&) = delete;
+
+    private:
+        VDBaseTunnelListViewController& list_;
+        const bool was_;
+    };
     std::shared_ptr<const VDTunnelInfo> selectedRecord() const;
     int selectedRow() const;
     void openContextMenu(const QPoint& position);
@@ -98,6 +119,10 @@ private:
     // The record at the top of the list when it was let go: it is brought back there.
     std::int64_t topTunnelInfoId_ = -1;
     bool viewAppeared_ = false;
+    bool followsNewest_ = false;
+    // The user last left the list at its newest end.
+    bool following_ = true;
+    bool scrollingItself_ = false;
     // Rows being replaced: selection changes then are not the user's.
     bool publishing_ = false;
     VDTunnelListDelegate* basicDelegate_ = nullptr;

@@ -8,6 +8,7 @@ namespace vd {
 VDRecTunListViewController::VDRecTunListViewController(std::string idString, QWidget* parent)
     : VDBaseTunnelListViewController(std::move(idString), kVDRecentTunnelRefreshed, parent)
 {
+    setFollowsNewest(true);
 }
 
 TunnelList VDRecTunListViewController::tunnelsOf(const VDDataProcesser& processer) const

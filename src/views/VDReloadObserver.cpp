@@ -1,7 +1,13 @@
 #include "VDReloadObserver.h"
 
+#include <string_view>
+#include <utility>
+
 #include <QMetaObject>
 #include <QObject>
+
+#include "VDListPause.h"
+#include "data/VDNotifications.h"
 
 namespace vd {
 
@@ -9,8 +15,10 @@ VDReloadObserver::VDReloadObserver(QObject* context, std::initializer_list<const
     : context_(context), reload_(std::move(reload))
 {
     const auto center = NotificationCenter::defaultCenter();
-    for (const char* name : names)
-        observations_.push_back(center->addObserver(name, nullptr, [this](const Notification&) { schedule(); }));
+    for (const char* name : names) {
+        const bool report = std::string_view(name) != kVDFilterStringChanged;
+        observations_.push_back(center->addObserver(name, nullptr, [this, report](const Notification&) { schedule(report); }));
+    }
 }
 
 VDReloadObserver::~VDReloadObserver()
@@ -19,14 +27,32 @@ VDReloadObserver::~VDReloadObserver()
     observations_.clear();
 }
 
-void VDReloadObserver::schedule()
+void VDReloadObserver::schedule(bool report)
 {
+    if (!report)
+        userChange_ = true;
     if (queued_.exchange(true))
         return;
     QMetaObject::invokeMethod(context_, [this] {
         queued_ = false;
+        if (!userChange_.exchange(false)) {
+            if (VDListPause* pause = VDListPause::of(context_); pause && pause->isPaused()) {
+                holdUntilResumed(*pause);
+                return;
+            }
+        }
         reload_();
     }, Qt::QueuedConnection);
+}
+
+void VDReloadObserver::holdUntilResumed(VDListPause& pause)
+{
+    if (std::exchange(holding_, true))
+        return;
+    QObject::connect(&pause, &VDListPause::pausedChanged, context_, [this] {
+        holding_ = false;
+        reload_();
+    }, Qt::SingleShotConnection);
 }
 
 } // namespace vd

@@ -10,12 +10,19 @@
 class QObject;
 
 namespace vd {
+class VDListPause;
+}
+
+namespace vd {
 
 // Runs a list's reload on the GUI thread after any of some notifications. The centre delivers
 // on the posting thread (the processor's queue) under its own lock, so the observer only queues
 // the reload on `context`'s thread; a burst of notifications before it runs costs one reload.
 // The queued reload is dropped with `context`. Kept by the list as its last member, so no
 // notification reaches a list that is being destroyed.
+//
+// While the list's window is paused, a reload after a report waits until it resumes; one after
+// the filter changed is the user's and runs at once.
 class VDReloadObserver {
 public:
     VDReloadObserver(QObject* context, std::initializer_list<const char*> names, std::function<void()> reload);
@@ -24,11 +31,14 @@ public:
     VDReloadObserver& operator=(const VDReloadObserver&) = delete;
 
 private:
-    void schedule();
+    void schedule(bool report);
+    void holdUntilResumed(VDListPause& pause);
 
     QObject* const context_;
     const std::function<void()> reload_;
     std::atomic<bool> queued_{false};
+    std::atomic<bool> userChange_{false};
+    bool holding_ = false;
     std::vector<ObservationToken> observations_;
 };
 

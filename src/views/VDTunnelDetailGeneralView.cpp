@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 
+#include "VDQuantityTexts.h"
 #include "VDSectionView.h"
 #include "data/VDTunnelInfo.h"
 #include "data/VDUtils.h"
@@ -14,18 +15,6 @@ constexpr int kSpacing = 5;
 QString qs(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString sizeText(std::int64_t bytes)
-{
-    const auto [number, unit] = VDUtils::transformedValue(bytes, false);
-    return qs(number) + qs(unit);
-}
-
-QString speedText(std::int64_t bytesPerSecond)
-{
-    const auto [number, unit] = VDUtils::transformedValue(bytesPerSecond, true);
-    return qs(number) + qs(unit) + "/s";
 }
 
 } // namespace

@@ -1,0 +1,148 @@
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include "ShellFixture.h"
+#include "app/WindowOverview.h"
+#include "views/VDListPause.h"
+#include "views/VDQuantityTexts.h"
+#include "views/VDRecTunListViewController.h"
+#include "views/VDCurTunListViewController.h"
+#include "views/VDStatusFigures.h"
+#include "views/VDTunnelColumns.h"
+#include "views/VDTunnelTableModel.h"
+
+namespace vd::test {
+namespace {
+
+std::vector<std::int64_t> idsOf(const TunnelList& rows)
+{
+    std::vector<std::int64_t> ids;
+    for (const auto& row : rows)
+        ids.push_back(row->id_());
+    return ids;
+}
+
+class OverviewTest : public ShellTest {
+protected:
+    std::unique_ptr<VDMainWindowsController> connectedWindow(int segment)
+    {
+        auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), kPassword));
+        window->addViewMenu(*static_cast<QMainWindow*>(window->window())->menuBar());
+        window->openRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+        EXPECT_TRUE(waitFor([&] { return connected(*window); }));
+        // Five reports a second, and recent records every second.
+        processerOf(*window)->setTimerSettings({Seconds{0.1}, Seconds{0.2}, Seconds{0.02}, Seconds{0.05}});
+        processerOf(*window)->startTimer();
+        window->selectControl(segment);
+        return window;
+    }
+    static std::shared_ptr<VDDataProcesser> processerOf(const VDMainWindowsController& window)
+    {
+        return VDDataManager::sharedInstance().getProcesserOfId(window.idString());
+    }
+    static QString figure(const VDMainWindowsController& window, const char* name)
+    {
+        const auto* label = window.overview()->figures()->findChild<QLabel*>(name);
+        return label && label->isVisibleTo(window.window()) ? label->text() : QString();
+    }
+    template <typename List>
+    static List* listIn(const VDMainWindowsController& window, int segment)
+    {
+        return window.section(segment)->findChild<List*>();
+    }
+};
+
+// Reports keep arriving while paused; the rows and the figures of the lists stay as they were,
+// the held reports are counted, and resuming shows the processor's lists at once.
+TEST_F(OverviewTest, PauseHoldsTheRowsWhileReportsArriveAndResumeCatchesUp)
+{
+    auto window = connectedWindow(VDMainWindowsController::ActiveConnections);
+    auto* list = listIn<VDCurTunListViewController>(*window, VDMainWindowsController::ActiveConnections);
+    const auto processer = processerOf(*window);
+    ASSERT_TRUE(waitFor([&] { return !list->mainArray().empty(); }, 10000));
+
+    QTest::keyClick(window->window(), Qt::Key_P, Qt::ControlModifier);
+    ASSERT_TRUE(window->overview()->pause()->isPaused());
+    EXPECT_TRUE(window->overview()->figures()->pauseSwitch()->isChecked());
+    const auto held = idsOf(list->mainArray());
+    const QString active = figure(*window, "activeFigure");
+    const std::uint64_t pausedAt = processer->activeReportCount();
+    ASSERT_TRUE(waitFor([&] { return processer->activeReportCount() >= pausedAt + 3; }, 10000));
+    QTest::qWait(50);
+    EXPECT_EQ(idsOf(list->mainArray()), held);
+    EXPECT_EQ(figure(*window, "activeFigure"), active);
+    EXPECT_TRUE(figure(*window, "heldFigure").startsWith("Paused: ")) << figure(*window, "heldFigure").toStdString();
+    EXPECT_NE(idsOf(processer->currentTunnelInfos()), held) << "the simulator's connections did not change";
+
+    QTest::mouseClick(window->overview()->figures()->pauseSwitch(), Qt::LeftButton);
+    EXPECT_FALSE(window->overview()->pause()->isPaused());
+    EXPECT_FALSE(window->overview()->pauseAction()->isChecked());
+    EXPECT_TRUE(waitFor([&] { return idsOf(list->mainArray()) != held; }, 1000));
+    EXPECT_EQ(figure(*window, "heldFigure"), "");
+}
+
+// The status bar's figures describe the rows shown: their count, the sums of their speeds.
+TEST_F(OverviewTest, TheFiguresAreTheSumsOfTheShownRows)
+{
+    auto window = connectedWindow(VDMainWindowsController::ActiveConnections);
+    auto* list = listIn<VDCurTunListViewController>(*window, VDMainWindowsController::ActiveConnections);
+    const auto matches = [&] {
+        const TunnelList& rows = list->mainArray();
+        std::int64_t up = 0, down = 0;
+        for (const auto& row : rows) {
+            up += row->tx_speed();
+            down += row->rx_speed();
+        }
+        const QString count = QLocale().toString(static_cast<qulonglong>(rows.size()));
+        return !rows.empty() && figure(*window, "activeFigure") == count + " active" &&
+               figure(*window, "speedFigure") == QString("\u2191 %1  \u2193 %2").arg(speedText(up), speedText(down)) &&
+               figure(*window, "rowsFigure") == QString("%1 of %1 rows").arg(count);
+    };
+    EXPECT_TRUE(waitFor(matches, 10000)) << figure(*window, "activeFigure").toStdString() << " / "
+                                         << figure(*window, "rowsFigure").toStdString();
+
+    // A filter shows fewer rows of the same list.
+    processerOf(*window)->setFilterString("no host is called this");
+    EXPECT_TRUE(waitFor([&] { return figure(*window, "rowsFigure").startsWith("0 of "); }));
+}
+
+// Recent Requests by id, newest last: at the newest end the list follows the arriving rows;
+// scrolled away it keeps its place; back at the end it follows again.
+TEST_F(OverviewTest, FollowingTheNewestRowsStopsWhenScrolledAwayAndResumesAtTheEnd)
+{
+    auto window = connectedWindow(VDMainWindowsController::RecentRequests);
+    auto* list = listIn<VDRecTunListViewController>(*window, VDMainWindowsController::RecentRequests);
+    QTableView* table = list->tableView();
+    table->sortByColumn(VDTunnelColumns::kId, Qt::AscendingOrder);
+    QScrollBar* bar = table->verticalScrollBar();
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 20; }, 20000));
+
+    const auto lastRowVisible = [&] {
+        const int last = list->model()->rowCount() - 1;
+        return table->visualRect(list->model()->index(last, 0)).intersects(table->viewport()->rect());
+    };
+    bar->setValue(bar->maximum());
+    std::size_t rows = list->mainArray().size();
+    ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > rows; }, 10000));
+    EXPECT_TRUE(lastRowVisible()) << "following stopped";
+
+    bar->setValue(bar->maximum() / 2);
+    const QModelIndex top = table->indexAt(QPoint(1, 1));
+    const std::int64_t topId = list->model()->recordAt(top.row())->id_();
+    rows = list->mainArray().size();
+    ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > rows; }, 10000));
+    EXPECT_EQ(list->model()->recordAt(table->indexAt(QPoint(1, 1)).row())->id_(), topId) << "the rows moved under the reader";
+    EXPECT_FALSE(lastRowVisible());
+
+    bar->setValue(bar->maximum());
+    rows = list->mainArray().size();
+    ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > rows; }, 10000));
+    EXPECT_TRUE(lastRowVisible()) << "following did not start again at the end";
+}
+
+} // namespace
+} // namespace vd::test
