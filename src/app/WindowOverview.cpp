@@ -17,6 +17,8 @@ namespace vd {
 WindowOverview::WindowOverview(QMainWindow& window, ProcesserSource processer)
     : QObject(&window), processer_(std::move(processer)), pause_(new VDListPause(&window)),
       figures_(new VDStatusFigures(&window)), pauseAction_(new QAction("Pause", this)),
+      // Every id of the recent list, however full, and as many again that left the active list.
+      totals_(2 * VDDataProcesser::kMaxRecentRecords),
       // The overview is no widget of the window, so the pause never holds its own refreshes.
       reports_(this, {kVDCurrentTunnelRefreshed, kVDRecentTunnelRefreshed, kVDDNSRefreshed, kVDUDPRefreshed}, [this] { refresh(); })
 {
@@ -74,16 +76,22 @@ void WindowOverview::refresh()
     if (!processer)
         return;
     const std::uint64_t report = processer->activeReportCount();
-    if (pause_->isPaused()) {
-        lastReport_ = report;
+    const std::size_t recentSize = processer->listSizes().recent;
+    const bool newReport = report != lastReport_;
+    lastReport_ = report;
+    // Counted while paused too: the totals are of the service, not of the rows shown.
+    if (newReport || recentSize != std::exchange(lastRecentSize_, recentSize)) {
+        const TunnelList active = processer->currentTunnelInfos();
+        totals_.update(active, processer->recentTunnelInfos(), processer->initTime());
+        const ByteCounts& bytes = totals_.counts().bytes;
+        figures_->showTotals(static_cast<std::int64_t>(bytes.sent), static_cast<std::int64_t>(bytes.received));
+        if (newReport && !pause_->isPaused())
+            figures_->showActive(active);
+    }
+    if (pause_->isPaused())
         figures_->showHeld(true, report - pausedAtReport_);
-        return;
-    }
-    if (report != lastReport_) {
-        lastReport_ = report;
-        figures_->showActive(processer->currentTunnelInfos());
-    }
-    countRows();
+    else
+        countRows();
 }
 
 void WindowOverview::countRows()

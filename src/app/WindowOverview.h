@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include "data/TrafficTotals.h"
 #include "views/VDReloadObserver.h"
 
 class QAbstractItemModel;
@@ -54,6 +55,9 @@ private:
     QAction* pauseAction_ = nullptr;
     ShownList shown_;
     QPointer<QAbstractItemModel> shownRows_;
+    // Bytes moved since the window connected, which never go down.
+    TrafficTotals totals_;
+    std::size_t lastRecentSize_ = 0;
     std::uint64_t lastReport_ = 0;
     std::uint64_t pausedAtReport_ = 0;
     bool rowCountQueued_ = false;

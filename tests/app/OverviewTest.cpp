@@ -1,3 +1,5 @@
+#include <map>
+
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
@@ -104,6 +106,23 @@ TEST_F(OverviewTest, TheFiguresAreTheSumsOfTheShownRows)
     };
     EXPECT_TRUE(waitFor(matches, 10000)) << figure(*window, "activeFigure").toStdString() << " / "
                                          << figure(*window, "rowsFigure").toStdString();
+
+    // Every tunnel's bytes once: the active ones as they stand, the closed ones as they ended.
+    const auto totalsMatch = [&] {
+        const auto processer = processerOf(*window);
+        std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> bytes;
+        for (const auto& row : processer->recentTunnelInfos())
+            bytes[row->id_()] = {row->tx(), row->rx()};
+        for (const auto& row : processer->currentTunnelInfos())
+            bytes[row->id_()] = {row->tx(), row->rx()};
+        std::int64_t sent = 0, received = 0;
+        for (const auto& [id, moved] : bytes) {
+            sent += moved.first;
+            received += moved.second;
+        }
+        return sent > 0 && figure(*window, "totalsFigure") == QString("Sent %1 · Received %2").arg(sizeText(sent), sizeText(received));
+    };
+    EXPECT_TRUE(waitFor(totalsMatch, 10000)) << figure(*window, "totalsFigure").toStdString();
 
     // A filter shows fewer rows of the same list.
     processerOf(*window)->setFilterString("no host is called this");
