@@ -10,12 +10,15 @@
 #include <QStyleOptionFocusRect>
 
 #include "VDQuantityTexts.h"
+#include "platform/Numbers.h"
 
 namespace vd {
 namespace {
 
 constexpr int kMargin = 6;
 constexpr int kSwatch = 10;
+// A new point's line starts in the column of the point before; smoothing reaches one further.
+constexpr int kJoinColumns = 3;
 // Four to five steps up the speed axis.
 constexpr double kSteps = 4;
 
@@ -81,6 +84,7 @@ VDTrafficChart::Scale VDTrafficChart::scaleFor(std::int64_t peak)
 
 void VDTrafficChart::append(const VDTrafficPoint& point)
 {
+    const std::int64_t endColumn = history_.empty() ? 0 : columnOf(history_.newest().time);
     history_.append(point);
     const VDTrafficPoint& newest = history_.newest();
     setAccessibleDescription(QString("Upload %1, Download %2").arg(speedText(newest.upload), speedText(newest.download)));
@@ -90,9 +94,30 @@ void VDTrafficChart::append(const VDTrafficPoint& point)
         invalidateFrame();
         return;
     }
-    // The lines' width reaches a pixel past the plot.
-    if (!frame_.isNull())
-        update(plot_.adjusted(-2, -2, 2, 2));
+    if (frame_.isNull())
+        return;
+    // Columns sit at whole multiples of the pixel width in time, so what is drawn moves left by
+    // whole pixels: the pixels move, and only the strip of the new point (with the columns its
+    // line joins) is drawn.
+    const std::int64_t columns = columnOf(newest.time) - endColumn;
+    if (columns >= plot_.width()) {
+        update(plot_);
+        return;
+    }
+    const int shift = static_cast<int>(columns);
+    if (shift > 0)
+        scroll(-shift, 0, plot_);
+    update(QRect(plot_.right() - shift - kJoinColumns, plot_.top(), shift + kJoinColumns + 1, plot_.height()) & plot_);
+}
+
+double VDTrafficChart::pixelsPerSecond() const
+{
+    return (plot_.width() - 1) / VDTrafficHistory::kWindowSeconds;
+}
+
+std::int64_t VDTrafficChart::columnOf(double time) const
+{
+    return numbers::saturatingCast<std::int64_t>(std::floor(time * pixelsPerSecond()));
 }
 
 void VDTrafficChart::invalidateFrame()
@@ -135,8 +160,9 @@ void VDTrafficChart::paintFrame()
     for (int i = 0; i <= ticks; ++i)
         labelWidth = std::max(labelWidth, metrics.horizontalAdvance(speedText(scale_.step * i)));
     const int legendHeight = metrics.height() + kMargin;
-    plot_ = QRect(QPoint(labelWidth + 2 * kMargin, legendHeight + metrics.height() / 2),
-                  QPoint(width() - kMargin - 1, height() - metrics.height() - kMargin));
+    // Inside the border: the series are drawn here and nowhere else.
+    plot_ = QRect(QPoint(labelWidth + 2 * kMargin + 1, legendHeight + metrics.height() / 2 + 1),
+                  QPoint(width() - kMargin - 2, height() - metrics.height() - kMargin - 1));
 
     const qreal ratio = devicePixelRatioF();
     frame_ = QPixmap(size() * ratio);
@@ -147,7 +173,7 @@ void VDTrafficChart::paintFrame()
     const QColor grid = thinned(palette().color(QPalette::Mid), 110);
 
     for (int i = 0; i <= ticks; ++i) {
-        const int y = plot_.bottom() - static_cast<int>(std::lround(plot_.height() * double(i) / ticks));
+        const int y = plot_.bottom() - static_cast<int>(std::lround((plot_.height() - 1) * double(i) / ticks));
         painter.setPen(grid);
         painter.drawLine(plot_.left(), y, plot_.right(), y);
         painter.setPen(text);
@@ -155,7 +181,7 @@ void VDTrafficChart::paintFrame()
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, speedText(scale_.step * i));
     }
     painter.setPen(palette().color(QPalette::Mid));
-    painter.drawRect(plot_.adjusted(0, 0, -1, 0));
+    painter.drawRect(plot_.adjusted(-1, -1, 0, 0));
 
     painter.setPen(text);
     const QRect timeAxis(plot_.left(), plot_.bottom() + kMargin / 2, plot_.width(), metrics.height());
@@ -179,8 +205,7 @@ void VDTrafficChart::paintSeries(QPainter& painter) const
 {
     if (history_.empty() || plot_.width() < 2 || plot_.height() < 2)
         return;
-    const double end = history_.newest().time;
-    const double pixelsPerSecond = (plot_.width() - 1) / VDTrafficHistory::kWindowSeconds;
+    const std::int64_t endColumn = columnOf(history_.newest().time);
     const double pixelsPerByte = (plot_.height() - 1) / static_cast<double>(scale_.top);
     const auto yOf = [&](std::int64_t speed) { return plot_.bottom() - std::min<double>(speed, scale_.top) * pixelsPerByte; };
 
@@ -192,7 +217,7 @@ void VDTrafficChart::paintSeries(QPainter& painter) const
     double column = -1;
     for (std::size_t i = 0; i < history_.size(); ++i) {
         const VDTrafficPoint& point = history_.at(i);
-        const double x = std::floor(plot_.right() - (end - point.time) * pixelsPerSecond);
+        const double x = plot_.right() - static_cast<double>(endColumn - columnOf(point.time));
         if (x == column) {
             upload.back().setY(std::min(upload.back().y(), yOf(point.upload)));
             download.back().setY(std::min(download.back().y(), yOf(point.download)));
@@ -209,16 +234,22 @@ void VDTrafficChart::paintSeries(QPainter& painter) const
     }
 
     const SeriesColours colours = seriesColours(palette());
-    painter.setClipRect(plot_.adjusted(1, 0, -1, 0));
-    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipRect(plot_, Qt::IntersectClip);
+    // The raster engine's antialiased fills and wide pens slow down with the square of a long
+    // flat edge's length (a still line is one); the filled areas are drawn without smoothing, their
+    // edge hidden under the line, and the lines with a one-pixel pen, which has a fast path.
     for (const auto& [line, colour] : {std::pair{&download, colours.download}, std::pair{&upload, colours.upload}}) {
         QPolygonF area = *line;
         area.append({line->back().x(), double(plot_.bottom())});
         area.append({line->front().x(), double(plot_.bottom())});
+        painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(Qt::NoPen);
         painter.setBrush(thinned(colour, 45));
         painter.drawPolygon(area);
-        painter.setPen(QPen(colour, 1.5));
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(colour, 1);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         painter.drawPolyline(*line);
     }

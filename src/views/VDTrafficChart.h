@@ -14,9 +14,10 @@ namespace vd {
 // report.
 //
 // Axes, labels and legend change only when the widget's size, palette or font or the speed
-// axis's scale do, so they are drawn once into a pixmap; a new point repaints the plot area
-// alone. Where the ring holds more points than the plot has pixel columns, each column draws
-// the highest speed among its points, so a short burst is never lost between two columns.
+// axis's scale do, so they are drawn once into a pixmap. A new point moves the plot's pixels
+// left and draws the strip it needs at the right edge. Where the ring holds more points than
+// the plot has pixel columns, each column draws the highest speed among its points, so a short
+// burst is never lost between two columns.
 class VDTrafficChart : public QWidget {
     Q_OBJECT
 public:
@@ -47,6 +48,9 @@ private:
     };
     static Scale scaleFor(std::int64_t peak);
 
+    double pixelsPerSecond() const;
+    // A time's pixel column, counted from the clock's origin; the newest point's is the plot's right edge.
+    std::int64_t columnOf(double time) const;
     void invalidateFrame();
     void paintFrame();
     void paintSeries(QPainter& painter) const;

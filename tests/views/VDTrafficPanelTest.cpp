@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -148,6 +149,29 @@ TEST(TrafficChartTest, PaintsEmptyOneFullAndStillSeriesOnAScaleOfRoundSteps)
             EXPECT_NE(image, empty) << c.what << ": the series shows";
         }
     }
+}
+
+// A new point moves the pixels already drawn and paints only a strip; what the screen shows
+// after many reports must be what drawing everything afresh gives, also when reports come
+// between two pixel columns and when the speed axis changes its scale midway.
+TEST(TrafficChartTest, WhatMovedPixelsShowEqualsAFullRedraw)
+{
+    VDTrafficChart chart;
+    chart.resize(700, 260);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    const std::int64_t scaleBefore = chart.scaleTop();
+    // 350 seconds: every point is still inside the window, so none leaves at the left edge.
+    for (int i = 0; i < 500; ++i) {
+        const std::int64_t rise = i < 300 ? 0 : 2 * kMiB;
+        chart.append({i * 0.7, 100000 + 3000 * (i % 37), 400000 + 5000 * ((i * 7) % 50) + rise});
+        QCoreApplication::processEvents();
+    }
+    EXPECT_NE(chart.scaleTop(), scaleBefore);
+    const QImage shown = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage redrawn = chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), redrawn.size());
+    EXPECT_TRUE(shown == redrawn);
 }
 
 } // namespace
