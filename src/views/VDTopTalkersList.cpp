@@ -1,5 +1,6 @@
 #include "VDTopTalkersList.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -44,7 +45,8 @@ public:
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
             focus.backgroundColor = palette.color(QPalette::Base);
-            option.widget->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, option.widget);
+            const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, option.widget);
         }
     }
 };

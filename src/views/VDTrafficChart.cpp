@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include <QEvent>
@@ -214,7 +215,7 @@ void VDTrafficChart::paintSeries(QPainter& painter) const
     QPolygonF download;
     upload.reserve(plot_.width() + 3);
     download.reserve(plot_.width() + 3);
-    double column = -1;
+    double column = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t i = 0; i < history_.size(); ++i) {
         const VDTrafficPoint& point = history_.at(i);
         const double x = plot_.right() - static_cast<double>(endColumn - columnOf(point.time));
@@ -229,8 +230,8 @@ void VDTrafficChart::paintSeries(QPainter& painter) const
     }
     // A single report still shows, as a short level line at the right edge.
     if (upload.size() == 1) {
-        upload.prepend(upload.front() - QPointF(3, 0));
-        download.prepend(download.front() - QPointF(3, 0));
+        upload.prepend(upload.front() - QPointF(2, 0));
+        download.prepend(download.front() - QPointF(2, 0));
     }
 
     const SeriesColours colours = seriesColours(palette());

@@ -1,3 +1,4 @@
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QImage>
@@ -110,14 +111,20 @@ TEST_F(TrafficPanelTest, TabMovesThroughThePanelAndOutOfIt)
     EXPECT_EQ(visited, (QStringList{"Bandwidth Chart", "Top Clients", "Top Hosts", "After"}));
 }
 
-TEST_F(TrafficPanelTest, StacksCatchUpWhenShownAfterReportsArrivedHidden)
+TEST_F(TrafficPanelTest, StacksCatchUpWhenShownAfterReportsArrivedHiddenAndShrinkAsNamesExpire)
 {
+    QAbstractItemModelTester tester(&panel->topClients()->talkers(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (int second = 0; second < 8; ++second)
         report(second, {{"client-" + std::to_string(second), 100 + second}}, {});
     EXPECT_TRUE(panel->topClients()->talkers().rows().empty()) << "no work for a hidden panel's stacks";
     window.show();
     EXPECT_EQ(shownNames(panel->topClients()),
               (QStringList{"client-7", "client-6", "client-5", "client-4", "client-3"}));
+    report(8, {{"client-3", 1000}}, {});
+    EXPECT_EQ(shownNames(panel->topClients()),
+              (QStringList{"client-3", "client-7", "client-6", "client-5", "client-4"}));
+    report(11 * 60, {{"late", 1}}, {});
+    EXPECT_EQ(shownNames(panel->topClients()), (QStringList{"late"}));
 }
 
 TEST(TrafficChartTest, PaintsEmptyOneFullAndStillSeriesOnAScaleOfRoundSteps)
