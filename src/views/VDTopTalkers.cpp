@@ -23,10 +23,9 @@ std::size_t ringIndex(std::int64_t minute)
 }
 
 // Largest first, equal sums in name order, so the list does not flicker between equals.
-template <typename Pointer>
-bool larger(Pointer a, Pointer b)
+bool larger(std::int64_t aBytes, const std::string& aName, std::int64_t bBytes, const std::string& bName)
 {
-    return a->second != b->second ? a->second > b->second : a->first < b->first;
+    return aBytes != bBytes ? aBytes > bBytes : aName < bName;
 }
 
 } // namespace
@@ -42,14 +41,16 @@ void VDTopTalkers::add(double time, const TrafficGrowth& growth)
             advanceTo(minute);
         }
     }
-    Sums& open = buckets_[ringIndex(minute_)];
+    Bucket& open = buckets_[ringIndex(minute_)];
     for (const auto& [name, bytes] : growth) {
         if (bytes <= 0)
             continue;
-        auto& inBucket = open[name];
-        inBucket = saturatingAdd(inBucket, bytes);
-        auto& inWindow = window_[name];
-        inWindow = saturatingAdd(inWindow, bytes);
+        Talkers::value_type& talker = *talkers_.try_emplace(name).first;
+        const auto [inBucket, added] = open.try_emplace(&talker, 0);
+        if (added)
+            ++talker.second.buckets;
+        inBucket->second = saturatingAdd(inBucket->second, bytes);
+        talker.second.bytes = saturatingAdd(talker.second.bytes, bytes);
     }
     if (open.size() > kOpenBucketLimit)
         trim(open, kOpenBucketLimit / 2);
@@ -62,59 +63,59 @@ void VDTopTalkers::advanceTo(std::int64_t minute)
     // minutes or more, that is all of them.
     const std::int64_t passed = std::min<std::int64_t>(minute - minute_, kBuckets);
     for (std::int64_t step = 1; step <= passed; ++step) {
-        Sums& expired = buckets_[ringIndex(minute_ + step)];
-        for (const auto& [name, bytes] : expired)
-            subtract(name, bytes);
+        Bucket& expired = buckets_[ringIndex(minute_ + step)];
+        for (const auto& [talker, bytes] : expired)
+            release(talker, bytes);
         expired.clear();
     }
     minute_ = minute;
 }
 
-void VDTopTalkers::trim(Sums& bucket, std::size_t keep)
+void VDTopTalkers::trim(Bucket& bucket, std::size_t keep)
 {
     if (bucket.size() <= keep)
         return;
-    std::vector<Sums::iterator> entries;
+    std::vector<Bucket::iterator> entries;
     entries.reserve(bucket.size());
     for (auto it = bucket.begin(); it != bucket.end(); ++it)
         entries.push_back(it);
     std::nth_element(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
-                     larger<Sums::iterator>);
+                     [](Bucket::iterator a, Bucket::iterator b) { return larger(a->second, a->first->first, b->second, b->first->first); });
     for (auto it = entries.begin() + static_cast<std::ptrdiff_t>(keep); it != entries.end(); ++it) {
-        subtract((*it)->first, (*it)->second);
+        release((*it)->first, (*it)->second);
         bucket.erase(*it);
     }
 }
 
-void VDTopTalkers::subtract(const std::string& name, std::int64_t bytes)
+void VDTopTalkers::release(Talkers::value_type* talker, std::int64_t bytes)
 {
-    const auto it = window_.find(name);
-    if (it == window_.end())
-        return;
-    it->second -= bytes;
-    if (it->second <= 0)
-        window_.erase(it);
+    // A sum that stopped at the top of the range can be smaller than what its buckets held.
+    talker->second.bytes = std::max<std::int64_t>(talker->second.bytes - bytes, 0);
+    if (--talker->second.buckets == 0)
+        talkers_.erase(talkers_.find(talker->first));
 }
 
 std::vector<VDTopTalkers::Entry> VDTopTalkers::top(std::size_t count) const
 {
-    std::vector<Sums::const_iterator> entries;
-    entries.reserve(window_.size());
-    for (auto it = window_.begin(); it != window_.end(); ++it)
+    std::vector<Talkers::const_iterator> entries;
+    entries.reserve(talkers_.size());
+    for (auto it = talkers_.begin(); it != talkers_.end(); ++it)
         entries.push_back(it);
     const auto shown = entries.begin() + static_cast<std::ptrdiff_t>(std::min(count, entries.size()));
-    std::partial_sort(entries.begin(), shown, entries.end(), larger<Sums::const_iterator>);
+    std::partial_sort(entries.begin(), shown, entries.end(), [](Talkers::const_iterator a, Talkers::const_iterator b) {
+        return larger(a->second.bytes, a->first, b->second.bytes, b->first);
+    });
     std::vector<Entry> result;
     result.reserve(static_cast<std::size_t>(shown - entries.begin()));
     for (auto it = entries.begin(); it != shown; ++it)
-        result.emplace_back((*it)->first, (*it)->second);
+        result.emplace_back((*it)->first, (*it)->second.bytes);
     return result;
 }
 
 std::size_t VDTopTalkers::heldNames() const
 {
-    std::size_t held = window_.size();
-    for (const Sums& bucket : buckets_)
+    std::size_t held = talkers_.size();
+    for (const Bucket& bucket : buckets_)
         held += bucket.size();
     return held;
 }

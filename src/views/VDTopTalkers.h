@@ -16,9 +16,10 @@ namespace vd {
 //
 // Growth is kept in ten one-minute buckets in a fixed ring. A bucket keeps only its largest
 // names once its minute is over, and the one still open is cut back when a flood of names
-// would make it grow without end, so memory stays bounded whatever the service sends. Beside
-// the buckets a running sum over all of them is kept, so a report costs one update per name it
-// carries and the largest few are picked from the sum without adding the buckets up again.
+// would make it grow without end, so memory stays bounded whatever the service sends. Each name
+// is held once, with its running sum over all the buckets and how many of them hold it; the
+// buckets point at it. So a report costs one look-up of each name it carries, and the largest
+// few are picked from the sums without adding the buckets up again.
 class VDTopTalkers {
 public:
     static constexpr std::size_t kBuckets = 10;
@@ -40,15 +41,22 @@ public:
     std::size_t heldNames() const;
 
 private:
-    using Sums = std::unordered_map<std::string, std::int64_t>;
+    struct Talker {
+        std::int64_t bytes = 0;
+        std::uint32_t buckets = 0;
+    };
+    // Pointers into it stay valid while it grows, which the buckets rely on.
+    using Talkers = std::unordered_map<std::string, Talker>;
+    using Bucket = std::unordered_map<Talkers::value_type*, std::int64_t>;
 
     void advanceTo(std::int64_t minute);
-    // Keeps the `keep` largest names of the bucket; the others leave the running sum too.
-    void trim(Sums& bucket, std::size_t keep);
-    void subtract(const std::string& name, std::int64_t bytes);
+    // Keeps the `keep` largest names of the bucket; the others leave the running sums too.
+    void trim(Bucket& bucket, std::size_t keep);
+    // A bucket lets go of a name's bytes; the name goes when no bucket holds it any more.
+    void release(Talkers::value_type* talker, std::int64_t bytes);
 
-    std::array<Sums, kBuckets> buckets_;
-    Sums window_;
+    std::array<Bucket, kBuckets> buckets_;
+    Talkers talkers_;
     std::int64_t minute_ = 0;
     bool started_ = false;
 };

@@ -5,8 +5,6 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
-#include "VDQuantityTexts.h"
-
 namespace vd {
 namespace {
 
@@ -33,7 +31,7 @@ public:
         painter->fillRect(QRect(row.left(), row.top() + 1, static_cast<int>(row.width() * share), row.height() - 2), bar);
 
         const QRect text = row.adjusted(kPadding, 0, -kPadding, 0);
-        const QString bytes = sizeText(index.data(VDTopTalkersModel::BytesRole).toLongLong());
+        const QString bytes = index.data(VDTopTalkersModel::BytesTextRole).toString();
         const int bytesWidth = option.fontMetrics.horizontalAdvance(bytes);
         painter->setPen(palette.color(QPalette::Text));
         painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter, bytes);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "views/VDTopTalkersList.h"
+#include "views/VDTopTalkersModel.h"
 #include "views/VDTrafficChart.h"
 #include "views/VDTrafficPanel.h"
 
@@ -125,6 +126,23 @@ TEST_F(TrafficPanelTest, StacksCatchUpWhenShownAfterReportsArrivedHiddenAndShrin
               (QStringList{"client-3", "client-7", "client-6", "client-5", "client-4"}));
     report(11 * 60, {{"late", 1}}, {});
     EXPECT_EQ(shownNames(panel->topClients()), (QStringList{"late"}));
+}
+
+TEST(TopTalkersModelTest, AnnouncesOnlyRowsThatLookDifferent)
+{
+    VDTopTalkersModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    using Row = VDTopTalkersModel::Row;
+    model.setRows({Row{"a", "a", 10 * kMiB}, Row{"b", "b", 5 * kMiB}, Row{"c", "c", kMiB}});
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setRows({Row{"a", "a", 10 * kMiB + 100}, Row{"b", "b", 5 * kMiB + 10}, Row{"c", "c", kMiB + 5}});
+    EXPECT_EQ(changed.count(), 0) << "the same texts and bars";
+    model.setRows({Row{"a", "a", 10 * kMiB}, Row{"b", "b", 5 * kMiB}, Row{"c", "c", 2 * kMiB}});
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].toModelIndex().row(), 2);
+    EXPECT_EQ(changed[0][1].toModelIndex().row(), 2);
+    EXPECT_EQ(model.index(2).data(Qt::AccessibleTextRole).toString(), "c, 2.0MB");
+    EXPECT_DOUBLE_EQ(model.index(2).data(VDTopTalkersModel::ShareRole).toDouble(), 0.2);
 }
 
 TEST(TrafficChartTest, PaintsEmptyOneFullAndStillSeriesOnAScaleOfRoundSteps)
