@@ -61,7 +61,9 @@ void VDTopTalkers::advanceTo(std::int64_t minute)
     trim(buckets_[ringIndex(minute_)], kKeptPerBucket);
     // Every minute passed reopens the bucket of ten minutes before it; after a gap of ten
     // minutes or more, that is all of them.
-    const std::int64_t passed = std::min<std::int64_t>(minute - minute_, kBuckets);
+    std::int64_t passed = 0;
+    if (__builtin_sub_overflow(minute, minute_, &passed) || passed > static_cast<std::int64_t>(kBuckets))
+        passed = kBuckets;
     for (std::int64_t step = 1; step <= passed; ++step) {
         Bucket& expired = buckets_[ringIndex(minute_ + step)];
         for (const auto& [talker, bytes] : expired)

@@ -100,8 +100,8 @@ void VDTrafficChart::append(const VDTrafficPoint& point)
     // Columns sit at whole multiples of the pixel width in time, so what is drawn moves left by
     // whole pixels: the pixels move, and only the strip of the new point (with the columns its
     // line joins) is drawn.
-    const std::int64_t columns = columnOf(newest.time) - endColumn;
-    if (columns >= plot_.width()) {
+    std::int64_t columns = 0;
+    if (__builtin_sub_overflow(columnOf(newest.time), endColumn, &columns) || columns >= plot_.width()) {
         update(plot_);
         return;
     }

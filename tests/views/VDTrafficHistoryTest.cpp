@@ -78,6 +78,11 @@ TEST(TopTalkersTest, SumsTheLastTenMinutesAcrossBuckets)
     EXPECT_EQ(talkers.top(5), (Entries{{"b", 100}, {"c", 10}})) << "the first minute has left the window";
     talkers.add(30 * 60, {{"d", 1}});
     EXPECT_EQ(talkers.top(5), (Entries{{"d", 1}})) << "a gap longer than the window empties it";
+
+    VDTopTalkers ends;
+    ends.add(-1e300, {{"e", 1}});
+    ends.add(1e300, {{"f", 1}});
+    EXPECT_EQ(ends.top(5), (Entries{{"f", 1}})) << "times at the ends of the range";
 }
 
 TEST(TopTalkersTest, ANameGrowingMovesIntoTheTopFiveAndEqualSumsKeepNameOrder)

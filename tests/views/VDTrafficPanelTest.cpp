@@ -199,5 +199,18 @@ TEST(TrafficChartTest, WhatMovedPixelsShowEqualsAFullRedraw)
     EXPECT_TRUE(shown == redrawn);
 }
 
+TEST(TrafficChartTest, TimesAtTheEndsOfTheRangeRedrawInsteadOfOverflowing)
+{
+    VDTrafficChart chart;
+    chart.resize(400, 200);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    for (const double time : {-1e300, 0.0, 1e300}) {
+        chart.append({time, 1, 1});
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(chart.history().size(), 1u);
+}
+
 } // namespace
 } // namespace vd
