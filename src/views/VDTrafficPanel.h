@@ -22,6 +22,8 @@ public:
 
     explicit VDTrafficPanel(QWidget* parent = nullptr);
 
+    // On the GUI thread, once per report. While the panel is hidden the chart and the sums keep
+    // up, and the stacks are filled when it is shown.
     void addReport(const TrafficSample& sample);
 
     // The text a client row shows for a client name (by default the name itself); the row still
