@@ -27,6 +27,7 @@
 #include "platform/MainQueue.h"
 #include "platform/UserPaths.h"
 #include "views/GuiThread.h"
+#include "views/VDBaseSectionViewController.h"
 #include "views/VDBaseTunnelListViewController.h"
 #include "views/VDCurTunViewController.h"
 #include "views/VDDNSViewController.h"
@@ -138,6 +139,12 @@ void VDMainWindowsController::loadWindow()
     linkStatus_->setObjectName("linkStatus");
     window->statusBar()->addWidget(linkStatus_, 1);
     overview_ = new WindowOverview(*window, [this] { return processer_; });
+    // As the Active Connections sidebar does, which then shows the client chosen.
+    connect(overview_, &WindowOverview::clientChosen, this, [this](const QString& client) {
+        selectControl(ActiveConnections);
+        if (auto* sidebar = section(ActiveConnections)->findChild<VDBaseSectionViewController*>())
+            sidebar->chooseClient(client.toStdString());
+    });
 
     // Any processor may post the change, from any thread.
     filterObservation_ = NotificationCenter::defaultCenter()->addObserver(kVDFilterStringChanged, nullptr, [this](const Notification&) {
@@ -193,6 +200,7 @@ void VDMainWindowsController::addViewMenu(QMenuBar& bar)
     }
     menu->addSeparator();
     menu->addAction(overview_->pauseAction());
+    menu->addAction(overview_->trafficAction());
     QAction* filter = menu->addAction("Filter");
     filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     // One shortcut for both, since two on the same keys would fire neither: within a detail pane

@@ -17,13 +17,16 @@ std::uint64_t bytesOf(std::int64_t reported)
 
 TrafficTotals::TrafficTotals(std::size_t endedIdWindow) : endedIdWindow_(endedIdWindow) {}
 
-void TrafficTotals::update(const TunnelList& active, const TunnelList& recent, double serviceStart)
+void TrafficTotals::update(const TunnelList& active, const TunnelList& recent, double serviceStart,
+                           const GrowthVisitor& visitGrowth)
 {
+    visitGrowth_ = visitGrowth ? &visitGrowth : nullptr;
     ++report_;
     forgetIfRestarted(serviceStart);
     countActive(active);
     countClosed(recent);
     forgetBeyondWindow();
+    visitGrowth_ = nullptr;
 }
 
 void TrafficTotals::forgetIfRestarted(double serviceStart)
@@ -89,6 +92,8 @@ void TrafficTotals::addGrowth(const VDTunnelInfo& tunnel, Seen& seen)
     ByteCounts& policy = policyBytes(tunnel.policyName());
     policy.sent += growth.sent;
     policy.received += growth.received;
+    if (visitGrowth_)
+        (*visitGrowth_)(tunnel, growth);
 }
 
 void TrafficTotals::markEnded(std::int64_t id, Seen& seen)

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -55,9 +56,14 @@ public:
 
     explicit TrafficTotals(std::size_t endedIdWindow);
 
+    // Told each tunnel's growth as it is counted: what a view of this report's traffic by client
+    // or host adds up.
+    using GrowthVisitor = std::function<void(const VDTunnelInfo& tunnel, const ByteCounts& growth)>;
+
     // `serviceStart` is the service's start time, 0 while it is not known. A different one means
     // the service restarted and its ids begin again: the per-id state goes, the totals stay.
-    void update(const TunnelList& active, const TunnelList& recent, double serviceStart);
+    void update(const TunnelList& active, const TunnelList& recent, double serviceStart,
+                const GrowthVisitor& visitGrowth = {});
 
     const TrafficCounts& counts() const { return counts_; }
     // How many tunnels are remembered, for tests of the bound.
@@ -83,6 +89,8 @@ private:
     ByteCounts& policyBytes(std::string_view policy);
 
     const std::size_t endedIdWindow_;
+    // The visitor of the update running, if it has one.
+    const GrowthVisitor* visitGrowth_ = nullptr;
     double serviceStart_ = 0;
     std::uint64_t report_ = 0;
     TrafficCounts counts_;

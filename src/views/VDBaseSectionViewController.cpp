@@ -99,6 +99,22 @@ QModelIndex VDBaseSectionViewController::rowOfFilter(const std::string& filter) 
     return model_.clientIndex(VDSectionOutlineModel::AllGroup, 0);
 }
 
+void VDBaseSectionViewController::chooseClient(const std::string& key)
+{
+    reloadData();
+    for (const auto group : {VDSectionOutlineModel::LocalGroup, VDSectionOutlineModel::RemoteGroup}) {
+        const auto& clients = model_.clients(group);
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            const VDProcessInfo& client = clients[i];
+            if (client.bundleIdentifier.empty() ? client.fromHost == key : client.bundleIdentifier == key) {
+                selectClient(model_.clientIndex(group, static_cast<int>(i)));
+                return;
+            }
+        }
+    }
+    selectClient(model_.clientIndex(VDSectionOutlineModel::AllGroup, 0));
+}
+
 void VDBaseSectionViewController::selectClient(const QModelIndex& index)
 {
     // Goes through the selection signal like a click, so a fallback to "All Clients" also

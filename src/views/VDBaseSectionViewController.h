@@ -33,6 +33,9 @@ public:
 
     // Takes the processor's client lists, redraws and selects the client its filter names.
     void reloadData();
+    // Selects the client known by its app's bundle id or, without one, by the address it comes
+    // from, as a click on its row does; "All Clients" when it is not listed.
+    void chooseClient(const std::string& key);
 
     // Rebuilds the context menu for a secondary click at `pos` (in the outline's viewport):
     // selects the client row there first, like a click. False when there is nothing to show.

@@ -6,7 +6,6 @@
 #include <QToolButton>
 
 #include "VDQuantityTexts.h"
-#include "data/VDTunnelInfo.h"
 
 namespace vd {
 namespace {
@@ -50,16 +49,10 @@ QLabel* VDStatusFigures::addFigure(const char* objectName, const QString& access
     return label;
 }
 
-void VDStatusFigures::showActive(const TunnelList& active)
+void VDStatusFigures::showActive(std::size_t tunnels, std::int64_t upload, std::int64_t download)
 {
-    std::int64_t up = 0;
-    std::int64_t down = 0;
-    for (const auto& tunnel : active) {
-        up += tunnel->tx_speed();
-        down += tunnel->rx_speed();
-    }
-    active_->setText(QString("%1 active").arg(count(active.size())));
-    speed_->setText(QString("\u2191 %1  \u2193 %2").arg(speedText(up), speedText(down)));
+    active_->setText(QString("%1 active").arg(count(tunnels)));
+    speed_->setText(QString("\u2191 %1  \u2193 %2").arg(speedText(upload), speedText(download)));
 }
 
 void VDStatusFigures::showRows(std::size_t shown, std::size_t listed)

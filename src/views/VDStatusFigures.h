@@ -5,8 +5,6 @@
 
 #include <QWidget>
 
-#include "data/VDRecordLists.h"
-
 class QLabel;
 class QToolButton;
 
@@ -20,8 +18,8 @@ class VDStatusFigures : public QWidget {
 public:
     explicit VDStatusFigures(QWidget* parent = nullptr);
 
-    // The size of the active list and the sums of its tunnels' reported speeds.
-    void showActive(const TunnelList& active);
+    // The size of the active list and the sums of its tunnels' reported speeds, bytes/s.
+    void showActive(std::size_t count, std::int64_t upload, std::int64_t download);
     // Rows shown after the filter, of the rows in the shown list.
     void showRows(std::size_t shown, std::size_t listed);
     void showTotals(std::int64_t sent, std::int64_t received);

@@ -9,12 +9,16 @@
 
 #include "ShellFixture.h"
 #include "app/WindowOverview.h"
+#include "views/VDBaseSectionViewController.h"
 #include "views/VDListPause.h"
 #include "views/VDQuantityTexts.h"
 #include "views/VDRecTunListViewController.h"
 #include "views/VDCurTunListViewController.h"
 #include "views/VDStatusFigures.h"
 #include "views/VDTunnelColumns.h"
+#include "views/VDTopTalkersList.h"
+#include "views/VDTrafficChart.h"
+#include "views/VDTrafficPanel.h"
 #include "views/VDTunnelTableModel.h"
 
 namespace vd::test {
@@ -161,6 +165,49 @@ TEST_F(OverviewTest, FollowingTheNewestRowsStopsWhenScrolledAwayAndResumesAtTheE
     rows = list->mainArray().size();
     ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > rows; }, 10000));
     EXPECT_TRUE(lastRowVisible()) << "following did not start again at the end";
+}
+
+// The Traffic panel is remembered as shown, draws the window's reports, and its stacks choose a
+// client for the Active Connections sidebar or a host for the filter.
+TEST_F(OverviewTest, TheTrafficPanelIsRememberedAndItsStacksChooseTheClientOrTheHost)
+{
+    auto window = connectedWindow(VDMainWindowsController::RecentRequests);
+    QAction* traffic = window->overview()->trafficAction();
+    VDTrafficPanel* panel = window->overview()->trafficPanel();
+    EXPECT_FALSE(panel->isVisible());
+    traffic->trigger();
+    ASSERT_TRUE(panel->isVisible());
+    ASSERT_TRUE(waitFor([&] {
+        return panel->chart()->history().size() >= 3 && !panel->topClients()->talkers().rows().empty() &&
+               !panel->topHosts()->talkers().rows().empty();
+    }, 10000));
+
+    const VDTopTalkersModel::Row host = panel->topHosts()->talkers().rows().front();
+    panel->topHosts()->setFocus();
+    panel->topHosts()->setCurrentIndex(panel->topHosts()->model()->index(0, 0));
+    QTest::keyClick(panel->topHosts(), Qt::Key_Return);
+    EXPECT_EQ(processerOf(*window)->filterString(), host.name.toStdString());
+    processerOf(*window)->setFilterString("");
+
+    const VDTopTalkersModel::Row client = panel->topClients()->talkers().rows().front();
+    panel->topClients()->setFocus();
+    panel->topClients()->setCurrentIndex(panel->topClients()->model()->index(0, 0));
+    QTest::keyClick(panel->topClients(), Qt::Key_Return);
+    EXPECT_EQ(window->shownSection(), window->section(VDMainWindowsController::ActiveConnections));
+    const auto* sidebar = window->section(VDMainWindowsController::ActiveConnections)->findChild<VDBaseSectionViewController*>();
+    const VDProcessInfo* chosen = sidebar->selectedProcess();
+    ASSERT_NE(chosen, nullptr);
+    const std::string key = client.name.toStdString();
+    // The client may have left the active list since: then all clients are shown.
+    EXPECT_TRUE(chosen->bundleIdentifier == key || chosen->fromHost == key || chosen->bundleIdentifier == "-1")
+        << chosen->bundleIdentifier << " / " << chosen->fromHost << " for " << key;
+
+    // A window opened next shows the panel as this one left it.
+    window->window()->close();
+    window.reset();
+    EXPECT_TRUE(connectedWindow(VDMainWindowsController::ActiveConnections)->overview()->trafficPanel()->isVisible());
+    makeWindow(WindowId::local())->overview()->trafficAction()->trigger();
+    EXPECT_FALSE(makeWindow(WindowId::local())->overview()->trafficPanel()->isVisible());
 }
 
 } // namespace
