@@ -310,6 +310,24 @@ UDPList VDDataProcesser::udpTunnelInfos() const
     return UDPList(udpIfs_.rbegin(), udpIfs_.rend());
 }
 
+TunnelList VDDataProcesser::takeRecentTunnelInfos()
+{
+    TunnelList taken;
+    std::lock_guard lock(mutex_);
+    taken.swap(recTuns_);
+    recentIds_.clear();
+    recent_.clear();
+    return taken;
+}
+
+UDPList VDDataProcesser::takeUDPTunnelInfos()
+{
+    UDPList taken;
+    std::lock_guard lock(mutex_);
+    taken.swap(udpIfs_);
+    return taken;
+}
+
 ProcessList VDDataProcesser::currentLocalProcess() const
 {
     std::lock_guard lock(mutex_);

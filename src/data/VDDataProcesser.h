@@ -99,6 +99,13 @@ public:
     std::vector<VDDNSInfo> dnsInfos() const;
     // Newest first.
     UDPList udpTunnelInfos() const;
+    // For a reader that only counts what arrives (the metrics exporter): hands over the recent
+    // records and empties the list in one step, so a reply merged in between is neither lost
+    // nor handed over twice, and nothing piles up. Later polls still start after the last id.
+    // No notification is posted.
+    TunnelList takeRecentTunnelInfos();
+    // The same for the UDP records, oldest first.
+    UDPList takeUDPTunnelInfos();
     ProcessList currentLocalProcess() const;
     ProcessList currentRemoteProcess() const;
     ProcessList recentLocalProcess() const;

@@ -17,6 +17,8 @@ ExitCode runCommand(Session& session, const Options& options, std::ostream& out)
     case Command::DnsDelete: return deleteDns(session, options, out);
     case Command::Body: return fetchBody(session, options, out);
     case Command::Har: return exportHar(session, options, out);
+    // Runs without a session of its own (see main).
+    case Command::Export: break;
     }
     return kExitFailed;
 }

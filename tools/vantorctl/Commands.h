@@ -8,6 +8,7 @@
 #include "Options.h"
 #include "Session.h"
 #include "platform/Bytes.h"
+#include "platform/MainLoop.h"
 
 namespace vd::ctl {
 
@@ -37,6 +38,10 @@ std::optional<Bytes> fetchCapturedMessage(Session& session, std::int64_t id, boo
 
 // har: the chosen recent records, their captured bodies included, as an HTTP Archive file.
 ExitCode exportHar(Session& session, const Options& options, std::ostream& out);
+
+// export: Prometheus metrics of the targets, served until interrupted. It runs without the
+// session the other commands share: each target has a link of its own that comes and goes.
+ExitCode exportMetrics(MainLoop& loop, const Options& options, std::ostream& out);
 
 ExitCode runCommand(Session& session, const Options& options, std::ostream& out);
 

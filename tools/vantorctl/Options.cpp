@@ -27,7 +27,7 @@ Exit codes:
   3    no connection to the service, or the connection was lost
   4    the service refused the login (wrong password)
   5    the service did not answer in time
-  130  interrupted (except watch and udp, which are meant to end that way: 0)
+  130  interrupted (except watch, udp and export, which are meant to end that way: 0)
 
 The password may also come from the environment variable VANTOR_PASSWORD, which keeps it out
 of the shell history; --password takes precedence.
@@ -185,6 +185,19 @@ std::variant<Options, int> parseArguments(int argc, char** argv)
         ->check(kWholeNumber)
         ->excludes(harRecent);
     har->add_option("-o,--output", options.outputFile, "The file to write")->required();
+
+    auto* exporter = command("export",
+                             "Serve Prometheus metrics of one service or several, polled every second, until interrupted",
+                             Command::Export);
+    exporter->add_option("--listen", options.listen, "Serve /metrics at HOST:PORT (a loopback address unless --allow-remote)")
+        ->capture_default_str();
+    exporter->add_option("--target", options.exportTargets,
+                         "NAME=LINK, once per service (LINK: unix:PATH, tcp://HOST:PORT or usb://PORT); its password comes "
+                         "from VANTOR_PASSWORD_<NAME> (upper case), else VANTOR_PASSWORD. Without any, the service the "
+                         "global options name, as \"default\"");
+    exporter->add_flag("--allow-remote", options.allowRemote, "Allow a --listen address other machines can reach");
+    exporter->add_option("--token-file", options.tokenFile,
+                         "A file holding the bearer token every scrape must carry (required with --allow-remote)");
 
     try {
         app.parse(argc, argv);

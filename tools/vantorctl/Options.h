@@ -8,7 +8,7 @@
 
 namespace vd::ctl {
 
-enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body, Har };
+enum class Command { Tunnels, Recent, Dns, Udp, Watch, Close, Record, Mitm, DnsPurge, DnsDelete, Body, Har, Export };
 
 // Which service to talk to: the one at a local socket, a remote one over TCP, or the one on a
 // device attached by USB.
@@ -53,6 +53,12 @@ struct Options {
     bool decoded = false;
     // har: these records rather than the most recent `count`.
     std::vector<std::int64_t> ids;
+    // export: where to serve the metrics, the services to watch (NAME=LINK; none: the one the
+    // global options name), and who may scrape.
+    std::string listen = "127.0.0.1:9464";
+    std::vector<std::string> exportTargets;
+    bool allowRemote = false;
+    std::string tokenFile;
 };
 
 // The options, or the exit code to leave with at once: help was shown (0), or the arguments

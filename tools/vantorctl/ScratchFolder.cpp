@@ -6,6 +6,8 @@
 #include <string>
 
 #include "ExitCodes.h"
+#include "data/VDDumpDataManager.h"
+#include "data/VDICONImageManager.h"
 #include "platform/UserPaths.h"
 
 namespace vd::ctl {
@@ -23,6 +25,16 @@ ScratchFolder::~ScratchFolder()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+void keepDataStoresIn(const ScratchFolder& folder)
+{
+    VDDumpDataManager::setUpDumpFolderIn(folder.path());
+    const auto icons = folder.path() / "Icons";
+    std::error_code ignored;
+    std::filesystem::create_directory(icons, ignored);
+    VDICONImageManager::sharedInstance()->setIconFolderPath(icons.string());
+    VDICONImageManager::sharedInstance()->localIconFolderPath();
 }
 
 } // namespace vd::ctl

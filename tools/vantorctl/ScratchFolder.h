@@ -20,4 +20,8 @@ private:
     std::filesystem::path path_;
 };
 
+// Puts the dump store's bodies and the icon cache's icons in `folder`. Both decide their folder
+// once, on first use: call this before any processor is made.
+void keepDataStoresIn(const ScratchFolder& folder);
+
 } // namespace vd::ctl

@@ -4,8 +4,6 @@
 
 #include "ExitCodes.h"
 #include "Interrupt.h"
-#include "data/VDDumpDataManager.h"
-#include "data/VDICONImageManager.h"
 #include "data/VDNotifications.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
@@ -44,14 +42,7 @@ Session::Session(MainLoop& loop, const Options& options, std::optional<double> r
       timeout_(std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(options.timeoutSeconds * 1000)))),
       watch_(options.verbose)
 {
-    // Both stores decide their folder once, on first use: settle them before anything runs.
-    VDDumpDataManager::setUpDumpFolderIn(scratch_.path());
-    const auto icons = scratch_.path() / "Icons";
-    std::error_code ignored;
-    std::filesystem::create_directory(icons, ignored);
-    VDICONImageManager::sharedInstance()->setIconFolderPath(icons.string());
-    VDICONImageManager::sharedInstance()->localIconFolderPath();
-
+    keepDataStoresIn(scratch_);
     processer_ = VDDataProcesser::create();
     VDDataProcesser::TimerSettings timer;
     const double every = refreshEvery.value_or(kNeverSeconds);
@@ -91,14 +82,19 @@ Session::~Session()
     processer_.reset();
 }
 
+void startLink(VDDataProcesser& processer, const Target& target)
+{
+    if (target.usbPort)
+        processer.connectToUSBPort(*target.usbPort, target.password);
+    else if (target.host.empty())
+        processer.connectToSocketPath(target.socketPath);
+    else
+        processer.connectToHost(target.host, target.port, target.password);
+}
+
 void Session::connect()
 {
-    if (target_.usbPort)
-        processer_->connectToUSBPort(*target_.usbPort, target_.password);
-    else if (target_.host.empty())
-        processer_->connectToSocketPath(target_.socketPath);
-    else
-        processer_->connectToHost(target_.host, target_.port, target_.password);
+    startLink(*processer_, target_);
 
     bool loggedIn = false;
     bool ended = false;

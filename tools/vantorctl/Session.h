@@ -67,6 +67,9 @@ private:
     std::shared_ptr<VDDataProcesser> processer_;
 };
 
+// Starts the processor's link to the target's service, by the target's transport.
+void startLink(VDDataProcesser& processer, const Target& target);
+
 // Counts the posts of one notification from its making on, on the main thread (so the count
 // follows every main-thread task posted before it, such as the body arrivals). `onPost` runs
 // first, on the posting thread, where the processor's lists are exactly as the post announced.

@@ -43,6 +43,11 @@ int main(int argc, char** argv)
     try {
         // Body arrivals and read completions come on the main queue: this thread drains it.
         vd::MainLoop loop;
+        if (options.command == Command::Export) {
+            const ExitCode code = exportMetrics(loop, options, std::cout);
+            flushOrFail(std::cout);
+            return code;
+        }
         const auto refreshEvery = options.command == Command::Watch ? std::optional(options.interval) : std::nullopt;
         Session session(loop, options, refreshEvery);
         session.connect();
