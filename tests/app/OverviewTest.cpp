@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 
 #include <QAction>
@@ -89,6 +90,32 @@ TEST_F(OverviewTest, PauseHoldsTheRowsWhileReportsArriveAndResumeCatchesUp)
     EXPECT_FALSE(window->overview()->pauseAction()->isChecked());
     EXPECT_TRUE(waitFor([&] { return idsOf(list->mainArray()) != held; }, 1000));
     EXPECT_EQ(figure(*window, "heldFigure"), "");
+}
+
+// A record open while paused stays selected and shown after its connection closed; resuming
+// lets it go as any reload does.
+TEST_F(OverviewTest, AnOpenRecordStaysWhilePausedEvenWhenItsConnectionCloses)
+{
+    auto window = connectedWindow(VDMainWindowsController::ActiveConnections);
+    auto* list = listIn<VDCurTunListViewController>(*window, VDMainWindowsController::ActiveConnections);
+    const auto processer = processerOf(*window);
+    ASSERT_TRUE(waitFor([&] { return !list->mainArray().empty(); }, 10000));
+    list->tableView()->selectRow(0);
+    const std::int64_t open = list->detailTunnelInfoId();
+    ASSERT_NE(open, -1);
+
+    window->overview()->pauseAction()->trigger();
+    const auto listed = [&] {
+        const auto ids = idsOf(processer->currentTunnelInfos());
+        return std::find(ids.begin(), ids.end(), open) != ids.end();
+    };
+    ASSERT_TRUE(waitFor([&] { return !listed(); }, 30000)) << "the connection never closed";
+    QTest::qWait(300);
+    EXPECT_EQ(list->detailTunnelInfoId(), open);
+    EXPECT_EQ(list->model()->recordAt(list->tableView()->currentIndex().row())->id_(), open);
+
+    window->overview()->pauseAction()->trigger();
+    EXPECT_TRUE(waitFor([&] { return list->detailTunnelInfoId() == -1; }, 2000));
 }
 
 // The status bar's figures describe the rows shown: their count, the sums of their speeds.
