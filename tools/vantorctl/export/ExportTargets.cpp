@@ -128,16 +128,16 @@ std::vector<NamedTarget> exportTargetsOf(const Options& options)
         return {{kDefaultTargetName, options.target}};
     std::vector<NamedTarget> targets;
     std::set<std::string, std::less<>> names;
-    for (const auto& spec : options.exportTargets) {
-        const auto equals = spec.find('=');
+    for (const auto& given : options.exportTargets) {
+        const auto equals = given.find('=');
         if (equals == std::string::npos)
-            badArgument("--target '" + spec + "': expected NAME=LINK");
-        std::string name = spec.substr(0, equals);
+            badArgument("--target '" + given + "': expected NAME=LINK");
+        std::string name = given.substr(0, equals);
         if (name.empty() || !std::all_of(name.begin(), name.end(), isNameCharacter))
-            badArgument("--target '" + spec + "': a name is letters, digits and '_'");
+            badArgument("--target '" + given + "': a name is letters, digits and '_'");
         if (!names.insert(name).second)
             badArgument("--target " + name + " is given twice");
-        Target target = targetOf(std::string_view(spec).substr(equals + 1), name, options.target);
+        Target target = targetOf(std::string_view(given).substr(equals + 1), name, options.target);
         targets.push_back({std::move(name), std::move(target)});
     }
     return targets;
