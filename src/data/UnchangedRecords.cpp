@@ -53,16 +53,16 @@ bool sameText(const VDTunnelInfo& record, std::string_view text)
 
 void UnchangedRecords::beginReport(double initTime)
 {
-    sameInitTime_ = !previous_.empty() && initTime == previousInitTime_;
+    matching_ = !previous_.empty() && initTime == previousInitTime_;
     previousInitTime_ = initTime;
     cursor_ = 0;
     indexed_ = false;
-    taken_.assign(sameInitTime_ ? previous_.size() : 0, 0);
+    taken_.assign(matching_ ? previous_.size() : 0, 0);
 }
 
 std::shared_ptr<const VDTunnelInfo> UnchangedRecords::take(std::string_view text)
 {
-    if (!sameInitTime_)
+    if (!matching_)
         return nullptr;
     if (cursor_ < previous_.size()) {
         // A changed text most likely stands in its tunnel's old place: the next one is expected
@@ -120,9 +120,6 @@ std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeFromIndex(std::string_
 void UnchangedRecords::endReport(TunnelList records)
 {
     previous_ = std::move(records);
-    // The previous records' texts are looked at again only through these.
-    taken_.clear();
-    indexed_ = false;
 }
 
 } // namespace vd

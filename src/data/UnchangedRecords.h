@@ -40,7 +40,9 @@ private:
 
     TunnelList previous_;
     double previousInitTime_ = 0;
-    bool sameInitTime_ = false;
+    // Whether the report being matched can reuse anything: the one before it had records, built
+    // with the same start time.
+    bool matching_ = false;
     // Where the next text is expected in the previous report.
     std::size_t cursor_ = 0;
     std::vector<std::uint8_t> taken_;
