@@ -53,44 +53,59 @@ bool sameText(const VDTunnelInfo& record, std::string_view text)
 
 void UnchangedRecords::beginReport(double initTime)
 {
-    matching_ = !previous_.empty() && initTime == previousInitTime_;
+    matching_ = !previous_.records.empty() && initTime == previousInitTime_;
     previousInitTime_ = initTime;
     cursor_ = 0;
     indexed_ = false;
-    taken_.assign(matching_ ? previous_.size() : 0, 0);
+    taken_.assign(matching_ ? previous_.records.size() : 0, 0);
+    current_.records.clear();
+    current_.fingerprints.clear();
 }
 
-std::shared_ptr<const VDTunnelInfo> UnchangedRecords::take(std::string_view text)
+std::shared_ptr<const VDTunnelInfo> UnchangedRecords::recordOf(std::string_view text, const Make& make)
+{
+    const std::uint64_t fingerprint = fingerprintOf(text);
+    auto record = take(text, fingerprint);
+    if (!record)
+        record = make(text);
+    if (record) {
+        current_.records.push_back(record);
+        current_.fingerprints.push_back(fingerprint);
+    }
+    return record;
+}
+
+std::shared_ptr<const VDTunnelInfo> UnchangedRecords::take(std::string_view text, std::uint64_t fingerprint)
 {
     if (!matching_)
         return nullptr;
-    if (cursor_ < previous_.size()) {
+    if (cursor_ < previous_.records.size()) {
         // A changed text most likely stands in its tunnel's old place: the next one is expected
         // after it either way.
-        if (auto record = takeAt(cursor_++, text))
+        if (auto record = takeAt(cursor_++, text, fingerprint))
             return record;
     }
-    return takeFromIndex(text);
+    return takeFromIndex(text, fingerprint);
 }
 
-std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeAt(std::size_t index, std::string_view text)
+std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeAt(std::size_t index, std::string_view text, std::uint64_t fingerprint)
 {
-    if (taken_[index] || !sameText(*previous_[index], text))
+    if (taken_[index] || previous_.fingerprints[index] != fingerprint || !sameText(*previous_.records[index], text))
         return nullptr;
     taken_[index] = 1;
-    return previous_[index];
+    return previous_.records[index];
 }
 
 void UnchangedRecords::buildIndex()
 {
     indexed_ = true;
+    const std::size_t count = previous_.records.size();
     // At most half full, so a lookup ends at an empty slot after a few steps.
-    const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, previous_.size() * 2));
+    const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, count * 2));
     slots_.assign(size, 0);
-    fingerprints_.resize(previous_.size());
-    for (std::size_t i = 0; i < previous_.size(); ++i) {
-        fingerprints_[i] = fingerprintOf(previous_[i]->rawData());
-        for (std::size_t probe = 0, slot = fingerprints_[i] & (size - 1); probe < kMaxProbes; ++probe, slot = (slot + 1) & (size - 1)) {
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t probe = 0, slot = previous_.fingerprints[i] & (size - 1); probe < kMaxProbes;
+             ++probe, slot = (slot + 1) & (size - 1)) {
             if (slots_[slot] == 0) {
                 slots_[slot] = static_cast<std::uint32_t>(i + 1);
                 break;
@@ -99,17 +114,15 @@ void UnchangedRecords::buildIndex()
     }
 }
 
-std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeFromIndex(std::string_view text)
+std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeFromIndex(std::string_view text, std::uint64_t fingerprint)
 {
     if (!indexed_)
         buildIndex();
-    const std::uint64_t fingerprint = fingerprintOf(text);
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t probe = 0, slot = fingerprint & mask; probe < kMaxProbes && slots_[slot] != 0; ++probe, slot = (slot + 1) & mask) {
+    for (std::size_t probe = 0, slot = fingerprint & mask; probe < kMaxProbes && slots_[slot] != 0;
+         ++probe, slot = (slot + 1) & mask) {
         const std::size_t index = slots_[slot] - 1;
-        if (fingerprints_[index] != fingerprint)
-            continue;
-        if (auto record = takeAt(index, text)) {
+        if (auto record = takeAt(index, text, fingerprint)) {
             cursor_ = index + 1;
             return record;
         }
@@ -117,9 +130,10 @@ std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeFromIndex(std::string_
     return nullptr;
 }
 
-void UnchangedRecords::endReport(TunnelList records)
+void UnchangedRecords::endReport()
 {
-    previous_ = std::move(records);
+    std::swap(previous_, current_);
+    current_.records.clear();
 }
 
 } // namespace vd

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -23,22 +24,34 @@ namespace vd {
 // Not thread-safe: one report at a time, which the processor guarantees.
 class UnchangedRecords {
 public:
+    using Make = std::function<std::shared_ptr<const VDTunnelInfo>(std::string_view text)>;
+
     // Starts matching a report whose records bake in `initTime`.
     void beginReport(double initTime);
-    // The previous report's record made from exactly `text`, or null: the text is new or
-    // changed, or its record was handed out already in this report.
-    std::shared_ptr<const VDTunnelInfo> take(std::string_view text);
-    // This report's records are the ones the next report is matched against; the previous ones
-    // are let go.
-    void endReport(TunnelList records);
+    // The record of one text of the report: the previous report's record made from exactly this
+    // text, unless it was handed out already in this report; else what `make` builds (null
+    // for a text that makes none). The record is kept for the next report.
+    std::shared_ptr<const VDTunnelInfo> recordOf(std::string_view text, const Make& make);
+    // The records kept in this report are the ones the next report is matched against; the
+    // previous ones are let go.
+    void endReport();
 
 private:
-    std::shared_ptr<const VDTunnelInfo> takeAt(std::size_t index, std::string_view text);
+    struct Kept {
+        TunnelList records;
+        // Of each record's text, taken while the text was fresh in the cache: the previous
+        // report's texts are cold, and only a likely match is worth reading them.
+        std::vector<std::uint64_t> fingerprints;
+    };
+
+    std::shared_ptr<const VDTunnelInfo> take(std::string_view text, std::uint64_t fingerprint);
+    std::shared_ptr<const VDTunnelInfo> takeAt(std::size_t index, std::string_view text, std::uint64_t fingerprint);
     // Fills the index of the previous texts, once per report and only when a text moved.
     void buildIndex();
-    std::shared_ptr<const VDTunnelInfo> takeFromIndex(std::string_view text);
+    std::shared_ptr<const VDTunnelInfo> takeFromIndex(std::string_view text, std::uint64_t fingerprint);
 
-    TunnelList previous_;
+    Kept previous_;
+    Kept current_;
     double previousInitTime_ = 0;
     // Whether the report being matched can reuse anything: the one before it had records, built
     // with the same start time.
@@ -46,10 +59,9 @@ private:
     // Where the next text is expected in the previous report.
     std::size_t cursor_ = 0;
     std::vector<std::uint8_t> taken_;
-    // An open-addressing table of previous indexes + 1 (0: an empty slot), keyed by a
-    // fingerprint of the text; built lazily.
+    // An open-addressing table of previous indexes + 1 (0: an empty slot), keyed by the
+    // fingerprints; built lazily.
     std::vector<std::uint32_t> slots_;
-    std::vector<std::uint64_t> fingerprints_;
     bool indexed_ = false;
 };
 

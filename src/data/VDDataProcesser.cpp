@@ -686,15 +686,15 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
         std::lock_guard reportLock(reportMutex_);
         unchanged_.beginReport(initTime);
         if (const auto* texts = arrayMember(data, kTunnelsKey)) {
-            const auto make = [&](std::string_view text) {
-                auto record = unchanged_.take(text);
-                return record ? record : VDTunnelInfo::initWithJSONString(text, initTime);
+            const UnchangedRecords::Make parse = [initTime](std::string_view text) {
+                return VDTunnelInfo::initWithJSONString(text, initTime);
             };
+            const auto make = [&](std::string_view text) { return unchanged_.recordOf(text, parse); };
             tunnels = recordsFrom(*texts, received, make, [&](const VDTunnelInfo& tunnel) {
                 extractClient(tunnel, localIPs, clients, bundleIds);
             });
         }
-        unchanged_.endReport(tunnels);
+        unchanged_.endReport();
         sortClients(clients);
         std::lock_guard lock(mutex_);
         // The previous report's records go when `tunnels` does, after the locks: readers

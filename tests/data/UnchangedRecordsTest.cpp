@@ -137,23 +137,32 @@ TEST(UnchangedRecords, LookalikeAndReorderedTextsNeverGetAnotherTextsRecord)
                                         : tunnelText(1000 + i, i * 7));
         }
         UnchangedRecords unchanged;
+        int parsed = 0;
+        const UnchangedRecords::Make parse = [&parsed](std::string_view text) {
+            ++parsed;
+            return VDTunnelInfo::initWithJSONString(text, 1);
+        };
+        unchanged.beginReport(1);
         TunnelList held;
         for (const auto& text : texts)
-            held.push_back(VDTunnelInfo::initWithJSONString(text, 1));
-        unchanged.beginReport(1);
-        unchanged.endReport(held);
+            held.push_back(unchanged.recordOf(text, parse));
+        unchanged.endReport();
 
         if (c.reversed)
             std::reverse(texts.begin(), texts.end());
         texts.push_back(texts.front());
         unchanged.beginReport(1);
+        parsed = 0;
         std::set<const VDTunnelInfo*> handedOut;
         for (const auto& text : texts) {
-            if (const auto record = unchanged.take(text)) {
-                EXPECT_EQ(record->rawData(), text);
+            const auto record = unchanged.recordOf(text, parse);
+            ASSERT_TRUE(record);
+            EXPECT_EQ(record->rawData(), text);
+            if (std::find(held.begin(), held.end(), record) != held.end()) {
                 EXPECT_TRUE(handedOut.insert(record.get()).second) << "handed out twice: " << text;
             }
         }
+        EXPECT_EQ(handedOut.size() + static_cast<std::size_t>(parsed), texts.size());
         EXPECT_GE(handedOut.size(), c.minimumReused);
         EXPECT_LE(handedOut.size(), held.size());
     }
