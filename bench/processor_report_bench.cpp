@@ -24,16 +24,12 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
-#include <nlohmann/json.hpp>
-#include <simdjson.h>
 
+#include "ReportBaseline.h"
 #include "ServiceSimulator.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 #include "data/VDTunnelInfo.h"
-#include "link/QNComPacket.h"
-#include "link/ServiceContract.h"
-#include "platform/Base64.h"
 #include "platform/LargeBuffers.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
@@ -42,6 +38,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using vd::bench::bareParseSeconds;
+using vd::bench::threadCpu;
 
 constexpr std::size_t kReplayedReports = 6;
 
@@ -57,15 +55,6 @@ double processCpu()
     return seconds(t);
 }
 
-double threadCpu(pthread_t thread)
-{
-    clockid_t clock{};
-    pthread_getcpuclockid(thread, &clock);
-    timespec t{};
-    clock_gettime(clock, &t);
-    return seconds(t);
-}
-
 double residentMiB()
 {
     std::ifstream statm("/proc/self/statm");
@@ -73,36 +62,6 @@ double residentMiB()
     long resident = 0;
     statm >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-// The bare limit: what decoding one report costs with nothing built from it, in CPU time like
-// the processor's figure, so that other work on the machine weighs on both alike.
-double bareParseSeconds(const vd::Bytes& wire)
-{
-    const std::string_view text(reinterpret_cast<const char*>(wire.data()), wire.size() - 2);
-    std::vector<std::uint8_t> json(vd::base64::decodedSizeBound(text.size()) + simdjson::SIMDJSON_PADDING);
-    simdjson::dom::parser parser;
-    const double start = threadCpu(pthread_self());
-    int rounds = 0;
-    for (; rounds < 3 || threadCpu(pthread_self()) - start < 1.0; ++rounds) {
-        const auto size = vd::base64::decodeStrict(text, json.data());
-        simdjson::dom::element root;
-        if (!size || parser.parse(json.data(), *size, false).get(root))
-            return 0;
-    }
-    return (threadCpu(pthread_self()) - start) / rounds;
-}
-
-// The same service's reports as they travelled, one per poll of the run.
-vd::Bytes reportWire(const vd::TunnelList& tunnels)
-{
-    vd::QNComPacket report = vd::QNComPacket::initWithId(1);
-    report.setCmd(vd::contract::numberOf(vd::contract::Command::currentTunnels));
-    nlohmann::ordered_json texts = nlohmann::ordered_json::array();
-    for (const auto& tunnel : tunnels)
-        texts.push_back(std::string(tunnel->rawData()));
-    report.setData(nlohmann::ordered_json::object({{"tunnels", std::move(texts)}}));
-    return report.toData().value_or(vd::Bytes());
 }
 
 // Where a report's time goes, in this thread: decoding the packet, and the processor's handling
@@ -194,8 +153,12 @@ Figures measure(std::size_t scale, std::chrono::seconds duration)
 
     // The bare parse of one such report, the very bytes the processor's time is set against.
     std::vector<vd::Bytes> wires;
-    for (const auto& tunnels : reported)
-        wires.push_back(reportWire(tunnels));
+    for (const auto& tunnels : reported) {
+        nlohmann::ordered_json texts = nlohmann::ordered_json::array();
+        for (const auto& tunnel : tunnels)
+            texts.push_back(std::string(tunnel->rawData()));
+        wires.push_back(vd::bench::currentTunnelsWire(std::move(texts)));
+    }
     if (wires.size() >= 2) {
         figures.reportBytes = wires.back().size();
         figures.barePerReport = bareParseSeconds(wires.back());

@@ -43,16 +43,16 @@ const Dictionary* arrayMember(const Dictionary& data, const char* key)
 constexpr const char* kTunnelsKey = "tunnels";
 
 // The records of a report's texts: those of the received packet when there is one (its
-// dictionary holds only their places), else those of the dictionary. Each new record is shown to
-// `visit` at once, while it is still in the cache.
-template <typename Record, typename Visit>
-std::vector<std::shared_ptr<const Record>> recordsFrom(const Dictionary& texts, const ReceivedPacket* received, double initTime,
-                                                       Visit&& visit)
+// dictionary holds only their places), else those of the dictionary. `make` gives each text's
+// record, or null for a text that makes none; each record is shown to `visit` at once, while it
+// is still in the cache.
+template <typename Make, typename Visit>
+TunnelList recordsFrom(const Dictionary& texts, const ReceivedPacket* received, Make&& make, Visit&& visit)
 {
-    std::vector<std::shared_ptr<const Record>> records;
+    TunnelList records;
     records.reserve(texts.size());
     const auto build = [&](std::string_view text) {
-        if (auto record = Record::initWithJSONString(text, initTime)) {
+        if (auto record = make(text)) {
             visit(*record);
             records.push_back(std::move(record));
         }
@@ -680,16 +680,25 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
     TunnelList tunnels;
     ClientLists clients;
     BundleIdSet bundleIds;
-    if (const auto* texts = arrayMember(data, kTunnelsKey)) {
-        tunnels = recordsFrom<VDTunnelInfo>(*texts, received, initTime, [&](const VDTunnelInfo& tunnel) {
-            extractClient(tunnel, localIPs, clients, bundleIds);
-        });
-    }
-    sortClients(clients);
     {
+        // One report at a time is matched against the one before it and stored after it, so
+        // the next report is matched against what the list holds.
+        std::lock_guard reportLock(reportMutex_);
+        unchanged_.beginReport(initTime);
+        if (const auto* texts = arrayMember(data, kTunnelsKey)) {
+            const UnchangedRecords::Make parse = [initTime](std::string_view text) {
+                return VDTunnelInfo::initWithJSONString(text, initTime);
+            };
+            const auto make = [&](std::string_view text) { return unchanged_.recordOf(text, parse); };
+            tunnels = recordsFrom(*texts, received, make, [&](const VDTunnelInfo& tunnel) {
+                extractClient(tunnel, localIPs, clients, bundleIds);
+            });
+        }
+        unchanged_.endReport();
+        sortClients(clients);
         std::lock_guard lock(mutex_);
-        // The previous report's records go when `tunnels` does, after the lock: readers taking
-        // a copy do not wait for thousands of records to be freed.
+        // The previous report's records go when `tunnels` does, after the locks: readers
+        // taking a copy do not wait for thousands of records to be freed.
         std::swap(curTuns_, tunnels);
         current_ = std::move(clients);
         ++activeReports_;
@@ -703,7 +712,10 @@ void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket
     const auto* texts = arrayMember(data, kTunnelsKey);
     if (!texts || texts->empty())
         return;
-    TunnelList received = recordsFrom<VDTunnelInfo>(*texts, packet, initTime(), [](const VDTunnelInfo&) {});
+    const double start = initTime();
+    TunnelList received = recordsFrom(
+        *texts, packet, [start](std::string_view text) { return VDTunnelInfo::initWithJSONString(text, start); },
+        [](const VDTunnelInfo&) {});
     BundleIdSet bundleIds;
     {
         std::lock_guard lock(mutex_);

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "UnchangedRecords.h"
 #include "VDDNSInfo.h"
 #include "VDDumpDataManager.h"
 #include "VDProcessInfo.h"
@@ -246,6 +247,10 @@ private:
     bool recorderEnabled_ = false;
     std::shared_ptr<Timer> timer_;
     TimerSettings timerSettings_;
+
+    // Held for the whole of an active report, before mutex_ when both are.
+    CheckedMutex reportMutex_;
+    UnchangedRecords unchanged_;
 };
 
 } // namespace vd

@@ -43,7 +43,7 @@ class Session;
 struct ServiceSimulator::Impl : std::enable_shared_from_this<ServiceSimulator::Impl> {
     Impl(asio::io_context& context, SimulatorOptions options, LogSink log)
         : context(context), options(std::move(options)), log(std::move(log)),
-          model(ModelOptions{this->options.seed, this->options.scale, this->options.bodyGallery}),
+          model(ModelOptions{this->options.seed, this->options.scale, this->options.bodyGallery, this->options.idleShare}),
           // The service has been running for as long as the model's warm-up.
           responder(model, wallClockSeconds() - static_cast<double>(model.nowMs()) / 1000), unixAcceptor(context),
           tcpAcceptor(context), ticker(context)

@@ -33,6 +33,8 @@ struct SimulatorOptions {
     std::optional<std::uint64_t> chaosSeed;
     // One recent record per body of the gallery (BodyGallery.h), beside the traffic.
     bool bodyGallery = false;
+    // The share of idle keep-alive connections (ModelOptions::idleShare).
+    double idleShare = 0;
 };
 
 // A Vantor service peer for demos and tests: greets, checks the identity and the password,

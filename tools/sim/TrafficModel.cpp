@@ -32,6 +32,7 @@ struct TrafficModel::State {
     void closeDue();
     void openNew();
     std::int64_t openingsWanted();
+    bool idleKeepAlive(std::int64_t id) const;
     // Ends the tunnel into the record log; the caller takes it off the active list.
     void close(Tunnel& t, CloseReason reason, std::int64_t tClose);
     const std::string& activeTexts();
@@ -101,8 +102,22 @@ void TrafficModel::State::openNew()
 {
     for (auto opens = openingsWanted(); opens > 0; --opens) {
         active.push_back(opener.open(nextNumber++, now, capture));
+        active.back().idle = idleKeepAlive(active.back().id);
         advance(active.back(), now, random, totals);
     }
+}
+
+// Chosen from the seed and the id alone: the generator's draws are not touched, so a share of
+// 0 leaves the traffic exactly as it was, and the same seed and share give the same tunnels.
+bool TrafficModel::State::idleKeepAlive(std::int64_t id) const
+{
+    if (options.idleShare <= 0)
+        return false;
+    std::uint64_t h = options.seed + 0x9e3779b97f4a7c15ULL * static_cast<std::uint64_t>(id);
+    h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    h = (h ^ (h >> 27)) * 0x94d049bb133111ebULL;
+    h ^= h >> 31;
+    return static_cast<double>(h >> 11) * 0x1.0p-53 < options.idleShare;
 }
 
 // A drifting load by default, an exact count for load tests.

@@ -19,6 +19,9 @@ struct ModelOptions {
     std::size_t scale = 0;
     // Adds, after the warm-up, one recent record per body of the gallery (BodyGallery.h).
     bool bodyGallery = false;
+    // This share of the tunnels (0 to 1) are idle keep-alive connections: once open, no bytes
+    // move on them, so their texts stay byte for byte the same from one report to the next.
+    double idleShare = 0;
 };
 
 // The simulated proxy's traffic: processes on this machine and a few remote devices open

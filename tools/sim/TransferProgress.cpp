@@ -102,7 +102,7 @@ void advance(Tunnel& t, std::int64_t now, TrafficGenerator& random, ByteTotals& 
     bool changed = revealed != t.revealed;
     t.revealed = revealed;
 
-    const Counts c = countsAt(t, now, random);
+    const Counts c = t.idle ? Counts{t.rx, t.tx} : countsAt(t, now, random);
     const std::int64_t rxSpeed = (c.rx - t.rx) * 1000 / TrafficModel::kStepMs;
     const std::int64_t txSpeed = (c.tx - t.tx) * 1000 / TrafficModel::kStepMs;
     changed = changed || c.rx != t.rx || c.tx != t.tx || rxSpeed != t.rxSpeed || txSpeed != t.txSpeed;
@@ -123,7 +123,7 @@ void advance(Tunnel& t, std::int64_t now, TrafficGenerator& random, ByteTotals& 
 
 void settle(Tunnel& t, CloseReason reason, ByteTotals& totals)
 {
-    if (isFinite(t.style) && reason != CloseReason::manualClose && t.tProxy) {
+    if (isFinite(t.style) && reason != CloseReason::manualClose && t.tProxy && !t.idle) {
         totals.rx += t.rxTotal - t.rx;
         totals.tx += t.txTotal - t.tx;
         t.rx = t.rxTotal;

@@ -18,7 +18,7 @@ struct ByteTotals {
 void advance(Tunnel& t, std::int64_t now, TrafficGenerator& random, ByteTotals& totals);
 
 // At its close a finite exchange has sent and received everything, unless it was closed by
-// hand or never reached the server; speeds fall to 0.
+// hand, never reached the server or was idle; speeds fall to 0.
 void settle(Tunnel& t, CloseReason reason, ByteTotals& totals);
 
 } // namespace vd::sim

@@ -24,6 +24,8 @@ struct Tunnel {
     // Finite exchanges end with these totals; downloads use rxTotal as their rate.
     std::int64_t rxTotal = 0, txTotal = 0;
     bool hasReceive = false;
+    // An idle keep-alive connection: no bytes move on it, ever.
+    bool idle = false;
     int revealed = 0;
     bool dirty = true;
     std::string staticPart; // the members that never change, already escaped

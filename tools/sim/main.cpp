@@ -58,6 +58,12 @@ int main(int argc, char** argv)
         "pushes, at moments chosen by a generator seeded with SEED and the connection number. Each act "
         "is logged as {\"conn\":N,\"chaos\":...}, so a failure replays from its seed")
         ->type_name("SEED");
+    double idleShare = 0;
+    app.add_option("--idle-share", idleShare,
+                   "Share of the connections (0 to 1) that are idle keep-alive connections: once open, no bytes "
+                   "move on them, so they report the same text at every poll (0: the usual traffic)")
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
     bool bodyGallery = false;
     app.add_flag("--body-gallery", bodyGallery,
                  "Also keep, from the start, one completed and captured HTTP request per kind of body, for "
@@ -98,6 +104,7 @@ int main(int argc, char** argv)
     if (chaos->count() > 0)
         options.chaosSeed = chaosSeed;
     options.bodyGallery = bodyGallery;
+    options.idleShare = idleShare;
     vd::sim::ServiceSimulator simulator(context, options, [&out](const std::string& line) { out << line << std::endl; });
     if (const auto error = simulator.start()) {
         std::cerr << "vantor-sim: " << *error << "\n";

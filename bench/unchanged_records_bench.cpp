@@ -1,0 +1,160 @@
+// Records kept across reports: the processor's time per report of active tunnels, when a share
+// of the connections are idle and report the text they reported a poll before, beside the bare
+// Base64 + simdjson parse of the same report and beside the same processor with no idle share.
+//
+// The processor's time includes decoding the packet, which is as much work as the bare parse:
+// it is printed apart, the floor that reusing records cannot go below.
+//
+// The reports are the simulator's own (its traffic model at --scale N --idle-share P), a poll
+// (four steps) apart, replayed in order through a fresh processor as the link hands them over:
+// decoded, then processed. The first report of each replay finds nothing before it and is not
+// counted. Every figure is a median of at least five runs, in this thread's CPU time.
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "BenchReport.h"
+#include "ReportBaseline.h"
+#include "TrafficModel.h"
+#include "data/VDDataProcesser.h"
+#include "link/QNComPacket.h"
+#include "platform/Log.h"
+
+namespace {
+
+using vd::bench::threadCpu;
+
+constexpr int kReports = 6;
+constexpr int kMinimumRuns = 5;
+constexpr double kMinimumSeconds = 1.0;
+constexpr double kBareTarget = 0.9;
+constexpr double kIdleTarget = 2.0;
+
+struct Reports {
+    std::vector<vd::Bytes> wires;
+    // Of the texts after the first report, the share its report before held byte for byte.
+    double unchangedShare = 0;
+};
+
+Reports simulatedReports(std::size_t scale, double idleShare)
+{
+    vd::sim::ModelOptions options;
+    options.scale = scale;
+    options.idleShare = idleShare;
+    vd::sim::TrafficModel model(options);
+    Reports reports;
+    std::unordered_set<std::string> before;
+    std::size_t texts = 0;
+    std::size_t unchanged = 0;
+    for (int report = 0; report < kReports; ++report) {
+        for (int step = 0; step < 4; ++step)
+            model.step();
+        auto list = nlohmann::ordered_json::parse("[" + model.activeTexts() + "]");
+        std::unordered_set<std::string> now;
+        for (const auto& text : list) {
+            now.insert(text.get<std::string>());
+            if (report > 0) {
+                ++texts;
+                unchanged += before.contains(text.get_ref<const std::string&>());
+            }
+        }
+        before = std::move(now);
+        reports.wires.push_back(vd::bench::currentTunnelsWire(std::move(list)));
+    }
+    reports.unchangedShare = texts ? static_cast<double>(unchanged) / static_cast<double>(texts) : 0;
+    return reports;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct ProcessorTimes {
+    // Decoding the packet, as the link does before the processor sees it.
+    double decode = 0;
+    // Decoding, then the records, client lists and notification.
+    double whole = 0;
+};
+
+// Seconds per report, each run a replay of all reports through a fresh processor.
+ProcessorTimes processorSeconds(const std::vector<vd::Bytes>& wires)
+{
+    std::vector<double> decodeRuns;
+    std::vector<double> wholeRuns;
+    const double start = threadCpu();
+    while (wholeRuns.size() < kMinimumRuns || threadCpu() - start < kMinimumSeconds) {
+        auto processer = vd::VDDataProcesser::create();
+        double decode = 0;
+        double whole = 0;
+        for (std::size_t i = 0; i < wires.size(); ++i) {
+            const double before = threadCpu();
+            const auto received = vd::ReceivedPacket::decode(wires[i]);
+            const double decoded = threadCpu();
+            processer->processReceived(*received);
+            if (i > 0) {
+                decode += decoded - before;
+                whole += threadCpu() - before;
+            }
+        }
+        const auto counted = static_cast<double>(wires.size() - 1);
+        decodeRuns.push_back(decode / counted);
+        wholeRuns.push_back(whole / counted);
+    }
+    return {median(decodeRuns), median(wholeRuns)};
+}
+
+// Seconds per bare parse of the last report.
+double bareSeconds(const vd::Bytes& wire)
+{
+    std::vector<double> runs;
+    for (int run = 0; run < kMinimumRuns; ++run)
+        runs.push_back(vd::bench::bareParseSeconds(wire, kMinimumSeconds / kMinimumRuns));
+    return median(runs);
+}
+
+void printLoad(const char* when)
+{
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+}
+
+} // namespace
+
+int main()
+{
+    // The processor's debug lines would measure the terminal, not the processor.
+    vd::log::setSink([](vd::log::Level, std::string_view) {});
+    std::printf("Active reports with idle connections: the processor (decode and records) per report, a poll apart,\n"
+                "beside the bare parse of the same report and beside the processor with no idle share\n");
+    printLoad("before");
+    std::printf("%-7s %5s %9s %7s %10s %8s %8s  %-28s %s\n", "tunnels", "idle", "unchanged", "MiB", "processor", "decode",
+                "bare", "bare / processor", "against idle share 0");
+    for (const std::size_t scale : {std::size_t{1000}, std::size_t{10000}}) {
+        double withoutIdle = 0;
+        for (const double idleShare : {0.0, 0.3, 0.6}) {
+            const Reports reports = simulatedReports(scale, idleShare);
+            const ProcessorTimes processor = processorSeconds(reports.wires);
+            const double bare = bareSeconds(reports.wires.back());
+            if (idleShare == 0)
+                withoutIdle = processor.whole;
+            const bool targeted = idleShare == 0.6;
+            std::printf("%-7zu %5.1f %8.0f%% %7.2f %7.2f ms %5.2f ms %5.2f ms  %-28s %s\n", scale, idleShare,
+                        reports.unchangedShare * 100, static_cast<double>(reports.wires.back().size()) / vd::bench::kMiB,
+                        processor.whole * 1000, processor.decode * 1000, bare * 1000,
+                        vd::bench::ratio(bare, processor.whole, targeted ? kBareTarget : 0).c_str(),
+                        vd::bench::ratio(withoutIdle, processor.whole, targeted ? kIdleTarget : 0).c_str());
+        }
+    }
+    printLoad("after");
+    return 0;
+}
