@@ -195,17 +195,18 @@ struct GCDAsyncSocket::Impl {
         while (state == State::Connected && !reads.empty()) {
             const Read& read = reads.front();
             if (const auto length = findDelimiter(read.delimiter)) {
-                Bytes data(buffer.begin() + static_cast<std::ptrdiff_t>(begin),
-                           buffer.begin() + static_cast<std::ptrdiff_t>(begin + *length));
-                begin += *length;
+                const std::span<const std::uint8_t> data(buffer.data() + begin, *length);
                 scanFrom = 0;
-                if (begin == end_)
-                    begin = end_ = 0;
                 const long tag = read.tag;
                 reads.pop_front();
                 ++readSequence;
                 readTimer.cancel();
-                deliver([&](GCDAsyncSocketDelegate& d) { d.socketDidReadData(owner, std::move(data), tag); });
+                // The delegate reads the bytes where they arrived: whatever it asks of the socket
+                // is posted, so the buffer stays as it is until it returns.
+                deliver([&](GCDAsyncSocketDelegate& d) { d.socketDidReadData(owner, data, tag); });
+                begin += *length;
+                if (begin == end_)
+                    begin = end_ = 0;
                 continue;
             }
             if (read.maxLength > 0 && end_ - begin >= read.maxLength) {

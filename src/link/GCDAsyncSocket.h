@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/Bytes.h"
@@ -21,7 +22,8 @@ public:
     virtual ~GCDAsyncSocketDelegate() = default;
     virtual void socketDidConnectToUrl(GCDAsyncSocket&, const std::string& /*path*/) {}
     virtual void socketDidConnectToHost(GCDAsyncSocket&, const std::string& /*host*/, std::uint16_t /*port*/) {}
-    virtual void socketDidReadData(GCDAsyncSocket&, Bytes /*data*/, long /*tag*/) {}
+    // The bytes are the socket's own, good for the length of the call.
+    virtual void socketDidReadData(GCDAsyncSocket&, std::span<const std::uint8_t> /*data*/, long /*tag*/) {}
     virtual void socketDidWriteDataWithTag(GCDAsyncSocket&, long /*tag*/) {}
     // Once per socket: the connection ended, or the attempt to make it failed.
     virtual void socketDidDisconnect(GCDAsyncSocket&, const std::optional<Error>& /*error*/) {}

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "link/ServiceContract.h"
 #include "platform/MainQueue.h"
@@ -217,8 +218,26 @@ bool PTChannel::endReadingIfNeeded(const std::optional<Error>& error, bool endOf
     return false;
 }
 
+void PTChannel::pauseReading()
+{
+    VD_ASSERT_ON(MainQueue::shared());
+    readingPaused_ = true;
+}
+
+void PTChannel::resumeReading()
+{
+    VD_ASSERT_ON(MainQueue::shared());
+    readingPaused_ = false;
+    if (auto stream = std::exchange(pausedStream_, nullptr))
+        readFrames(std::move(stream));
+}
+
 void PTChannel::readFrames(std::shared_ptr<UsbmuxStream> channel)
 {
+    if (readingPaused_) {
+        pausedStream_ = std::move(channel);
+        return;
+    }
     protocol_->readFrameOverChannel(channel,
         [self = shared_from_this(), channel](std::optional<Error> error, std::uint32_t type, std::uint32_t tag, std::uint32_t payloadSize) {
             if (!error && type != frame::kTypeEndOfStream && payloadSize > contract::kMaxPacketBytes)
@@ -272,6 +291,8 @@ void PTChannel::closeStream(bool immediately)
 {
     if (!isConnected())
         return;
+    // A stream tells its end when it is let go, so a paused one must not be kept.
+    pausedStream_.reset();
     if (channel_) {
         if (immediately)
             channel_->close();

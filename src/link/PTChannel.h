@@ -84,6 +84,11 @@ public:
     UsbmuxStream::EndHandler endHandler();
 
     void sendFrameOfType(std::uint32_t type, std::uint32_t tag, std::vector<std::uint8_t> payload, Callback callback);
+    // No frame is read after the one being read until reading resumes: a receiver that hands
+    // frames to another thread holds the device back while it is behind, rather than queue
+    // without bound.
+    void pauseReading();
+    void resumeReading();
     void close();
     void cancel();
     void setDelegate(PTChannelDelegate delegate);
@@ -103,6 +108,9 @@ private:
     void closeStream(bool immediately);
 
     std::shared_ptr<UsbmuxStream> channel_;
+    bool readingPaused_ = false;
+    // The stream whose next frame waits for reading to resume.
+    std::shared_ptr<UsbmuxStream> pausedStream_;
     std::optional<Error> endError_;
     PTChannelDelegate delegate_;
     std::uint8_t delegateFlags_ = 0;

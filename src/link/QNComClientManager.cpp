@@ -122,7 +122,7 @@ void QNComClientManager::startWithUSBPort(std::int64_t port, const std::string& 
                 }
                 if (tell)
                     tell(unreachable);
-            });
+            }, communicationQueue());
         }
         usb = usbTransport_;
         transport_ = usb;

@@ -14,7 +14,8 @@ namespace vd {
 class ServiceTransport;
 
 // What a transport tells the link that runs the login and the commands over it. A transport
-// calls these without holding any lock of its own, one at a time, on the queue it reports on.
+// calls these without holding any lock of its own, on the queue it reports on; received
+// packets may come on a queue of their own, at the same time as the other reports.
 class ServiceTransportDelegate {
 public:
     virtual ~ServiceTransportDelegate() = default;

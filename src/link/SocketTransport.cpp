@@ -71,7 +71,7 @@ void SocketTransport::socketDidConnectToHost(GCDAsyncSocket&, const std::string&
     didConnect();
 }
 
-void SocketTransport::socketDidReadData(GCDAsyncSocket&, Bytes data, long)
+void SocketTransport::socketDidReadData(GCDAsyncSocket&, std::span<const std::uint8_t> data, long)
 {
     VD_ASSERT_ON(queue_);
     if (const auto delegate = delegate_.lock())

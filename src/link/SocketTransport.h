@@ -35,7 +35,7 @@ public:
 private:
     void socketDidConnectToUrl(GCDAsyncSocket& socket, const std::string& path) override;
     void socketDidConnectToHost(GCDAsyncSocket& socket, const std::string& host, std::uint16_t port) override;
-    void socketDidReadData(GCDAsyncSocket& socket, Bytes data, long tag) override;
+    void socketDidReadData(GCDAsyncSocket& socket, std::span<const std::uint8_t> data, long tag) override;
     void socketDidWriteDataWithTag(GCDAsyncSocket& socket, long tag) override;
     void socketDidDisconnect(GCDAsyncSocket& socket, const std::optional<Error>& error) override;
     void didConnect();

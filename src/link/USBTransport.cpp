@@ -24,13 +24,15 @@ std::optional<long long> deviceIDOf(const Notification& notification)
 
 } // namespace
 
-std::shared_ptr<USBTransport> USBTransport::create(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged)
+std::shared_ptr<USBTransport> USBTransport::create(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged,
+                                                   std::shared_ptr<SerialQueue> packetQueue)
 {
-    return std::make_shared<USBTransport>(std::move(delegate), std::move(daemonChanged));
+    return std::make_shared<USBTransport>(std::move(delegate), std::move(daemonChanged), std::move(packetQueue));
 }
 
-USBTransport::USBTransport(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged)
-    : delegate_(std::move(delegate)), daemonChanged_(std::move(daemonChanged))
+USBTransport::USBTransport(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged,
+                           std::shared_ptr<SerialQueue> packetQueue)
+    : delegate_(std::move(delegate)), daemonChanged_(std::move(daemonChanged)), packetQueue_(std::move(packetQueue))
 {
 }
 
@@ -315,7 +317,7 @@ void USBTransport::connectToDevice(std::uint64_t generation)
     };
     delegate.didReceiveFrame = [weak](PTChannel& channel, std::uint32_t type, std::uint32_t, std::optional<PTData> payload) {
         if (const auto self = weak.lock())
-            self->channelDidReceiveFrame(channel, type, payload);
+            self->channelDidReceiveFrame(channel, type, std::move(payload));
     };
     delegate.didEndWithError = [weak](PTChannel& channel, std::optional<Error> error) {
         if (const auto self = weak.lock())
@@ -373,18 +375,50 @@ bool USBTransport::shouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSi
     return owner && type == contract::kFrameTypePacket && payloadSize <= owner->transportPacketLimit();
 }
 
-void USBTransport::channelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload)
+void USBTransport::channelDidReceiveFrame(PTChannel& channel, std::uint32_t type, std::optional<PTData> payload)
 {
     VD_ASSERT_ON(MainQueue::shared());
     if (type != contract::kFrameTypePacket || !payload)
         return;
+    std::shared_ptr<PTChannel> connected;
     {
         std::lock_guard lock(mutex_);
         if (&channel != connectedChannel_.get())
             return;
+        connected = connectedChannel_;
     }
-    if (const auto owner = delegate_.lock())
-        owner->transportDidReceive(*this, payload->bytes());
+    // One packet is handled while the next is read; a third waits in the device.
+    constexpr std::size_t kPacketsInFlight = 2;
+    if (++packetsInFlight_ >= kPacketsInFlight)
+        connected->pauseReading();
+    packetQueue_->async([weak = weak_from_this(), connected, payload = std::move(*payload)] {
+        if (const auto self = weak.lock())
+            self->reportPacket(connected, payload);
+    });
+}
+
+void USBTransport::reportPacket(const std::shared_ptr<PTChannel>& channel, const PTData& payload)
+{
+    VD_ASSERT_ON(packetQueue_);
+    bool current = false;
+    {
+        std::lock_guard lock(mutex_);
+        current = channel == connectedChannel_;
+    }
+    // A packet of a connection that has ended since is not the current link's.
+    if (const auto owner = delegate_.lock(); owner && current)
+        owner->transportDidReceive(*this, payload.bytes());
+    MainQueue::shared()->async([weak = weak_from_this(), channel] {
+        if (const auto self = weak.lock())
+            self->packetReported(channel);
+    });
+}
+
+void USBTransport::packetReported(const std::shared_ptr<PTChannel>& channel)
+{
+    VD_ASSERT_ON(MainQueue::shared());
+    --packetsInFlight_;
+    channel->resumeReading();
 }
 
 void USBTransport::channelDidEnd(PTChannel& channel, const std::optional<Error>& error)

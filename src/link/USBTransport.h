@@ -27,15 +27,19 @@ struct USBDaemonUnreachable {
 // then waits for the next. A daemon that cannot be reached is tried again every second.
 //
 // start, send and close may be called from any thread; everything else, the hub and the
-// channels included, runs on the main queue, and so do the reports to the delegate.
+// channels included, runs on the main queue, and so do the reports to the delegate but one:
+// received packets are reported on `packetQueue`, so that handling a large report never holds
+// the GUI thread. While that queue is behind, the channel reads no further frames.
 class USBTransport final : public ServiceTransport, public std::enable_shared_from_this<USBTransport> {
 public:
     // Called on the main queue when the daemon turns out unreachable, and with none once it
     // answers again.
     using DaemonBlock = std::function<void(const std::optional<USBDaemonUnreachable>&)>;
 
-    static std::shared_ptr<USBTransport> create(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged);
-    USBTransport(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged);
+    static std::shared_ptr<USBTransport> create(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged,
+                                                std::shared_ptr<SerialQueue> packetQueue);
+    USBTransport(std::weak_ptr<ServiceTransportDelegate> delegate, DaemonBlock daemonChanged,
+                 std::shared_ptr<SerialQueue> packetQueue);
     ~USBTransport() override;
 
     // Starts following the devices, to connect to `devicePort` of the last one attached. The
@@ -70,13 +74,18 @@ private:
     void attemptFinished(const std::shared_ptr<PTChannel>& channel, long long deviceID, std::uint64_t generation,
                          const std::optional<Error>& error);
     bool shouldAcceptFrame(std::uint32_t type, std::uint32_t payloadSize) const;
-    void channelDidReceiveFrame(PTChannel& channel, std::uint32_t type, const std::optional<PTData>& payload);
+    void channelDidReceiveFrame(PTChannel& channel, std::uint32_t type, std::optional<PTData> payload);
+    void reportPacket(const std::shared_ptr<PTChannel>& channel, const PTData& payload);
+    void packetReported(const std::shared_ptr<PTChannel>& channel);
     void channelDidEnd(PTChannel& channel, const std::optional<Error>& error);
     void reportPendingEnd(std::uint64_t generation);
     void sendFailed(const std::shared_ptr<PTChannel>& channel);
 
     const std::weak_ptr<ServiceTransportDelegate> delegate_;
     const DaemonBlock daemonChanged_;
+    const std::shared_ptr<SerialQueue> packetQueue_;
+    // Packets handed to packetQueue_ and not yet reported; touched on the main queue only.
+    std::size_t packetsInFlight_ = 0;
 
     // The hub and the channels are used on the main queue only; the rest is guarded by mutex_
     // because start, sends and close come from any thread.

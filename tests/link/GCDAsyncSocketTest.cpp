@@ -55,9 +55,9 @@ public:
             s.port = p;
         });
     }
-    void socketDidReadData(GCDAsyncSocket&, Bytes data, long tag) override
+    void socketDidReadData(GCDAsyncSocket&, std::span<const std::uint8_t> data, long tag) override
     {
-        note([&](Seen& s) { s.reads.emplace_back(std::move(data), tag); });
+        note([&](Seen& s) { s.reads.emplace_back(Bytes(data.begin(), data.end()), tag); });
     }
     void socketDidWriteDataWithTag(GCDAsyncSocket&, long tag) override
     {
