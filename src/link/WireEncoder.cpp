@@ -64,7 +64,8 @@ constexpr bool needsEscape(std::uint64_t word)
 }
 
 // A generous guess of the JSON's size, so the wire is reserved once: dump() adds quotes,
-// separators and escapes, and tunnel texts (JSON inside strings) escape about one byte in ten.
+// separators and escapes, and tunnel texts (JSON inside strings) grow by about a tenth when
+// escaped. Reserving only claims address space; pages are touched as the wire fills.
 std::size_t estimatedSize(const Json& value)
 {
     switch (value.type()) {
