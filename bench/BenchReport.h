@@ -4,6 +4,7 @@
 // very run by name, and cells for the tables of throughput and ratios printed from them. A
 // ratio only means something between figures of one run, on one machine, under one load.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -24,6 +26,21 @@ namespace vd::bench {
 inline constexpr double kMiB = 1024.0 * 1024.0;
 inline constexpr double kMB = 1e6;
 
+// The middle value; of an even count the upper one of the middle two.
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The load average now, for the figures' reader to judge how busy the machine was.
+inline void printLoadAverage(const char* when)
+{
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+}
+
 // The console output as usual, plus seconds per iteration kept by name: the function name,
 // followed by the argument when there is one ("records/built/1000").
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -33,28 +50,51 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
+        std::vector<Run> shown;
         for (const auto& run : runs) {
+            const bool repeated = run.repetitions > 1;
+            if (run.run_type != Run::RT_Iteration || !repeated)
+                shown.push_back(run);
             if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
                 continue;
             const auto& name = run.run_name;
-            // Repetitions of one benchmark are averaged.
-            auto& [sum, count] = seconds_[name.args.empty() ? name.function_name : name.function_name + '/' + name.args];
-            sum += run.real_accumulated_time / static_cast<double>(run.iterations);
-            ++count;
+            auto& figures = figures_[name.args.empty() ? name.function_name : name.function_name + '/' + name.args];
+            const auto iterations = static_cast<double>(run.iterations);
+            figures.realSeconds.push_back(run.real_accumulated_time / iterations);
+            figures.cpuSeconds.push_back(run.cpu_accumulated_time / iterations);
         }
-        ConsoleReporter::ReportRuns(runs);
+        // Of a repeated benchmark the console shows the mean, median and spread, not every run.
+        ConsoleReporter::ReportRuns(shown);
     }
 
+    // Wall-clock seconds per iteration; repetitions are averaged.
     std::optional<double> secondsPerIteration(const std::string& name) const
     {
-        const auto it = seconds_.find(name);
-        if (it == seconds_.end())
+        const auto it = figures_.find(name);
+        if (it == figures_.end())
             return std::nullopt;
-        return it->second.first / it->second.second;
+        double sum = 0;
+        for (const double seconds : it->second.realSeconds)
+            sum += seconds;
+        return sum / static_cast<double>(it->second.realSeconds.size());
+    }
+
+    // The median over repetitions of the measuring thread's CPU seconds per iteration, which
+    // other work on a busy machine disturbs far less than the wall clock.
+    std::optional<double> medianCpuSecondsPerIteration(const std::string& name) const
+    {
+        const auto it = figures_.find(name);
+        if (it == figures_.end())
+            return std::nullopt;
+        return median(it->second.cpuSeconds);
     }
 
 private:
-    std::map<std::string, std::pair<double, int>> seconds_;
+    struct Figures {
+        std::vector<double> realSeconds;
+        std::vector<double> cpuSeconds;
+    };
+    std::map<std::string, Figures> figures_;
 };
 
 // `bytes` per iteration as a whole number of `unit`s per second.

@@ -10,9 +10,6 @@
 // decoded, then processed. The first report of each replay finds nothing before it and is not
 // counted. Every figure is a median of at least five runs, in this thread's CPU time.
 
-#include <stdlib.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unordered_set>
@@ -29,6 +26,7 @@
 
 namespace {
 
+using vd::bench::median;
 using vd::bench::threadCpu;
 
 constexpr int kReports = 6;
@@ -70,12 +68,6 @@ Reports simulatedReports(std::size_t scale, double idleShare)
     }
     reports.unchangedShare = texts ? static_cast<double>(unchanged) / static_cast<double>(texts) : 0;
     return reports;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 struct ProcessorTimes {
@@ -121,13 +113,6 @@ double bareSeconds(const vd::Bytes& wire)
     return median(runs);
 }
 
-void printLoad(const char* when)
-{
-    double load[3] = {};
-    if (getloadavg(load, 3) == 3)
-        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
-}
-
 } // namespace
 
 int main()
@@ -136,7 +121,7 @@ int main()
     vd::log::setSink([](vd::log::Level, std::string_view) {});
     std::printf("Active reports with idle connections: the processor (decode and records) per report, a poll apart,\n"
                 "beside the bare parse of the same report and beside the processor with no idle share\n");
-    printLoad("before");
+    vd::bench::printLoadAverage("before");
     std::printf("%-7s %5s %9s %7s %10s %8s %8s  %-28s %s\n", "tunnels", "idle", "unchanged", "MiB", "processor", "decode",
                 "bare", "bare / processor", "against idle share 0");
     for (const std::size_t scale : {std::size_t{1000}, std::size_t{10000}}) {
@@ -155,6 +140,6 @@ int main()
                         vd::bench::ratio(withoutIdle, processor.whole, targeted ? kIdleTarget : 0).c_str());
         }
     }
-    printLoad("after");
+    vd::bench::printLoadAverage("after");
     return 0;
 }

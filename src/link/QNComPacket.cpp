@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include "JsonValues.h"
+#include "WireEncoder.h"
 #include "platform/Base64.h"
 #include "platform/Log.h"
 
@@ -171,19 +172,18 @@ std::optional<QNComPacket> QNComPacket::initWithData(std::span<const std::uint8_
 
 std::optional<Bytes> QNComPacket::toData() const
 {
-    std::string json;
+    if (auto wire = encodeWire(dic_, kTerminator))
+        return wire;
+    // The writer stops only at text that is not UTF-8; the dictionary's own writer refuses the
+    // same text and names the offending byte.
+    std::string reason = "invalid UTF-8";
     try {
-        json = dic_.dump(-1, ' ', false, Dictionary::error_handler_t::strict);
+        (void)dic_.dump(-1, ' ', false, Dictionary::error_handler_t::strict);
     } catch (const Dictionary::exception& error) {
-        log::error(std::string("Communication encode fail with error: ") + error.what());
-        return std::nullopt;
+        reason = error.what();
     }
-    const std::size_t textSize = base64::encodedSize(json.size());
-    Bytes wire(textSize + sizeof kTerminator);
-    base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()}, reinterpret_cast<char*>(wire.data()));
-    wire[textSize] = kTerminator[0];
-    wire[textSize + 1] = kTerminator[1];
-    return wire;
+    log::error("Communication encode fail with error: " + reason);
+    return std::nullopt;
 }
 
 std::int64_t QNComPacket::id_() const { return json::toInt64(json::member(dic_, "i")); }

@@ -1,6 +1,8 @@
 #include "Base64.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace vd::base64 {
 namespace {
@@ -30,6 +32,31 @@ inline std::uint32_t quad(const unsigned char* p)
     return kTable0[p[0]] | kTable1[p[1]] | kTable2[p[2]] | kTable3[p[3]];
 }
 
+// Every 12-bit group as its two characters, laid out in memory in output order, so encoding
+// takes one look-up per two characters instead of one per character.
+constexpr std::array<std::uint16_t, 4096> makePairs()
+{
+    std::array<std::uint16_t, 4096> pairs{};
+    for (std::uint32_t i = 0; i < 4096; ++i) {
+        const auto first = static_cast<std::uint8_t>(kAlphabet[i >> 6]);
+        const auto second = static_cast<std::uint8_t>(kAlphabet[i & 63]);
+        pairs[i] = std::endian::native == std::endian::little ? static_cast<std::uint16_t>(first | second << 8)
+                                                              : static_cast<std::uint16_t>(first << 8 | second);
+    }
+    return pairs;
+}
+
+constexpr auto kPairs = makePairs();
+
+inline std::uint64_t bigEndian64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap64(v);
+    return v;
+}
+
 } // namespace
 
 std::string encode(std::span<const std::uint8_t> bytes)
@@ -41,17 +68,25 @@ std::string encode(std::span<const std::uint8_t> bytes)
 
 void encode(std::span<const std::uint8_t> bytes, char* out)
 {
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
     char* o = out;
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3, o += 4) {
-        const std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        o[0] = kAlphabet[v >> 18];
-        o[1] = kAlphabet[(v >> 12) & 63];
-        o[2] = kAlphabet[(v >> 6) & 63];
-        o[3] = kAlphabet[v & 63];
+    // Six bytes per step through the pair table: one 64-bit load, four look-ups and one 8-byte
+    // store. The load reads two bytes past the six it uses, so the loop stops eight short.
+    while (end - p >= 8) {
+        const std::uint64_t v = bigEndian64(p);
+        std::uint16_t quad[4] = {kPairs[v >> 52], kPairs[(v >> 40) & 0xFFF], kPairs[(v >> 28) & 0xFFF], kPairs[(v >> 16) & 0xFFF]};
+        std::memcpy(o, quad, sizeof quad);
+        p += 6;
+        o += 8;
     }
-    if (const std::size_t rest = bytes.size() - i) {
-        const std::uint32_t v = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
+    for (; end - p >= 3; p += 3, o += 4) {
+        const std::uint32_t v = (p[0] << 16) | (p[1] << 8) | p[2];
+        std::memcpy(o, &kPairs[v >> 12], 2);
+        std::memcpy(o + 2, &kPairs[v & 0xFFF], 2);
+    }
+    if (const auto rest = end - p) {
+        const std::uint32_t v = (p[0] << 16) | (rest == 2 ? p[1] << 8 : 0);
         o[0] = kAlphabet[v >> 18];
         o[1] = kAlphabet[(v >> 12) & 63];
         o[2] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';

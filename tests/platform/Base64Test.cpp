@@ -1,5 +1,7 @@
 #include <algorithm>
 
+#include <QByteArray>
+
 #include <gtest/gtest.h>
 
 #include "platform/Base64.h"
@@ -63,6 +65,23 @@ TEST(Base64RoundTrip, BuffersOfEveryLengthUpTo100IntoAnExactCount)
         EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), bytes) << text;
         EXPECT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(length), out.end(), 0xA5), static_cast<std::ptrdiff_t>(out.size() - length))
             << "written beyond the count while decoding " << text;
+    }
+}
+
+// Every length in each of the three remainders, from every alignment in memory, as the toolkit
+// writes it: the encoder's wide steps must neither drop, repeat nor read past a byte.
+TEST(Base64Encode, EveryLengthAndAlignmentMatchesTheToolkit)
+{
+    const Bytes bytes = test::patterned(300 + 8, 77);
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+        for (std::size_t length = 0; offset + length <= bytes.size(); ++length) {
+            // An exact copy, so a read past the end is one past the allocation.
+            const Bytes input(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.begin() + static_cast<std::ptrdiff_t>(offset + length));
+            const QByteArray expected = QByteArray(reinterpret_cast<const char*>(input.data()), static_cast<qsizetype>(length)).toBase64();
+            std::string text(base64::encodedSize(length) + 1, '#');
+            base64::encode(input, text.data());
+            ASSERT_EQ(text, expected.toStdString() + '#') << length << " bytes at offset " << offset;
+        }
     }
 }
 
