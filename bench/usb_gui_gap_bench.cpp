@@ -6,6 +6,8 @@
 
 #include <stdlib.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,7 +36,9 @@
 #include "data/VDNotifications.h"
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
+#include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "platform/WorkPool.h"
 
 namespace {
 
@@ -111,7 +116,11 @@ int main(int argc, char** argv)
     setenv("XDG_CACHE_HOME", (folder / "caches").c_str(), 1);
     setenv("USBMUXD_SOCKET_ADDRESS", (folder / "mux").c_str(), 1);
     vd::log::setSink([](vd::log::Level, std::string_view) {});
+    std::signal(SIGPIPE, SIG_IGN);
+    // The window's remembered layout goes to the temporary folder, not the user's settings.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((folder / "settings").string()));
     QApplication app(argc, argv);
+    vd::MainQueue::install([](vd::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); });
     vd::VDDumpDataManager::setUpDumpFolderIn(folder);
 
     asio::io_context context;
@@ -142,6 +151,7 @@ int main(int argc, char** argv)
         vd::VDMainWindowsController window(id.idString);
         window.loadWindow();
         window.showWindow();
+        window.openRemoteWindowWithUSBPort(kEnteredPort, vd::contract::kLocalPassword);
         if (!runUntil([&] { return reports >= 3; }, 60s)) {
             std::fprintf(stderr, "no reports over USB\n");
             status = 1;
@@ -163,6 +173,9 @@ int main(int argc, char** argv)
     });
     guard.reset();
     simulators.join();
+    // Background work (icons being loaded) is over before the toolkit is torn down.
+    vd::WorkPool::stopThreads();
+    vd::MainQueue::uninstall();
     std::filesystem::remove_all(folder);
     return status;
 }
