@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,56 +29,65 @@ using ColumnSortDescriptors = std::vector<ColumnSortDescriptor>;
 // The order after a click: the column moves to the front with its new direction.
 ColumnSortDescriptors withPrimaryColumn(ColumnSortDescriptors descriptors, ColumnSortDescriptor primary);
 
-// The keys of one descriptor, one per row in row order, kept by kind side by side: a sort reads
-// each key once per row rather than once per comparison (an active tunnel's growing duration
-// cannot change between two comparisons), and compares texts out of one buffer, since texts
-// scattered over a hundred thousand records would make most comparisons cache misses.
+// The keys of one descriptor, one per row in row order: a sort reads each key once per row
+// rather than once per comparison (an active tunnel's growing duration cannot change between two
+// comparisons). A number or date is kept as its ordinal, an unsigned number in the order the
+// descriptor asks for, so the sort can take them apart byte by byte instead of comparing them.
+// Texts are compared out of one buffer, since texts scattered over a hundred thousand records
+// would make most comparisons cache misses.
 class SortKeyColumn {
 public:
     // Room for the keys of `rows` rows of any kind; the kinds not used are never touched.
     SortKeyColumn(bool ascending, std::size_t rows);
 
-    void append(std::int64_t key) { ints_.push_back(key); }
-    void append(double key) { reals_.push_back(key); }
+    void append(std::int64_t key) { ordinals_.push_back(directed(std::bit_cast<std::uint64_t>(key) ^ kSignBit)); }
+    void append(double key) { ordinals_.push_back(directed(ordinalOf(key))); }
     void append(std::string_view key)
     {
         texts_ += key;
         textStarts_.push_back(texts_.size());
     }
+
+    bool holdsTexts() const { return ordinals_.empty(); }
+    // A number key as it sorts: a smaller ordinal comes first, whatever the direction.
+    std::uint64_t ordinal(std::uint32_t row) const { return ordinals_[row]; }
     // Negative, zero or positive as row a comes before, with or after row b.
     int compare(std::uint32_t a, std::uint32_t b) const
     {
-        int order;
-        if (!ints_.empty())
-            order = threeWay(ints_[a], ints_[b]);
-        else if (!reals_.empty())
-            order = threeWay(reals_[a], reals_[b]);
-        else
-            order = text(a).compare(text(b));
+        if (!holdsTexts())
+            return ordinals_[a] < ordinals_[b] ? -1 : (ordinals_[b] < ordinals_[a] ? 1 : 0);
+        const int order = text(a).compare(text(b));
         return ascending_ ? order : -order;
     }
 
 private:
-    template <typename T>
-    static int threeWay(const T& a, const T& b)
+    static constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+    // Positive numbers above negative ones, each in their order; both zeros alike, and a NaN,
+    // which compares equal to nothing, after every number.
+    static std::uint64_t ordinalOf(double key)
     {
-        return a < b ? -1 : (b < a ? 1 : 0);
+        if (key != key)
+            return ~std::uint64_t{0};
+        const auto bits = std::bit_cast<std::uint64_t>(key == 0 ? 0.0 : key);
+        return bits & kSignBit ? ~bits : bits | kSignBit;
     }
+    // Descending keeps rows of equal keys in their order, as ascending does.
+    std::uint64_t directed(std::uint64_t ordinal) const { return ascending_ ? ordinal : ~ordinal; }
     std::string_view text(std::uint32_t row) const
     {
         return {texts_.data() + textStarts_[row], textStarts_[row + 1] - textStarts_[row]};
     }
 
     bool ascending_;
-    std::vector<std::int64_t> ints_;
-    std::vector<double> reals_;
+    std::vector<std::uint64_t> ordinals_;
     std::string texts_;
     // Where each row's text starts in `texts_`, and one more entry for the end of the last.
     std::vector<std::size_t> textStarts_{0};
 };
 
 // A stable order of `rows` rows by these key columns, the first deciding: entry i of the result
-// is the current row that goes to row i. Rows that compare equal keep their order.
+// is the current row that goes to row i. Rows that compare equal keep their order. Rows are sorted
+// by the first column, then only the runs of rows equal in it by the next, and so on.
 std::vector<std::uint32_t> stableOrder(std::size_t rows, const std::vector<SortKeyColumn>& keys);
 
 // The order of `rows` by `descriptors`, reading the keys of a column through `Columns::forSortKey`.

@@ -113,13 +113,17 @@ public:
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
         const auto permutation = sortedOrder<Columns>(rows_, sortDescriptors_);
         std::vector<int> newRowOf(permutation.size());
-        std::vector<Row> rows;
-        rows.reserve(permutation.size());
-        for (std::size_t row = 0; row < permutation.size(); ++row) {
+        for (std::size_t row = 0; row < permutation.size(); ++row)
             newRowOf[permutation[row]] = static_cast<int>(row);
-            rows.push_back(rows_[permutation[row]]);
-        }
-        relayout(std::move(rows), [&](int oldRow) { return newRowOf[static_cast<std::size_t>(oldRow)]; },
+        // The rows are moved, not copied: copies would count every record up and down again.
+        const auto permuted = [&] {
+            std::vector<Row> rows;
+            rows.reserve(permutation.size());
+            for (const auto from : permutation)
+                rows.push_back(std::move(rows_[from]));
+            return rows;
+        };
+        relayout(permuted, [&](int oldRow) { return newRowOf[static_cast<std::size_t>(oldRow)]; },
                  QAbstractItemModel::VerticalSortHint);
     }
 
@@ -144,7 +148,7 @@ public:
             // Anything else is one layout change: a filter keystroke can drop thousands of rows
             // scattered over the table, which as separate removals would cost the view one pass
             // over all rows each.
-            relayout(std::move(rows), newRowsByKey(rows));
+            relayout([&] { return std::move(rows); }, newRowsByKey(rows));
         }
         if (!rows_.empty())
             emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
@@ -233,10 +237,10 @@ private:
         };
     }
 
-    // Replaces the rows in one layout change; `newRowOf` tells where an old row's record went
-    // (-1: gone), and is asked before the rows change.
-    template <typename NewRowOf>
-    void relayout(std::vector<Row>&& rows, const NewRowOf& newRowOf,
+    // Replaces the rows with what `newRows` makes, in one layout change; `newRowOf` tells where an
+    // old row's record went (-1: gone), and is asked before the rows change.
+    template <typename NewRows, typename NewRowOf>
+    void relayout(const NewRows& newRows, const NewRowOf& newRowOf,
                   QAbstractItemModel::LayoutChangeHint hint = QAbstractItemModel::NoLayoutChangeHint)
     {
         emit layoutAboutToBeChanged({}, hint);
@@ -247,7 +251,7 @@ private:
             const int row = newRowOf(index.row());
             after.push_back(row < 0 ? QModelIndex() : this->index(row, index.column()));
         }
-        rows_ = std::move(rows);
+        rows_ = newRows();
         changePersistentIndexList(before, after);
         emit layoutChanged({}, hint);
     }

@@ -65,10 +65,24 @@ void VDTunnelFilter::release()
     ends_ = {};
 }
 
-std::string_view VDTunnelFilter::foldedHost(std::size_t row) const
+template <typename Use>
+void VDTunnelFilter::forEachRowContaining(std::string_view needle, Use use) const
 {
-    const std::uint32_t begin = row == 0 ? 0 : ends_[row - 1];
-    return std::string_view(hosts_).substr(begin, ends_[row] - begin);
+    if (needle.empty()) {
+        for (std::size_t row = 0; row < ends_.size(); ++row)
+            use(row);
+        return;
+    }
+    // One search through all hosts rather than one per host: a keystroke usually keeps few rows.
+    const std::string_view hosts(hosts_);
+    std::size_t row = 0;
+    for (std::size_t found = hosts.find(needle); found != std::string_view::npos && row < ends_.size();) {
+        row = static_cast<std::size_t>(std::upper_bound(ends_.begin() + static_cast<std::ptrdiff_t>(row), ends_.end(), found) - ends_.begin());
+        // A match running on into the next host is none; no later one in this host can end inside it.
+        if (found + needle.size() <= ends_[row])
+            use(row);
+        found = ++row < ends_.size() ? hosts.find(needle, ends_[row - 1]) : std::string_view::npos;
+    }
 }
 
 TunnelList VDTunnelFilter::apply(const TunnelList& all, std::string_view filterString, std::string_view bundleId)
@@ -84,13 +98,10 @@ TunnelList VDTunnelFilter::apply(const TunnelList& all, std::string_view filterS
         return kept;
     }
     foldHostsOf(all);
-    const std::string needle = foldForSearch(filterString);
-    for (std::size_t row = 0; row < all.size(); ++row) {
-        if (foldedHost(row).find(needle) == std::string_view::npos)
-            continue;
+    forEachRowContaining(foldForSearch(filterString), [&](std::size_t row) {
         if (!byClient || all[row]->bundleIdentifier() == bundleId)
             kept.push_back(all[row]);
-    }
+    });
     return kept;
 }
 

@@ -20,7 +20,7 @@ std::string foldForSearch(std::string_view text);
 // While a filter text is set, the folded hosts of the last list are kept side by side in one
 // buffer, in list order. The next list usually starts with the same records (the recent list
 // grows at its end), so only the records after the shared start are folded, and a keystroke
-// scans one contiguous buffer instead of visiting every record.
+// searches one contiguous buffer instead of visiting every record.
 class VDTunnelFilter {
 public:
     static constexpr std::string_view kAllClients = "-1";
@@ -35,7 +35,9 @@ public:
 
 private:
     void foldHostsOf(const TunnelList& all);
-    std::string_view foldedHost(std::size_t row) const;
+    // Calls `use` with each row, in order, whose folded host contains the folded needle.
+    template <typename Use>
+    void forEachRowContaining(std::string_view needle, Use use) const;
 
     // Held, not only compared: a record kept here cannot be replaced by another at its address.
     TunnelList records_;

@@ -284,6 +284,12 @@ TEST(TunnelFilterTest, FoldedHostsFollowTheRecordsNotTheirPositions)
     EXPECT_EQ(filter.foldedHosts(), 3u);
     const TunnelList replaced = {tunnel({.id = 1, .host = "uno.example"}), tunnel({.id = 2, .host = "one.example"})};
     EXPECT_EQ(idsOf(filter.apply(replaced, "one", "-1")), Ids{2});
+    // Hosts are searched side by side: a match that runs from one host into the next is none,
+    // and neither ends of a host hide a match that follows in it or in the next.
+    const TunnelList neighbours = {tunnel({.id = 1, .host = "ab"}), tunnel({.id = 2, .host = ""}), tunnel({.id = 3, .host = "cdab"}),
+                                   tunnel({.id = 4, .host = "cab"}), tunnel({.id = 5, .host = "abc"})};
+    for (const auto& [text, ids] : {std::pair{"bc", Ids{5}}, {"abc", Ids{5}}, {"ab", Ids{1, 3, 4, 5}}, {"b", Ids{1, 3, 4, 5}}, {"abca", Ids{}}})
+        EXPECT_EQ(idsOf(filter.apply(neighbours, text, "-1")), ids) << text;
     // Without a filter text nothing is kept.
     filter.apply(replaced, "", "-1");
     EXPECT_EQ(filter.foldedHosts(), 0u);
