@@ -44,6 +44,7 @@ public:
     void append(double key) { ordinals_.push_back(directed(ordinalOf(key))); }
     void append(std::string_view key)
     {
+        slots_.push_back(static_cast<std::uint32_t>(slots_.size()));
         texts_ += key;
         textStarts_.push_back(texts_.size());
     }
@@ -56,9 +57,16 @@ public:
     {
         if (!holdsTexts())
             return ordinals_[a] < ordinals_[b] ? -1 : (ordinals_[b] < ordinals_[a] ? 1 : 0);
-        const int order = text(a).compare(text(b));
+        const int order = text(slots_[a]).compare(text(slots_[b]));
         return ascending_ ? order : -order;
     }
+
+    // The same keys for the rows reordered: entry i of `order` is the row that goes to row i.
+    // The texts stay where they are; only which row has which moves.
+    void reorder(const std::vector<std::uint32_t>& order);
+    // The same keys sorting the other way, or again this way.
+    void setAscending(bool ascending);
+    std::size_t heldBytes() const;
 
 private:
     static constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
@@ -73,39 +81,49 @@ private:
     }
     // Descending keeps rows of equal keys in their order, as ascending does.
     std::uint64_t directed(std::uint64_t ordinal) const { return ascending_ ? ordinal : ~ordinal; }
-    std::string_view text(std::uint32_t row) const
+    std::string_view text(std::uint32_t slot) const
     {
-        return {texts_.data() + textStarts_[row], textStarts_[row + 1] - textStarts_[row]};
+        return {texts_.data() + textStarts_[slot], textStarts_[slot + 1] - textStarts_[slot]};
     }
 
     bool ascending_;
     std::vector<std::uint64_t> ordinals_;
     std::string texts_;
-    // Where each row's text starts in `texts_`, and one more entry for the end of the last.
+    // Where each text starts in `texts_`, and one more entry for the end of the last.
     std::vector<std::size_t> textStarts_{0};
+    // Which text is each row's.
+    std::vector<std::uint32_t> slots_;
 };
 
 // A stable order of `rows` rows by these key columns, the first deciding: entry i of the result
 // is the current row that goes to row i. Rows that compare equal keep their order. Rows are sorted
 // by the first column, then only the runs of rows equal in it by the next, and so on.
-std::vector<std::uint32_t> stableOrder(std::size_t rows, const std::vector<SortKeyColumn>& keys);
+std::vector<std::uint32_t> stableOrder(std::size_t rows, const std::vector<const SortKeyColumn*>& keys);
 
-// The order of `rows` by `descriptors`, reading the keys of a column through `Columns::forSortKey`.
+// The keys of `rows` for one descriptor, read through `Columns::forSortKey`.
+template <typename Columns, typename Rows>
+SortKeyColumn readSortKeys(const Rows& rows, const ColumnSortDescriptor& descriptor)
+{
+    SortKeyColumn keys(descriptor.ascending, rows.size());
+    Columns::forSortKey(descriptor.column, [&](auto read) {
+        for (const auto& row : rows)
+            keys.append(read(row));
+    });
+    return keys;
+}
+
+// The order of `rows` by `descriptors`.
 template <typename Columns, typename Rows>
 std::vector<std::uint32_t> sortedOrder(const Rows& rows, const ColumnSortDescriptors& descriptors)
 {
     std::vector<SortKeyColumn> keys;
+    std::vector<const SortKeyColumn*> order;
     if (rows.size() > 1) {
         keys.reserve(descriptors.size());
-        for (const auto& descriptor : descriptors) {
-            auto& column = keys.emplace_back(descriptor.ascending, rows.size());
-            Columns::forSortKey(descriptor.column, [&](auto read) {
-                for (const auto& row : rows)
-                    column.append(read(row));
-            });
-        }
+        for (const auto& descriptor : descriptors)
+            order.push_back(&keys.emplace_back(readSortKeys<Columns>(rows, descriptor)));
     }
-    return stableOrder(rows.size(), keys);
+    return stableOrder(rows.size(), order);
 }
 
 } // namespace vd

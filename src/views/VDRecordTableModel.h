@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -111,7 +112,7 @@ public:
         if (column < 0 || column >= kColumnCount || !Columns::kColumns[static_cast<std::size_t>(column)].sortable)
             return;
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
-        const auto permutation = sortedOrder<Columns>(rows_, sortDescriptors_);
+        const auto permutation = sortedRows();
         std::vector<int> newRowOf(permutation.size());
         for (std::size_t row = 0; row < permutation.size(); ++row)
             newRowOf[permutation[row]] = static_cast<int>(row);
@@ -144,6 +145,7 @@ public:
     virtual void setRows(std::vector<Row> rows)
     {
         VD_ASSERT_ON_GUI_THREAD(this);
+        keptKeys_.clear();
         if (!insertAround(rows)) {
             // Anything else is one layout change: a filter keystroke can drop thousands of rows
             // scattered over the table, which as separate removals would cost the view one pass
@@ -171,10 +173,54 @@ public:
     // Bytes the model itself holds; records the rows share with others are not counted.
     virtual std::size_t heldBytes() const
     {
-        return sizeof(*this) + rows_.capacity() * sizeof(Row) + sortDescriptors_.capacity() * sizeof(ColumnSortDescriptor);
+        std::size_t bytes = sizeof(*this) + rows_.capacity() * sizeof(Row) + sortDescriptors_.capacity() * sizeof(ColumnSortDescriptor);
+        for (const auto& [column, keys] : keptKeys_)
+            bytes += keys.heldBytes();
+        return bytes;
     }
 
 private:
+    // Keys read for the first columns of a header click are kept for the next click while the
+    // rows stay the rows: the records do not change, and reading a key out of each of a hundred
+    // thousand records costs more than sorting them. A column whose keys change with time (an
+    // open connection's duration) is read again each time.
+    static constexpr std::size_t kKeptKeyColumns = 2;
+
+    static bool keepsSortKeys(int column)
+    {
+        if constexpr (requires { Columns::sortKeyChangesWithTime(column); })
+            return !Columns::sortKeyChangesWithTime(column);
+        return false;
+    }
+
+    // The order of the rows by the sort descriptors; kept keys follow their rows into it.
+    std::vector<std::uint32_t> sortedRows()
+    {
+        std::erase_if(keptKeys_, [&](const auto& kept) {
+            const auto end = sortDescriptors_.begin() + static_cast<std::ptrdiff_t>(std::min(kKeptKeyColumns, sortDescriptors_.size()));
+            return std::none_of(sortDescriptors_.begin(), end, [&](const ColumnSortDescriptor& d) { return d.column == kept.first; });
+        });
+        std::vector<SortKeyColumn> read;
+        read.reserve(sortDescriptors_.size());
+        std::vector<const SortKeyColumn*> keys;
+        for (std::size_t i = 0; i < sortDescriptors_.size() && rows_.size() > 1; ++i) {
+            const ColumnSortDescriptor& descriptor = sortDescriptors_[i];
+            if (i >= kKeptKeyColumns || !keepsSortKeys(descriptor.column)) {
+                keys.push_back(&read.emplace_back(readSortKeys<Columns>(rows_, descriptor)));
+                continue;
+            }
+            auto kept = keptKeys_.find(descriptor.column);
+            if (kept == keptKeys_.end())
+                kept = keptKeys_.emplace(descriptor.column, readSortKeys<Columns>(rows_, descriptor)).first;
+            kept->second.setAscending(descriptor.ascending);
+            keys.push_back(&kept->second);
+        }
+        auto order = stableOrder(rows_.size(), keys);
+        for (auto& [column, kept] : keptKeys_)
+            kept.reorder(order);
+        return order;
+    }
+
     static QVariant variantOf(std::int64_t key) { return QVariant::fromValue<qint64>(key); }
     static QVariant variantOf(double key) { return key; }
     static QVariant variantOf(std::string_view key) { return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())); }
@@ -258,6 +304,7 @@ private:
 
     std::vector<Row> rows_;
     ColumnSortDescriptors sortDescriptors_;
+    std::map<int, SortKeyColumn> keptKeys_;
 };
 
 } // namespace vd

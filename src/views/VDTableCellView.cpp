@@ -80,7 +80,7 @@ void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& optio
     }
     if (place.text.isValid()) {
         const QString text = index.data(Qt::DisplayRole).toString();
-        const QFont font = cellFont(option.font);
+        const QFont& font = fontFor(option.font);
         painter->setFont(font);
         const bool selected = option.state & QStyle::State_Selected;
         painter->setPen(selected                         ? option.palette.color(QPalette::HighlightedText)
@@ -91,14 +91,43 @@ void VDTableCellView::paint(QPainter* painter, const QStyleOptionViewItem& optio
             painter->setClipRect(option.rect);
             painter->drawText(place.text, static_cast<int>(place.textAlignment) | Qt::TextWordWrap, text);
         } else {
-            painter->drawText(place.text, static_cast<int>(place.textAlignment),
-                              QFontMetrics(font).elidedText(text, elideMode(index), place.text.width()));
+            const QStaticText& line = lineFor({text, place.text.width(), elideMode(index)});
+            const bool top = place.textAlignment & Qt::AlignTop;
+            const QPointF origin(place.text.left(), place.text.top() + (top ? 0 : (place.text.height() - lineHeight_) / 2));
+            // A cell too narrow even for the ellipsis must not draw into its neighbours.
+            if (line.size().width() > place.text.width())
+                painter->setClipRect(place.text, Qt::IntersectClip);
+            painter->drawStaticText(origin, line);
         }
     }
     // Solid vertical grid lines between columns; rows are told apart by their backgrounds.
     painter->setPen(option.palette.color(QPalette::Midlight));
     painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
     painter->restore();
+}
+
+const QFont& VDTableCellView::fontFor(const QFont& base) const
+{
+    if (base != base_ || lineHeight_ == 0) {
+        base_ = base;
+        font_ = cellFont(base);
+        const QFontMetricsF metrics(font_);
+        lineHeight_ = metrics.ascent() + metrics.descent();
+        lines_.clear();
+    }
+    return font_;
+}
+
+const QStaticText& VDTableCellView::lineFor(const LineKey& key) const
+{
+    if (const auto found = lines_.constFind(key); found != lines_.constEnd())
+        return *found;
+    if (lines_.size() >= kMostLines)
+        lines_.clear();
+    QStaticText line(QFontMetrics(font_).elidedText(key.text, key.elide, key.width));
+    line.setTextFormat(Qt::PlainText);
+    line.prepare(QTransform(), font_);
+    return *lines_.insert(key, std::move(line));
 }
 
 QSize VDTableCellView::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const

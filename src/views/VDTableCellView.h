@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QFont>
+#include <QHash>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 
 namespace vd {
@@ -44,6 +47,29 @@ public:
     static Placement placementOf(Layout layout, const QRect& cell);
     // The height a wrapping text takes in a cell of this width, in the cell's font.
     static int wrappedTextHeight(const QFont& base, const QString& text, int cellWidth);
+
+private:
+    // One-line texts as drawn, cut to their cell's width and shaped once: shaping the glyphs
+    // is most of a cell's cost, and a repaint (a refresh, a sort, a keystroke) mostly shows
+    // texts that were on screen a moment ago.
+    struct LineKey {
+        QString text;
+        int width;
+        Qt::TextElideMode elide;
+        bool operator==(const LineKey&) const = default;
+        friend size_t qHash(const LineKey& key, size_t seed) { return qHashMulti(seed, key.text, key.width, key.elide); }
+    };
+    // More texts than several screens of cells hold; past it the shaped lines start over.
+    static constexpr qsizetype kMostLines = 4096;
+
+    // The cell font of this base, made once: a font made for every cell looks its glyphs up anew.
+    const QFont& fontFor(const QFont& base) const;
+    const QStaticText& lineFor(const LineKey& key) const;
+
+    mutable QFont base_;
+    mutable QFont font_;
+    mutable qreal lineHeight_ = 0;
+    mutable QHash<LineKey, QStaticText> lines_;
 };
 
 } // namespace vd

@@ -69,6 +69,8 @@ struct VDTunnelColumns {
         }
     }
     static std::int64_t key(const Row& tunnel) { return tunnel->id_(); }
+    // An open connection's duration grows; every other key is read from the record as it arrived.
+    static constexpr bool sortKeyChangesWithTime(int column) { return column == kDuration; }
 
     // A response code that reports a failure: the client's (4xx) or the server's (5xx).
     static bool failedCode(const VDTunnelInfo& tunnel) { return tunnel.code() >= 400; }

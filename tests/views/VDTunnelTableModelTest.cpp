@@ -1,3 +1,5 @@
+#include <random>
+
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QPainter>
@@ -161,6 +163,37 @@ TEST_F(TunnelTableModelTest, ClicksSortByTypedKeysWithEarlierClicksBreakingTies)
     for (int row = 0; row < model.rowCount(); ++row)
         names << cell(row, col::kMethod);
     EXPECT_EQ(names, QStringList({"HTTP", "HTTPS", "SOCK", "TCP", "UDP", "UNKNOWN", "UNKNOWN"}));
+}
+
+// Keys kept from one click for the next sort as keys read afresh would, whichever way a column
+// goes, with ties broken by the columns clicked before and else by the order the rows had; and
+// new rows are never sorted by the keys of the rows before them.
+TEST_F(TunnelTableModelTest, ClicksInARowSortAsTheKeysReadAfresh)
+{
+    const auto someRows = [](std::int64_t firstId, std::uint64_t seed) {
+        std::mt19937_64 random(seed);
+        const char* hosts[] = {"", "a.com", "a.com.cn", "api.example.com", "api.example.org", "B.net"};
+        TunnelList rows;
+        for (std::int64_t id = firstId; id < firstId + 300; ++id)
+            rows.push_back(tunnel({.id = id, .host = hosts[random() % 6], .type = static_cast<int>(random() % 3),
+                                   .processId = static_cast<std::int64_t>(random() % 4), .policyName = random() % 2 ? "Proxy" : "",
+                                   .tx = static_cast<std::int64_t>(random() % 20) - 5}));
+        return rows;
+    };
+    const std::pair<int, Qt::SortOrder> clicks[] = {
+        {col::kTx, Qt::AscendingOrder},      {col::kTx, Qt::DescendingOrder},     {col::kServer, Qt::AscendingOrder},
+        {col::kTx, Qt::AscendingOrder},      {col::kServer, Qt::DescendingOrder}, {col::kClient, Qt::AscendingOrder},
+        {col::kPolicy, Qt::DescendingOrder}, {col::kServer, Qt::AscendingOrder},  {col::kId, Qt::DescendingOrder},
+    };
+    for (const std::uint64_t seed : {1u, 2u}) {
+        TunnelList expected = someRows(static_cast<std::int64_t>(seed) * 1000, seed);
+        model.setRows(expected);
+        for (const auto& [column, order] : clicks) {
+            model.sort(column, order);
+            expected = model.sorted(expected);
+            ASSERT_EQ(idsOf(model.mainArray()), idsOf(expected)) << "seed " << seed << ", column " << column;
+        }
+    }
 }
 
 TEST_F(TunnelTableModelTest, PersistentIndexesFollowTheirRecordsAndEachCopyOfATwiceListedOne)
