@@ -23,7 +23,9 @@ bool isMark(QChar c)
 void appendFolded(std::string& out, std::string_view text)
 {
     if (isAscii(text)) {
-        std::transform(text.begin(), text.end(), std::back_inserter(out),
+        const std::size_t start = out.size();
+        out.resize(start + text.size());
+        std::transform(text.begin(), text.end(), out.begin() + static_cast<std::ptrdiff_t>(start),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
         return;
     }
@@ -51,6 +53,8 @@ void VDTunnelFilter::foldHostsOf(const TunnelList& all)
     records_.resize(shared);
     ends_.resize(shared);
     hosts_.resize(shared == 0 ? 0 : ends_.back());
+    records_.reserve(all.size());
+    ends_.reserve(all.size());
     for (std::size_t row = shared; row < all.size(); ++row) {
         records_.push_back(all[row]);
         appendFolded(hosts_, all[row]->host());
