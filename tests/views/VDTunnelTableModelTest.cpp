@@ -1,6 +1,7 @@
 #include <random>
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPersistentModelIndex>
@@ -355,6 +356,53 @@ TEST(TableCellViewTest, PaintsTheImageOfAnImageCellAndNoneOfATextCell)
     const QImage text = render(1);
     for (int x = 0; x < text.width(); ++x)
         ASSERT_NE(text.pixelColor(x, 10), QColor(Qt::red));
+}
+
+// A text shaped once and drawn again is drawn as the toolkit draws it from scratch, in the font,
+// width and cut of each paint: nothing of an earlier paint shows in a later one.
+TEST(TableCellViewTest, KeptLinesDrawAsTheTextDrawnAfresh)
+{
+    QStandardItemModel model(1, 1);
+    const VDTableCellView delegate;
+    const auto render = [&](const QString& text, const QFont& base, int width, Qt::TextElideMode elide) {
+        model.setData(model.index(0, 0), text, Qt::DisplayRole);
+        model.setData(model.index(0, 0), static_cast<int>(elide), VDTableCellView::ElideRole);
+        QImage canvas(width, VDTableCellView::kRowHeight, QImage::Format_ARGB32);
+        canvas.fill(Qt::white);
+        QPainter painter(&canvas);
+        QStyleOptionViewItem option;
+        option.rect = canvas.rect();
+        option.font = base;
+        option.palette.setColor(QPalette::Text, Qt::black);
+        delegate.paint(&painter, option, model.index(0, 0));
+        return canvas;
+    };
+    const auto drawnAfresh = [&](const QString& text, const QFont& base, int width, Qt::TextElideMode elide) {
+        QImage canvas(width, VDTableCellView::kRowHeight, QImage::Format_ARGB32);
+        canvas.fill(Qt::white);
+        QPainter painter(&canvas);
+        QStyleOptionViewItem option;
+        option.rect = canvas.rect();
+        option.palette.setColor(QPalette::Text, Qt::black);
+        QApplication::style()->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, &painter, nullptr);
+        const QFont font = VDTableCellView::cellFont(base);
+        const QRect place = VDTableCellView::placementOf(VDTableCellView::textOnly, canvas.rect()).text;
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(place, Qt::AlignLeft | Qt::AlignVCenter, QFontMetrics(font).elidedText(text, elide, place.width()));
+        painter.setPen(option.palette.color(QPalette::Midlight));
+        painter.drawLine(canvas.rect().topRight(), canvas.rect().bottomRight());
+        return canvas;
+    };
+    QFont bold;
+    bold.setBold(true);
+    const std::tuple<QString, QFont, int, Qt::TextElideMode> paints[] = {
+        {"api.example.com", QFont(), 200, Qt::ElideRight}, {"api.example.com", bold, 200, Qt::ElideRight},
+        {"api.example.com", QFont(), 60, Qt::ElideRight},  {"api.example.com", QFont(), 60, Qt::ElideMiddle},
+        {"api.example.org", QFont(), 200, Qt::ElideRight}, {"api.example.com", QFont(), 200, Qt::ElideRight},
+    };
+    for (const auto& [text, base, width, elide] : paints)
+        EXPECT_EQ(render(text, base, width, elide), drawnAfresh(text, base, width, elide)) << text.toStdString() << ' ' << width;
 }
 
 } // namespace
