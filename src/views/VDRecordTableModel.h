@@ -112,7 +112,7 @@ public:
         if (column < 0 || column >= kColumnCount || !Columns::kColumns[static_cast<std::size_t>(column)].sortable)
             return;
         sortDescriptors_ = withPrimaryColumn(std::move(sortDescriptors_), {column, order == Qt::AscendingOrder});
-        const auto permutation = sortedRows();
+        const auto permutation = rowOrderByDescriptors();
         std::vector<int> newRowOf(permutation.size());
         for (std::size_t row = 0; row < permutation.size(); ++row)
             newRowOf[permutation[row]] = static_cast<int>(row);
@@ -194,7 +194,7 @@ private:
     }
 
     // The order of the rows by the sort descriptors; kept keys follow their rows into it.
-    std::vector<std::uint32_t> sortedRows()
+    std::vector<std::uint32_t> rowOrderByDescriptors()
     {
         std::erase_if(keptKeys_, [&](const auto& kept) {
             const auto end = sortDescriptors_.begin() + static_cast<std::ptrdiff_t>(std::min(kKeptKeyColumns, sortDescriptors_.size()));
