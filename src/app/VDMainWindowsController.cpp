@@ -138,7 +138,7 @@ void VDMainWindowsController::loadWindow()
     linkStatus_ = new QLabel(window);
     linkStatus_->setObjectName("linkStatus");
     window->statusBar()->addWidget(linkStatus_, 1);
-    overview_ = new WindowOverview(*window, [this] { return processer_; });
+    overview_ = new WindowOverview(*window, idString_, [this] { return processer_; });
     // As the Active Connections sidebar does, which then shows the client chosen.
     connect(overview_, &WindowOverview::clientChosen, this, [this](const QString& client) {
         selectControl(ActiveConnections);

@@ -47,13 +47,15 @@ constexpr qsizetype kMostClientTitles = 10000;
 
 } // namespace
 
-WindowOverview::WindowOverview(QMainWindow& window, ProcesserSource processer)
+WindowOverview::WindowOverview(QMainWindow& window, const std::string& idString, ProcesserSource processer)
     : QObject(&window), processer_(std::move(processer)), pause_(new VDListPause(&window)),
       figures_(new VDStatusFigures(&window)), pauseAction_(new QAction("Pause", this)),
       // Every id of the recent list, however full, and as many again that left the active list.
       totals_(2 * VDDataProcesser::kMaxRecentRecords),
+      listsSeen_(idString, {VDListGenerations::current, VDListGenerations::recent, VDListGenerations::dns, VDListGenerations::udp}),
       // The overview is no widget of the window, so the pause never holds its own refreshes.
-      reports_(this, {kVDCurrentTunnelRefreshed, kVDRecentTunnelRefreshed, kVDDNSRefreshed, kVDUDPRefreshed}, [this] { refresh(); })
+      reports_(this, {kVDCurrentTunnelRefreshed, kVDRecentTunnelRefreshed, kVDDNSRefreshed, kVDUDPRefreshed}, listsSeen_,
+               [this] { refresh(); })
 {
     window.statusBar()->addPermanentWidget(figures_);
     pauseAction_->setCheckable(true);
@@ -143,6 +145,9 @@ void WindowOverview::showList(ShownList list)
 
 void WindowOverview::refresh()
 {
+    // Taken before anything is read: a report stamped later is heard again.
+    if (const auto generation = listsSeen_.behind())
+        listsSeen_.shown(*generation);
     const auto processer = processer_();
     if (!processer)
         return;

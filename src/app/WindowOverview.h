@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <QHash>
 #include <QObject>
@@ -11,6 +12,7 @@
 
 #include "data/TrafficTotals.h"
 #include "views/VDReloadObserver.h"
+#include "views/VDShownGeneration.h"
 #include "views/VDTrafficSample.h"
 
 class QAbstractItemModel;
@@ -33,14 +35,16 @@ struct ShownList {
 };
 
 // The live overview of one main window: in its status bar the figures of its service and the
-// switch that pauses its lists, and the Traffic panel, docked below the lists. It follows only its own processor's reports, told apart from
-// other windows' by the processor's report count, since the notifications name no sender.
+// switch that pauses its lists, and the Traffic panel, docked below the lists. The notifications
+// name no sender: it works only when its own processor's lists changed, and counts its own
+// processor's reports.
 class WindowOverview : public QObject {
     Q_OBJECT
 public:
     using ProcesserSource = std::function<std::shared_ptr<VDDataProcesser>()>;
 
-    WindowOverview(QMainWindow& window, ProcesserSource processer);
+    // `idString`: the window's id, under which `processer` is registered.
+    WindowOverview(QMainWindow& window, const std::string& idString, ProcesserSource processer);
 
     // The View menu's "Pause", checked while the lists are paused.
     QAction* pauseAction() const { return pauseAction_; }
@@ -86,6 +90,7 @@ private:
     std::uint64_t lastReport_ = 0;
     std::uint64_t pausedAtReport_ = 0;
     bool rowCountQueued_ = false;
+    VDShownGeneration listsSeen_;
     // Last member: no report reaches an overview being destroyed.
     VDReloadObserver reports_;
 };

@@ -23,6 +23,13 @@ std::shared_ptr<VDDataProcesser> VDDataManager::getProcesserOfId(const std::stri
     return it == processers_.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<const VDListGenerations> VDDataManager::generationsOfId(const std::string& windowId) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = processers_.find(windowId);
+    return it == processers_.end() ? nullptr : it->second->generations();
+}
+
 void VDDataManager::removeId(const std::string& windowId)
 {
     std::shared_ptr<VDDataProcesser> processer;

@@ -317,6 +317,7 @@ TunnelList VDDataProcesser::takeRecentTunnelInfos()
     taken.swap(recTuns_);
     recentIds_.clear();
     recent_.clear();
+    generations_->bump(VDListGenerations::recent);
     return taken;
 }
 
@@ -325,6 +326,7 @@ UDPList VDDataProcesser::takeUDPTunnelInfos()
     UDPList taken;
     std::lock_guard lock(mutex_);
     taken.swap(udpIfs_);
+    generations_->bump(VDListGenerations::udp);
     return taken;
 }
 
@@ -363,6 +365,7 @@ void VDDataProcesser::setFilterString(std::string text)
     {
         std::lock_guard lock(mutex_);
         filterString_ = std::move(text);
+        generations_->bump(VDListGenerations::filters);
     }
     post(kVDFilterStringChanged);
 }
@@ -377,6 +380,7 @@ void VDDataProcesser::setCurrentFilterBundleId(std::string bundleId)
 {
     std::lock_guard lock(mutex_);
     currentFilterBundleId_ = std::move(bundleId);
+    generations_->bump(VDListGenerations::filters);
 }
 
 std::string VDDataProcesser::recentFilterBundleId() const
@@ -389,6 +393,7 @@ void VDDataProcesser::setRecentFilterBundleId(std::string bundleId)
 {
     std::lock_guard lock(mutex_);
     recentFilterBundleId_ = std::move(bundleId);
+    generations_->bump(VDListGenerations::filters);
 }
 
 bool VDDataProcesser::mitmEnabled() const
@@ -447,6 +452,7 @@ void VDDataProcesser::cleanRecentRecord()
         recTuns_.clear();
         recentIds_.clear();
         recent_.clear();
+        generations_->bump(VDListGenerations::recent);
     }
     post(kVDRecentTunnelRefreshed);
 }
@@ -464,6 +470,7 @@ void VDDataProcesser::cleanUDPRecord()
 {
     std::lock_guard lock(mutex_);
     udpIfs_.clear();
+    generations_->bump(VDListGenerations::udp);
 }
 
 void VDDataProcesser::getDumpDataOfTunnel(const VDTunnelInfo& tunnel, bool direct, VDDumpDataManager::Completion complete)
@@ -702,6 +709,7 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
         std::swap(curTuns_, tunnels);
         current_ = std::move(clients);
         ++activeReports_;
+        generations_->bump(VDListGenerations::current);
     }
     requestMissingIcons(bundleIds);
     post(kVDCurrentTunnelRefreshed);
@@ -722,6 +730,7 @@ void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket
         mergeRecentLocked(std::move(received), bundleIds);
         trimRecentLocked(bundleIds);
         sortClients(recent_);
+        generations_->bump(VDListGenerations::recent);
     }
     requestMissingIcons(bundleIds);
     post(kVDRecentTunnelRefreshed);
@@ -797,6 +806,7 @@ void VDDataProcesser::dnsRecords(const Dictionary& data)
     {
         std::lock_guard lock(mutex_);
         dnsIfs_ = std::move(records);
+        generations_->bump(VDListGenerations::dns);
     }
     post(kVDDNSRefreshed);
 }
@@ -812,6 +822,7 @@ void VDDataProcesser::udpRecord(Dictionary& data)
     {
         std::lock_guard lock(mutex_);
         storeUDPLocked(std::move(record));
+        generations_->bump(VDListGenerations::udp);
     }
     post(kVDUDPRefreshed);
 }

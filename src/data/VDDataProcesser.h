@@ -16,6 +16,7 @@
 #include "UnchangedRecords.h"
 #include "VDDNSInfo.h"
 #include "VDDumpDataManager.h"
+#include "VDListGenerations.h"
 #include "VDProcessInfo.h"
 #include "VDRecordLists.h"
 #include "link/LinkEnd.h"
@@ -89,6 +90,8 @@ public:
     // How many reports of the active tunnels have been stored: a window tells its own
     // processor's reports by it, since the refresh notifications name no sender.
     std::uint64_t activeReportCount() const { return activeReports_.load(); }
+    // Which change of each list is the newest: a view skips a reload with nothing new by it.
+    std::shared_ptr<const VDListGenerations> generations() const { return generations_; }
     // The lengths of the four lists, without copying them.
     struct ListSizes {
         std::size_t active = 0;
@@ -225,6 +228,8 @@ private:
     std::atomic<ConnectStatus> connectStatus_{ConnectStatus::connecting};
     std::atomic<bool> localLink_{false};
     std::atomic<std::uint64_t> activeReports_{0};
+    // Shared: views read them on other processors' threads without holding this one alive.
+    const std::shared_ptr<VDListGenerations> generations_ = std::make_shared<VDListGenerations>();
 
     mutable CheckedMutex mutex_;
     ConnectCompleteBlock connectCompleteBlock_;

@@ -27,8 +27,9 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
       variant_(variant),
       tableView_(new QTreeView(this)),
       menu_(new QMenu(this)),
+      shown_(idString_, {variant.list, VDListGenerations::filters}),
       // Posted on the processor's queue, or by a split view on this thread.
-      reloads_(this, {variant.refreshNotification}, [this] { reloadData(); })
+      reloads_(this, {variant.refreshNotification}, shown_, [this] { reloadData(); })
 {
     setMinimumWidth(kMinimumWidth);
     setMaximumWidth(kMaximumWidth);
@@ -69,6 +70,9 @@ VDBaseSectionViewController::VDBaseSectionViewController(std::string idString, c
 void VDBaseSectionViewController::reloadData()
 {
     VD_ASSERT_ON_GUI_THREAD(this);
+    const auto generation = shown_.behind();
+    if (!generation)
+        return;
     // The lists are copied here, on the GUI thread, so they reach the outline together with
     // the redraw that shows them.
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(idString_);
@@ -83,6 +87,7 @@ void VDBaseSectionViewController::reloadData()
     model_.setClients(std::move(local), std::move(remote));
     tableView_->expandAll();
     selectClient(rowOfFilter(filter));
+    shown_.shown(*generation);
 }
 
 QModelIndex VDBaseSectionViewController::rowOfFilter(const std::string& filter) const

@@ -6,6 +6,7 @@
 
 #include "VDReloadObserver.h"
 #include "VDSectionOutlineModel.h"
+#include "VDShownGeneration.h"
 #include "VDTunnelVariant.h"
 
 class QMenu;
@@ -58,6 +59,7 @@ private:
     VDSectionOutlineModel model_;
     QTreeView* tableView_;
     QMenu* menu_;
+    VDShownGeneration shown_;
     // Refreshes come every second from every window; one queued reload at a time is enough.
     // Last member: gone first, so no notification reaches a half-destroyed sidebar.
     VDReloadObserver reloads_;

@@ -38,12 +38,13 @@ void copyToClipboard(const std::string& text)
 } // namespace
 
 VDBaseTunnelListViewController::VDBaseTunnelListViewController(std::string idString, const char* refreshNotification,
-                                                               QWidget* parent)
+                                                               VDListGenerations::Part list, QWidget* parent)
     : QWidget(parent),
       idString_(std::move(idString)),
+      shown_(idString_, {list, VDListGenerations::filters}),
       // Refreshes come on the processor's queue, filter changes on the caller's thread. Every
       // window's processor notifies; this list reloads from its own processor.
-      reloads_(this, {refreshNotification, kVDFilterStringChanged}, [this] { reloadData(); })
+      reloads_(this, {refreshNotification, kVDFilterStringChanged}, shown_, [this] { reloadData(); })
 {
     setUpTable();
     reloadData();
@@ -119,11 +120,16 @@ void VDBaseTunnelListViewController::reloadData()
     VD_ASSERT_ON_GUI_THREAD(this);
     if (!viewAppeared_)
         return;
+    // Read before the lists: what is copied below is at least as new.
+    const auto generation = shown_.behind();
+    if (!generation)
+        return;
     const auto source = processer();
     if (!source)
         return;
     publish(model_->sorted(filter_.apply(tunnelsOf(*source), source->filterString(), clientFilterOf(*source))));
     restoreTopRow();
+    shown_.shown(*generation);
 }
 
 void VDBaseTunnelListViewController::publish(TunnelList rows)
@@ -181,6 +187,7 @@ void VDBaseTunnelListViewController::releaseRows()
     model_->setRows({});
     publishing_ = false;
     filter_.release();
+    shown_.forget();
 }
 
 void VDBaseTunnelListViewController::restoreTopRow()

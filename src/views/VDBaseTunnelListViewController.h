@@ -12,6 +12,7 @@
 #include "VDColumnSorting.h"
 #include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
+#include "VDShownGeneration.h"
 #include "VDTunnelFilter.h"
 #include "VDTunnelListDelegate.h"
 #include "data/VDRecordLists.h"
@@ -63,7 +64,9 @@ public:
     QMenu* contextMenu() const { return contextMenu_; }
 
 protected:
-    VDBaseTunnelListViewController(std::string idString, const char* refreshNotification, QWidget* parent);
+    // `list`: the processor's list that `tunnelsOf` reads, which `refreshNotification` announces.
+    VDBaseTunnelListViewController(std::string idString, const char* refreshNotification, VDListGenerations::Part list,
+                                   QWidget* parent);
 
     virtual TunnelList tunnelsOf(const VDDataProcesser& processer) const = 0;
     virtual std::string clientFilterOf(const VDDataProcesser& processer) const = 0;
@@ -129,6 +132,7 @@ private:
     QPointer<QObject> delegateObject_;
     bool delegateIsObject_ = false;
     QPointer<QMenu> contextMenu_;
+    VDShownGeneration shown_;
     // Last member: gone first, so no notification reaches a list being destroyed.
     VDReloadObserver reloads_;
 };

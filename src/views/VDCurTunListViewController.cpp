@@ -6,7 +6,7 @@
 namespace vd {
 
 VDCurTunListViewController::VDCurTunListViewController(std::string idString, QWidget* parent)
-    : VDBaseTunnelListViewController(std::move(idString), kVDCurrentTunnelRefreshed, parent)
+    : VDBaseTunnelListViewController(std::move(idString), kVDCurrentTunnelRefreshed, VDListGenerations::current, parent)
 {
 }
 

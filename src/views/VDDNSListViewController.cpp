@@ -43,7 +43,8 @@ VDDNSListViewController::VDDNSListViewController(std::string idString, QWidget* 
       idString_(std::move(idString)),
       model_(new Model(this)),
       tableView_(new VDRecordTableView(VDDNSColumns::kColumns, this)),
-      reloads_(this, {kVDFilterStringChanged, kVDDNSRefreshed}, [this] { reloadData(); })
+      shown_(idString_, {VDListGenerations::dns, VDListGenerations::filters}),
+      reloads_(this, {kVDFilterStringChanged, kVDDNSRefreshed}, shown_, [this] { reloadData(); })
 {
     tableView_->setModel(model_);
     tableView_->setAccessibleName("DNS");
@@ -116,6 +117,9 @@ std::shared_ptr<VDDataProcesser> VDDNSListViewController::processer() const
 void VDDNSListViewController::reloadData()
 {
     VD_ASSERT_ON_GUI_THREAD(this);
+    const auto generation = shown_.behind();
+    if (!generation)
+        return;
     const auto source = processer();
     if (!source)
         return;
@@ -134,6 +138,7 @@ void VDDNSListViewController::reloadData()
     }
     // The selection went with its record, or left with it.
     tableViewRowChangeAction();
+    shown_.shown(*generation);
 }
 
 void VDDNSListViewController::updateRowHeights()

@@ -13,6 +13,7 @@
 #include "VDRecordTableModel.h"
 #include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
+#include "VDShownGeneration.h"
 #include "data/VDDNSInfo.h"
 
 class QPushButton;
@@ -40,7 +41,11 @@ public:
     const std::string& idString() const { return idString_; }
     // 0 every type, else only configured (1), hosts-file (2) or dynamic (3) entries.
     std::uint64_t filterType() const { return filterType_; }
-    void setFilterType(std::uint64_t type) { filterType_ = type; }
+    void setFilterType(std::uint64_t type)
+    {
+        filterType_ = type;
+        shown_.forget();
+    }
     const std::string& selectedDomain() const { return selectedDomain_; }
 
     // Rebuilds the rows from the processor and redraws, in place.
@@ -88,6 +93,7 @@ private:
     QToolButton* refreshButton_ = nullptr;
     QPushButton* purgeButton_ = nullptr;
     QPointer<QMenu> contextMenu_;
+    VDShownGeneration shown_;
     VDReloadObserver reloads_;
 };
 

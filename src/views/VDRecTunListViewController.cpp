@@ -6,7 +6,7 @@
 namespace vd {
 
 VDRecTunListViewController::VDRecTunListViewController(std::string idString, QWidget* parent)
-    : VDBaseTunnelListViewController(std::move(idString), kVDRecentTunnelRefreshed, parent)
+    : VDBaseTunnelListViewController(std::move(idString), kVDRecentTunnelRefreshed, VDListGenerations::recent, parent)
 {
     setFollowsNewest(true);
 }

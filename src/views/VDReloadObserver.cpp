@@ -7,17 +7,24 @@
 #include <QObject>
 
 #include "VDListPause.h"
+#include "VDShownGeneration.h"
 #include "data/VDNotifications.h"
 
 namespace vd {
 
-VDReloadObserver::VDReloadObserver(QObject* context, std::initializer_list<const char*> names, std::function<void()> reload)
-    : context_(context), reload_(std::move(reload))
+VDReloadObserver::VDReloadObserver(QObject* context, std::initializer_list<const char*> names, const VDShownGeneration& shown,
+                                   std::function<void()> reload)
+    : context_(context), shown_(shown), reload_(std::move(reload))
 {
     const auto center = NotificationCenter::defaultCenter();
     for (const char* name : names) {
         const bool report = std::string_view(name) != kVDFilterStringChanged;
-        observations_.push_back(center->addObserver(name, nullptr, [this, report](const Notification&) { schedule(report); }));
+        observations_.push_back(center->addObserver(name, nullptr, [this, report](const Notification&) {
+            // Checked on the posting thread: what it posts about was stamped before the post, so
+            // a list behind on it is never taken for current.
+            if (!shown_.isCurrent())
+                schedule(report);
+        }));
     }
 }
 

@@ -11,6 +11,7 @@ class QObject;
 
 namespace vd {
 class VDListPause;
+class VDShownGeneration;
 }
 
 namespace vd {
@@ -21,11 +22,15 @@ namespace vd {
 // The queued reload is dropped with `context`. Kept by the list as its last member, so no
 // notification reaches a list that is being destroyed.
 //
+// Every window's processor posts the same names; a notification after which `shown` is still
+// current (another window's, or one that changed nothing the list shows) queues nothing.
+//
 // While the list's window is paused, a reload after a report waits until it resumes; one after
 // the filter changed is the user's and runs at once.
 class VDReloadObserver {
 public:
-    VDReloadObserver(QObject* context, std::initializer_list<const char*> names, std::function<void()> reload);
+    VDReloadObserver(QObject* context, std::initializer_list<const char*> names, const VDShownGeneration& shown,
+                     std::function<void()> reload);
     ~VDReloadObserver();
     VDReloadObserver(const VDReloadObserver&) = delete;
     VDReloadObserver& operator=(const VDReloadObserver&) = delete;
@@ -35,6 +40,7 @@ private:
     void holdUntilResumed(VDListPause& pause);
 
     QObject* const context_;
+    const VDShownGeneration& shown_;
     const std::function<void()> reload_;
     std::atomic<bool> queued_{false};
     std::atomic<bool> userChange_{false};

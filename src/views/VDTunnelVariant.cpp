@@ -10,6 +10,7 @@ const VDTunnelVariant& VDTunnelVariant::current()
     static const VDTunnelVariant variant{
         "Active Connections",
         kVDCurrentTunnelRefreshed,
+        VDListGenerations::current,
         &VDDataProcesser::currentLocalProcess,
         &VDDataProcesser::currentRemoteProcess,
         &VDDataProcesser::currentFilterBundleId,
@@ -27,6 +28,7 @@ const VDTunnelVariant& VDTunnelVariant::recent()
     static const VDTunnelVariant variant{
         "Recent Requests",
         kVDRecentTunnelRefreshed,
+        VDListGenerations::recent,
         &VDDataProcesser::recentLocalProcess,
         &VDDataProcesser::recentRemoteProcess,
         &VDDataProcesser::recentFilterBundleId,

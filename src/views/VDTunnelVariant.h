@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "data/VDListGenerations.h"
 #include "data/VDRecordLists.h"
 
 namespace vd {
@@ -15,6 +16,8 @@ struct VDTunnelVariant {
     // The section's name, as the section switch shows it; screen readers announce the list by it.
     const char* title;
     const char* refreshNotification;
+    // The processor's list the section shows, with its clients.
+    VDListGenerations::Part list;
     ProcessList (VDDataProcesser::*localProcess)() const;
     ProcessList (VDDataProcesser::*remoteProcess)() const;
     std::string (VDDataProcesser::*filterBundleId)() const;

@@ -16,7 +16,8 @@ VDUDPTunListViewController::VDUDPTunListViewController(std::string idString, QWi
       idString_(std::move(idString)),
       model_(new Model(this)),
       tableView_(new VDRecordTableView(VDUDPColumns::kColumns, this)),
-      reloads_(this, {kVDFilterStringChanged, kVDUDPRefreshed}, [this] { reloadData(); })
+      shown_(idString_, {VDListGenerations::udp, VDListGenerations::filters}),
+      reloads_(this, {kVDFilterStringChanged, kVDUDPRefreshed}, shown_, [this] { reloadData(); })
 {
     resize(1000, 600);
     tableView_->setModel(model_);
@@ -40,6 +41,9 @@ void VDUDPTunListViewController::reloadData()
     VD_ASSERT_ON_GUI_THREAD(this);
     if (!viewAppeared_)
         return;
+    const auto generation = shown_.behind();
+    if (!generation)
+        return;
     const auto source = processer();
     if (!source)
         return;
@@ -51,6 +55,7 @@ void VDUDPTunListViewController::reloadData()
     }
     const auto place = tableView_->keepPlace();
     model_->setRows(model_->sorted(std::move(rows)));
+    shown_.shown(*generation);
 }
 
 void VDUDPTunListViewController::showEvent(QShowEvent* event)

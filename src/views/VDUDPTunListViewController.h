@@ -8,6 +8,7 @@
 #include "VDRecordTableModel.h"
 #include "VDRecordTableView.h"
 #include "VDReloadObserver.h"
+#include "VDShownGeneration.h"
 #include "VDUDPColumns.h"
 #include "data/VDRecordLists.h"
 
@@ -48,6 +49,7 @@ private:
     bool viewAppeared_ = false;
     Model* model_;
     VDRecordTableView* tableView_;
+    VDShownGeneration shown_;
     VDReloadObserver reloads_;
 };
 
