@@ -19,7 +19,8 @@ namespace vd {
 // Why a skipped reload is never a missed one: a reload reads the generation first and copies
 // the lists after, so what it shows is at least as new as the generation it records; a list
 // changes, under the processor's lock, before its new stamp is stored and before the refresh is
-// posted, so a check made after that post sees the new stamp and finds the view behind.
+// posted, so a check made after that post sees the new stamp, which only a reload that copied
+// the change can have recorded.
 class VDShownGeneration {
 public:
     using Part = VDListGenerations::Part;
