@@ -6,20 +6,15 @@
 
 #include <stdlib.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,18 +22,16 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
+#include "BenchReport.h"
+#include "OffscreenProgram.h"
 #include "ServiceSimulator.h"
 #include "UsbmuxSimulator.h"
 #include "app/VDMainWindowsController.h"
 #include "app/WindowId.h"
-#include "data/VDDataManager.h"
-#include "data/VDDumpDataManager.h"
 #include "data/VDNotifications.h"
 #include "link/ServiceContract.h"
 #include "platform/Log.h"
-#include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "platform/WorkPool.h"
 
 namespace {
 
@@ -72,10 +65,7 @@ Gaps measureGaps(std::chrono::milliseconds duration, const std::atomic<int>& rep
     const int reportsBefore = reports;
     sinceTick.start();
     timer.start();
-    QElapsedTimer whole;
-    whole.start();
-    while (whole.elapsed() < duration.count())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    vd::bench::runEventsFor(duration);
     timer.stop();
     Gaps gaps;
     gaps.reports = reports - reportsBefore;
@@ -87,49 +77,22 @@ Gaps measureGaps(std::chrono::milliseconds duration, const std::atomic<int>& rep
     return gaps;
 }
 
-bool runUntil(const std::function<bool()>& met, std::chrono::seconds limit)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!met()) {
-        if (waited.elapsed() > std::chrono::milliseconds(limit).count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
-void printLoad(const char* when)
-{
-    double load[3] = {};
-    if (getloadavg(load, 3) == 3)
-        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("vd-usb-gap-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_CACHE_HOME", (folder / "caches").c_str(), 1);
-    setenv("USBMUXD_SOCKET_ADDRESS", (folder / "mux").c_str(), 1);
     vd::log::setSink([](vd::log::Level, std::string_view) {});
-    std::signal(SIGPIPE, SIG_IGN);
-    // The window's remembered layout goes to the temporary folder, not the user's settings.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((folder / "settings").string()));
-    QApplication app(argc, argv);
-    vd::MainQueue::install([](vd::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); });
-    vd::VDDumpDataManager::setUpDumpFolderIn(folder);
+    vd::bench::OffscreenProgram program(argc, argv);
+    const std::string folder = program.folder();
+    setenv("USBMUXD_SOCKET_ADDRESS", (folder + "/mux").c_str(), 1);
 
     asio::io_context context;
     auto guard = asio::make_work_guard(context);
     vd::sim::SimulatorOptions options;
-    options.socketPath = folder / "service";
+    options.socketPath = folder + "/service";
     options.scale = kScale;
     vd::sim::ServiceSimulator service(context, options, nullptr);
-    vd::sim::UsbmuxSimulator mux(context, folder / "mux");
+    vd::sim::UsbmuxSimulator mux(context, folder + "/mux");
     if (const auto error = service.start()) {
         std::fprintf(stderr, "simulator: %s\n", error->c_str());
         return 1;
@@ -138,7 +101,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usbmux simulator: %s\n", error->c_str());
         return 1;
     }
-    mux.forwardPort(kDevice, kEnteredPort + 1, folder / "service");
+    mux.forwardPort(kDevice, kEnteredPort + 1, *options.socketPath);
     mux.attach(kDevice);
     std::thread simulators([&] { context.run(); });
 
@@ -152,19 +115,19 @@ int main(int argc, char** argv)
         window.loadWindow();
         window.showWindow();
         window.openRemoteWindowWithUSBPort(kEnteredPort, vd::contract::kLocalPassword);
-        if (!runUntil([&] { return reports >= 3; }, 60s)) {
+        if (!vd::bench::runEventsUntil([&] { return reports >= 3; }, 60s)) {
             std::fprintf(stderr, "no reports over USB\n");
             status = 1;
         } else {
             std::printf("GUI thread over USB, %zu active connections, a 5 ms timer on the GUI thread\n", kScale);
-            printLoad("before");
+            vd::bench::printLoadAverage("before");
             std::printf("%-8s %8s %12s %10s\n", "window", "reports", "longest gap", "99th pct");
             for (const bool shown : {true, false}) {
                 window.window()->setVisible(shown);
                 const Gaps gaps = measureGaps(kMeasured, reports);
                 std::printf("%-8s %8d %9.1f ms %7.1f ms\n", shown ? "shown" : "hidden", gaps.reports, gaps.longestMs, gaps.p99Ms);
             }
-            printLoad("after");
+            vd::bench::printLoadAverage("after");
         }
     }
     asio::post(context, [&] {
@@ -173,9 +136,5 @@ int main(int argc, char** argv)
     });
     guard.reset();
     simulators.join();
-    // Background work (icons being loaded) is over before the toolkit is torn down.
-    vd::WorkPool::stopThreads();
-    vd::MainQueue::uninstall();
-    std::filesystem::remove_all(folder);
     return status;
 }

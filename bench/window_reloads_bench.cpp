@@ -8,33 +8,28 @@
 
 #include <time.h>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
+#include <QCoreApplication>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
+#include "BenchReport.h"
+#include "OffscreenProgram.h"
 #include "ServiceSimulator.h"
 #include "app/VDMainWindowsController.h"
 #include "data/VDDataManager.h"
-#include "data/VDDumpDataManager.h"
 #include "platform/LargeBuffers.h"
 #include "platform/Log.h"
-#include "platform/MainQueue.h"
-#include "platform/WorkPool.h"
 
 namespace {
 
@@ -45,6 +40,7 @@ constexpr std::size_t kBusyConnections = 2000;
 constexpr int kIdleWindows = 3;
 constexpr int kRounds = 5;
 constexpr std::uint64_t kReportsPerRound = 12;
+constexpr auto kWait = 30s;
 
 double guiThreadSeconds()
 {
@@ -53,26 +49,10 @@ double guiThreadSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::string loadAverage()
-{
-    double load[3] = {};
-    if (getloadavg(load, 3) != 3)
-        return "n/a";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
-    return text;
-}
-
 // The simulated services, all served by one thread of their own.
 class Services {
 public:
-    explicit Services(const QString& folder) : folder_(folder.toStdString()) {}
+    explicit Services(std::string folder) : folder_(std::move(folder)) {}
     ~Services()
     {
         asio::post(context_, [this] {
@@ -126,20 +106,6 @@ std::uint64_t reportsOf(const Window& window)
     return processer ? processer->activeReportCount() : 0;
 }
 
-// Runs the event loop until the condition holds; false when it did not within the limit.
-bool runUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 30s)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > std::chrono::milliseconds(limit).count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 std::unique_ptr<Window> openWindow(const std::string& socket)
 {
     static int count = 0;
@@ -149,7 +115,7 @@ std::unique_ptr<Window> openWindow(const std::string& socket)
     window->openLocalWindow(socket);
     window->selectControl(Window::ActiveConnections);
     // Warm: connected, and its first reports shown.
-    if (!runUntil([&] { return reportsOf(*window) >= 2; })) {
+    if (!vd::bench::runEventsUntil([&] { return reportsOf(*window) >= 2; }, kWait)) {
         std::fprintf(stderr, "a window got no reports\n");
         std::exit(1);
     }
@@ -161,7 +127,7 @@ double guiSecondsPerReport(const Window& busy)
 {
     const std::uint64_t first = reportsOf(busy);
     const double start = guiThreadSeconds();
-    if (!runUntil([&] { return reportsOf(busy) >= first + kReportsPerRound; })) {
+    if (!vd::bench::runEventsUntil([&] { return reportsOf(busy) >= first + kReportsPerRound; }, kWait)) {
         std::fprintf(stderr, "the busy service stopped reporting\n");
         std::exit(1);
     }
@@ -172,22 +138,11 @@ double guiSecondsPerReport(const Window& busy)
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGPIPE, SIG_IGN);
     vd::returnLargeBuffersToTheSystem();
     vd::log::setSink([](vd::log::Level, std::string_view) {});
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The offscreen platform's notes on every window shown would bury the figures.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    // Settings, caches and dump files of a run of its own, never the user's.
-    QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    setenv("XDG_CACHE_HOME", (home.path() + "/caches").toLocal8Bit().constData(), 1);
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    vd::MainQueue::install([](vd::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); });
-    vd::VDDumpDataManager::setUpDumpFolderIn(home.path().toStdString());
+    vd::bench::OffscreenProgram program(argc, argv);
 
-    Services services(home.path());
+    Services services(program.folder());
     const std::string busySocket = services.add(kBusyConnections, 0);
     std::vector<std::string> idleSockets;
     for (int i = 0; i < kIdleWindows; ++i)
@@ -197,7 +152,7 @@ int main(int argc, char** argv)
     std::printf("GUI-thread CPU per report of a %zu-connection service: its window alone, and beside %d windows "
                 "on idle services\n",
                 kBusyConnections, kIdleWindows);
-    std::printf("load average before: %s\n", loadAverage().c_str());
+    vd::bench::printLoadAverage("before");
     auto busy = openWindow(busySocket);
     std::vector<double> alone;
     std::vector<double> beside;
@@ -215,7 +170,7 @@ int main(int argc, char** argv)
         idle.clear();
         // Their deferred deletes and the busy window's first report without them go unmeasured.
         const std::uint64_t closedAt = reportsOf(*busy);
-        runUntil([&] { return reportsOf(*busy) > closedAt; });
+        vd::bench::runEventsUntil([&] { return reportsOf(*busy) > closedAt; }, kWait);
         if (alternate)
             alone.push_back(guiSecondsPerReport(*busy));
         ratios.push_back(beside.back() / alone.back());
@@ -224,11 +179,9 @@ int main(int argc, char** argv)
     }
     busy.reset();
     QCoreApplication::processEvents();
-    const double ratio = median(ratios);
+    const double ratio = vd::bench::median(ratios);
     std::printf("median: alone %.2f ms, four windows %.2f ms per report; four / alone %.2fx (%s 1.2x)\n",
-                median(alone) * 1000, median(beside) * 1000, ratio, ratio <= 1.2 ? "meets" : "MISSES");
-    std::printf("load average after: %s\n", loadAverage().c_str());
-    vd::WorkPool::stopThreads();
-    vd::MainQueue::uninstall();
+                vd::bench::median(alone) * 1000, vd::bench::median(beside) * 1000, ratio, ratio <= 1.2 ? "meets" : "MISSES");
+    vd::bench::printLoadAverage("after");
     return 0;
 }
