@@ -30,6 +30,7 @@
 #include "data/VDDataProcesser.h"
 #include "data/VDNotifications.h"
 #include "data/VDTunnelInfo.h"
+#include "link/ReceivedPacket.h"
 #include "platform/LargeBuffers.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
@@ -78,7 +79,7 @@ std::pair<double, double> breakdownSeconds(const std::vector<vd::Bytes>& wires)
         for (std::size_t i = 0; i < wires.size(); ++i) {
             const double start = threadCpu(pthread_self());
             // As the link hands a packet over: decoded, then given to the processor.
-            const auto received = vd::ReceivedPacket::decode(wires[i]);
+            auto received = vd::ReceivedPacket::decode(wires[i]);
             const double decoded = threadCpu(pthread_self());
             processer->processReceived(*received);
             if (i == 0)

@@ -21,7 +21,7 @@
 #include "ReportBaseline.h"
 #include "TrafficModel.h"
 #include "data/VDDataProcesser.h"
-#include "link/QNComPacket.h"
+#include "link/ReceivedPacket.h"
 #include "platform/Log.h"
 
 namespace {
@@ -89,7 +89,7 @@ ProcessorTimes processorSeconds(const std::vector<vd::Bytes>& wires)
         double whole = 0;
         for (std::size_t i = 0; i < wires.size(); ++i) {
             const double before = threadCpu();
-            const auto received = vd::ReceivedPacket::decode(wires[i]);
+            auto received = vd::ReceivedPacket::decode(wires[i]);
             const double decoded = threadCpu();
             processer->processReceived(*received);
             if (i > 0) {

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++shared->completions;
         shared->afterStop += shared->stopped;
     });
-    manager->setReceiveBlock([shared](const vd::ReceivedPacket&) {
+    manager->setReceiveBlock([shared](vd::ReceivedPacket&) {
         std::lock_guard lock(shared->mutex);
         shared->packetsBeforeLogin += shared->completions == 0;
         shared->afterStop += shared->stopped;

@@ -9,7 +9,7 @@
 #include "FuzzEnvironment.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDDumpDataManager.h"
-#include "link/QNComPacket.h"
+#include "link/ReceivedPacket.h"
 #include "platform/Base64.h"
 #include "platform/MainLoop.h"
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         auto wire = vd::base64::encode({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
         wire.append(std::begin(vd::QNComPacket::kTerminator), std::end(vd::QNComPacket::kTerminator));
-        if (const auto received = vd::ReceivedPacket::decode({reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()}))
+        if (auto received = vd::ReceivedPacket::decode({reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()}))
             processer->processReceived(*received);
     }
     // Reading the lists is what the views do next.

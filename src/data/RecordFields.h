@@ -136,10 +136,10 @@ bool parseRecord(const std::string& text, const FieldTable<N>& table, const Targ
     return true;
 }
 
-// The same for a text wherever it lies: it is read from this thread's padded copy. The text
-// fields are appended, unescaped, to `shortStrings`, and their slices point there.
+// The same, appending the text fields, unescaped, to `shortStrings`; their slices point there.
+// A text with room after its end is read where it is.
 template <std::size_t N>
-bool readRecord(std::string_view text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
+bool readRecord(const std::string& text, const FieldTable<N>& table, const Targets& targets, std::string& shortStrings)
 {
     if (text.size() >= Slice::kAbsent)
         return false;

@@ -45,7 +45,7 @@ std::uint64_t fingerprintOf(std::string_view text)
 
 bool sameText(const VDTunnelInfo& record, std::string_view text)
 {
-    const std::string_view held = record.rawData();
+    const std::string_view held = record.escapedText();
     return held.size() == text.size() && std::memcmp(held.data(), text.data(), text.size()) == 0;
 }
 
@@ -53,8 +53,8 @@ bool sameText(const VDTunnelInfo& record, std::string_view text)
 
 void UnchangedRecords::beginReport(double initTime)
 {
-    matching_ = !previous_.records.empty() && initTime == previousInitTime_;
-    previousInitTime_ = initTime;
+    matching_ = !previous_.records.empty() && initTime == previous_.initTime;
+    current_.initTime = initTime;
     cursor_ = 0;
     indexed_ = false;
     taken_.assign(matching_ ? previous_.records.size() : 0, 0);
@@ -128,6 +128,12 @@ std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeFromIndex(std::string_
         }
     }
     return nullptr;
+}
+
+void UnchangedRecords::abandonReport()
+{
+    current_.records.clear();
+    current_.fingerprints.clear();
 }
 
 void UnchangedRecords::endReport()

@@ -12,7 +12,8 @@ namespace vd {
 
 // The records of the previous active report, found again by their text. Between two polls
 // many tunnels report byte for byte what they reported before (idle keep-alive connections),
-// and comparing a text costs a fraction of parsing it: such a tunnel keeps its record, the very
+// and comparing a text as the report carries it, escaped, costs a fraction of unescaping and
+// parsing it: such a tunnel keeps its record, the very
 // same object, so nothing is built and a view's selection stays on it.
 //
 // Texts are matched in report order first (a tunnel usually stands where it stood), then
@@ -35,6 +36,9 @@ public:
     // The records kept in this report are the ones the next report is matched against; the
     // previous ones are let go.
     void endReport();
+    // A report that turned out unreadable leaves nothing: the next one is matched against the
+    // report before it.
+    void abandonReport();
 
 private:
     struct Kept {
@@ -42,6 +46,8 @@ private:
         // Of each record's text, taken while the text was fresh in the cache: the previous
         // report's texts are cold, and only a likely match is worth reading them.
         std::vector<std::uint64_t> fingerprints;
+        // The service's start time the records were built with.
+        double initTime = 0;
     };
 
     std::shared_ptr<const VDTunnelInfo> take(std::string_view text, std::uint64_t fingerprint);
@@ -52,7 +58,6 @@ private:
 
     Kept previous_;
     Kept current_;
-    double previousInitTime_ = 0;
     // Whether the report being matched can reuse anything: the one before it had records, built
     // with the same start time.
     bool matching_ = false;

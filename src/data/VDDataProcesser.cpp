@@ -40,32 +40,49 @@ const Dictionary* arrayMember(const Dictionary& data, const char* key)
     return value && value->is_array() ? value : nullptr;
 }
 
-constexpr const char* kTunnelsKey = "tunnels";
-
-// The records of a report's texts: those of the received packet when there is one (its
-// dictionary holds only their places), else those of the dictionary. `make` gives each text's
-// record, or null for a text that makes none; each record is shown to `visit` at once, while it
-// is still in the cache.
+// The records of a report's texts. `make` gives each text's record, or null for a text that
+// makes none; each record is shown to `visit` at once, while it is still in the cache.
 template <typename Make, typename Visit>
-TunnelList recordsFrom(const Dictionary& texts, const ReceivedPacket* received, Make&& make, Visit&& visit)
+TunnelList recordsFrom(ReportTexts texts, Make&& make, Visit&& visit)
 {
     TunnelList records;
     records.reserve(texts.size());
-    const auto build = [&](std::string_view text) {
+    for (const std::string_view text : texts) {
         if (auto record = make(text)) {
             visit(*record);
             records.push_back(std::move(record));
         }
-    };
-    if (received) {
-        received->forEachString(kTunnelsKey, build);
-        return records;
-    }
-    for (const auto& text : texts) {
-        if (text.is_string())
-            build(text.get_ref<const std::string&>());
     }
     return records;
+}
+
+// The record of one escaped report text, or null for one that makes none; `unreadable` is set
+// for a text whose escapes JSON does not allow, which makes the whole packet unreadable.
+std::shared_ptr<const VDTunnelInfo> recordOfText(std::string_view escaped, double initTime, bool& unreadable)
+{
+    thread_local std::string text;
+    if (!ReceivedPacket::unescapeText(escaped, text)) {
+        unreadable = true;
+        return nullptr;
+    }
+    return VDTunnelInfo::initWithReportText(escaped, text, initTime);
+}
+
+// The strings of a dictionary report's texts array, escaped as the wire would carry them.
+std::vector<std::string> escapedTextsOf(const QNComPacket& packet)
+{
+    std::vector<std::string> texts;
+    const Dictionary* data = packet.data();
+    const Dictionary* array = data ? arrayMember(*data, ReceivedPacket::kTextsKey.data()) : nullptr;
+    if (!array)
+        return texts;
+    for (const auto& text : *array) {
+        if (text.is_string()) {
+            const std::string quoted = text.dump(-1, ' ', false, Dictionary::error_handler_t::replace);
+            texts.push_back(quoted.substr(1, quoted.size() - 2));
+        }
+    }
+    return texts;
 }
 
 bool isTunnelReport(Command cmd)
@@ -192,7 +209,7 @@ void VDDataProcesser::installCallbacks()
         if (block)
             block(std::nullopt);
     });
-    clientManager_->setReceiveBlock([weak](const ReceivedPacket& received) {
+    clientManager_->setReceiveBlock([weak](ReceivedPacket& received) {
         if (const auto self = weak.lock())
             self->processReceived(received);
     });
@@ -556,23 +573,27 @@ void VDDataProcesser::timerFired()
 
 // --- packets ---------------------------------------------------------------------------------
 
-void VDDataProcesser::processReceived(const ReceivedPacket& received)
+void VDDataProcesser::processReceived(ReceivedPacket& received)
 {
     // Reports are most of what a busy service sends, and nearly all of a report is its record
-    // texts: those are read from the received packet, not copied into a dictionary first.
-    const Dictionary t = received.member("t");
-    if (isTunnelReport(commandOf(&t)))
-        handlePacket(received.packetWithoutStrings(kTunnelsKey), &received);
-    else
-        handlePacket(received.packet(), nullptr);
+    // texts: those are read from the received packet as it carries them, not copied into a
+    // dictionary first.
+    if (isTunnelReport(commandOf(received.withoutTexts())))
+        handlePacket(received.withoutTexts(), received.texts());
+    else if (auto packet = received.takePacket())
+        handlePacket(std::move(*packet), {});
 }
 
 void VDDataProcesser::processPacket(QNComPacket packet)
 {
-    handlePacket(std::move(packet), nullptr);
+    if (!isTunnelReport(commandOf(packet)))
+        return handlePacket(std::move(packet), {});
+    const std::vector<std::string> texts = escapedTextsOf(packet);
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    handlePacket(std::move(packet), views);
 }
 
-void VDDataProcesser::handlePacket(QNComPacket packet, const ReceivedPacket* received)
+void VDDataProcesser::handlePacket(QNComPacket packet, ReportTexts texts)
 {
     Dictionary* data = packet.data();
     if (packet.code() == contract::kCodeSuccess && data) {
@@ -580,8 +601,14 @@ void VDDataProcesser::handlePacket(QNComPacket packet, const ReceivedPacket* rec
         case Command::info: serviceInfo(*data); break;
         case Command::currentTunnels:
         case Command::currentTunnelsPush:
-        case Command::currentTunnelsPushAlt: currentTunnels(*data, received); break;
-        case Command::historyTunnels: recentTunnels(*data, received); break;
+        case Command::currentTunnelsPushAlt:
+            if (!currentTunnels(*data, texts))
+                return;
+            break;
+        case Command::historyTunnels:
+            if (!recentTunnels(*data, texts))
+                return;
+            break;
         case Command::trafficRecord: switchReply(*data, false); break;
         case Command::mitmEnable: switchReply(*data, true); break;
         case Command::dnsRecords:
@@ -675,7 +702,7 @@ void VDDataProcesser::sortClients(ClientLists& lists)
     std::stable_sort(lists.remote.begin(), lists.remote.end(), order);
 }
 
-void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacket* received)
+bool VDDataProcesser::currentTunnels(const Dictionary& data, ReportTexts texts)
 {
     LocalAddresses localIPs;
     double initTime = 0;
@@ -692,14 +719,17 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
         // the next report is matched against what the list holds.
         std::lock_guard reportLock(reportMutex_);
         unchanged_.beginReport(initTime);
-        if (const auto* texts = arrayMember(data, kTunnelsKey)) {
-            const UnchangedRecords::Make parse = [initTime](std::string_view text) {
-                return VDTunnelInfo::initWithJSONString(text, initTime);
-            };
+        bool unreadable = false;
+        if (arrayMember(data, ReceivedPacket::kTextsKey.data())) {
+            const UnchangedRecords::Make parse = [&](std::string_view text) { return recordOfText(text, initTime, unreadable); };
             const auto make = [&](std::string_view text) { return unchanged_.recordOf(text, parse); };
-            tunnels = recordsFrom(*texts, received, make, [&](const VDTunnelInfo& tunnel) {
+            tunnels = recordsFrom(texts, make, [&](const VDTunnelInfo& tunnel) {
                 extractClient(tunnel, localIPs, clients, bundleIds);
             });
+        }
+        if (unreadable) {
+            unchanged_.abandonReport();
+            return false;
         }
         unchanged_.endReport();
         sortClients(clients);
@@ -713,17 +743,20 @@ void VDDataProcesser::currentTunnels(const Dictionary& data, const ReceivedPacke
     }
     requestMissingIcons(bundleIds);
     post(kVDCurrentTunnelRefreshed);
+    return true;
 }
 
-void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket* packet)
+bool VDDataProcesser::recentTunnels(const Dictionary& data, ReportTexts texts)
 {
-    const auto* texts = arrayMember(data, kTunnelsKey);
-    if (!texts || texts->empty())
-        return;
+    const auto* array = arrayMember(data, ReceivedPacket::kTextsKey.data());
+    if (!array || array->empty())
+        return true;
     const double start = initTime();
+    bool unreadable = false;
     TunnelList received = recordsFrom(
-        *texts, packet, [start](std::string_view text) { return VDTunnelInfo::initWithJSONString(text, start); },
-        [](const VDTunnelInfo&) {});
+        texts, [&](std::string_view text) { return recordOfText(text, start, unreadable); }, [](const VDTunnelInfo&) {});
+    if (unreadable)
+        return false;
     BundleIdSet bundleIds;
     {
         std::lock_guard lock(mutex_);
@@ -734,6 +767,7 @@ void VDDataProcesser::recentTunnels(const Dictionary& data, const ReceivedPacket
     }
     requestMissingIcons(bundleIds);
     post(kVDRecentTunnelRefreshed);
+    return true;
 }
 
 void VDDataProcesser::mergeRecentLocked(TunnelList received, BundleIdSet& bundleIds)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -31,6 +32,8 @@ namespace vd {
 class QNComClientManager;
 class QNComPacket;
 class ReceivedPacket;
+// A report's record texts, each escaped as the inside of a JSON string.
+using ReportTexts = std::span<const std::string_view>;
 class Timer;
 
 // Where a processor's link stands: connecting from every connect call on, connected once the
@@ -160,7 +163,7 @@ public:
     const std::shared_ptr<QNComClientManager>& clientManager() const { return clientManager_; }
 
     // Handles one packet from the service, as the link received it (on the link's queue).
-    void processReceived(const ReceivedPacket& received);
+    void processReceived(ReceivedPacket& received);
     // The same for a packet already in dictionary form.
     void processPacket(QNComPacket packet);
     // (Re)starts the polling timer.
@@ -198,11 +201,12 @@ private:
     void timerFired();
 
     void serviceInfo(const Dictionary& data);
-    // With a received packet, the record texts are read from it; `data` then holds only their
-    // places.
-    void handlePacket(QNComPacket packet, const ReceivedPacket* received);
-    void currentTunnels(const Dictionary& data, const ReceivedPacket* received);
-    void recentTunnels(const Dictionary& data, const ReceivedPacket* packet);
+    // A report's record texts come apart from its dictionary, escaped as the wire carries them.
+    // A report with a text that does not unescape is as unreadable as a packet that does not
+    // decode: nothing of it is kept or logged as received.
+    void handlePacket(QNComPacket packet, ReportTexts texts);
+    bool currentTunnels(const Dictionary& data, ReportTexts texts);
+    bool recentTunnels(const Dictionary& data, ReportTexts texts);
     void switchReply(const Dictionary& data, bool mitm);
     void dnsRecords(const Dictionary& data);
     void udpRecord(Dictionary& data);

@@ -6,6 +6,7 @@
 
 #include "RecordFields.h"
 #include "VDUtils.h"
+#include "link/ReceivedPacket.h"
 #include "link/ServiceContract.h"
 #include "platform/Numbers.h"
 
@@ -82,6 +83,14 @@ void appendSection(std::string& out, const char* title, const std::string& body)
 
 std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string_view text, double initTime)
 {
+    // A text the record parser accepts is UTF-8, which JSON can always escape.
+    const std::string quoted = nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return initWithReportText(std::string_view(quoted).substr(1, quoted.size() - 2), std::string(text), initTime);
+}
+
+std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithReportText(std::string_view escaped, const std::string& text,
+                                                                     double initTime)
+{
     auto info = std::make_shared<VDTunnelInfo>();
     const record::Targets targets{info->ints_.data(), &info->closeReason_, info->times_.data(), info->flags_.data(),
                                   info->texts_.data()};
@@ -90,17 +99,25 @@ std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string
     // Read before the copy is made: the text is then still in the cache, and the record's one
     // buffer gets its exact size.
     if (!record::readRecord(text, kFields, targets, shortStrings) ||
-        text.size() + shortStrings.size() >= record::Slice::kAbsent)
+        escaped.size() + shortStrings.size() >= record::Slice::kAbsent)
         return nullptr;
-    info->buffer_.reserve(text.size() + shortStrings.size());
-    info->buffer_.append(text).append(shortStrings);
-    info->textSize_ = static_cast<std::uint32_t>(text.size());
+    info->buffer_.reserve(escaped.size() + shortStrings.size());
+    info->buffer_.append(escaped).append(shortStrings);
+    info->textSize_ = static_cast<std::uint32_t>(escaped.size());
     info->initTime_ = initTime;
     return info;
 }
 
 constexpr std::array<std::string_view, VDTunnelInfo::kHeaderCount> kHeaderKeys{
     "headerString", "modifiedHeaderString", "responseHeader", "SSLHeaderString", "SSLModifiedHeaderString", "SSLResponseHeader"};
+
+std::string VDTunnelInfo::rawData() const
+{
+    // It unescaped once already, when the record was made.
+    std::string text;
+    ReceivedPacket::unescapeText(escapedText(), text);
+    return text;
+}
 
 std::string VDTunnelInfo::header(HeaderSlot slot) const
 {

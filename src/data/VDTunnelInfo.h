@@ -31,13 +31,19 @@ enum class TunnelProtocol : std::int64_t {
 };
 
 // One proxied connection as the service reported it at one moment: an immutable snapshot of
-// one JSON text. The text is kept verbatim; the big header blocks are read from it again only
-// when asked for (the detail pane), which keeps a record about as large as its text.
+// one JSON text. The text is kept verbatim, escaped as the inside of a JSON string the way a
+// report carries it, so the next report's text is compared with it as it stands; the big header
+// blocks are read from it again only when asked for (the detail pane), which keeps a record
+// about as large as its text.
 class VDTunnelInfo {
 public:
     // None when the text is not a JSON object. The record keeps a copy of the text, with its
     // unescaped short texts after it in the same buffer.
     static std::shared_ptr<const VDTunnelInfo> initWithJSONString(std::string_view text, double initTime);
+    // The same for a report's text: `escaped` as the report carries it, `text` the same with
+    // its escapes undone (read in place when it has room after its end).
+    static std::shared_ptr<const VDTunnelInfo> initWithReportText(std::string_view escaped, const std::string& text,
+                                                                  double initTime);
     // A fixed set of sample records for interface work.
     static std::vector<std::shared_ptr<const VDTunnelInfo>> testData();
 
@@ -88,7 +94,9 @@ public:
     std::int64_t tx_speed() const { return ints_[kTxSpeed]; }
     std::int64_t rx_max_speed() const { return ints_[kRxMaxSpeed]; }
     std::int64_t tx_max_speed() const { return ints_[kTxMaxSpeed]; }
-    std::string_view rawData() const { return std::string_view(buffer_).substr(0, textSize_); }
+    std::string rawData() const;
+    // The text as a report carries it: the inside of a JSON string.
+    std::string_view escapedText() const { return std::string_view(buffer_).substr(0, textSize_); }
 
     TunnelStatus status() const;
     std::string statusString() const;
@@ -128,7 +136,7 @@ private:
     std::string_view text(TextSlot slot) const { return texts_[slot].in(std::string_view(buffer_).substr(textSize_)); }
     std::string header(HeaderSlot slot) const;
 
-    // The text, then the unescaped short texts (names, addresses, codes) one after another: one
+    // The escaped text, then the unescaped short texts (names, addresses, codes) one after another: one
     // allocation, made once its size is known.
     std::string buffer_;
     std::uint32_t textSize_ = 0;

@@ -311,7 +311,7 @@ void QNComClientManager::processReceivedData(std::span<const std::uint8_t> bytes
 
 void QNComClientManager::process(std::span<const std::uint8_t> bytes, ServiceTransport* source)
 {
-    const auto received = ReceivedPacket::decode(bytes);
+    auto received = ReceivedPacket::decode(bytes);
     std::unique_lock lock(mutex_);
     if (state_ == HandshakeState::ready) {
         const auto receive = receiveBlock_;
@@ -322,7 +322,7 @@ void QNComClientManager::process(std::span<const std::uint8_t> bytes, ServiceTra
         return queueRead(source);
     }
     // The handshake's few small packets are read as dictionaries.
-    const auto packet = received ? std::optional<QNComPacket>(received->packet()) : std::nullopt;
+    const auto packet = received ? received->takePacket() : std::nullopt;
     switch (state_) {
     case HandshakeState::waitingForGreeting:
         // Anything but the greeting leaves the link open and silent: no read follows.

@@ -11,6 +11,7 @@
 
 #include "LinkEnd.h"
 #include "QNComPacket.h"
+#include "ReceivedPacket.h"
 #include "ServiceContract.h"
 #include "ServiceTransport.h"
 #include "SocketTransport.h"
@@ -32,7 +33,7 @@ public:
     using ConnectCompleteBlock = std::function<void()>;
     using DisconnectBlock = std::function<void(const LinkEnd& end)>;
     // The packet is good only for the length of the call: see ReceivedPacket.
-    using ReceiveBlock = std::function<void(const ReceivedPacket&)>;
+    using ReceiveBlock = std::function<void(ReceivedPacket&)>;
     using USBDaemonUnreachable = vd::USBDaemonUnreachable;
     // Called on the main queue when a USB link finds the daemon unreachable, and with none once
     // it answers again.

@@ -6,7 +6,6 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
-#include <simdjson.h>
 
 #include "platform/Bytes.h"
 
@@ -57,48 +56,6 @@ private:
 
     Dictionary dic_;
     std::int64_t oriDataLength_ = 0;
-};
-
-// A packet as it came off the link: decoded and checked, not yet copied into a dictionary. Big
-// reports are read from it directly, so their record texts are copied once, from where the
-// decoder unescaped them, instead of twice. It reads the decoding thread's buffers and is good
-// only until that thread decodes again: a receiver gets it for the length of one call.
-class ReceivedPacket {
-public:
-    // Decodes exactly one wire form as QNComPacket::initWithData does: the same packets fail,
-    // with the same log lines.
-    static std::optional<ReceivedPacket> decode(std::span<const std::uint8_t> bytes);
-
-    // The whole packet.
-    QNComPacket packet() const;
-    // The whole packet but for the strings of the array `key` of "d", which stay in their places
-    // as nulls: for a reader that takes those strings from here with forEachString.
-    QNComPacket packetWithoutStrings(std::string_view key) const;
-    // A member of the packet itself (the last one of a repeated key, as in the dictionary);
-    // null when there is none.
-    QNComPacket::Dictionary member(std::string_view key) const;
-
-    // Shows `visit` each string of the array `key` of "d" in order, where the dictionary of
-    // packet() would have it; elements of other types are passed over.
-    template <typename Visit>
-    void forEachString(std::string_view key, Visit&& visit) const
-    {
-        simdjson::dom::array array;
-        if (!stringsArray(key, array))
-            return;
-        for (const auto element : array) {
-            std::string_view text;
-            if (!element.get_string().get(text))
-                visit(text);
-        }
-    }
-
-private:
-    ReceivedPacket(simdjson::dom::object root, std::int64_t length) : root_(root), length_(length) {}
-    bool stringsArray(std::string_view key, simdjson::dom::array& array) const;
-
-    simdjson::dom::object root_;
-    std::int64_t length_ = 0;
 };
 
 } // namespace vd

@@ -9,7 +9,10 @@
 #include "data/VDDataProcesser.h"
 #include "data/VDTunnelInfo.h"
 #include "link/QNComPacket.h"
+#include "link/ReceivedPacket.h"
 #include "link/ServiceContract.h"
+#include "platform/Base64.h"
+#include "platform/Log.h"
 #include "support/DataSuite.h"
 
 namespace vd {
@@ -24,6 +27,13 @@ std::string tunnelText(std::int64_t id, std::int64_t rx)
     return Json{{"id", id},           {"type", 1}, {"t_start", 5.5}, {"t_end", 0}, {"host", "h" + std::to_string(id) + ".example"},
                 {"fromHost", "10.0.0." + std::to_string(id)}, {"processName", "p"}, {"rx", rx}}
         .dump();
+}
+
+// A text as a report carries it: the inside of a JSON string.
+std::string escapedOf(const std::string& text)
+{
+    const std::string quoted = Json(text).dump();
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 // What a view reads of a record, as one list: a reused record must show what a fresh parse
@@ -45,7 +55,7 @@ void deliver(VDDataProcesser& processer, contract::Command cmd, const Json& data
     packet.setData(data);
     if (handover == Handover::dictionary)
         return processer.processPacket(packet);
-    const auto received = ReceivedPacket::decode(packet.toData().value());
+    auto received = ReceivedPacket::decode(packet.toData().value());
     ASSERT_TRUE(received);
     processer.processReceived(*received);
 }
@@ -116,6 +126,51 @@ TEST_P(UnchangedRecordsTest, UnchangedTextsKeepTheirRecordObjectsAndEverythingEl
 INSTANTIATE_TEST_SUITE_P(Handovers, UnchangedRecordsTest, ::testing::Values(Handover::received, Handover::dictionary),
                          [](const auto& info) { return info.param == Handover::received ? "Received" : "Dictionary"; });
 
+// Only unescaping finds a bad escape in a text, and only a changed text is unescaped: such a
+// report is refused whole, as a packet that does not decode, and the next one is matched
+// against the report before it.
+TEST(UnchangedRecords, AReportWithATextThatDoesNotUnescapeIsRefusedWhole)
+{
+    const auto processer = VDDataProcesser::create();
+    const auto deliverJson = [&](const std::string& json) {
+        const std::string text = base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+        Bytes wire(text.begin(), text.end());
+        wire.insert(wire.end(), std::begin(QNComPacket::kTerminator), std::end(QNComPacket::kTerminator));
+        auto received = ReceivedPacket::decode(wire);
+        ASSERT_TRUE(received);
+        processer->processReceived(*received);
+    };
+    const auto reportJson = [](int cmd, const Texts& escaped) {
+        std::string json = R"({"c":1,"t":)" + std::to_string(cmd) + R"(,"d":{"tunnels":[)";
+        for (const auto& text : escaped)
+            json += "\"" + text + "\",";
+        json.back() = ']';
+        return json + "}}";
+    };
+    const std::string a = escapedOf(tunnelText(1, 10)), b = escapedOf(tunnelText(2, 0));
+    const std::string bad = escapedOf(tunnelText(3, 0)).insert(5, "\\x");
+    deliverJson(reportJson(7, {a, b}));
+    const auto before = processer->currentTunnelInfos();
+    ASSERT_EQ(before.size(), 2u);
+    const std::array parts{VDListGenerations::current, VDListGenerations::recent};
+    const auto generation = processer->generations()->newest(parts);
+
+    for (const int cmd : {7, 8}) {
+        SCOPED_TRACE(cmd);
+        log::Capture capture;
+        deliverJson(reportJson(cmd, {a, bad, b}));
+        const auto lines = capture.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with("Communication decode fail with error: ")) << lines[0];
+    }
+    EXPECT_EQ(processer->currentTunnelInfos(), before);
+    EXPECT_EQ(processer->generations()->newest(parts), generation);
+    EXPECT_TRUE(processer->recentTunnelInfos().empty());
+
+    deliverJson(reportJson(7, {b, a}));
+    EXPECT_EQ(processer->currentTunnelInfos(), (std::vector<Record>{before[1], before[0]}));
+}
+
 // Texts that defeat the lookup by looking alike: whatever the index finds, a record is handed
 // out only for its own text, and only once per report.
 TEST(UnchangedRecords, LookalikeAndReorderedTextsNeverGetAnotherTextsRecord)
@@ -138,14 +193,16 @@ TEST(UnchangedRecords, LookalikeAndReorderedTextsNeverGetAnotherTextsRecord)
         }
         UnchangedRecords unchanged;
         int parsed = 0;
-        const UnchangedRecords::Make parse = [&parsed](std::string_view text) {
+        const UnchangedRecords::Make parse = [&parsed](std::string_view escaped) {
             ++parsed;
-            return VDTunnelInfo::initWithJSONString(text, 1);
+            std::string text;
+            EXPECT_TRUE(ReceivedPacket::unescapeText(escaped, text));
+            return VDTunnelInfo::initWithReportText(escaped, text, 1);
         };
         unchanged.beginReport(1);
         TunnelList held;
         for (const auto& text : texts)
-            held.push_back(unchanged.recordOf(text, parse));
+            held.push_back(unchanged.recordOf(escapedOf(text), parse));
         unchanged.endReport();
 
         if (c.reversed)
@@ -155,7 +212,7 @@ TEST(UnchangedRecords, LookalikeAndReorderedTextsNeverGetAnotherTextsRecord)
         parsed = 0;
         std::set<const VDTunnelInfo*> handedOut;
         for (const auto& text : texts) {
-            const auto record = unchanged.recordOf(text, parse);
+            const auto record = unchanged.recordOf(escapedOf(text), parse);
             ASSERT_TRUE(record);
             EXPECT_EQ(record->rawData(), text);
             if (std::find(held.begin(), held.end(), record) != held.end()) {

@@ -11,6 +11,7 @@
 #include "data/VDTunnelInfo.h"
 #include "data/VDUDPTunnelInfo.h"
 #include "link/QNComPacket.h"
+#include "link/ReceivedPacket.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/MainQueue.h"
@@ -200,7 +201,7 @@ TEST_F(VDDataProcesserTest, ReceivedReportsMakeTheRecordsTheirValidTextsMake)
         QNComPacket report = QNComPacket::initWithId(3);
         report.setCmd(cmd);
         report.setData(Json{{"tunnels", texts}, {"other", "x"}});
-        const auto received = ReceivedPacket::decode(report.toData().value());
+        auto received = ReceivedPacket::decode(report.toData().value());
         ASSERT_TRUE(received);
         processer->processReceived(*received);
     }

@@ -126,7 +126,7 @@ TEST_P(ClientManagerTest, StopEndsTheLinkWithoutAnyLaterCallback)
     std::atomic<bool> stopped{false};
     std::atomic<int> received{0};
     std::atomic<int> late{0};
-    manager->setReceiveBlock([&](const ReceivedPacket&) {
+    manager->setReceiveBlock([&](ReceivedPacket&) {
         ++received;
         std::this_thread::sleep_for(1ms);
         if (stopped)

@@ -119,8 +119,8 @@ public:
     {
         manager.setConnectCompleteBlock([this] { note([this] { ++completions; }); });
         manager.setDisconnectBlock([this](const LinkEnd& end) { note([&] { ends.push_back(end); }); });
-        manager.setReceiveBlock([this](const ReceivedPacket& received) {
-            note([&] { packets.push_back(received.packet()); });
+        manager.setReceiveBlock([this](ReceivedPacket& received) {
+            note([&] { packets.push_back(received.takePacket().value()); });
         });
     }
 

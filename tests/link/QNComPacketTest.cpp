@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/QNComPacket.h"
+#include "link/ReceivedPacket.h"
 #include "platform/Base64.h"
 #include "platform/Log.h"
 
@@ -185,57 +186,6 @@ TEST(QNComPacketEncode, InvalidTextFailsWithTheEncoderLine)
     const auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("Communication encode fail with error: ", 0), 0u) << lines[0];
-}
-
-// The texts a reader takes straight from a received packet are those the dictionary would hold,
-// escapes undone, in order; the packet it gets instead keeps only their places.
-TEST(ReceivedPacket, StringsOfTheNamedArrayAreReadInPlaceAndLeftOutOfTheDictionary)
-{
-    const std::string json = R"({"c":1,"t":7,"d":{"tunnels":["{\"a\":\"x\\\"y\"}",5,"caf\u00e9\n",{"k":"v"},""],)"
-                              R"("other":["kept"]}})";
-    const auto wire = wireOfJson(json);
-    const auto received = ReceivedPacket::decode(wire);
-    ASSERT_TRUE(received);
-    const auto whole = received->packet();
-    EXPECT_EQ(whole.dic(), QNComPacket::initWithData(wire)->dic());
-    EXPECT_EQ(whole.oriDataLength(), static_cast<std::int64_t>(wire.size()));
-
-    std::vector<std::string> texts;
-    received->forEachString("tunnels", [&](std::string_view text) { texts.emplace_back(text); });
-    EXPECT_EQ(texts, (std::vector<std::string>{R"({"a":"x\"y"})", "caf\xC3\xA9\n", ""}));
-
-    const auto without = received->packetWithoutStrings("tunnels");
-    EXPECT_EQ(without.dic()["d"]["tunnels"], Dictionary::parse(R"([null,5,null,{"k":"v"},null])"));
-    EXPECT_EQ(without.dic()["d"]["other"], whole.dic()["d"]["other"]);
-    EXPECT_EQ(without.dic()["c"], 1);
-    EXPECT_EQ(without.oriDataLength(), whole.oriDataLength());
-    EXPECT_EQ(received->member("t"), 7);
-    EXPECT_TRUE(received->member("m").is_null());
-}
-
-TEST(ReceivedPacket, RepeatedKeysAndOtherKindsReadAsTheDictionaryDoes)
-{
-    const auto stringsOf = [](const std::string& json) {
-        const auto received = ReceivedPacket::decode(wireOfJson(json));
-        std::vector<std::string> texts;
-        if (received)
-            received->forEachString("tunnels", [&](std::string_view text) { texts.emplace_back(text); });
-        return texts;
-    };
-    using Texts = std::vector<std::string>;
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":["a"],"tunnels":["b"]}})"), Texts{"b"});
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":["a"]},"d":{"tunnels":["c"]}})"), Texts{"c"});
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":["a"]},"d":5})"), Texts{});
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":["a"],"tunnels":"b"}})"), Texts{});
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":{"x":"a"}}})"), Texts{});
-    EXPECT_EQ(stringsOf(R"({"d":["a"]})"), Texts{});
-    EXPECT_EQ(stringsOf(R"({"tunnels":["a"]})"), Texts{});
-    EXPECT_EQ(stringsOf(R"({"d":{"tunnels":["a"]},"i":1,"t":7})"), Texts{"a"});
-
-    // The packet left for the reader agrees about which array that was.
-    const auto received = ReceivedPacket::decode(wireOfJson(R"({"d":{"tunnels":["a"],"tunnels":"b","x":["c"]}})"));
-    ASSERT_TRUE(received);
-    EXPECT_EQ(received->packetWithoutStrings("tunnels").dic(), Dictionary::parse(R"({"d":{"tunnels":"b","x":["c"]}})"));
 }
 
 } // namespace
