@@ -1,5 +1,6 @@
 #include "ReceivedPacket.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -48,6 +49,18 @@ std::uint8_t* threadDecodeBuffer(std::size_t size)
         capacity = size;
     }
     return buffer.get();
+}
+
+// The JSON this thread decoded last, zeroed room after it included.
+thread_local std::string_view decodedJson;
+
+// Whether `text` is the inside of a string of the JSON this thread decoded last: its closing
+// quote and the room after the JSON follow it, so the unescaper can read it where it lies.
+bool insideDecodedString(std::string_view text)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto begin = reinterpret_cast<std::uintptr_t>(decodedJson.data());
+    return at >= begin && at + text.size() < begin + decodedJson.size() && text.data()[text.size()] == '"';
 }
 
 // Long strings are most often record texts, themselves JSON: zeroed room after the end lets the
@@ -309,6 +322,7 @@ std::optional<ReceivedPacket> ReceivedPacket::decode(std::span<const std::uint8_
         return std::nullopt;
     }
     std::memset(json + *jsonSize, 0, simdjson::SIMDJSON_PADDING);
+    decodedJson = std::string_view(reinterpret_cast<const char*>(json), *jsonSize + simdjson::SIMDJSON_PADDING);
 
     ReceivedPacket received;
     Walk walk(received.withoutTexts_.dic_, received.texts_, received.places_);
@@ -342,11 +356,23 @@ std::optional<QNComPacket> ReceivedPacket::takePacket()
 
 bool ReceivedPacket::unescapeText(std::string_view escaped, std::string& out)
 {
-    // The unescaper stops at the closing quote and reads whole blocks past it: it gets a copy
-    // that has both, so any text will do, wherever it is kept.
-    thread_local std::string quoted;
-    quoted.reserve(escaped.size() + 1 + simdjson::SIMDJSON_PADDING);
-    quoted.assign(escaped).push_back('"');
+    // The unescaper stops at the closing quote and reads whole blocks past it. A packet's text
+    // has both where it lies; any other gets a copy that has them.
+    const char* start = escaped.data();
+    if (!insideDecodedString(escaped)) {
+        // A backslash of its own at the end would take the added quote with it, and the
+        // unescaper would run on past the copy.
+        const std::size_t lastOther = escaped.find_last_not_of('\\');
+        const std::size_t trailing = escaped.size() - (lastOther == std::string_view::npos ? 0 : lastOther + 1);
+        if (trailing % 2) {
+            logDecodeError(simdjson::STRING_ERROR);
+            return false;
+        }
+        thread_local std::string quoted;
+        quoted.reserve(escaped.size() + 1 + simdjson::SIMDJSON_PADDING);
+        quoted.assign(escaped).push_back('"');
+        start = quoted.data();
+    }
     od::parser& parser = threadParser();
     if (parser.capacity() == 0 && parser.allocate(simdjson::SIMDJSON_PADDING)) {
         logDecodeError(simdjson::MEMALLOC);
@@ -357,7 +383,7 @@ bool ReceivedPacket::unescapeText(std::string_view escaped, std::string& out)
         out.resize(escaped.size() + simdjson::SIMDJSON_PADDING);
     auto* end = reinterpret_cast<std::uint8_t*>(out.data());
     std::string_view text;
-    if (const auto error = parser.unescape(od::raw_json_string(reinterpret_cast<const std::uint8_t*>(quoted.data())), end).get(text)) {
+    if (const auto error = parser.unescape(od::raw_json_string(reinterpret_cast<const std::uint8_t*>(start)), end).get(text)) {
         logDecodeError(error);
         return false;
     }

@@ -180,6 +180,9 @@ TEST(ReceivedPacket, UnescapingReadsOnlyTheTextWhereverItLies)
     EXPECT_EQ(out, "a");
     ASSERT_TRUE(ReceivedPacket::unescapeText({}, out));
     EXPECT_EQ(out, "");
+    EXPECT_FALSE(ReceivedPacket::unescapeText(R"(ab\)", out));
+    ASSERT_TRUE(ReceivedPacket::unescapeText(R"(ab\\)", out));
+    EXPECT_EQ(out, "ab\\");
     const std::string longText(100000, 'x');
     ASSERT_TRUE(ReceivedPacket::unescapeText(longText + "\\n", out));
     EXPECT_EQ(out, longText + "\n");
