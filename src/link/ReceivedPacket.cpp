@@ -1,5 +1,6 @@
 #include "ReceivedPacket.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -149,16 +150,106 @@ error_code convertArray(od::value value, Dictionary& out, ConvertItem&& convertI
     return simdjson::SUCCESS;
 }
 
+// Whether `text` is one JSON number; `integer` tells whether it has neither fraction nor
+// exponent.
+bool isJsonNumber(std::string_view text, bool& integer)
+{
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t start = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+            ++at;
+        return at > start;
+    };
+    if (at < text.size() && text[at] == '-')
+        ++at;
+    if (at < text.size() && text[at] == '0')
+        ++at;
+    else if (!digits())
+        return false;
+    integer = true;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        integer = false;
+        if (!digits())
+            return false;
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        integer = false;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+            ++at;
+        if (!digits())
+            return false;
+    }
+    return at == text.size();
+}
+
+// For a JSON real out of the doubles' range: whether it is too large rather than too small,
+// told from the power of ten of its first significant digit.
+bool beyondTheDoubles(std::string_view text)
+{
+    const std::size_t exponentAt = text.find_first_of("eE");
+    const std::string_view mantissa = text.substr(0, exponentAt);
+    std::int64_t power = 0;
+    const std::size_t point = mantissa.find('.');
+    const std::string_view whole = mantissa.substr(0, point);
+    const std::size_t firstDigit = whole.find_first_not_of("-0");
+    if (firstDigit != std::string_view::npos) {
+        power = static_cast<std::int64_t>(whole.size() - firstDigit) - 1;
+    } else if (point != std::string_view::npos) {
+        const std::size_t significant = mantissa.find_first_not_of('0', point + 1);
+        power = significant == std::string_view::npos ? 0 : -static_cast<std::int64_t>(significant - point);
+    }
+    if (exponentAt != std::string_view::npos) {
+        std::string_view exponent = text.substr(exponentAt + 1);
+        const bool negative = exponent.front() == '-';
+        if (exponent.front() == '+' || negative)
+            exponent.remove_prefix(1);
+        std::int64_t value = 0;
+        // An exponent this large is far beyond anything the digits could make up for.
+        constexpr std::int64_t kFarBeyond = std::int64_t{1} << 40;
+        if (std::from_chars(exponent.data(), exponent.data() + exponent.size(), value).ec != std::errc() || value > kFarBeyond)
+            return !negative;
+        power = negative ? power - value : power + value;
+    }
+    return power > 0;
+}
+
+// Numbers are read from their text, as a full parse reads them: an integer as a signed 64-bit
+// one, else unsigned, else refused; anything else as the nearest double, refused when it is
+// beyond the doubles and zero when it is too small for them. (The walk's own number reader
+// loses long numbers.)
 error_code convertNumber(od::value value, Dictionary& out)
 {
-    od::number number;
-    if (const auto error = value.get_number().get(number))
-        return error;
-    switch (number.get_number_type()) {
-    case od::number_type::signed_integer: out = number.get_int64(); break;
-    case od::number_type::unsigned_integer: out = number.get_uint64(); break;
-    case od::number_type::floating_point_number: out = number.get_double(); break;
+    std::string_view text = value.raw_json_token();
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    bool integer = false;
+    if (!isJsonNumber(text, integer))
+        return simdjson::NUMBER_ERROR;
+    const char* const end = text.data() + text.size();
+    if (integer) {
+        std::int64_t signedValue = 0;
+        if (std::from_chars(text.data(), end, signedValue).ec == std::errc()) {
+            out = signedValue;
+            return simdjson::SUCCESS;
+        }
+        std::uint64_t unsignedValue = 0;
+        if (text[0] != '-' && std::from_chars(text.data(), end, unsignedValue).ec == std::errc()) {
+            out = unsignedValue;
+            return simdjson::SUCCESS;
+        }
+        return simdjson::NUMBER_ERROR;
     }
+    double real = 0;
+    if (std::from_chars(text.data(), end, real).ec == std::errc()) {
+        out = real;
+        return simdjson::SUCCESS;
+    }
+    if (beyondTheDoubles(text))
+        return simdjson::NUMBER_ERROR;
+    out = text[0] == '-' ? -0.0 : 0.0;
     return simdjson::SUCCESS;
 }
 
@@ -275,6 +366,10 @@ private:
             // The token runs from the opening quote to the next structural character, white
             // space included; the input's checks already found where each string closes.
             const std::string_view token = item.raw_json_token();
+            // Taken as read, so what follows it must be a separator: a string left unread
+            // would be skipped as if it were a key, colon and all.
+            if (const auto error = item.get_raw_json_string().error())
+                return error;
             texts_.push_back(token.substr(1, token.find_last_of('"') - 1));
             places_.push_back(static_cast<std::uint32_t>(items.size()));
             items.emplace_back();

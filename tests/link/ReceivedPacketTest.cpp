@@ -9,6 +9,7 @@
 #include "link/ReceivedPacket.h"
 #include "platform/Base64.h"
 #include "platform/Log.h"
+#include "support/FullParse.h"
 
 namespace vd {
 namespace {
@@ -25,60 +26,19 @@ Bytes wireOfJson(const std::string& json)
     return wire;
 }
 
-// What a full parse of the JSON makes of it, converted member by member: the dictionary a
-// packet must decode to, or nothing when the parse refuses the text or its top is no object.
-void convert(simdjson::dom::element element, Dictionary& out)
-{
-    using Type = simdjson::dom::element_type;
-    switch (element.type()) {
-    case Type::OBJECT: {
-        out = Dictionary::object();
-        const simdjson::dom::object object = element.get_object().value_unsafe();
-        for (const auto field : object)
-            convert(field.value, out[std::string(field.key)]);
-        break;
-    }
-    case Type::ARRAY: {
-        out = Dictionary::array();
-        const simdjson::dom::array array = element.get_array().value_unsafe();
-        for (const auto item : array)
-            convert(item, out.emplace_back());
-        break;
-    }
-    case Type::STRING: out = std::string(element.get_string().value_unsafe()); break;
-    case Type::INT64: out = element.get_int64().value_unsafe(); break;
-    case Type::UINT64: out = element.get_uint64().value_unsafe(); break;
-    case Type::DOUBLE: out = element.get_double().value_unsafe(); break;
-    case Type::BOOL: out = element.get_bool().value_unsafe(); break;
-    case Type::NULL_VALUE: out = nullptr; break;
-    }
-}
-
-std::optional<Dictionary> fullParse(const std::string& json)
-{
-    simdjson::dom::parser parser;
-    simdjson::dom::element root;
-    if (parser.parse(json).get(root) || !root.is_object())
-        return std::nullopt;
-    Dictionary out;
-    convert(root, out);
-    return out;
-}
-
-// The type of every value shows in the dump: 1 and 1.0 and "1" all differ.
 std::optional<std::string> decodedDump(const std::string& json)
 {
     auto received = ReceivedPacket::decode(wireOfJson(json));
     if (!received)
         return std::nullopt;
     const auto packet = received->takePacket();
-    return packet ? std::optional(packet->dic().dump()) : std::nullopt;
+    return packet ? std::optional(test::kindedDump(packet->dic())) : std::nullopt;
 }
 
 std::optional<std::string> fullParseDump(const std::string& json)
 {
-    const auto parsed = fullParse(json);
-    return parsed ? std::optional(parsed->dump()) : std::nullopt;
+    const auto parsed = test::fullParse(json);
+    return parsed ? std::optional(test::kindedDump(*parsed)) : std::nullopt;
 }
 
 Texts textsOf(const std::string& json)
@@ -119,7 +79,7 @@ TEST(ReceivedPacket, RecordTextsStayEscapedInOrderAndUnescapeToWhatTheDictionary
 
     const auto whole = received->takePacket();
     ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->dic(), fullParse(json));
+    EXPECT_EQ(whole->dic(), test::fullParse(json));
     EXPECT_EQ(whole->oriDataLength(), static_cast<std::int64_t>(wireOfJson(json).size()));
 }
 
@@ -218,6 +178,18 @@ TEST(ReceivedPacket, DecodesExactlyAsAFullParse)
         R"({"n":[9223372036854775807,9223372036854775808,-9223372036854775808,-9223372036854775809]})",
         R"({"n":[18446744073709551615,18446744073709551616]})",
         R"({"n":1e400})",
+        R"({"n":[1746576946.2337060337,0.1234567890123456789012,-0.0,0e0,4.9e-324,2.5e-324,1.5e308,1.7976931348623157e308]})",
+        R"({"n":[1e-400,-1e-400,0.000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000001]})",
+        R"({"n":123456789012345678901234567890.5})",
+        R"({"n":123456789012345678901234567890})",
+        R"({"n":2e308})",
+        R"({"n":-1e99999999999999999999})",
+        R"({"n":1e-99999999999999999999})",
+        R"({"n":1x})",
+        R"({"n":[1 2]})",
+        R"({"n":-01})",
+        R"({"n":1.5E+3})",
+        R"({"n":1e})",
         R"({"n":01})",
         R"({"n":1.})",
         R"({"n":.5})",
@@ -241,6 +213,15 @@ TEST(ReceivedPacket, DecodesExactlyAsAFullParse)
         R"({"d":{"tunnels":["x"] "y"}})",
         R"({"d":{"tunnels":["x" "y"]}})",
         R"({"d":{"tunnels":["x",]}})",
+        R"({"d":{"tunnels":["x":1]}})",
+        R"({"d":{"tunnels":["x":u,"y"]}})",
+        R"({"d":{"tunnels":["x"}}})",
+        R"({"d":{"x":["y":1]}})",
+        R"({"d":["x":1]})",
+        R"({"n":[1:2]})",
+        R"({"n":1:2})",
+        R"({"n":1.5:"x"})",
+        R"({"v":1,"d":1,"i":6,"t":8,"d":{"tunnels":["x,application/xapplicatio~/y":u,"record"servi],"ic\"policyM!me\":\"DIRECT\"}"]}})",
         R"({"d":{"tunnels":["\x"]}})",
         R"({"d":{"tunnels":[)",
         R"([1,2])",
