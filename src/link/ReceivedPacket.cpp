@@ -440,11 +440,12 @@ std::optional<QNComPacket> ReceivedPacket::takePacket()
         return packet;
     // The texts' array is the one the walk left them out of: the last "tunnels" of the last "d".
     auto& items = packet.data()->at(kTextsKey).get_ref<Dictionary::array_t&>();
-    std::string text;
     for (std::size_t i = 0; i < texts_.size(); ++i) {
+        // Unescaped with room after it, as a long string of the dictionary keeps it.
+        std::string text;
         if (!unescapeText(texts_[i], text))
             return std::nullopt;
-        items[places_[i]] = paddedString(text);
+        items[places_[i]] = std::move(text);
     }
     return packet;
 }
