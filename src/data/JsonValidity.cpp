@@ -2,17 +2,14 @@
 
 #include <simdjson.h>
 
+#include "link/JsonValues.h"
+
 namespace vd {
 namespace {
 
 namespace od = simdjson::ondemand;
 
 static_assert(kJsonPadding >= simdjson::SIMDJSON_PADDING);
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -76,7 +73,7 @@ simdjson::error_code visit(Value& value)
         return isNull ? simdjson::SUCCESS : simdjson::N_ATOM_ERROR;
     }
     case od::json_type::number:
-        return isJsonNumber(trimmed(value.raw_json_token())) ? simdjson::SUCCESS : simdjson::NUMBER_ERROR;
+        return json::isNumberToken(trimmed(value.raw_json_token())) ? simdjson::SUCCESS : simdjson::NUMBER_ERROR;
     }
     return simdjson::INCORRECT_TYPE;
 }
@@ -108,43 +105,13 @@ std::string jsonProblemOf(std::string_view json)
         return problemLine(error);
     // A number alone is the whole text; the token of a number at the root would not say so.
     if (rootType == od::json_type::number)
-        return isJsonNumber(trimmed(json)) ? std::string() : problemLine(simdjson::NUMBER_ERROR);
+        return json::isNumberToken(trimmed(json)) ? std::string() : problemLine(simdjson::NUMBER_ERROR);
     if (const auto error = visit(document))
         return problemLine(error);
     // Only the end of the text may follow the root container.
     if (document.current_location().error() != simdjson::OUT_OF_BOUNDS)
         return problemLine(simdjson::TRAILING_CONTENT);
     return {};
-}
-
-bool isJsonNumber(std::string_view token)
-{
-    std::size_t i = 0;
-    const auto digits = [&] {
-        const std::size_t first = i;
-        while (i < token.size() && isDigit(token[i]))
-            ++i;
-        return i - first;
-    };
-    if (i < token.size() && token[i] == '-')
-        ++i;
-    if (i < token.size() && token[i] == '0')
-        ++i;
-    else if (digits() == 0)
-        return false;
-    if (i < token.size() && token[i] == '.') {
-        ++i;
-        if (digits() == 0)
-            return false;
-    }
-    if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
-        ++i;
-        if (i < token.size() && (token[i] == '+' || token[i] == '-'))
-            ++i;
-        if (digits() == 0)
-            return false;
-    }
-    return i == token.size();
 }
 
 } // namespace vd

@@ -15,7 +15,4 @@ inline constexpr std::size_t kJsonPadding = 64;
 // refuses to convert. `json` is followed by kJsonPadding readable bytes.
 std::string jsonProblemOf(std::string_view json);
 
-// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool isJsonNumber(std::string_view token);
-
 } // namespace vd

@@ -54,4 +54,39 @@ const nlohmann::ordered_json* member(const nlohmann::ordered_json& object, const
     return it == object.end() ? nullptr : &*it;
 }
 
+bool isNumberToken(std::string_view token, bool* integer)
+{
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t first = at;
+        while (at < token.size() && token[at] >= '0' && token[at] <= '9')
+            ++at;
+        return at > first;
+    };
+    if (at < token.size() && token[at] == '-')
+        ++at;
+    if (at < token.size() && token[at] == '0')
+        ++at;
+    else if (!digits())
+        return false;
+    bool whole = true;
+    if (at < token.size() && token[at] == '.') {
+        ++at;
+        whole = false;
+        if (!digits())
+            return false;
+    }
+    if (at < token.size() && (token[at] == 'e' || token[at] == 'E')) {
+        ++at;
+        whole = false;
+        if (at < token.size() && (token[at] == '+' || token[at] == '-'))
+            ++at;
+        if (!digits())
+            return false;
+    }
+    if (integer)
+        *integer = whole;
+    return at == token.size();
+}
+
 } // namespace vd::json

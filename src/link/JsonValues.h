@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +13,10 @@ namespace vd::json {
 std::int64_t toInt64(const nlohmann::ordered_json* value);
 std::uint64_t toUInt64(const nlohmann::ordered_json* value);
 double toDouble(const nlohmann::ordered_json* value);
+
+// Whether `token` is one JSON number, -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?; `integer`,
+// when given, tells whether it has neither fraction nor exponent.
+bool isNumberToken(std::string_view token, bool* integer = nullptr);
 
 // The member `key` of `object`, or null when `object` is not an object or has no such member.
 const nlohmann::ordered_json* member(const nlohmann::ordered_json& object, const char* key);

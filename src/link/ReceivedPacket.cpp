@@ -8,6 +8,7 @@
 
 #include <simdjson.h>
 
+#include "JsonValues.h"
 #include "platform/Base64.h"
 #include "platform/Log.h"
 
@@ -150,41 +151,6 @@ error_code convertArray(od::value value, Dictionary& out, ConvertItem&& convertI
     return simdjson::SUCCESS;
 }
 
-// Whether `text` is one JSON number; `integer` tells whether it has neither fraction nor
-// exponent.
-bool isJsonNumber(std::string_view text, bool& integer)
-{
-    std::size_t at = 0;
-    const auto digits = [&] {
-        const std::size_t start = at;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9')
-            ++at;
-        return at > start;
-    };
-    if (at < text.size() && text[at] == '-')
-        ++at;
-    if (at < text.size() && text[at] == '0')
-        ++at;
-    else if (!digits())
-        return false;
-    integer = true;
-    if (at < text.size() && text[at] == '.') {
-        ++at;
-        integer = false;
-        if (!digits())
-            return false;
-    }
-    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-        ++at;
-        integer = false;
-        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
-            ++at;
-        if (!digits())
-            return false;
-    }
-    return at == text.size();
-}
-
 // For a JSON real out of the doubles' range: whether it is too large rather than too small,
 // told from the power of ten of its first significant digit.
 bool beyondTheDoubles(std::string_view text)
@@ -226,7 +192,7 @@ error_code convertNumber(od::value value, Dictionary& out)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
         text.remove_suffix(1);
     bool integer = false;
-    if (!isJsonNumber(text, integer))
+    if (!json::isNumberToken(text, &integer))
         return simdjson::NUMBER_ERROR;
     const char* const end = text.data() + text.size();
     if (integer) {
