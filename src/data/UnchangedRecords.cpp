@@ -64,28 +64,36 @@ void UnchangedRecords::beginReport(double initTime)
 
 std::shared_ptr<const VDTunnelInfo> UnchangedRecords::recordOf(std::string_view text, const Make& make)
 {
-    const std::uint64_t fingerprint = fingerprintOf(text);
+    std::optional<std::uint64_t> fingerprint;
     auto record = take(text, fingerprint);
     if (!record)
         record = make(text);
     if (record) {
         current_.records.push_back(record);
-        current_.fingerprints.push_back(fingerprint);
+        // Taken now if not known yet: a text just parsed is in the cache.
+        current_.fingerprints.push_back(fingerprint ? *fingerprint : fingerprintOf(text));
     }
     return record;
 }
 
-std::shared_ptr<const VDTunnelInfo> UnchangedRecords::take(std::string_view text, std::uint64_t fingerprint)
+std::shared_ptr<const VDTunnelInfo> UnchangedRecords::take(std::string_view text, std::optional<std::uint64_t>& fingerprint)
 {
     if (!matching_)
         return nullptr;
     if (cursor_ < previous_.records.size()) {
-        // A changed text most likely stands in its tunnel's old place: the next one is expected
-        // after it either way.
-        if (auto record = takeAt(cursor_++, text, fingerprint))
-            return record;
+        // A tunnel most likely stands in its old place, so its old text is compared at once: a
+        // text read from start to end streams through the cache, where the few words of a
+        // fingerprint would each miss it. A changed text is expected there too: the next one is
+        // looked for after it either way.
+        const std::size_t index = cursor_++;
+        if (!taken_[index] && sameText(*previous_.records[index], text)) {
+            taken_[index] = 1;
+            fingerprint = previous_.fingerprints[index];
+            return previous_.records[index];
+        }
     }
-    return takeFromIndex(text, fingerprint);
+    fingerprint = fingerprintOf(text);
+    return takeFromIndex(text, *fingerprint);
 }
 
 std::shared_ptr<const VDTunnelInfo> UnchangedRecords::takeAt(std::size_t index, std::string_view text, std::uint64_t fingerprint)

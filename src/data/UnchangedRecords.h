@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -50,7 +51,8 @@ private:
         double initTime = 0;
     };
 
-    std::shared_ptr<const VDTunnelInfo> take(std::string_view text, std::uint64_t fingerprint);
+    // Sets `fingerprint` whenever it comes to know the text's.
+    std::shared_ptr<const VDTunnelInfo> take(std::string_view text, std::optional<std::uint64_t>& fingerprint);
     std::shared_ptr<const VDTunnelInfo> takeAt(std::size_t index, std::string_view text, std::uint64_t fingerprint);
     // Fills the index of the previous texts, once per report and only when a text moved.
     void buildIndex();
