@@ -57,11 +57,12 @@ TunnelList recordsFrom(ReportTexts texts, Make&& make, Visit&& visit)
 }
 
 // The record of one escaped report text, or null for one that makes none; `unreadable` is set
-// for a text whose escapes JSON does not allow, which makes the whole packet unreadable.
+// for a text whose escapes JSON does not allow, which makes the whole packet unreadable: the
+// texts after it are not read, so the packet is refused with one line.
 std::shared_ptr<const VDTunnelInfo> recordOfText(std::string_view escaped, double initTime, bool& unreadable)
 {
     thread_local std::string text;
-    if (!ReceivedPacket::unescapeText(escaped, text)) {
+    if (unreadable || !ReceivedPacket::unescapeText(escaped, text)) {
         unreadable = true;
         return nullptr;
     }

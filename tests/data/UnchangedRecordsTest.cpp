@@ -158,7 +158,7 @@ TEST(UnchangedRecords, AReportWithATextThatDoesNotUnescapeIsRefusedWhole)
     for (const int cmd : {7, 8}) {
         SCOPED_TRACE(cmd);
         log::Capture capture;
-        deliverJson(reportJson(cmd, {a, bad, b}));
+        deliverJson(reportJson(cmd, {a, bad, b, bad}));
         const auto lines = capture.lines();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_TRUE(lines[0].starts_with("Communication decode fail with error: ")) << lines[0];
