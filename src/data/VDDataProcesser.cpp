@@ -78,10 +78,8 @@ std::vector<std::string> escapedTextsOf(const QNComPacket& packet)
     if (!array)
         return texts;
     for (const auto& text : *array) {
-        if (text.is_string()) {
-            const std::string quoted = text.dump(-1, ' ', false, Dictionary::error_handler_t::replace);
-            texts.push_back(quoted.substr(1, quoted.size() - 2));
-        }
+        if (text.is_string())
+            texts.push_back(ReceivedPacket::escapeText(text.get_ref<const std::string&>()));
     }
     return texts;
 }

@@ -84,8 +84,7 @@ void appendSection(std::string& out, const char* title, const std::string& body)
 std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithJSONString(std::string_view text, double initTime)
 {
     // A text the record parser accepts is UTF-8, which JSON can always escape.
-    const std::string quoted = nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return initWithReportText(std::string_view(quoted).substr(1, quoted.size() - 2), std::string(text), initTime);
+    return initWithReportText(ReceivedPacket::escapeText(text), std::string(text), initTime);
 }
 
 std::shared_ptr<const VDTunnelInfo> VDTunnelInfo::initWithReportText(std::string_view escaped, const std::string& text,

@@ -453,4 +453,10 @@ bool ReceivedPacket::unescapeText(std::string_view escaped, std::string& out)
     return true;
 }
 
+std::string ReceivedPacket::escapeText(std::string_view text)
+{
+    const std::string quoted = Dictionary(text).dump(-1, ' ', false, Dictionary::error_handler_t::replace);
+    return quoted.substr(1, quoted.size() - 2);
+}
+
 } // namespace vd

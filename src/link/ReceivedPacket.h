@@ -42,6 +42,8 @@ public:
     // text for a JSON parser to read it in place; false, logged as a packet that does not
     // decode, for an escape JSON does not allow.
     static bool unescapeText(std::string_view escaped, std::string& out);
+    // `text`, which must be UTF-8, as a report may carry it: the inside of a JSON string.
+    static std::string escapeText(std::string_view text);
 
 private:
     ReceivedPacket() = default;
