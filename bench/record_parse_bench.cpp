@@ -23,6 +23,7 @@
 #include "BenchReport.h"
 #include "TrafficGenerator.h"
 #include "data/VDTunnelInfo.h"
+#include "link/ReceivedPacket.h"
 
 namespace {
 
@@ -150,20 +151,65 @@ void toolkitBuilt(benchmark::State& state)
     setCounters(state, r);
 }
 
+// Unescaping the texts that changed, before their records are built: the link's unescaper, and
+// the full one of simdjson it falls back on, which the processor used alone before.
+void unescapedAsTheLinkDoes(benchmark::State& state)
+{
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    std::string text;
+    for (auto _ : state) {
+        for (const auto& escaped : r.escaped) {
+            if (!vd::ReceivedPacket::unescapeText(escaped, text))
+                state.SkipWithError("bad text");
+            benchmark::DoNotOptimize(text.data());
+        }
+    }
+    setCounters(state, r);
+}
+
+void unescapedBySimdjson(benchmark::State& state)
+{
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    // The full unescaper reads to the closing quote, in whole blocks.
+    std::vector<std::string> quoted;
+    for (const auto& escaped : r.escaped)
+        quoted.push_back(escaped + '"' + std::string(simdjson::SIMDJSON_PADDING, '\0'));
+    simdjson::ondemand::parser parser;
+    if (parser.allocate(simdjson::SIMDJSON_PADDING))
+        state.SkipWithError("no parser");
+    std::string text;
+    for (auto _ : state) {
+        for (const auto& escaped : quoted) {
+            text.resize(escaped.size());
+            auto* out = reinterpret_cast<std::uint8_t*>(text.data());
+            std::string_view unescaped;
+            if (parser.unescape(simdjson::ondemand::raw_json_string(reinterpret_cast<const std::uint8_t*>(escaped.data())), out)
+                    .get(unescaped))
+                state.SkipWithError("bad text");
+            benchmark::DoNotOptimize(unescaped.data());
+        }
+    }
+    setCounters(state, r);
+}
+
 BENCHMARK(recordsBuilt)->Name("records/built")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(bareParse)->Name("records/bare_parse")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(toolkitBuilt)->Name("records/toolkit")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(unescapedAsTheLinkDoes)->Name("records/unescaped")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(unescapedBySimdjson)->Name("records/unescaped_simdjson")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void printRatios(const vd::bench::RecordingReporter& reporter)
 {
-    std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit");
+    std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit",
+                "unescaping vs simdjson");
     for (const char* count : {"1000", "10000"}) {
         const auto seconds = [&](const char* contender) {
             return reporter.secondsPerIteration(std::string("records/") + contender + '/' + count);
         };
         const auto built = seconds("built");
-        std::printf("%-8s %-22s %-22s\n", count, vd::bench::ratio(seconds("bare_parse"), built, 0.5).c_str(),
-                    vd::bench::ratio(seconds("toolkit"), built, 8).c_str());
+        std::printf("%-8s %-22s %-22s %-22s\n", count, vd::bench::ratio(seconds("bare_parse"), built, 0.5).c_str(),
+                    vd::bench::ratio(seconds("toolkit"), built, 8).c_str(),
+                    vd::bench::ratio(seconds("unescaped_simdjson"), seconds("unescaped"), 1).c_str());
     }
 }
 

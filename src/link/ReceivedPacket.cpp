@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include "JsonValues.h"
+#include "ShortEscapes.h"
 #include "platform/Base64.h"
 #include "platform/Log.h"
 
@@ -418,6 +419,14 @@ std::optional<QNComPacket> ReceivedPacket::takePacket()
 
 bool ReceivedPacket::unescapeText(std::string_view escaped, std::string& out)
 {
+    // Unescaping never lengthens a text. The room after it lets the record parser read it where
+    // it lies, and the full unescaper writes whole blocks past its end.
+    if (out.size() < escaped.size() + simdjson::SIMDJSON_PADDING)
+        out.resize(escaped.size() + simdjson::SIMDJSON_PADDING);
+    if (const auto size = json::unescapeShortEscapes(escaped, out.data())) {
+        out.resize(*size);
+        return true;
+    }
     // The unescaper stops at the closing quote and reads whole blocks past it. A packet's text
     // has both where it lies; any other gets a copy that has them.
     const char* start = escaped.data();
@@ -440,9 +449,6 @@ bool ReceivedPacket::unescapeText(std::string_view escaped, std::string& out)
         logDecodeError(simdjson::MEMALLOC);
         return false;
     }
-    // Unescaping never lengthens a text; the unescaper writes whole blocks past its end too.
-    if (out.size() < escaped.size() + simdjson::SIMDJSON_PADDING)
-        out.resize(escaped.size() + simdjson::SIMDJSON_PADDING);
     auto* end = reinterpret_cast<std::uint8_t*>(out.data());
     std::string_view text;
     if (const auto error = parser.unescape(od::raw_json_string(reinterpret_cast<const std::uint8_t*>(start)), end).get(text)) {
