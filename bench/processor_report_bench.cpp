@@ -4,9 +4,9 @@
 //  - the processor's CPU time per report: decoding, building records and client lists, and
 //    notifying, timed in one thread over the reports the run received, in their order;
 //  - the process's CPU time per report less the simulator thread's, which adds reading the
-//    socket and the link's thread hand-offs: the median of five windows of three seconds;
+//    socket and the link's thread hand-offs: the median of five windows of five reports;
 //  - the resident memory of the process;
-//  - next to it, in the same run, a bare Base64 + simdjson parse of one such report.
+//  - next to it, between those windows, a bare Base64 + simdjson parse of one such report.
 
 #include <pthread.h>
 #include <time.h>
@@ -35,6 +35,7 @@
 #include "platform/LargeBuffers.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 
 namespace {
@@ -45,6 +46,8 @@ using vd::bench::threadCpu;
 
 constexpr std::size_t kReplayedReports = 6;
 constexpr int kWindows = 5;
+// The recent list is polled every fifth report.
+constexpr int kWindowReports = 5;
 
 double seconds(const timespec& t)
 {
@@ -104,7 +107,16 @@ struct Figures {
     int reports = 0;
 };
 
-Figures measure(std::size_t scale, std::chrono::seconds windowLength)
+// A report of these records as the service sends it.
+vd::Bytes wireOf(const vd::TunnelList& tunnels)
+{
+    nlohmann::ordered_json texts = nlohmann::ordered_json::array();
+    for (const auto& tunnel : tunnels)
+        texts.push_back(tunnel->rawData());
+    return vd::bench::currentTunnelsWire(std::move(texts));
+}
+
+Figures measure(std::size_t scale)
 {
     const std::string socket = "/tmp/vd-bench-" + std::to_string(getpid()) + ".sock";
     asio::io_context context;
@@ -125,54 +137,64 @@ Figures measure(std::size_t scale, std::chrono::seconds windowLength)
     std::atomic<int> reports{0};
     std::atomic<bool> capturing{false};
     std::vector<vd::TunnelList> reported;
-    // Notifications arrive on this thread, the main one.
+    // Notifications come on the processor's thread; as a window's would, this one hands each
+    // over to the main thread, where it is counted.
     auto token = vd::NotificationCenter::defaultCenter()->addObserver(vd::kVDCurrentTunnelRefreshed, nullptr,
                                                                       [&](const vd::Notification&) {
-                                                                          ++reports;
-                                                                          if (capturing)
-                                                                              reported.push_back(processer->currentTunnelInfos());
+                                                                          vd::MainQueue::shared()->async([&] {
+                                                                              ++reports;
+                                                                              if (capturing)
+                                                                                  reported.push_back(processer->currentTunnelInfos());
+                                                                          });
                                                                       });
     processer->connectToSocketPath(socket);
     // Warm up: the first reports fill the caches and the icon requests.
     loop.runUntil([&] { return reports >= 2; }, 30s);
 
-    // The process's figure is the median of a few windows of the run, each of a few reports.
     Figures figures;
-    std::vector<double> perReport;
-    for (int window = 0; window < kWindows; ++window) {
-        const int reportsBefore = reports;
-        const double cpuBefore = processCpu();
-        const double simulatorBefore = threadCpu(simulatorThread.native_handle());
-        loop.runFor(windowLength);
-        const double simulatorCpu = threadCpu(simulatorThread.native_handle()) - simulatorBefore;
-        const double cpu = processCpu() - cpuBefore - simulatorCpu;
-        const int windowReports = reports - reportsBefore;
-        figures.reports += windowReports;
-        if (windowReports > 0)
-            perReport.push_back(cpu / windowReports);
-    }
-    figures.cpuPerReport = perReport.empty() ? 0 : vd::bench::median(perReport);
     figures.residentMiB = residentMiB();
 
-    // A few more reports, kept to be replayed below; kept only now, as they would weigh on the
-    // resident memory above.
+    // One report to set the process against, taken at once.
+    capturing = true;
+    loop.runUntil([&] { return !reported.empty(); }, 30s);
+    capturing = false;
+    const vd::Bytes bareWire = wireOf(reported.front());
+    reported.clear();
+
+    // Each window runs from one report's notification to the one kWindowReports later, so it
+    // holds exactly those reports' work and one poll of the recent list. Between windows, in
+    // the second before the next report, this thread times the bare parse, so that both figures
+    // are medians over the same stretch of the run.
+    std::vector<double> processRuns;
+    std::vector<double> bareRuns;
+    for (int window = 0; window < kWindows; ++window) {
+        const int first = reports;
+        const double cpuBefore = processCpu();
+        const double simulatorBefore = threadCpu(simulatorThread.native_handle());
+        // Counted as the notifications come as tasks: the loop sleeps between them.
+        loop.runUntil([&] { return reports >= first + kWindowReports; }, 60s, vd::MainLoop::Changes::byTasks);
+        const double simulatorCpu = threadCpu(simulatorThread.native_handle()) - simulatorBefore;
+        const int windowReports = reports - first;
+        if (windowReports > 0)
+            processRuns.push_back((processCpu() - cpuBefore - simulatorCpu) / windowReports);
+        figures.reports += windowReports;
+        bareRuns.push_back(bareParseSeconds(bareWire, 0.2));
+        const int now = reports;
+        loop.runUntil([&] { return reports > now; }, 30s);
+    }
+    figures.cpuPerReport = processRuns.empty() ? 0 : vd::bench::median(processRuns);
+    figures.barePerReport = vd::bench::median(bareRuns);
+    figures.reportBytes = bareWire.size();
+
+    // A few more reports, replayed below in this thread.
     capturing = true;
     loop.runUntil([&] { return reported.size() >= kReplayedReports; }, 30s);
     capturing = false;
-
-    // The bare parse of one such report, the very bytes the processor's time is set against.
     std::vector<vd::Bytes> wires;
-    for (const auto& tunnels : reported) {
-        nlohmann::ordered_json texts = nlohmann::ordered_json::array();
-        for (const auto& tunnel : tunnels)
-            texts.push_back(std::string(tunnel->rawData()));
-        wires.push_back(vd::bench::currentTunnelsWire(std::move(texts)));
-    }
-    if (wires.size() >= 2) {
-        figures.reportBytes = wires.back().size();
-        figures.barePerReport = bareParseSeconds(wires.back());
+    for (const auto& tunnels : reported)
+        wires.push_back(wireOf(tunnels));
+    if (wires.size() >= 2)
         std::tie(figures.decodePerReport, figures.handlePerReport) = breakdownSeconds(wires);
-    }
 
     processer->disconnect();
     token.reset();
@@ -196,7 +218,7 @@ int main()
     std::printf("%-7s %7s %7s %10s %10s %8s %7s %s\n", "tunnels", "reports", "MiB", "processor", "process", "bare", "RSS",
                 "bare / processor (bare / process, the target)");
     for (const std::size_t scale : {std::size_t{1000}, std::size_t{10000}}) {
-        const Figures f = measure(scale, 3s);
+        const Figures f = measure(scale);
         const double processor = f.decodePerReport + f.handlePerReport;
         const double ratio = processor > 0 ? f.barePerReport / processor : 0;
         const double processRatio = f.cpuPerReport > 0 ? f.barePerReport / f.cpuPerReport : 0;

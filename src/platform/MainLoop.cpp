@@ -42,7 +42,7 @@ void MainLoop::drain()
     }
 }
 
-bool MainLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+bool MainLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout, Changes changes)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(mutex_);
@@ -55,7 +55,9 @@ bool MainLoop::runUntil(const std::function<bool()>& done, std::chrono::millisec
         if (finished)
             return true;
         // Conditions usually change on other threads without posting here, so look again often.
-        const auto wakeAt = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
+        const auto wakeAt = changes == Changes::byTasks
+                                ? deadline
+                                : std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
         if (wake_.wait_until(lock, wakeAt, [this] { return !tasks_.empty(); }))
             continue;
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -21,8 +21,12 @@ public:
 
     // Runs the tasks waiting now (and those they post) until none is left.
     void drain();
+    // What may change the condition of runUntil: anything, so it looks again every few
+    // milliseconds, or only the tasks run here, so it sleeps until one comes (for a measurement
+    // that its own wake-ups would spoil).
+    enum class Changes { anywhere, byTasks };
     // Runs tasks as they come until `done` holds or the time is up; returns whether it held.
-    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout, Changes changes = Changes::anywhere);
     // Runs tasks as they come for the given time.
     void runFor(std::chrono::milliseconds duration);
 
