@@ -24,8 +24,6 @@
 namespace vd::test {
 namespace {
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
-
 // SHA-256 of "abc".
 constexpr const char* kAbcDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
@@ -36,18 +34,8 @@ TEST(WindowIdTest, PasswordEntersAsItsDigest)
     EXPECT_EQ(WindowId::usb(-5, "abc").idString, std::string("REMUSB:-5@") + kAbcDigest);
 }
 
-// The real delegate with its real windows; quitting is counted instead of done.
-class AppDelegateTest : public ShellTest {
+class AppDelegateTest : public DelegateTest {
 protected:
-    AppDelegate::Options options()
-    {
-        AppDelegate::Options options;
-        options.localSocketPath = (dir_ / "db.connect").string();
-        options.quit = [this] { ++quits_; };
-        options.timing = fastTiming();
-        return options;
-    }
-
     static void closeWindow(VDWindowController* controller)
     {
         ASSERT_NE(controller, nullptr);
@@ -55,9 +43,6 @@ protected:
     }
 
     std::size_t remotes() const { return delegate_.windowControllers().size(); }
-
-    int quits_ = 0;
-    AppDelegate delegate_{options()};
 
     // A menu item of a main window, as the user picks it.
     static QAction* menuItem(VDWindowController& controller, const QString& text)
@@ -78,8 +63,7 @@ protected:
 
 TEST_F(AppDelegateTest, RefusedLoginOffersReconnectAndLeadsBackToTheConnectWindowWithTheServiceFilledIn)
 {
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "wrong");
-    VDMainWindowsController& refused = *delegate_.windowControllers().front();
+    VDMainWindowsController& refused = openRemote("wrong");
     ASSERT_TRUE(waitFor([&] { return sheetText(refused) == "Connect Closed"; }));
     EXPECT_FALSE(sheetReason(refused).isEmpty());
     EXPECT_TRUE(sheetDetail(refused).contains(QString("127.0.0.1:%1").arg(sim_.tcpPort()))) << sheetDetail(refused).toStdString();
@@ -144,12 +128,11 @@ TEST_F(AppDelegateTest, SingleWindowsAreReusedHideLeavesThemOnScreenAndTheConnec
 
     // What the connect window does on "Connect": open first, then close itself.
     delegate_.createLocalWindow();
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    QWidget* remote = openRemote().window();
     delegate_.about();
 
     // Hide minimises the main windows and leaves the connect and About windows on screen.
     QWidget* local = delegate_.localWindow()->window();
-    QWidget* remote = delegate_.windowControllers().front()->window();
     menuItem(*delegate_.localWindow(), "Hide")->trigger();
     EXPECT_TRUE(local->isMinimized() && remote->isMinimized());
     for (QWidget* stays : {connect->window(), delegate_.aboutWindow()->window()})
@@ -179,18 +162,17 @@ TEST_F(AppDelegateTest, SingleWindowsAreReusedHideLeavesThemOnScreenAndTheConnec
 
 TEST_F(AppDelegateTest, RemoteWindowsAreReusedByKindAndIdAndClosingOneEndsItsLink)
 {
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    auto* first = &openRemote();
     ASSERT_EQ(remotes(), 1u);
-    auto* first = delegate_.windowControllers().front().get();
     ASSERT_TRUE(waitFor([&] { return connected(*first); }));
     const std::string id = first->idString();
     const auto processer = VDDataManager::sharedInstance().getProcesserOfId(id);
 
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+    EXPECT_EQ(&openRemote(), first);
     EXPECT_EQ(remotes(), 1u);
     EXPECT_EQ(VDDataManager::sharedInstance().getProcesserOfId(id), processer) << "no new processor";
     EXPECT_EQ(processer->connectStatus(), ConnectStatus::connected) << "not reconnected";
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), "other");
+    openRemote("other");
     EXPECT_EQ(remotes(), 2u);
 
     // Same id string, other kind: a window of its own, and the TCP window keeps its link.

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <string>
-#include <vector>
 
 #include <QAction>
 #include <QFileDialog>
@@ -18,37 +17,37 @@
 namespace vd::test {
 namespace {
 
-const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
-
 using nlohmann::json;
 
 class HarExportTest : public ShellTest {
 protected:
-    static VDBaseTunnelListViewController* shownList(const VDMainWindowsController& window)
+    void SetUp() override { ASSERT_TRUE(waitFor([&] { return connected(*window); })); }
+    // The message the export tells its end with.
+    QMessageBox* told() const
     {
-        return window.shownSection()->findChild<VDBaseTunnelListViewController*>();
+        QMessageBox* box = nullptr;
+        EXPECT_TRUE(waitFor([&] { return (box = window->window()->findChild<QMessageBox*>("harExportMessage")) != nullptr; }, 30000));
+        return box;
     }
-
     static json logWithoutCreator(const std::filesystem::path& file)
     {
         json har = json::parse(readFile(file));
         har.at("log").erase("creator");
         return har;
     }
+
+    std::unique_ptr<VDMainWindowsController> window = localWindow(dir_ / "db.connect");
 };
 
 TEST_F(HarExportTest, TheDashboardAndVantorctlWriteTheSameFileForTheSameSelectedRecords)
 {
-    auto window = makeWindow(WindowId::local());
-    window->openLocalWindow((dir_ / "db.connect").string());
-    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
     QAction* exportHar = window->harExport()->action();
     window->selectControl(VDMainWindowsController::DNS);
     EXPECT_FALSE(exportHar->isEnabled()) << "no tunnel list shown";
 
     window->selectControl(VDMainWindowsController::RecentRequests);
     ASSERT_TRUE(exportHar->isEnabled());
-    VDBaseTunnelListViewController* list = shownList(*window);
+    auto* list = window->shownSection()->findChild<VDBaseTunnelListViewController*>();
     constexpr int kSelected = 40;
     ASSERT_TRUE(waitFor([&] { return list->mainArray().size() > kSelected; }, 15000));
     const auto* model = list->tableView()->model();
@@ -69,9 +68,9 @@ TEST_F(HarExportTest, TheDashboardAndVantorctlWriteTheSameFileForTheSameSelected
     dialog->selectFile(QString::fromStdString(fromDashboard.string()));
     static_cast<QDialog*>(dialog)->accept();
     EXPECT_FALSE(exportHar->isEnabled()) << "one export at a time";
-    QMessageBox* told = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (told = window->window()->findChild<QMessageBox*>("harExportMessage")) != nullptr; }, 30000));
-    EXPECT_EQ(told->text(), "HAR file written.") << told->informativeText().toStdString();
+    const QMessageBox* written = told();
+    ASSERT_NE(written, nullptr);
+    EXPECT_EQ(written->text(), "HAR file written.") << written->informativeText().toStdString();
     EXPECT_TRUE(exportHar->isEnabled());
 
     const auto fromCtl = dir_ / "vantorctl.har";
@@ -87,7 +86,7 @@ TEST_F(HarExportTest, TheDashboardAndVantorctlWriteTheSameFileForTheSameSelected
         return std::stoll(a.at("connection").get<std::string>()) < std::stoll(b.at("connection").get<std::string>());
     }));
     const auto leftOut = static_cast<std::size_t>(kSelected) - entries.size();
-    EXPECT_NE(told->informativeText().indexOf(QString("%1 requests written").arg(entries.size())), -1);
+    EXPECT_NE(written->informativeText().indexOf(QString("%1 requests written").arg(entries.size())), -1);
     EXPECT_NE(ctl.output().find("left out " + std::to_string(leftOut) + " records"), std::string::npos) << ctl.output();
     EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const json& entry) {
         return entry.at("response").at("content").contains("text");
@@ -106,14 +105,11 @@ TEST_F(HarExportTest, TheDashboardAndVantorctlWriteTheSameFileForTheSameSelected
 
 TEST_F(HarExportTest, AFileThatCannotBeWrittenIsToldAndLeavesNothing)
 {
-    auto window = makeWindow(WindowId::local());
-    window->openLocalWindow((dir_ / "db.connect").string());
-    ASSERT_TRUE(waitFor([&] { return connected(*window); }));
     window->selectControl(VDMainWindowsController::ActiveConnections);
     window->harExport()->exportTo(dir_ / "no-such-folder" / "out.har");
-    QMessageBox* told = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (told = window->window()->findChild<QMessageBox*>("harExportMessage")) != nullptr; }));
-    EXPECT_EQ(told->text(), "The HAR file could not be written.");
+    const QMessageBox* refused = told();
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->text(), "The HAR file could not be written.");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "no-such-folder"));
 }
 

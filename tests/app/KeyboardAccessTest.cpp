@@ -1,11 +1,9 @@
 #include <algorithm>
 
-#include <QAbstractItemView>
 #include <QAccessible>
 #include <QToolButton>
 #include <QApplication>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -18,10 +16,8 @@
 #include "app/VDAboutWindowController.h"
 #include "app/VDFilterField.h"
 #include "app/VDStartWindowController.h"
-#include "link/ServiceContract.h"
 #include "views/VDBaseTunViewController.h"
 #include "views/VDFindBar.h"
-#include "views/VDBaseTunnelListViewController.h"
 #include "views/VDRecordTableView.h"
 #include "views/VDSegmentedControl.h"
 #include "views/VDSidebarYield.h"
@@ -31,8 +27,6 @@
 
 namespace vd::test {
 namespace {
-
-const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
 constexpr const char* kActiveColumnsName = "com.lumenforge.vantordashboard.currenttunnel.tableview";
 
@@ -72,7 +66,7 @@ void activate(QAbstractButton* segment)
 }
 
 // The real program, its local window on the simulated service.
-class KeyboardAccessTest : public ShellTest {
+class KeyboardAccessTest : public DelegateTest {
 protected:
     void SetUp() override
     {
@@ -92,6 +86,17 @@ protected:
         return nullptr;
     }
 
+    // Opens the first record of the shown list in the detail pane.
+    VDTunnelDetailViewController* openFirstRecord() const
+    {
+        VDRecordTableView* table = shownTable();
+        EXPECT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
+        table->selectRow(0);
+        auto* pane = window_->shownSection()->findChild<VDTunnelDetailViewController*>();
+        EXPECT_TRUE(pane && waitFor([&] { return pane->isVisible(); }));
+        return pane;
+    }
+
     void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
@@ -106,13 +111,6 @@ protected:
         return nullptr;
     }
 
-    AppDelegate delegate_{[this] {
-        AppDelegate::Options options;
-        options.localSocketPath = (dir_ / "db.connect").string();
-        options.quit = [] {};
-        options.timing = fastTiming();
-        return options;
-    }()};
     VDMainWindowsController* window_ = nullptr;
 };
 
@@ -131,12 +129,9 @@ TEST_F(KeyboardAccessTest, EveryWindowNamesItsControlsAndItsTabsSwitchByTheirAcc
     }
 
     // A record opens the detail pane: its tabs, arrow and text views are walked as well.
-    VDRecordTableView* active = shownTable();
-    ASSERT_TRUE(waitFor([&] { return active->model()->rowCount() > 0; }));
-    active->selectRow(0);
-    auto* detail = window_->shownSection()->findChild<VDSegmentedControl*>();
-    ASSERT_NE(detail, nullptr);
-    ASSERT_TRUE(waitFor([&] { return detail->isVisibleTo(window_->window()); }));
+    auto* pane = openFirstRecord();
+    ASSERT_NE(pane, nullptr);
+    VDSegmentedControl* detail = pane->segmentedControl();
     for (int tab = 0; tab < detail->segmentCount(); ++tab) {
         if (!detail->segment(tab)->isEnabled())
             continue;
@@ -193,7 +188,7 @@ TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
     QSignalSpy edits(filter, &VDFilterField::filterEdited);
     QTest::keyClicks(filter, "example");
     for (auto* clear : filter->findChildren<QToolButton*>())
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(clear)->text(QAccessible::Name), "Clear Filter");
+        EXPECT_EQ(accessible(clear)->text(QAccessible::Name), "Clear Filter");
     press(filter, Qt::Key_Escape);
     EXPECT_TRUE(filter->text().isEmpty());
     ASSERT_FALSE(edits.isEmpty());
@@ -203,11 +198,8 @@ TEST_F(KeyboardAccessTest, ShortcutsReachEverySectionAndTabLeavesEveryList)
 TEST_F(KeyboardAccessTest, CtrlFFindsInTheDetailPaneWhileFocusIsInItAndFiltersEverywhereElse)
 {
     VDRecordTableView* table = shownTable();
-    ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));
-    table->selectRow(0);
-    auto* pane = window_->shownSection()->findChild<VDTunnelDetailViewController*>();
+    auto* pane = openFirstRecord();
     ASSERT_NE(pane, nullptr);
-    ASSERT_TRUE(waitFor([&] { return pane->isVisible(); }));
     VDFindBar& bar = *pane->findBar();
 
     table->setFocus(Qt::OtherFocusReason);
@@ -283,8 +275,7 @@ TEST_F(KeyboardAccessTest, TheKeyboardActsOnTheCurrentRowAsTheMenuDoes)
 
 TEST_F(KeyboardAccessTest, AWindowOfAnotherServiceOpensBesideTheFirstAndEachStatusBarNamesItsService)
 {
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    VDMainWindowsController& remote = *delegate_.windowControllers().front();
+    VDMainWindowsController& remote = openRemote();
     auto statusOf = [](const VDMainWindowsController& window) {
         return window.window()->findChild<QLabel*>("linkStatus")->text();
     };
@@ -331,12 +322,8 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
 
     // An open detail pane keeps its least height: the window keeps room for it rather than cut it.
     window_->selectControl(VDMainWindowsController::ActiveConnections);
-    VDRecordTableView* active = shownTable();
-    ASSERT_TRUE(waitFor([&] { return active->model()->rowCount() > 0; }));
-    active->selectRow(0);
-    auto* pane = window_->shownSection()->findChild<VDTunnelDetailViewController*>();
+    auto* pane = openFirstRecord();
     ASSERT_NE(pane, nullptr);
-    ASSERT_TRUE(waitFor([&] { return pane->isVisible(); }));
     window->resize(window->minimumSize());
     QTest::qWait(50);
     EXPECT_TRUE(window->rect().contains(QRect(pane->mapTo(window, QPoint()), pane->size())))
@@ -361,8 +348,7 @@ TEST_F(WindowLayoutTest, ColumnsFitTheirTitlesAndRowsInSightAndEverySectionShrin
     // and every column, as far as the screen's free area allows.
     window->hide();
     appSettings()->remove("VantorDabashboardMainWindow");
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    QWidget* first = delegate_.windowControllers().front()->window();
+    QWidget* first = openRemote().window();
     EXPECT_GE(first->sizeHint().width(), VDBaseTunViewController::kSidebarMinimumWidth + table->horizontalHeader()->length());
     EXPECT_EQ(first->width(), std::min(first->sizeHint().width(), first->maximumWidth()));
     EXPECT_TRUE(first->screen()->availableGeometry().contains(first->geometry()));
@@ -428,8 +414,7 @@ TEST_F(WindowLayoutTest, ColumnWidthsHiddenColumnsAndSortSurviveARestart)
     ASSERT_TRUE(waitFor([&] { return userDefaults()->contains(kActiveColumnsName); }));
 
     // A window opened now reads them from the user defaults.
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    VDMainWindowsController& restarted = *delegate_.windowControllers().front();
+    VDMainWindowsController& restarted = openRemote();
     auto* again = restarted.section(VDMainWindowsController::ActiveConnections)->findChild<VDRecordTableView*>();
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->columnWidth(VDTunnelColumns::kPolicy), 333);
@@ -447,8 +432,7 @@ TEST_F(WindowLayoutTest, ADarkPaletteLeavesNoLightPatchInTheWindow)
     const QPalette light = QApplication::palette();
     // Every role derived from a dark button and window colour: light text on near-black ground.
     QApplication::setPalette(QPalette(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b)));
-    delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
-    VDMainWindowsController& shown = *delegate_.windowControllers().front();
+    VDMainWindowsController& shown = openRemote();
     ASSERT_TRUE(waitFor([&] { return connected(shown); }));
     auto* table = shown.shownSection()->findChild<VDRecordTableView*>();
     ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() > 0; }));

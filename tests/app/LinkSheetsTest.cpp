@@ -19,8 +19,7 @@ using LinkSheetsTest = ShellTest;
 TEST_F(LinkSheetsTest, MissingLocalSocketAndUnreachableRemoteServiceAreNamedWithAWayOut)
 {
     const std::string socket = (dir_ / "absent" / "db.connect").string();
-    auto window = makeWindow(WindowId::local());
-    window->openLocalWindow(socket);
+    auto window = localWindow(socket);
     ASSERT_TRUE(waitFor([&] { return sheetText(*window) == "Connect Closed"; }));
     EXPECT_EQ(sheetReason(*window), "No such file or directory");
     const QString detail = sheetDetail(*window);

@@ -1,7 +1,5 @@
 #include "ShellFixture.h"
 #include "app/VDFilterField.h"
-#include "app/WindowId.h"
-#include "data/VDDataManager.h"
 #include "support/ServiceLogin.h"
 #include "views/VDSegmentedControl.h"
 
@@ -10,22 +8,6 @@ namespace {
 
 class MainWindowTest : public ShellTest {
 protected:
-    std::unique_ptr<VDMainWindowsController> remoteWindow(const std::string& password = kPassword)
-    {
-        auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), password));
-        window->openRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), password);
-        return window;
-    }
-    std::unique_ptr<VDMainWindowsController> localWindow(const std::filesystem::path& socket)
-    {
-        auto window = makeWindow(WindowId::local());
-        window->openLocalWindow(socket.string());
-        return window;
-    }
-    static std::shared_ptr<VDDataProcesser> processerOf(const VDMainWindowsController& window)
-    {
-        return VDDataManager::sharedInstance().getProcesserOfId(window.idString());
-    }
     static void click(VDMainWindowsController& window, int segment)
     {
         QTest::mouseClick(window.mainControl()->segment(segment), Qt::LeftButton);

@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "ShellFixture.h"
+#include "support/IdsOf.h"
 #include "app/WindowOverview.h"
 #include "views/VDBaseSectionViewController.h"
 #include "views/VDListPause.h"
@@ -25,31 +26,18 @@
 namespace vd::test {
 namespace {
 
-std::vector<std::int64_t> idsOf(const TunnelList& rows)
-{
-    std::vector<std::int64_t> ids;
-    for (const auto& row : rows)
-        ids.push_back(row->id_());
-    return ids;
-}
-
 class OverviewTest : public ShellTest {
 protected:
     std::unique_ptr<VDMainWindowsController> connectedWindow(int segment)
     {
-        auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), kPassword));
+        auto window = remoteWindow();
         window->addViewMenu(*static_cast<QMainWindow*>(window->window())->menuBar());
-        window->openRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
         EXPECT_TRUE(waitFor([&] { return connected(*window); }));
         // Five reports a second, and recent records every second.
         processerOf(*window)->setTimerSettings({Seconds{0.1}, Seconds{0.2}, Seconds{0.02}, Seconds{0.05}});
         processerOf(*window)->startTimer();
         window->selectControl(segment);
         return window;
-    }
-    static std::shared_ptr<VDDataProcesser> processerOf(const VDMainWindowsController& window)
-    {
-        return VDDataManager::sharedInstance().getProcesserOfId(window.idString());
     }
     static QString figure(const VDMainWindowsController& window, const char* name)
     {

@@ -1,5 +1,4 @@
 #include <csignal>
-#include <cstdlib>
 
 #include <QApplication>
 #include <QCoreApplication>

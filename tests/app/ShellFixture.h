@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -37,6 +40,9 @@ private:
     TempDir folder_;
 };
 
+// Registered once for each test program that includes this, whichever of its files do.
+inline const auto* const shellEnvironment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
+
 // A simulated service on a private socket and on TCP with the password "secret", and short
 // timings, so a test sees the connecting check and the filter pause without long waits.
 class ShellTest : public testing::Test {
@@ -65,9 +71,27 @@ protected:
         return window;
     }
 
+    // A window on the simulated service over TCP, and one on a local socket.
+    std::unique_ptr<VDMainWindowsController> remoteWindow()
+    {
+        auto window = makeWindow(WindowId::remote("127.0.0.1", sim_.tcpPort(), kPassword));
+        window->openRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), kPassword);
+        return window;
+    }
+    static std::unique_ptr<VDMainWindowsController> localWindow(const std::filesystem::path& socket)
+    {
+        auto window = makeWindow(WindowId::local());
+        window->openLocalWindow(socket.string());
+        return window;
+    }
+
+    static std::shared_ptr<VDDataProcesser> processerOf(const VDMainWindowsController& window)
+    {
+        return VDDataManager::sharedInstance().getProcesserOfId(window.idString());
+    }
     static bool connected(const VDMainWindowsController& window)
     {
-        const auto processer = VDDataManager::sharedInstance().getProcesserOfId(window.idString());
+        const auto processer = processerOf(window);
         return processer && processer->connectStatus() == ConnectStatus::connected;
     }
 
@@ -100,6 +124,27 @@ protected:
 
     TempDir dir_;
     SimHarness sim_{simulatorOptions(dir_)};
+};
+
+// The real delegate with its real windows; quitting is counted instead of done.
+class DelegateTest : public ShellTest {
+protected:
+    // The window of the simulated service over TCP, opened as the connect window opens it, or
+    // found again when one is open.
+    VDMainWindowsController& openRemote(const std::string& password = kPassword)
+    {
+        delegate_.createRemoteWindowWithHost("127.0.0.1", sim_.tcpPort(), password);
+        return *delegate_.windowControllers().front();
+    }
+
+    int quits_ = 0;
+    AppDelegate delegate_{[this] {
+        AppDelegate::Options options;
+        options.localSocketPath = (dir_ / "db.connect").string();
+        options.quit = [this] { ++quits_; };
+        options.timing = fastTiming();
+        return options;
+    }()};
 };
 
 } // namespace vd::test

@@ -11,6 +11,7 @@
 
 #include "data/VDTunnelInfo.h"
 #include "support/TempDir.h"
+#include "views/VDTunnelDetailDataView.h"
 
 namespace vd::test {
 
@@ -63,6 +64,18 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A body view on screen, fed directly, with a folder for what it writes.
+class DataViewTest : public testing::Test {
+protected:
+    DataViewTest()
+    {
+        view.resize(700, 400);
+        view.show();
+    }
+    VDTunnelDetailDataView view;
+    TempDir dir;
 };
 
 // A tunnel record from a service-like JSON text; `fields` replace or add keys.

@@ -74,12 +74,20 @@ inline std::shared_ptr<const VDTunnelInfo> tunnel(const TunnelFields& fields)
     return VDTunnelInfo::initWithJSONString(tunnelText(fields), 1.7e9);
 }
 
-// Records with these ids, everything else alike.
+// Records with these ids and hosts named by them, the even ones active, of two clients by turns.
+inline std::vector<TunnelFields> records(const std::vector<std::int64_t>& ids)
+{
+    std::vector<TunnelFields> out;
+    for (const auto id : ids)
+        out.push_back({.id = id, .host = "host" + std::to_string(id) + ".example", .active = id % 2 == 0,
+                       .bundleId = "com.app" + std::to_string(id % 2)});
+    return out;
+}
 inline TunnelList tunnels(const std::vector<std::int64_t>& ids)
 {
     TunnelList list;
-    for (const auto id : ids)
-        list.push_back(tunnel({.id = id, .host = "host" + std::to_string(id) + ".example"}));
+    for (const auto& fields : records(ids))
+        list.push_back(tunnel(fields));
     return list;
 }
 

@@ -1,5 +1,4 @@
 #include <filesystem>
-#include <fstream>
 
 #include <QAccessible>
 #include <QFileDialog>
@@ -16,11 +15,11 @@
 
 #include "BinaryFormats.h"
 #include "BodyEncoders.h"
+#include "DetailFixture.h"
 #include "data/PrettyBody.h"
 #include "support/BytesOf.h"
-#include "support/TempDir.h"
+#include "support/ChildProcess.h"
 #include "views/VDBodyModeBar.h"
-#include "views/VDLongTextView.h"
 #include "views/VDTunnelDetailDataView.h"
 #include "views/VDUserDefaults.h"
 
@@ -29,14 +28,10 @@ namespace {
 
 using Mode = VDBodyMode;
 using Modes = std::vector<VDBodyMode>;
+using test::bytesOf;
 
 const std::string kJson = R"({"items":[{"id":1,"name":"caf\u00e9","price":1.50E+2,"tags":[]}],"next":null,"ok":true})";
 const std::string kHtml = "<!DOCTYPE html><html><head><meta charset=utf-8><title>t</title></head><body><p>a&copy;b<br></p></body></html>";
-
-Bytes bytesOf(const std::string& text)
-{
-    return test::bytesOf(text);
-}
 
 std::string textOf(const Bytes& bytes)
 {
@@ -49,14 +44,12 @@ Bytes response(const std::string& fields, const Bytes& body)
     return bytesOf("HTTP/1.1 200 OK\r\n" + fields + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + textOf(body));
 }
 
-class BodyModesTest : public testing::Test {
+class BodyModesTest : public test::DataViewTest {
 protected:
     BodyModesTest()
     {
         userDefaults()->remove(kModeKey);
         view.setContentName("Response Data");
-        view.resize(700, 400);
-        view.show();
     }
     ~BodyModesTest() override { userDefaults()->remove(kModeKey); }
 
@@ -79,8 +72,6 @@ protected:
     }
 
     static constexpr const char* kModeKey = "com.lumenforge.vantordashboard.bodyview.mode";
-    VDTunnelDetailDataView view;
-    test::TempDir dir;
 };
 
 // Every coding the web sends, undone; Raw, the default, still shows the bytes as they came.
@@ -181,8 +172,7 @@ TEST_F(BodyModesTest, TheChosenModeIsRememberedAndExportDecodedWritesTheDecodedB
     dialog->selectFile(QString::fromStdString(file.string()));
     static_cast<QDialog*>(dialog)->accept();
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(file); }, 10000));
-    std::ifstream in(file, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kJson);
+    EXPECT_EQ(test::readFile(file), kJson);
 }
 
 } // namespace

@@ -16,17 +16,13 @@ namespace {
 
 using contract::Command;
 
-// The program's caches in a folder of its own, and a session bus that cannot be reached, so a
-// reveal falls back to opening the folder and nothing reaches the desktop of whoever runs this.
-class SidebarEnvironment : public ShellEnvironment {
+// A session bus that cannot be reached, so a reveal falls back to opening the folder and nothing
+// reaches the desktop of whoever runs this.
+class UnreachableBus : public testing::Environment {
 public:
-    void SetUp() override
-    {
-        ShellEnvironment::SetUp();
-        setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vantor-test-bus", 1);
-    }
+    void SetUp() override { setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vantor-test-bus", 1); }
 };
-const auto* const environment = testing::AddGlobalTestEnvironment(new SidebarEnvironment);
+const auto* const environment = testing::AddGlobalTestEnvironment(new UnreachableBus);
 
 class ClientSidebarTest : public SectionFixture {
 protected:

@@ -1,5 +1,4 @@
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QProcess>
 #include <QTest>

@@ -14,7 +14,6 @@
 #include "views/VDFindTargets.h"
 #include "views/VDHexDumpView.h"
 #include "views/VDLongTextView.h"
-#include "views/VDRangeFindTarget.h"
 #include "views/VDSegmentedControl.h"
 #include "views/VDTunnelDetailDataView.h"
 #include "views/VDTunnelDetailViewController.h"
@@ -123,14 +122,9 @@ TEST_F(FindInPaneTest, HeaderMatchesAreCountedSteppedWithWrapAndMarkedAndEscapeG
 }
 
 // Views fed bodies directly, searched by a bar of their own.
-class FindInBodyTest : public testing::Test {
+class FindInBodyTest : public test::DataViewTest {
 protected:
-    FindInBodyTest()
-    {
-        view.resize(700, 400);
-        view.show();
-        bar.show();
-    }
+    FindInBodyTest() { bar.show(); }
     void showBody(const std::string& body)
     {
         view.parserData(test::bytesOf("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
@@ -139,7 +133,6 @@ protected:
     }
     void find(const QString& query) { bar.queryField()->setText(query); }
 
-    VDTunnelDetailDataView view;
     VDFindBar bar;
 };
 

@@ -12,14 +12,11 @@
 #include "views/VDCurTunViewController.h"
 #include "views/VDRecTunViewController.h"
 #include "views/VDToggleButton.h"
-#include "views/VDTunnelTableModel.h"
 #include "views/VDTunnelDetailViewController.h"
 #include "views/VDUserDefaults.h"
 
 namespace vd::test {
 namespace {
-
-const auto* const environment = testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
 // Sections of a window connected to the simulated service over its local socket.
 class TunnelSplitViewTest : public RecordListServiceFixture {

@@ -329,6 +329,19 @@ TEST(TunnelFilterTest, FoldedHostsFollowTheRecordsNotTheirPositions)
     EXPECT_EQ(filter.foldedHosts(), 0u);
 }
 
+// A white canvas of a cell's size and the style option for painting on it, black text on it.
+struct Canvas {
+    Canvas(int width, int height, const QFont& font = QFont()) : image(width, height, QImage::Format_ARGB32)
+    {
+        image.fill(Qt::white);
+        option.rect = image.rect();
+        option.font = font;
+        option.palette.setColor(QPalette::Text, Qt::black);
+    }
+    QImage image;
+    QStyleOptionViewItem option;
+};
+
 // Painting a cell draws its image where its layout puts it and nothing where it does not.
 TEST(TableCellViewTest, PaintsTheImageOfAnImageCellAndNoneOfATextCell)
 {
@@ -343,14 +356,10 @@ TEST(TableCellViewTest, PaintsTheImageOfAnImageCellAndNoneOfATextCell)
 
     const VDTableCellView delegate;
     const auto render = [&](int column) {
-        QImage canvas(40, 20, QImage::Format_ARGB32);
-        canvas.fill(Qt::white);
-        QPainter painter(&canvas);
-        QStyleOptionViewItem option;
-        option.rect = canvas.rect();
-        option.palette.setColor(QPalette::Text, Qt::black);
-        delegate.paint(&painter, option, model.index(0, column));
-        return canvas;
+        Canvas canvas(40, 20);
+        QPainter painter(&canvas.image);
+        delegate.paint(&painter, canvas.option, model.index(0, column));
+        return canvas.image;
     };
     EXPECT_EQ(render(0).pixelColor(20, 10), QColor(Qt::red));
     const QImage text = render(1);
@@ -367,32 +376,23 @@ TEST(TableCellViewTest, KeptLinesDrawAsTheTextDrawnAfresh)
     const auto render = [&](const QString& text, const QFont& base, int width, Qt::TextElideMode elide) {
         model.setData(model.index(0, 0), text, Qt::DisplayRole);
         model.setData(model.index(0, 0), static_cast<int>(elide), VDTableCellView::ElideRole);
-        QImage canvas(width, VDTableCellView::kRowHeight, QImage::Format_ARGB32);
-        canvas.fill(Qt::white);
-        QPainter painter(&canvas);
-        QStyleOptionViewItem option;
-        option.rect = canvas.rect();
-        option.font = base;
-        option.palette.setColor(QPalette::Text, Qt::black);
-        delegate.paint(&painter, option, model.index(0, 0));
-        return canvas;
+        Canvas canvas(width, VDTableCellView::kRowHeight, base);
+        QPainter painter(&canvas.image);
+        delegate.paint(&painter, canvas.option, model.index(0, 0));
+        return canvas.image;
     };
     const auto drawnAfresh = [&](const QString& text, const QFont& base, int width, Qt::TextElideMode elide) {
-        QImage canvas(width, VDTableCellView::kRowHeight, QImage::Format_ARGB32);
-        canvas.fill(Qt::white);
-        QPainter painter(&canvas);
-        QStyleOptionViewItem option;
-        option.rect = canvas.rect();
-        option.palette.setColor(QPalette::Text, Qt::black);
-        QApplication::style()->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, &painter, nullptr);
+        Canvas canvas(width, VDTableCellView::kRowHeight);
+        QPainter painter(&canvas.image);
+        QApplication::style()->drawPrimitive(QStyle::PE_PanelItemViewItem, &canvas.option, &painter, nullptr);
         const QFont font = VDTableCellView::cellFont(base);
-        const QRect place = VDTableCellView::placementOf(VDTableCellView::textOnly, canvas.rect()).text;
+        const QRect place = VDTableCellView::placementOf(VDTableCellView::textOnly, canvas.option.rect).text;
         painter.setFont(font);
         painter.setPen(Qt::black);
         painter.drawText(place, Qt::AlignLeft | Qt::AlignVCenter, QFontMetrics(font).elidedText(text, elide, place.width()));
-        painter.setPen(option.palette.color(QPalette::Midlight));
-        painter.drawLine(canvas.rect().topRight(), canvas.rect().bottomRight());
-        return canvas;
+        painter.setPen(canvas.option.palette.color(QPalette::Midlight));
+        painter.drawLine(canvas.option.rect.topRight(), canvas.option.rect.bottomRight());
+        return canvas.image;
     };
     QFont bold;
     bold.setBold(true);

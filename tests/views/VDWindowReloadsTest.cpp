@@ -10,24 +10,13 @@
 #include "platform/NotificationCenter.h"
 #include "views/VDCurTunListViewController.h"
 #include "views/VDListPause.h"
-#include "views/VDRecTunListViewController.h"
 
 namespace vd {
 namespace {
 
 using contract::Command;
-using test::TunnelFields;
+using test::records;
 using Ids = std::vector<std::int64_t>;
-
-const auto* const environment = testing::AddGlobalTestEnvironment(new test::ShellEnvironment);
-
-std::vector<TunnelFields> records(const Ids& ids)
-{
-    std::vector<TunnelFields> out;
-    for (const auto id : ids)
-        out.push_back({.id = id, .host = "host" + std::to_string(id) + ".example", .bundleId = "com.app" + std::to_string(id % 2)});
-    return out;
-}
 
 // An active list that counts how often it copies its processor's tunnels: once per reload
 // that did not return early.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QTableView>
 #include <QTest>
@@ -137,7 +138,8 @@ private:
     VDBaseTunnelListViewController& list_;
 };
 
-// A tunnel list of a window, with a recording split view.
+// A tunnel list of a window, with a recording split view; whatever a test does, the list's
+// model keeps the rules every model must.
 template <typename List>
 class ListFixture : public WindowProcesserTest {
 protected:
@@ -161,6 +163,7 @@ protected:
 
     List list{idString};
     RecordingDelegate delegate{list};
+    QAbstractItemModelTester tester{list.model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
 // The sections of a window.
