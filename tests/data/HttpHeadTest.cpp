@@ -45,5 +45,14 @@ TEST(HttpHead, FieldValuesAreFoundWhateverTheCaseAndJoinedInOrder)
         EXPECT_EQ(headerValues(block, name), values) << name;
 }
 
+// Fields come in order, up to the blank line, whatever ends each line; one without a colon is none.
+TEST(HttpHead, FieldsAreReadInOrderUpToTheBlankLine)
+{
+    std::vector<std::string> read;
+    for (const auto& [name, value] : headerFields("HTTP/1.1 200 OK\nContent-Type: text/html\r\nno colon here\r\nX-A:1\r\n\r\nB: no\r\n"))
+        read.push_back(std::string(name) + "=" + std::string(value));
+    EXPECT_EQ(read, (std::vector<std::string>{"Content-Type=text/html", "X-A=1"}));
+}
+
 } // namespace
 } // namespace vd

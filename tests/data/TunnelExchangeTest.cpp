@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "data/CurlCommand.h"
-#include "data/HttpHead.h"
 #include "data/TunnelExchange.h"
 #include "data/VDTunnelInfo.h"
 
@@ -71,16 +70,6 @@ TEST(TunnelExchange, FindsTheExchangeAndItsUrl)
             EXPECT_EQ(exchange->path(), c.path);
         }
     }
-}
-
-TEST(HttpHead, ReadsHeaderFieldsInOrderUpToTheBlankLine)
-{
-    const std::string head = "HTTP/1.1 200 OK\nContent-Type: text/html\r\nno colon here\r\nX-A:1\r\n\r\nBody: no\r\n";
-    const auto fields = headerFields(head);
-    ASSERT_EQ(fields.size(), 2u);
-    EXPECT_EQ(fields[1].name, "X-A");
-    EXPECT_EQ(fields[1].value, "1");
-    EXPECT_EQ(headerValues(head, "content-TYPE"), "text/html");
 }
 
 TEST(CurlCommand, HostileValuesReachCurlAsTheyWereReceived)

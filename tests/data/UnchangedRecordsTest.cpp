@@ -11,9 +11,9 @@
 #include "link/QNComPacket.h"
 #include "link/ReceivedPacket.h"
 #include "link/ServiceContract.h"
-#include "platform/Base64.h"
 #include "platform/Log.h"
 #include "support/DataSuite.h"
+#include "support/PacketWire.h"
 
 namespace vd {
 namespace {
@@ -133,10 +133,7 @@ TEST(UnchangedRecords, AReportWithATextThatDoesNotUnescapeIsRefusedWhole)
 {
     const auto processer = VDDataProcesser::create();
     const auto deliverJson = [&](const std::string& json) {
-        const std::string text = base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
-        Bytes wire(text.begin(), text.end());
-        wire.insert(wire.end(), std::begin(QNComPacket::kTerminator), std::end(QNComPacket::kTerminator));
-        auto received = ReceivedPacket::decode(wire);
+        auto received = ReceivedPacket::decode(test::wireOfJson(json));
         ASSERT_TRUE(received);
         processer->processReceived(*received);
     };

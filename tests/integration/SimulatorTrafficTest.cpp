@@ -1,4 +1,4 @@
-#include <set>
+#include <map>
 
 #include <QImage>
 #include <gtest/gtest.h>

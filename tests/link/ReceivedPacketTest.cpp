@@ -7,9 +7,9 @@
 #include <simdjson.h>
 
 #include "link/ReceivedPacket.h"
-#include "platform/Base64.h"
 #include "platform/Log.h"
 #include "support/FullParse.h"
+#include "support/PacketWire.h"
 
 namespace vd {
 namespace {
@@ -17,14 +17,7 @@ namespace {
 using Dictionary = QNComPacket::Dictionary;
 using Texts = std::vector<std::string>;
 
-Bytes wireOfJson(const std::string& json)
-{
-    const auto text = base64::encode({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
-    Bytes wire(text.begin(), text.end());
-    wire.push_back(0xDB);
-    wire.push_back(0xBC);
-    return wire;
-}
+using test::wireOfJson;
 
 std::optional<std::string> decodedDump(const std::string& json)
 {
@@ -152,7 +145,7 @@ TEST(ReceivedPacket, UnescapingReadsOnlyTheTextWhereverItLies)
 // the same values of it, each of the same kind.
 TEST(ReceivedPacket, DecodesExactlyAsAFullParse)
 {
-    const std::vector<std::string> cases = {
+    std::vector<std::string> cases = {
         R"({})",
         R"( {"a" : 1 } )",
         "{\"a\":1}\n\t ",
@@ -231,6 +224,12 @@ TEST(ReceivedPacket, DecodesExactlyAsAFullParse)
         "",
         "   ",
     };
+    // Past a few keys, members are looked up another way; repeats must still keep their first
+    // place with their last value.
+    std::string large = R"({"a":1,"b":2,"a":3)";
+    for (int i = 0; i < 40; ++i)
+        large += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    cases.push_back(large + R"(,"k5":"again","a":{"x":[1]},"k39":"last"})");
     for (const auto& json : cases) {
         SCOPED_TRACE(json);
         EXPECT_EQ(decodedDump(json), fullParseDump(json));

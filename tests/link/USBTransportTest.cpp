@@ -22,11 +22,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Counts every report the transport makes to its owner.
-class CountingOwner final : public ServiceTransportDelegate {
+// Keeps the packets it is told of, and where it was told; the first one is held until released.
+// Every report counts, from whatever thread it comes.
+class PacketOwner final : public ServiceTransportDelegate {
 public:
-    void transportDidConnect(ServiceTransport&) override { ++reports; }
-    void transportDidReceive(ServiceTransport&, std::span<const std::uint8_t>) override { ++reports; }
+    explicit PacketOwner(std::shared_ptr<SerialQueue> packetQueue) : packetQueue_(std::move(packetQueue)) {}
+
+    void transportDidConnect(ServiceTransport&) override
+    {
+        ++reports;
+        connected = true;
+    }
+    void transportDidReceive(ServiceTransport&, std::span<const std::uint8_t> bytes) override
+    {
+        ++reports;
+        // Held only off the main queue: a transport that told it there would hang the test.
+        if (!heldOnce_.exchange(true)) {
+            firstArrived = true;
+            if (!MainQueue::shared()->isCurrent())
+                release_.get_future().wait();
+        }
+        std::lock_guard lock(mutex);
+        offPacketQueue += !packetQueue_->isCurrent() || MainQueue::shared()->isCurrent();
+        packets.emplace_back(bytes.begin(), bytes.end());
+    }
     void transportDidSend(ServiceTransport&, long) override { ++reports; }
     bool transportDidDisconnect(ServiceTransport&, std::optional<LinkEndCause>, const std::optional<Error>&, bool) override
     {
@@ -36,7 +55,29 @@ public:
     void transportDidEnd(LinkEndCause, const std::optional<Error>&) override { ++reports; }
     std::size_t transportPacketLimit() const override { return 1u << 20; }
 
-    int reports = 0;
+    void release()
+    {
+        if (!released_.exchange(true))
+            release_.set_value();
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return packets.size();
+    }
+
+    std::atomic<int> reports{0};
+    std::atomic<bool> connected{false};
+    std::atomic<bool> firstArrived{false};
+    std::mutex mutex;
+    std::vector<std::string> packets;
+    int offPacketQueue = 0;
+
+private:
+    const std::shared_ptr<SerialQueue> packetQueue_;
+    std::atomic<bool> heldOnce_{false};
+    std::atomic<bool> released_{false};
+    std::promise<void> release_;
 };
 
 // A USB transport against a daemon played byte by byte; the device port 6171 goes out as 6936.
@@ -61,64 +102,15 @@ protected:
         return conn;
     }
 
-    std::shared_ptr<CountingOwner> owner_ = std::make_shared<CountingOwner>();
     std::shared_ptr<SerialQueue> packetQueue_ = SerialQueue::create("test.packets");
+    std::shared_ptr<PacketOwner> owner_ = std::make_shared<PacketOwner>(packetQueue_);
     std::shared_ptr<USBTransport> transport_ = USBTransport::create(owner_, nullptr, packetQueue_);
-};
-
-// Keeps the packets it is told of, and where it was told; the first one is held until released.
-class PacketOwner final : public ServiceTransportDelegate {
-public:
-    explicit PacketOwner(std::shared_ptr<SerialQueue> packetQueue) : packetQueue_(std::move(packetQueue)) {}
-
-    void transportDidConnect(ServiceTransport&) override { connected = true; }
-    void transportDidReceive(ServiceTransport&, std::span<const std::uint8_t> bytes) override
-    {
-        // Held only off the main queue: a transport that told it there would hang the test.
-        if (!heldOnce_.exchange(true)) {
-            firstArrived = true;
-            if (!MainQueue::shared()->isCurrent())
-                release_.get_future().wait();
-        }
-        std::lock_guard lock(mutex);
-        offPacketQueue += !packetQueue_->isCurrent() || MainQueue::shared()->isCurrent();
-        packets.emplace_back(bytes.begin(), bytes.end());
-    }
-    void transportDidSend(ServiceTransport&, long) override {}
-    bool transportDidDisconnect(ServiceTransport&, std::optional<LinkEndCause>, const std::optional<Error>&, bool) override { return true; }
-    void transportDidEnd(LinkEndCause, const std::optional<Error>&) override {}
-    std::size_t transportPacketLimit() const override { return 1u << 20; }
-
-    void release()
-    {
-        if (!released_.exchange(true))
-            release_.set_value();
-    }
-    std::size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return packets.size();
-    }
-
-    bool connected = false;
-    std::atomic<bool> firstArrived{false};
-    std::mutex mutex;
-    std::vector<std::string> packets;
-    int offPacketQueue = 0;
-
-private:
-    const std::shared_ptr<SerialQueue> packetQueue_;
-    std::atomic<bool> heldOnce_{false};
-    std::atomic<bool> released_{false};
-    std::promise<void> release_;
 };
 
 // Handling a large report must not hold the GUI thread: packets are told on the packet queue,
 // every one and in the order sent, and the main queue goes on running while one is handled.
 TEST_F(USBTransportTest, PacketsAreToldOnThePacketQueueInOrderWhileTheMainQueueRuns)
 {
-    const auto owner = std::make_shared<PacketOwner>(packetQueue_);
-    transport_ = USBTransport::create(owner, nullptr, packetQueue_);
     transport_->start(6171);
     const int listen = answerListen();
     ASSERT_GE(listen, 0);
@@ -128,7 +120,7 @@ TEST_F(USBTransportTest, PacketsAreToldOnThePacketQueueInOrderWhileTheMainQueueR
     const int device = daemon_.acceptRequest(connect);
     ASSERT_GE(device, 0);
     daemon_.sendMessage(device, connect->tag, test::resultPlist(0));
-    ASSERT_TRUE(runUntil([&] { return owner->connected; }));
+    ASSERT_TRUE(runUntil([&] { return owner_->connected.load(); }));
 
     // More than are ever let in at once, of sizes that split across the stream's reads.
     std::vector<std::string> sent;
@@ -142,19 +134,19 @@ TEST_F(USBTransportTest, PacketsAreToldOnThePacketQueueInOrderWhileTheMainQueueR
     std::jthread sender([&] { daemon_.send(device, burst); });
     // Whatever fails below, neither the packet queue nor the sender is left waiting.
     const std::shared_ptr<void> releaseAtExit(nullptr, [&](void*) {
-        owner->release();
+        owner_->release();
         daemon_.closeConnection(device);
     });
-    ASSERT_TRUE(runUntil([&] { return owner->firstArrived.load(); }));
+    ASSERT_TRUE(runUntil([&] { return owner_->firstArrived.load(); }));
     bool mainRan = false;
     MainQueue::shared()->async([&] { mainRan = true; });
     EXPECT_TRUE(runUntil([&] { return mainRan; })) << "the main queue waited for a packet's handling";
-    owner->release();
+    owner_->release();
 
-    ASSERT_TRUE(runUntil([&] { return owner->count() == sent.size(); }));
-    std::lock_guard lock(owner->mutex);
-    EXPECT_EQ(owner->offPacketQueue, 0);
-    EXPECT_EQ(owner->packets, sent);
+    ASSERT_TRUE(runUntil([&] { return owner_->count() == sent.size(); }));
+    std::lock_guard lock(owner_->mutex);
+    EXPECT_EQ(owner_->offPacketQueue, 0);
+    EXPECT_EQ(owner_->packets, sent);
 }
 
 // A daemon that ends the listening connection (it restarts, say) is listened to again, and a
