@@ -51,7 +51,7 @@ std::optional<std::string> parsed(std::string_view escaped)
 }
 
 // Escapes cut by a block's end, runs of backslashes across it, every letter, and the texts it
-// leaves to the full unescaper.
+// leaves to the full unescaper, among them a backslash before any byte but the short escapes'.
 TEST_P(ShortEscapes, UndoesEscapesAcrossBlocksAsAFullParseAndLeavesTheRest)
 {
     for (std::size_t lead = 0; lead < 140; ++lead) {
@@ -64,6 +64,14 @@ TEST_P(ShortEscapes, UndoesEscapesAcrossBlocksAsAFullParseAndLeavesTheRest)
     for (const std::string& text : std::vector<std::string>{"\\u00e9", "a\\x", "\\", "abc\\", "a\"b", std::string(63, 'a') + "\\",
                                    std::string(64, 'a') + "\\u0041", "\\'"})
         EXPECT_EQ(unescaped(text), std::nullopt) << text;
+    for (int c = 0; c < 256; ++c) {
+        if (std::string_view("\"\\/bfnrt").find(static_cast<char>(c)) != std::string_view::npos)
+            continue;
+        for (const std::size_t lead : {0, 30, 31, 32, 62, 64}) {
+            const std::string text = std::string(lead, 'a') + '\\' + static_cast<char>(c) + "a";
+            EXPECT_EQ(unescaped(text), std::nullopt) << "byte " << c << " after " << lead;
+        }
+    }
     EXPECT_EQ(unescaped(""), "");
 }
 
