@@ -24,6 +24,7 @@
 #include "TrafficGenerator.h"
 #include "data/VDTunnelInfo.h"
 #include "link/ReceivedPacket.h"
+#include "link/ShortEscapesBlocks.h"
 
 namespace {
 
@@ -192,6 +193,31 @@ void unescapedBySimdjson(benchmark::State& state)
     setCounters(state, r);
 }
 
+// Each block unescaper alone, as the link uses the best one the processor has: a figure for the
+// ones this processor would not choose, where it can run them.
+void unescapedByBlocks(benchmark::State& state, vd::json::blocks::BlockUnescaper unescaper)
+{
+    if (!unescaper.supported()) {
+        state.SkipWithError("this processor has not the instructions");
+        return;
+    }
+    const Report& r = report(static_cast<std::size_t>(state.range(0)));
+    std::string text;
+    for (auto _ : state) {
+        for (const auto& escaped : r.escaped) {
+            text.resize(escaped.size() + simdjson::SIMDJSON_PADDING);
+            const auto size = unescaper.unescape(escaped, text.data());
+            if (!size) {
+                state.SkipWithError("a text left to the full unescaper");
+                return;
+            }
+            text.resize(*size);
+            benchmark::DoNotOptimize(text.data());
+        }
+    }
+    setCounters(state, r);
+}
+
 BENCHMARK(recordsBuilt)->Name("records/built")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(bareParse)->Name("records/bare_parse")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(toolkitBuilt)->Name("records/toolkit")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -200,16 +226,23 @@ BENCHMARK(unescapedBySimdjson)->Name("records/unescaped_simdjson")->Arg(1000)->A
 
 void printRatios(const vd::bench::RecordingReporter& reporter)
 {
-    std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s %-22s\n", "texts", "built vs bare parse", "built vs toolkit",
+    std::printf("\nRatios of throughput, this run\n%-8s %-22s %-22s %-22s", "texts", "built vs bare parse", "built vs toolkit",
                 "unescaping vs simdjson");
+    for (const auto& unescaper : vd::json::blocks::all())
+        std::printf(" %-22s", (std::string(unescaper.name) + " vs simdjson").c_str());
+    std::printf("\n");
     for (const char* count : {"1000", "10000"}) {
-        const auto seconds = [&](const char* contender) {
-            return reporter.secondsPerIteration(std::string("records/") + contender + '/' + count);
+        const auto seconds = [&](const std::string& contender) {
+            return reporter.secondsPerIteration("records/" + contender + '/' + count);
         };
         const auto built = seconds("built");
-        std::printf("%-8s %-22s %-22s %-22s\n", count, vd::bench::ratio(seconds("bare_parse"), built, 0.5).c_str(),
+        std::printf("%-8s %-22s %-22s %-22s", count, vd::bench::ratio(seconds("bare_parse"), built, 0.5).c_str(),
                     vd::bench::ratio(seconds("toolkit"), built, 8).c_str(),
                     vd::bench::ratio(seconds("unescaped_simdjson"), seconds("unescaped"), 1).c_str());
+        for (const auto& unescaper : vd::json::blocks::all())
+            std::printf(" %-22s",
+                        vd::bench::ratio(seconds("unescaped_simdjson"), seconds(std::string("unescaped_") + unescaper.name), 1).c_str());
+        std::printf("\n");
     }
 }
 
@@ -232,13 +265,30 @@ void printMemory()
                 static_cast<double>(held) / static_cast<double>(r.bytes));
 }
 
+void registerBlockUnescapers()
+{
+    for (const auto& unescaper : vd::json::blocks::all()) {
+        benchmark::RegisterBenchmark((std::string("records/unescaped_") + unescaper.name).c_str(), unescapedByBlocks, unescaper)
+            ->Arg(1000)
+            ->Arg(10000)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The benchmarks register themselves, over inputs made on first use.
-    return vd::bench::run(argc, argv, [] { return true; }, [](const vd::bench::RecordingReporter& reporter) {
-        printRatios(reporter);
-        printMemory();
-    });
+    // The benchmarks run over inputs made on first use; one per block unescaper built in is added
+    // to those registered by themselves.
+    return vd::bench::run(
+        argc, argv,
+        [] {
+            registerBlockUnescapers();
+            return true;
+        },
+        [](const vd::bench::RecordingReporter& reporter) {
+            printRatios(reporter);
+            printMemory();
+        });
 }

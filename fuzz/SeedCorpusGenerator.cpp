@@ -22,9 +22,11 @@
 #include "UsbmuxSimulator.h"
 #include "data/VDDataProcesser.h"
 #include "data/VDDumpDataManager.h"
+#include "data/VDTunnelInfo.h"
 #include "data/VDUtils.h"
 #include "link/PTChannel.h"
 #include "link/PTUSBHub.h"
+#include "link/QNComPacket.h"
 #include "link/ServiceContract.h"
 #include "link/ServiceContract.h"
 #include "platform/Base64.h"
@@ -184,8 +186,12 @@ public:
         if (!data)
             return;
         for (const auto& text : arrayOf(*data, "tunnels")) {
-            if (text.is_string())
-                write("records", 0, text.get<std::string>());
+            if (!text.is_string())
+                continue;
+            write("records", 0, text.get<std::string>());
+            // The block unescapers take the text escaped, as the report carried it.
+            const std::string quoted = text.dump();
+            write("short_escapes", 0, quoted.substr(1, quoted.size() - 2));
         }
         if (data->contains("tunnel_info") && (*data)["tunnel_info"].is_string())
             write("records", 1, (*data)["tunnel_info"].get<std::string>());
@@ -220,9 +226,10 @@ private:
         if (taken >= kPerKind)
             return;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-        // The Base64 target reads the whole input as text: no selector byte there.
-        taken += target == "base64" ? seeds_.write(target, std::span(bytes, text.size()))
-                                    : seeds_.write(target, selector, std::span(bytes, text.size()));
+        // The Base64 and block unescaping targets read the whole input as text: no selector byte there.
+        const bool wholeText = target == "base64" || target == "short_escapes";
+        taken += wholeText ? seeds_.write(target, std::span(bytes, text.size()))
+                           : seeds_.write(target, selector, std::span(bytes, text.size()));
     }
 
     SeedWriter& seeds_;

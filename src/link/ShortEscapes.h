@@ -8,7 +8,8 @@ namespace vd::json {
 
 // Undoes the escapes of the inside of a JSON string when they are all one-letter escapes
 // (\" \\ \/ \b \f \n \r \t), writing the text to `out`, which has room for `escaped.size()`
-// bytes apart from `escaped`. Nothing is read or written past either end.
+// bytes apart from `escaped`. Nothing is read or written past either end; what `out` holds past
+// the size given is of no meaning.
 //
 // A report's record texts are JSON themselves, with an escaped quote every few bytes; this
 // undoes a whole block of escapes at a time where the processor has the instructions for it.

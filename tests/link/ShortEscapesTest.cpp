@@ -8,21 +8,40 @@
 
 #include <gtest/gtest.h>
 
-#include "link/ShortEscapes.h"
+#include "link/ShortEscapesBlocks.h"
 #include "support/FullParse.h"
 
 namespace vd::json {
+
+namespace blocks {
+// Test names and messages show a block unescaper by its name.
+void PrintTo(const BlockUnescaper& unescaper, std::ostream* out)
+{
+    *out << unescaper.name;
+}
+} // namespace blocks
+
 namespace {
 
-std::optional<std::string> unescaped(std::string_view escaped)
-{
-    std::string out(escaped.size(), '\0');
-    const auto size = unescapeShortEscapes(escaped, out.data());
-    if (!size)
-        return std::nullopt;
-    out.resize(*size);
-    return out;
-}
+// Every block unescaper built in, each on the processors that have its instructions.
+class ShortEscapes : public testing::TestWithParam<blocks::BlockUnescaper> {
+protected:
+    void SetUp() override
+    {
+        if (!GetParam().supported())
+            GTEST_SKIP() << "this processor has not the instructions of " << GetParam().name;
+    }
+
+    std::optional<std::string> unescaped(std::string_view escaped) const
+    {
+        std::string out(escaped.size(), '\0');
+        const auto size = GetParam().unescape(escaped, out.data());
+        if (!size)
+            return std::nullopt;
+        out.resize(*size);
+        return out;
+    }
+};
 
 // What a full JSON parse makes of the same string.
 std::optional<std::string> parsed(std::string_view escaped)
@@ -31,17 +50,10 @@ std::optional<std::string> parsed(std::string_view escaped)
     return value ? std::optional(value->at("").get<std::string>()) : std::nullopt;
 }
 
-bool blockInstructions()
-{
-    return unescaped("\\\"").has_value();
-}
-
 // Escapes cut by a block's end, runs of backslashes across it, every letter, and the texts it
-// leaves to the full unescaper.
-TEST(ShortEscapes, UndoesEscapesAcrossBlocksAsAFullParseAndLeavesTheRest)
+// leaves to the full unescaper, among them a backslash before any byte but the short escapes'.
+TEST_P(ShortEscapes, UndoesEscapesAcrossBlocksAsAFullParseAndLeavesTheRest)
 {
-    if (!blockInstructions())
-        GTEST_SKIP() << "this processor has not the block instructions; the full unescaper does all";
     for (std::size_t lead = 0; lead < 140; ++lead) {
         const std::string a(lead, 'a');
         for (const std::string tail : {"\\\"b", "\\\\\\\\\\\"", "\\\\", "\\/\\b\\f\\n\\r\\t", "x\\\\\\\"y"}) {
@@ -52,16 +64,22 @@ TEST(ShortEscapes, UndoesEscapesAcrossBlocksAsAFullParseAndLeavesTheRest)
     for (const std::string& text : std::vector<std::string>{"\\u00e9", "a\\x", "\\", "abc\\", "a\"b", std::string(63, 'a') + "\\",
                                    std::string(64, 'a') + "\\u0041", "\\'"})
         EXPECT_EQ(unescaped(text), std::nullopt) << text;
+    for (int c = 0; c < 256; ++c) {
+        if (std::string_view("\"\\/bfnrt").find(static_cast<char>(c)) != std::string_view::npos)
+            continue;
+        for (const std::size_t lead : {0, 30, 31, 32, 62, 64}) {
+            const std::string text = std::string(lead, 'a') + '\\' + static_cast<char>(c) + "a";
+            EXPECT_EQ(unescaped(text), std::nullopt) << "byte " << c << " after " << lead;
+        }
+    }
     EXPECT_EQ(unescaped(""), "");
 }
 
 // Random texts from the pieces a record's text is made of (a raw control character is not one:
 // the report's own parse refuses it before any text is unescaped): whatever the block unescaper gives
 // is what a full parse gives, and it gives it for every text whose escapes are all short.
-TEST(ShortEscapes, RandomTextsUnescapeAsAFullParse)
+TEST_P(ShortEscapes, RandomTextsUnescapeAsAFullParse)
 {
-    if (!blockInstructions())
-        GTEST_SKIP() << "this processor has not the block instructions; the full unescaper does all";
     const std::vector<std::string> shortPieces{"a", "bc", "\\\"", "\\\\", "\\/", "\\n", "\\r", "\\t", "\\b", "\\f",
                                                "\xc3\xa9", "  ", "{", ":"};
     const std::vector<std::string> otherPieces{"\"", "\\u00e9", "\\ud83d\\ude00", "\\x", "\\0", "\\"};
@@ -90,10 +108,8 @@ TEST(ShortEscapes, RandomTextsUnescapeAsAFullParse)
 
 // The text at the very end of readable memory, and the output exactly its size: nothing past
 // either is touched.
-TEST(ShortEscapes, ReadsAndWritesNothingPastTheEnds)
+TEST_P(ShortEscapes, ReadsAndWritesNothingPastTheEnds)
 {
-    if (!blockInstructions())
-        GTEST_SKIP() << "this processor has not the block instructions; the full unescaper does all";
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(pages, MAP_FAILED);
@@ -109,13 +125,18 @@ TEST(ShortEscapes, ReadsAndWritesNothingPastTheEnds)
         char* const in = guard - text.size();
         std::memcpy(in, text.data(), text.size());
         std::vector<char> out(text.size() + 64, '#');
-        const auto written = unescapeShortEscapes({in, text.size()}, out.data());
+        const auto written = GetParam().unescape({in, text.size()}, out.data());
         ASSERT_TRUE(written) << text;
         EXPECT_EQ(std::string(out.data(), *written), parsed(text));
         EXPECT_EQ(std::string(out.begin() + static_cast<std::ptrdiff_t>(text.size()), out.end()), std::string(64, '#'));
     }
     munmap(pages, 2 * page);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachInstructionSet, ShortEscapes, testing::ValuesIn(blocks::all()),
+                         [](const auto& info) { return std::string(info.param.name); });
+// A build for other processors has none.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ShortEscapes);
 
 } // namespace
 } // namespace vd::json
