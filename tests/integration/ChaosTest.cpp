@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,8 @@ TEST_P(ChaosTest, TheDataSideSurvivesStaysBoundedAndLogsInAgain)
     EXPECT_FALSE(fs::exists("/tmp/vantor-chaos-absolute.png"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ChaosTest, ::testing::Values(1u, 2u, 3u, 5u, 8u));
+INSTANTIATE_TEST_SUITE_P(Seeds, ChaosTest, ::testing::Values(1u, 2u, 3u, 5u, 8u),
+                         [](const auto& info) { return "Seed" + std::to_string(info.param); });
 
 // The same seed replays the same acts, so a failure of the suite above can be replayed.
 TEST(ChaosLog, TheSameSeedGivesTheSameActsOnEveryConnection)

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <chrono>
 #include <semaphore>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -115,7 +116,14 @@ TEST_P(TimerStaleFiringTest, FiringsAlreadyWaitingOnItsQueueAreDropped)
     EXPECT_TRUE(eventually([&] { return watch.expired(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Timer, TimerStaleFiringTest, ::testing::Values(Interruption::cancel, Interruption::drop, Interruption::reschedule));
+std::string nameOf(const ::testing::TestParamInfo<Interruption>& info)
+{
+    constexpr const char* names[] = {"Cancel", "Drop", "Reschedule"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Timer, TimerStaleFiringTest, ::testing::Values(Interruption::cancel, Interruption::drop, Interruption::reschedule),
+                         nameOf);
 
 } // namespace
 } // namespace vd
